@@ -2,7 +2,7 @@
 """Draws Torvane's pictures and writes them as XPM (and the desktop icons as PNG/SVG).
 
 Run from anywhere: `python3 res/draw.py` rewrites the files under res/images/ and
-res/hicolor/. `--sheet FILE` also writes a contact sheet of every picture, magnified 8x.
+res/hicolor/. `--sheet FILE [--scale N]` also writes a contact sheet of every picture, magnified.
 Only the Python standard library is used; the build never runs this script.
 """
 
@@ -497,14 +497,14 @@ APP_SVG = """<?xml version="1.0" encoding="UTF-8"?>
     <rect x="16.3" y="16" width="0.6" height="0.8"/><rect x="18.3" y="16" width="0.6" height="0.8"/>
   </g>
   <!-- screwdriver across the lower right corner -->
-  <g transform="rotate(-45 16.5 27.5)">
-    <rect x="7.5" y="25.5" width="13" height="4" rx="1.8" fill="#E81818" stroke="#000"
+  <g transform="translate(12.8 30.2) rotate(-45)">
+    <rect x="0" y="-2" width="9.5" height="4" rx="1.8" fill="#E81818" stroke="#000"
           stroke-width="0.5"/>
-    <rect x="9" y="26.2" width="9" height="0.9" rx="0.45" fill="#FFFFFF" opacity="0.8"/>
-    <rect x="20.5" y="26.2" width="2" height="2.6" fill="#808080" stroke="#000" stroke-width="0.4"/>
-    <rect x="22.5" y="26.8" width="11" height="1.4" fill="#C0C0C0" stroke="#000"
+    <rect x="1.2" y="-1.3" width="7" height="0.9" rx="0.45" fill="#FFFFFF" opacity="0.8"/>
+    <rect x="9.5" y="-1.3" width="2" height="2.6" fill="#808080" stroke="#000" stroke-width="0.4"/>
+    <rect x="11.5" y="-0.7" width="11" height="1.4" fill="#C0C0C0" stroke="#000"
           stroke-width="0.4"/>
-    <path d="M33.5 26.8h1.2v1.4h-1.2z" fill="#404040"/>
+    <path d="M22.5 -0.7h1.2v1.4h-1.2z" fill="#404040"/>
   </g>
 </svg>
 """
@@ -515,7 +515,8 @@ APP_SVG = """<?xml version="1.0" encoding="UTF-8"?>
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
-    ap.add_argument("--sheet", help="also write a contact sheet PNG (8x) to this path")
+    ap.add_argument("--sheet", help="also write a contact sheet PNG to this path")
+    ap.add_argument("--scale", type=int, default=8, help="magnification of the sheet")
     args = ap.parse_args()
 
     img = os.path.join(HERE, "images")
@@ -542,7 +543,7 @@ def main():
     save(os.path.join(HERE, "hicolor", "scalable", "apps", "torvane.svg"), APP_SVG)
 
     if args.sheet:
-        contact_sheet([p[0] for p in pictures], 8, args.sheet)
+        contact_sheet([p[0] for p in pictures], args.scale, args.sheet)
 
 
 if __name__ == "__main__":
