@@ -28,14 +28,10 @@ COLOURS = {
     "G": "#178A36",  # board, green
     "L": "#5ACB5E",  # board, light green / traces
     "Y": "#E8C028",  # gold contacts
-    "O": "#9A7410",  # dark gold
     "r": "#E81818",  # red
     "R": "#8C0808",  # dark red
     "N": "#0C1860",  # screen, navy
-    "B": "#2850B8",  # blue
     "c": "#40C8E8",  # cyan
-    "e": "#D8D0B8",  # case, beige
-    "E": "#9C9480",  # case shadow
     "y": "#FFF040",  # yellow
     "o": "#F0A020",  # orange
     "l": "#A0F060",  # lime
