@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "NeighbourTable.h"
+#include "OsVersion.h"
 #include "UdpSocket.h"
 
 #include <memory>
@@ -10,5 +11,3 @@
 std::unique_ptr<UdpSocket> createUdpSocket();
 std::unique_ptr<NeighbourTable> createNeighbourTable();
 std::unique_ptr<Clock> createClock();
-/// Platform identifier of the OS version query; 2 is the NT family of Windows.
-int osPlatformId();

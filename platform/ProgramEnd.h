@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+/// Ends the program at once with the given status (tests replace this to watch for it).
+void endProgram(int status);
+void setProgramEndHook(std::function<void(int)> hook);
+
+/// The report of an error that no handler caught: a message box titled "Torvane" with the
+/// error's number and description, the same on stderr, then the end of the program.
+void reportFatal(int number, const QString& description, QWidget* parent = nullptr);

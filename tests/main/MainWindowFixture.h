@@ -1,0 +1,30 @@
+#pragma once
+
+#include "F_Main.h"
+#include "FakeServices.h"
+#include "OsVersion.h"
+
+#include <memory>
+
+// F_Main on fake services, with the fakes kept at hand.
+struct MainWindowFixture {
+    FakeUdpSocket* socket;
+    FakeNeighbourTable* neighbours;
+    FakeClock* clock;
+    std::unique_ptr<F_Main> window;
+
+    explicit MainWindowFixture(const QString& localIp = QStringLiteral("192.168.0.5"),
+                               int platformId = kPlatformLinux)
+    {
+        auto s = std::make_unique<FakeUdpSocket>();
+        s->localAddress = localIp;
+        auto n = std::make_unique<FakeNeighbourTable>();
+        auto c = std::make_unique<FakeClock>();
+        socket = s.get();
+        neighbours = n.get();
+        clock = c.get();
+        F_Main::Services services{std::move(s), std::move(n), std::move(c),
+                                  [platformId](OsVersion& v) { v.platformId = platformId; }};
+        window = std::make_unique<F_Main>(std::move(services));
+    }
+};

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "Clock.h"
+#include "FatalError.h"
+#include "NeighbourTable.h"
+#include "UdpSocket.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A socket that records what the window does with it and hands out canned datagrams.
+class FakeUdpSocket final : public UdpSocket {
+public:
+    QString localAddress = QStringLiteral("192.168.0.5");
+    bool bound = false;
+    int binds = 0;
+    int closes = 0;
+    int reads = 0;
+    std::deque<QByteArray> queue;
+    int queueInterface = 3;
+    struct Sent {
+        QByteArray data;
+        QString host;
+        int port;
+        int localPort;
+        int interface;
+        bool listenerOpen;
+    };
+    QList<Sent> sent;
+    /// When set, bind throws this.
+    std::function<void()> failBind;
+
+    QString localIP() const override { return localAddress; }
+    void bind(int port) override
+    {
+        ++binds;
+        if (failBind) {
+            failBind();
+        }
+        setLocalPort(port);
+        bound = true;
+    }
+    bool isBound() const override { return bound; }
+    QByteArray getData(int maxLength) override
+    {
+        ++reads;
+        if (queue.empty()) {
+            return {};
+        }
+        QByteArray d = queue.front().left(maxLength);
+        queue.pop_front();
+        return d;
+    }
+    int arrivalInterface() const override { return queueInterface; }
+    void sendData(const QByteArray& data) override
+    {
+        sent.append({data, remoteHost(), remotePort(), localPort(), queueInterface, bound});
+    }
+    void close() override
+    {
+        ++closes;
+        bound = false;
+    }
+    /// Queues a datagram and raises the data-arrival event, as the real socket does.
+    void deliver(const QByteArray& datagram)
+    {
+        queue.push_back(datagram);
+        emit DataArrival(static_cast<qint32>(datagram.size()));
+    }
+};
+
+class FakeNeighbourTable final : public NeighbourTable {
+public:
+    struct Entry {
+        int ifindex;
+        std::array<std::uint8_t, 4> ip;
+        std::array<std::uint8_t, 6> mac;
+    };
+    std::vector<Entry> entries;
+    std::string answer;
+    std::function<void()> onAdd;
+    std::string addPermanent(int ifindex, const std::array<std::uint8_t, 4>& ip,
+                             const std::array<std::uint8_t, 6>& mac) override
+    {
+        entries.push_back({ifindex, ip, mac});
+        if (onAdd) {
+            onAdd();
+        }
+        return answer;
+    }
+};
+
+// A clock the test steps by hand: each reading returns the next scripted value (the last one
+// repeats), or advances by a fixed step.
+class FakeClock final : public Clock {
+public:
+    std::vector<double> script;
+    double step = 0.5;
+    double now = 1000.0;
+    int readings = 0;
+    std::function<void(int)> onReading;
+    double seconds() override
+    {
+        ++readings;
+        if (onReading) {
+            onReading(readings);
+        }
+        if (!script.empty()) {
+            const std::size_t i = std::min<std::size_t>(readings - 1, script.size() - 1);
+            return script[i];
+        }
+        const double t = now;
+        now += step;
+        return t;
+    }
+};

@@ -1,0 +1,219 @@
+#include "F_Main.h"
+#include "ui_F_Main.h"
+
+#include "BootMessage.h"
+#include "BootP.h"
+#include "Platform.h"
+#include "ProgramEnd.h"
+#include "PublicArea.h"
+#include "Resources.h"
+#include "SearchRules.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+const QString kSearching = QStringLiteral("Web/SNMPカード検索中...");
+}
+
+F_Main::Services F_Main::platformServices()
+{
+    return {createUdpSocket(), createNeighbourTable(), createClock(), &queryOsVersion};
+}
+
+F_Main::F_Main(Services services, QWidget* parent)
+    : QWidget(parent), m_ui(std::make_unique<Ui::F_Main>()), m_services(std::move(services))
+{
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    setWindowIcon(res::appIcon());
+
+    Command1 = m_ui->Command1;
+    Command2 = m_ui->Command2;
+    Command3 = m_ui->Command3;
+    Text1 = m_ui->Text1;
+    Img_Card = m_ui->Img_Card;
+    ImgAni = {m_ui->ImgAni_0, m_ui->ImgAni_1, m_ui->ImgAni_2,  m_ui->ImgAni_3,
+              m_ui->ImgAni_4, m_ui->ImgAni_5, m_ui->ImgAni_6,  m_ui->ImgAni_7,
+              m_ui->ImgAni_8, m_ui->ImgAni_9, m_ui->ImgAni_10, m_ui->ImgAni_11};
+    Img_AniBuf = m_ui->Img_AniBuf;
+    Winsock1 = m_services.socket.get();
+    Timer1 = new QTimer(this);
+
+    // The status box reads like part of the window: button-face background, black text.
+    QPalette statusColours = Text1->palette();
+    statusColours.setColor(QPalette::Base, palette().color(QPalette::Button));
+    statusColours.setColor(QPalette::Text, Qt::black);
+    Text1->setPalette(statusColours);
+    Img_Card->setPixmap(res::cardPicture());
+    for (int i = 0; i < int(ImgAni.size()); ++i) {
+        ImgAni[i]->setPixmap(res::animationFrame(i));
+    }
+    Img_AniBuf->setPixmap(ImgAni[0]->pixmap());
+    setDefaultButton(Command3);
+    Command1->setFocus();
+
+    connect(Command1, &QPushButton::clicked, this, &F_Main::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &F_Main::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &F_Main::Command3_Click);
+    connect(Timer1, &QTimer::timeout, this, &F_Main::Timer1_Timer);
+    connect(Winsock1, &UdpSocket::DataArrival, this, &F_Main::Winsock1_DataArrival);
+    connect(Winsock1, &UdpSocket::Error, this, &F_Main::Winsock1_Error);
+
+    Form_Load();
+}
+
+F_Main::~F_Main() = default;
+
+void F_Main::Form_Load()
+{
+    m_services.queryVersion(M_OsVer);
+    PublicArea::G_ArpCmd = arpCommandPrefix(M_OsVer.platformId).toStdString();
+    PublicArea::G_OptTmpl = bootp::kCardOptions;
+    Winsock1->setLocalPort(bootp::kServerPort);
+    Winsock1->setRemoteHost(QStringLiteral("0.0.0.0"));
+    Winsock1->setRemotePort(bootp::kClientPort);
+    M_Search = false;
+    PublicArea::G_LocalIp = splitLocalIp(Winsock1->localIP());
+}
+
+void F_Main::Command1_Click()
+{
+    Command1->setEnabled(false);
+    Command2->setEnabled(true);
+    setDefaultButton(Command2);
+    Command2->setFocus();
+    Command3->setEnabled(false);
+    setTimerInterval(200);
+    Winsock1->bind(bootp::kServerPort);
+    setStatus(kSearching);
+    M_Search = true;
+}
+
+void F_Main::Command2_Click()
+{
+    Command1->setEnabled(true);
+    Command2->setEnabled(false);
+    Command3->setEnabled(true);
+    setDefaultButton(Command3);
+    Command3->setFocus();
+    setTimerInterval(0);
+    M_AniIdx = 0;
+    Img_AniBuf->setPixmap(ImgAni[0]->pixmap());
+    Winsock1->close();
+    setStatus(QString());
+    M_Search = false;
+}
+
+void F_Main::Command3_Click() { close(); }
+
+void F_Main::Form_Unload()
+{
+    if (M_Search) {
+        Winsock1->close();
+    }
+}
+
+void F_Main::Timer1_Timer()
+{
+    Img_AniBuf->setPixmap(ImgAni[M_AniIdx]->pixmap());
+    ++M_AniIdx;
+    if (M_AniIdx > 11) {
+        M_AniIdx = 0;
+    }
+}
+
+void F_Main::Winsock1_DataArrival(qint32 bytesTotal)
+{
+    QByteArray message = Winsock1->getData(bytesTotal);
+    if (bytesTotal < qint32(bootp::kMinMessage)) {
+        return;
+    }
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(message.constData()),
+                                 static_cast<std::size_t>(message.size()));
+    if (!chkRequest(bytes)) {
+        return;
+    }
+}
+
+void F_Main::Winsock1_Error(qint16 number, const QString& description)
+{
+    const QString text =
+        QStringLiteral("Winsockコントロールでエラーが発生しました. エラーコード : %1\r\n%2")
+            .arg(number)
+            .arg(description);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー発生"), text, QMessageBox::Ok,
+                    this);
+    box.exec();
+    close();
+    endProgram(1);
+}
+
+void F_Main::keyPressEvent(QKeyEvent* event)
+{
+    // A plain window has no default or cancel button of its own: Enter goes to the focused
+    // push button or else to the default one, Esc to Exit.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (auto* focused = qobject_cast<QPushButton*>(focusWidget())) {
+            focused->click();
+        } else if (m_defaultButton != nullptr) {
+            m_defaultButton->click();
+        }
+        return;
+    case Qt::Key_Escape:
+        Command3->click();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void F_Main::closeEvent(QCloseEvent* event)
+{
+    // While a card is being assigned the whole window, close box included, takes no input.
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+void F_Main::showEvent(QShowEvent* event)
+{
+    if (!m_centred) {
+        m_centred = true;
+        if (const QScreen* s = screen()) {
+            move(s->availableGeometry().center() - rect().center());
+        }
+    }
+    QWidget::showEvent(event);
+}
+
+void F_Main::setDefaultButton(QPushButton* button)
+{
+    for (QPushButton* b : {Command1, Command2, Command3}) {
+        b->setDefault(b == button);
+    }
+    m_defaultButton = button;
+}
+
+void F_Main::setTimerInterval(int milliseconds)
+{
+    // Interval 0 means "not ticking", whereas a QTimer would fire continuously.
+    if (milliseconds <= 0) {
+        Timer1->stop();
+    } else {
+        Timer1->start(milliseconds);
+    }
+}
+
+void F_Main::setStatus(const QString& text) { Text1->setPlainText(text); }

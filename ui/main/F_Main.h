@@ -1,0 +1,81 @@
+#pragma once
+
+#include "Clock.h"
+#include "NeighbourTable.h"
+#include "OsVersion.h"
+#include "UdpSocket.h"
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+
+namespace Ui {
+class F_Main;
+}
+
+// The start-up window: owns the UDP socket, runs the search for unconfigured cards and hands
+// each card found to the settings dialog, the reply, the neighbour table and the browser.
+class F_Main : public QWidget {
+    Q_OBJECT
+public:
+    /// The platform services the window works with; tests hand in fakes.
+    struct Services {
+        std::unique_ptr<UdpSocket> socket;
+        std::unique_ptr<NeighbourTable> neighbours;
+        std::unique_ptr<Clock> clock;
+        std::function<void(OsVersion&)> queryVersion;
+    };
+    static Services platformServices();
+
+    explicit F_Main(Services services = platformServices(), QWidget* parent = nullptr);
+    ~F_Main() override;
+
+    // Controls, named as in the window definition.
+    QPushButton* Command1; // Start
+    QPushButton* Command2; // Stop
+    QPushButton* Command3; // Exit
+    QPlainTextEdit* Text1;
+    QLabel* Img_Card;
+    std::array<QLabel*, 12> ImgAni;
+    QLabel* Img_AniBuf;
+    QTimer* Timer1;
+    UdpSocket* Winsock1;
+
+    bool M_Search = false;
+    qint16 M_AniIdx = 0;
+    OsVersion M_OsVer;
+
+    /// The button that Enter activates when the focus is not on a push button.
+    QPushButton* defaultButton() const { return m_defaultButton; }
+
+    void Form_Load();
+    void Form_Unload();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Timer1_Timer();
+    void Winsock1_DataArrival(qint32 bytesTotal);
+    void Winsock1_Error(qint16 number, const QString& description);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void setDefaultButton(QPushButton* button);
+    void setTimerInterval(int milliseconds);
+    void setStatus(const QString& text);
+
+    std::unique_ptr<Ui::F_Main> m_ui;
+    Services m_services;
+    QPushButton* m_defaultButton = nullptr;
+    bool m_centred = false;
+};
