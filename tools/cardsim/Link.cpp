@@ -183,6 +183,16 @@ Fd openCardSocket(const std::string& interface)
     return fd;
 }
 
+bool isLinkUp(const std::string& interface)
+{
+    const Fd fd = controlSocket();
+    ifreq request = interfaceRequest(interface);
+    if (::ioctl(fd.get(), SIOCGIFFLAGS, &request) < 0) {
+        fail("flags of " + interface);
+    }
+    return (request.ifr_flags & IFF_UP) != 0;
+}
+
 void setLinkUp(const std::string& interface)
 {
     const Fd fd = controlSocket();

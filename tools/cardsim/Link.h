@@ -46,6 +46,9 @@ Mac interfaceMac(const std::string& name);
 /// SO_REUSEADDR lets it share port 68 with a DHCP client on the same host.
 Fd openCardSocket(const std::string& interface);
 
+/// Whether the interface is administratively up.
+bool isLinkUp(const std::string& interface);
+
 /// Sets the interface administratively up.
 void setLinkUp(const std::string& interface);
 

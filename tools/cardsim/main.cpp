@@ -86,6 +86,11 @@ public:
         : o_(std::move(options)), rng_(std::random_device{}()),
           ifindex_(interfaceIndex(o_.interface)), socket_(openCardSocket(o_.interface))
     {
+        if (!isLinkUp(o_.interface)) {
+            throw SysError("interface " + o_.interface + " is down (ip link set " +
+                               o_.interface + " up)",
+                           ENETDOWN);
+        }
     }
 
     int run();
@@ -97,6 +102,15 @@ private:
     {
         std::printf("%s\n", formatRecord(record, o_.format).c_str());
         std::fflush(stdout);
+    }
+
+    // A failure goes to stderr for people and, in the machine formats, to stdout as well.
+    void fault(const Record& record) const
+    {
+        if (o_.format != Format::Text) {
+            emit(record);
+        }
+        std::fprintf(stderr, "torvane-cardsim: %s\n", record.text.c_str());
     }
 
     void note(const char* format, ...) const
@@ -168,8 +182,7 @@ Simulator::Outcome Simulator::runCard(const Mac& mac, Assignment& assignment)
                 .add("xid", hexXid(xid))
                 .addNumber("requests", std::to_string(requests))
                 .addNumber("seconds", fixed(secondsSince(start), 3));
-            emit(r);
-            std::fprintf(stderr, "torvane-cardsim: %s\n", r.text.c_str());
+            fault(r);
             return Outcome::Timeout;
         }
         if (now >= nextSend) {
@@ -209,8 +222,7 @@ Simulator::Outcome Simulator::runCard(const Mac& mac, Assignment& assignment)
                 .add("xid", hexXid(xid))
                 .add("source", source)
                 .addNumber("length", std::to_string(n));
-            emit(r);
-            std::fprintf(stderr, "torvane-cardsim: %s\n", r.text.c_str());
+            fault(r);
             return Outcome::Invalid;
         }
         assignment = check.assignment;
@@ -232,7 +244,10 @@ void Simulator::runFlood()
     note("flood: %llu DHCPDISCOVERs at %.1f/s on %s",
          static_cast<unsigned long long>(pacer.total()), o_.floodRate, o_.interface.c_str());
     const auto start = Clock::now();
-    while (!pacer.done() && g_signal == 0) {
+    const auto end = start + std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::duration<double>(o_.floodDuration));
+    // A sender slower than the rate stops at the end all the same and reports what it managed.
+    while (!pacer.done() && g_signal == 0 && Clock::now() < end) {
         const auto due = std::min(pacer.due(Clock::now() - start), kBatch);
         if (due == 0) {
             waitReadable(-1, start + pacer.nextDue());
@@ -252,8 +267,7 @@ void Simulator::runFlood()
         pacer.markSent(due);
     }
     if (g_signal == 0) {
-        waitReadable(-1, start + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(o_.floodDuration)));
+        waitReadable(-1, end);
     }
     const double seconds = secondsSince(start);
     const std::uint64_t sent = pacer.sent() - errors;
@@ -432,8 +446,6 @@ std::string hint(const SysError& e)
                "cap_net_admin)";
     case ENODEV:
         return " (no such interface)";
-    case ENETDOWN:
-        return " (the interface is down: ip link set IF up)";
     case EADDRINUSE:
         return " (another program holds the port without sharing it)";
     default:
