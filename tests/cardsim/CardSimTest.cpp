@@ -1,6 +1,6 @@
+#include "CardSim.h"
 #include "BootMessage.h"
 #include "BootP.h"
-#include "CardSim.h"
 #include "HttpPage.h"
 #include "Options.h"
 #include "Output.h"
@@ -76,7 +76,10 @@ struct Broken {
     ReplyFault strictFault; // what the strict check finds
 };
 
-void PrintTo(const Broken& b, std::ostream* os) { *os << b.name; }
+void PrintTo(const Broken& b, std::ostream* os)
+{
+    *os << b.name;
+}
 
 class BrokenReplyTest : public CardSimTest, public ::testing::WithParamInterface<Broken> {};
 
@@ -221,29 +224,27 @@ TEST_P(ArgsTest, acceptsOrExplains)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ArgsTest,
-    ::testing::Values(Args{{"--interface", "eth1"}, nullptr},
-                      Args{{"--interface=eth1", "--interval=0.5", "--timeout", "3"}, nullptr},
-                      Args{{"--interface", "eth1", "--length", "300", "--mac", "00:0a:1b:c2:3d:ff"},
-                           nullptr},
-                      Args{{"--interface", "eth1", "--flood", "500", "--then-card", "--serve-http"},
-                           nullptr},
-                      Args{{}, "--interface is required"},
-                      Args{{"--interface"}, "needs a value"},
-                      Args{{"--interface", "a-name-far-too-long"}, "1 to 15"},
-                      Args{{"--interface", "eth1", "--length", "299"}, "300 to 1472"},
-                      Args{{"--interface", "eth1", "--length", "30x"}, "300 to 1472"},
-                      Args{{"--interface", "eth1", "--interval", "0"}, "above 0"},
-                      Args{{"--interface", "eth1", "--timeout", "-1"}, "above 0"},
-                      Args{{"--interface", "eth1", "--timeout", "nan"}, "above 0"},
-                      Args{{"--interface", "eth1", "--mac", "00-0A-1B"}, "six hex pairs"},
-                      Args{{"--interface", "eth1", "--count", "0"}, "at least 1"},
-                      Args{{"--interface", "eth1", "--http-port", "65536"}, "1 to 65535"},
-                      Args{{"--interface", "eth1", "--format", "xml"}, "text, kv or json"},
-                      Args{{"--interface", "eth1", "--serve-http", "--count", "2"}, "one card"},
-                      Args{{"--interface", "eth1", "--then-card"}, "only goes with --flood"},
-                      Args{{"--interface", "eth1", "--flood", "10", "--serve-http"}, "--then-card"},
-                      Args{{"--interface", "eth1", "--strict=yes"}, "unknown option"},
-                      Args{{"--interface", "eth1", "extra"}, "unknown option extra"}));
+    ::testing::Values(
+        Args{{"--interface", "eth1"}, nullptr},
+        Args{{"--interface=eth1", "--interval=0.5", "--timeout", "3"}, nullptr},
+        Args{{"--interface", "eth1", "--length", "300", "--mac", "00:0a:1b:c2:3d:ff"}, nullptr},
+        Args{{"--interface", "eth1", "--flood", "500", "--then-card", "--serve-http"}, nullptr},
+        Args{{}, "--interface is required"}, Args{{"--interface"}, "needs a value"},
+        Args{{"--interface", "a-name-far-too-long"}, "1 to 15"},
+        Args{{"--interface", "eth1", "--length", "299"}, "300 to 1472"},
+        Args{{"--interface", "eth1", "--length", "30x"}, "300 to 1472"},
+        Args{{"--interface", "eth1", "--interval", "0"}, "above 0"},
+        Args{{"--interface", "eth1", "--timeout", "-1"}, "above 0"},
+        Args{{"--interface", "eth1", "--timeout", "nan"}, "above 0"},
+        Args{{"--interface", "eth1", "--mac", "00-0A-1B"}, "six hex pairs"},
+        Args{{"--interface", "eth1", "--count", "0"}, "at least 1"},
+        Args{{"--interface", "eth1", "--http-port", "65536"}, "1 to 65535"},
+        Args{{"--interface", "eth1", "--format", "xml"}, "text, kv or json"},
+        Args{{"--interface", "eth1", "--serve-http", "--count", "2"}, "one card"},
+        Args{{"--interface", "eth1", "--then-card"}, "only goes with --flood"},
+        Args{{"--interface", "eth1", "--flood", "10", "--serve-http"}, "--then-card"},
+        Args{{"--interface", "eth1", "--strict=yes"}, "unknown option"},
+        Args{{"--interface", "eth1", "extra"}, "unknown option extra"}));
 
 TEST(CardSimArgs, helpNeedsNothingElse)
 {
@@ -283,8 +284,9 @@ TEST(CardSimHttp, answersThePageAndRefusesTheRest)
 
 TEST(CardSimOutput, oneLinePerFormatWithTheSameKeys)
 {
-    const Record r = assignedRecord({{10, 77, 0, 20}, {255, 255, 255, 0}, {10, 77, 0, 254}, {10, 77, 0, 1}},
-                                    kMac, 0xAB, 300, 2, 0.5);
+    const Record r =
+        assignedRecord({{10, 77, 0, 20}, {255, 255, 255, 0}, {10, 77, 0, 254}, {10, 77, 0, 1}},
+                       kMac, 0xAB, 300, 2, 0.5);
     EXPECT_EQ(formatRecord(r, Format::Kv),
               "event=assigned mac=02-0A-1B-C2-3D-FF address=10.77.0.20 mask=255.255.255.0 "
               "gateway=10.77.0.254 server=10.77.0.1 xid=0x000000ab length=300 requests=2 "

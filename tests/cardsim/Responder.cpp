@@ -30,7 +30,10 @@ namespace {
 
 volatile sig_atomic_t g_stop = 0;
 
-void onSignal(int) { g_stop = 1; }
+void onSignal(int)
+{
+    g_stop = 1;
+}
 
 [[noreturn]] void die(const char* what)
 {

@@ -112,10 +112,23 @@ Bytes buildDiscover(std::uint32_t xid, const Mac& mac, std::size_t length)
 {
     Bytes m = clientMessage(xid, mac, length);
     const std::uint8_t options[] = {
-        99, 130, 83, 99,           // magic cookie
-        kOptMessageType, 1, 1,     // DHCPDISCOVER
-        kOptClientId, 7, 1,        // client identifier: type Ethernet, then the MAC
-        0, 0, 0, 0, 0, 0, kOptEnd, // (MAC filled below)
+        99,
+        130,
+        83,
+        99, // magic cookie
+        kOptMessageType,
+        1,
+        1, // DHCPDISCOVER
+        kOptClientId,
+        7,
+        1, // client identifier: type Ethernet, then the MAC
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        kOptEnd, // (MAC filled below)
     };
     std::copy(std::begin(options), std::end(options), m.begin() + kOptions);
     std::copy(mac.begin(), mac.end(), m.begin() + kOptions + 10);
@@ -243,9 +256,8 @@ std::optional<int> prefixLength(const Octets& mask)
 }
 
 Pacer::Pacer(double ratePerSecond, Duration length)
-    : rate_(ratePerSecond),
-      total_(static_cast<std::uint64_t>(
-          std::llround(ratePerSecond * std::chrono::duration<double>(length).count())))
+    : rate_(ratePerSecond), total_(static_cast<std::uint64_t>(std::llround(
+                                ratePerSecond * std::chrono::duration<double>(length).count())))
 {
 }
 

@@ -31,9 +31,8 @@ std::string cardPage(const Mac& mac, const Assignment& a)
 {
     const std::string name = "Web/SNMP Card " + formatMac(mac);
     return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + name +
-           "</title></head>\n<body><h1>" + name +
-           "</h1>\n<table>\n<tr><th>IP address</th><td>" + dotted(a.address) +
-           "</td></tr>\n<tr><th>Subnet mask</th><td>" + dotted(a.mask) +
+           "</title></head>\n<body><h1>" + name + "</h1>\n<table>\n<tr><th>IP address</th><td>" +
+           dotted(a.address) + "</td></tr>\n<tr><th>Subnet mask</th><td>" + dotted(a.mask) +
            "</td></tr>\n<tr><th>Default gateway</th><td>" + dotted(a.gateway) +
            "</td></tr>\n<tr><th>Assigned by</th><td>" + dotted(a.server) +
            "</td></tr>\n</table>\n<p>Simulated by torvane-cardsim.</p></body></html>\n";

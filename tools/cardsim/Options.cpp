@@ -118,8 +118,12 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
          }},
     };
     const std::map<std::string_view, bool*> flags{
-        {"--strict", &o.strict},       {"--serve-http", &o.serveHttp}, {"--then-card", &o.thenCard},
-        {"--verbose", &o.verbose},     {"-v", &o.verbose},             {"--help", &o.help},
+        {"--strict", &o.strict},
+        {"--serve-http", &o.serveHttp},
+        {"--then-card", &o.thenCard},
+        {"--verbose", &o.verbose},
+        {"-v", &o.verbose},
+        {"--help", &o.help},
         {"-h", &o.help},
     };
 
@@ -172,7 +176,7 @@ const char* usageText()
 Simulates a factory-fresh Web/SNMP card on interface IF: broadcasts the card's BOOTP boot
 request from UDP port 68 to 255.255.255.255 port 67 without an address of its own, waits for
 the reply, checks it and prints the address it was given. Use it to test a PC's set-up without
-a card. Needs root (or cap_net_raw, cap_net_bind_service and, for --serve-http, cap_net_admin).
+a card. Needs root (or cap_net_bind_service, and cap_net_admin for --serve-http).
 Only run it on a network where a boot request broadcast is welcome.
 
 Card:
@@ -194,15 +198,17 @@ Card:
   first one with the request's xid ends the wait and is judged.
 
 After a valid reply:
-  --serve-http        put the assigned address with the assigned mask on IF, set IF up and
-                      serve a small page titled "Web/SNMP Card <MAC>" on the address; /favicon.ico
-                      and other paths get 404. The address is removed again on exit.
+  --serve-http        put the assigned address with the assigned mask on IF, set IF up
+                      and serve a small page titled "Web/SNMP Card <MAC>" on the
+                      address; /favicon.ico and other paths get 404. The address is
+                      removed again on exit.
   --http-port P       port of that page (default 80)
   --serve-seconds S   stop serving after S seconds (default: until SIGINT or SIGTERM)
 
 Load:
-  --flood RATE        instead of being a card, broadcast foreign DHCPDISCOVERs (option 53 first,
-                      a new random MAC and xid each) at RATE datagrams/s, paced by the clock
+  --flood RATE        instead of being a card, broadcast foreign DHCPDISCOVERs (option 53
+                      first, a new random MAC and xid each) at RATE datagrams/s, paced by
+                      the clock; the achieved rate is reported
   --duration S        how long to flood (default 10)
   --then-card         after the flood, act as a card as above
 
@@ -210,7 +216,8 @@ Output:
   --format F          text (default): one line per event for people
                       kv: one line per event, "event=NAME key=value ..." (no blanks in values)
                       json: one JSON object per line with the same keys
-                      events: assigned, invalid, serving, served, flood
+                      events: assigned, invalid, timeout, serving, served, flood
+                      (invalid and timeout go to stderr only in text)
   -v, --verbose       progress on stderr (each request sent, each datagram ignored, each page)
   -h, --help          this text
 
@@ -219,7 +226,8 @@ Exit status:
   2  usage error
   3  no reply with the request's xid before the timeout
   4  a reply with the request's xid failed the check (stderr says which field)
-  5  system error: no such interface, socket, address or page set-up failed
+  5  system error: no such interface, interface down, socket, address or page set-up
+     failed
   128+N  ended by signal N before a reply arrived
 )";
 }

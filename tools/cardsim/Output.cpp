@@ -75,9 +75,9 @@ Record assignedRecord(const Assignment& a, const Mac& mac, std::uint32_t xid, st
     Record r;
     r.event = "assigned";
     r.text = "card " + formatMac(mac) + " was assigned address " + dotted(a.address) + " mask " +
-             dotted(a.mask) + " gateway " + dotted(a.gateway) + " by server " +
-             dotted(a.server) + " (" + std::to_string(requests) +
-             (requests == 1 ? " request, " : " requests, ") + elapsed + " s)";
+             dotted(a.mask) + " gateway " + dotted(a.gateway) + " by server " + dotted(a.server) +
+             " (" + std::to_string(requests) + (requests == 1 ? " request, " : " requests, ") +
+             elapsed + " s)";
     r.add("mac", formatMac(mac))
         .add("address", dotted(a.address))
         .add("mask", dotted(a.mask))

@@ -31,7 +31,10 @@ using Clock = std::chrono::steady_clock;
 
 volatile sig_atomic_t g_signal = 0;
 
-void onSignal(int signal) { g_signal = signal; }
+void onSignal(int signal)
+{
+    g_signal = signal;
+}
 
 // SIGINT and SIGTERM stay blocked and are only let in while waiting in ppoll, so a signal can
 // never slip in between the check of g_signal and the wait.
@@ -59,7 +62,8 @@ bool waitReadable(int fd, Clock::time_point until)
 {
     const auto left = std::max(until - Clock::now(), Clock::duration::zero());
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    timespec timeout{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
+                     static_cast<long>(ns % 1'000'000'000)};
     pollfd p{fd, POLLIN, 0};
     const int n = ::ppoll(&p, fd < 0 ? 0 : 1, &timeout, &g_waitMask);
     if (n < 0 && errno != EINTR) {
@@ -87,8 +91,8 @@ public:
           ifindex_(interfaceIndex(o_.interface)), socket_(openCardSocket(o_.interface))
     {
         if (!isLinkUp(o_.interface)) {
-            throw SysError("interface " + o_.interface + " is down (ip link set " +
-                               o_.interface + " up)",
+            throw SysError("interface " + o_.interface + " is down (ip link set " + o_.interface +
+                               " up)",
                            ENETDOWN);
         }
     }
@@ -165,8 +169,8 @@ Simulator::Outcome Simulator::runCard(const Mac& mac, Assignment& assignment)
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(o_.timeout));
-    const auto interval = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(o_.interval));
+    const auto interval =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o_.interval));
     auto nextSend = start;
     int requests = 0;
     std::vector<std::uint8_t> buffer(65536);
@@ -274,9 +278,9 @@ void Simulator::runFlood()
     const double rate = seconds > 0 ? static_cast<double>(sent) / seconds : 0;
     Record r;
     r.event = "flood";
-    r.text = "flood: " + std::to_string(sent) + " DHCPDISCOVERs in " + fixed(seconds, 3) +
-             " s, " + fixed(rate, 1) + "/s achieved for " + fixed(o_.floodRate, 1) +
-             "/s asked (" + std::to_string(errors) + " send errors)";
+    r.text = "flood: " + std::to_string(sent) + " DHCPDISCOVERs in " + fixed(seconds, 3) + " s, " +
+             fixed(rate, 1) + "/s achieved for " + fixed(o_.floodRate, 1) + "/s asked (" +
+             std::to_string(errors) + " send errors)";
     r.addNumber("sent", std::to_string(sent))
         .addNumber("errors", std::to_string(errors))
         .addNumber("seconds", fixed(seconds, 3))
@@ -309,8 +313,8 @@ int answerConnection(int fd, const std::string& page, std::string& method, std::
     path = answer.path;
     std::size_t written = 0;
     while (written < answer.bytes.size()) {
-        const ssize_t n = ::send(fd, answer.bytes.data() + written, answer.bytes.size() - written,
-                                 MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(fd, answer.bytes.data() + written, answer.bytes.size() - written, MSG_NOSIGNAL);
         if (n <= 0) {
             break;
         }
@@ -324,8 +328,7 @@ int Simulator::serveHttp(const Mac& mac, const Assignment& a)
 {
     const auto prefix = prefixLength(a.mask);
     if (!prefix) {
-        throw SysError("mask " + dotted(a.mask) + " has holes and cannot be put on " +
-                           o_.interface,
+        throw SysError("mask " + dotted(a.mask) + " has holes and cannot be put on " + o_.interface,
                        EINVAL);
     }
     if (o_.mac && *o_.mac != interfaceMac(o_.interface)) {
@@ -375,9 +378,9 @@ int Simulator::serveHttp(const Mac& mac, const Assignment& a)
 
     Record serving;
     serving.event = "serving";
-    serving.text = "serving " + url + " on " + o_.interface +
-                   (o_.serveSeconds > 0 ? " for " + fixed(o_.serveSeconds, 1) + " s"
-                                        : " until interrupted");
+    serving.text =
+        "serving " + url + " on " + o_.interface +
+        (o_.serveSeconds > 0 ? " for " + fixed(o_.serveSeconds, 1) + " s" : " until interrupted");
     serving.add("url", url).add("interface", o_.interface);
     emit(serving);
 
@@ -442,8 +445,8 @@ std::string hint(const SysError& e)
     switch (e.error()) {
     case EPERM:
     case EACCES:
-        return " (run as root, or give the program cap_net_raw, cap_net_bind_service and "
-               "cap_net_admin)";
+        return " (run as root, or give the program cap_net_bind_service, cap_net_raw and, for "
+               "--serve-http, cap_net_admin)";
     case ENODEV:
         return " (no such interface)";
     case EADDRINUSE:
