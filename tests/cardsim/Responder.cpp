@@ -100,6 +100,11 @@ int main(int argc, char** argv)
         ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) < 0) {
         die("setsockopt");
     }
+    // Room for a whole flood test's datagrams, so that a busy machine does not drop them.
+    const int buffer = 8 << 20;
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) < 0) {
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    }
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(bootp::kServerPort);

@@ -250,9 +250,15 @@ void Simulator::runFlood()
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration_cast<Clock::duration>(
                                  std::chrono::duration<double>(o_.floodDuration));
-    // A sender slower than the rate stops at the end all the same and reports what it managed.
-    while (!pacer.done() && g_signal == 0 && Clock::now() < end) {
-        const auto due = std::min(pacer.due(Clock::now() - start), kBatch);
+    // Datagrams due before the end still go if the sender woke late, but a sender slower than
+    // the rate stops soon after the end all the same and reports what it managed.
+    const auto hardEnd = end + std::chrono::milliseconds(100);
+    while (!pacer.done() && g_signal == 0) {
+        const auto now = Clock::now();
+        if (now >= hardEnd) {
+            break;
+        }
+        const auto due = std::min(pacer.due(std::min(now, end) - start), kBatch);
         if (due == 0) {
             waitReadable(-1, start + pacer.nextDue());
             continue;
