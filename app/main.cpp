@@ -5,6 +5,10 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 namespace {
 
 // No handler catches errors: whatever one throws ends here, in the one report of the program.
@@ -24,10 +28,54 @@ public:
     }
 };
 
+const char kUsage[] =
+    "Usage: torvane [--help | --version]\n"
+    "\n"
+    "Gives a factory-fresh Web/SNMP card its first IPv4 address. Click Start: Torvane listens\n"
+    "for the card's BOOTP request on UDP port 67, shows its MAC address, asks for address,\n"
+    "subnet mask and gateway, broadcasts the reply, adds a static neighbour entry and opens\n"
+    "the card's web page.\n"
+    "\n"
+    "Needs root, or the capabilities granted once with:\n"
+    "  sudo setcap cap_net_bind_service,cap_net_admin+ep $(command -v torvane)\n"
+    "\n"
+    "  --help     show this text\n"
+    "  --version  show the version\n";
+
+bool hasDisplay()
+{
+    const auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v != nullptr && *v != '\0';
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("torvane %s\n", TORVANE_VERSION);
+            return 0;
+        }
+        // Single-dash options (-platform, -style, ...) belong to Qt.
+        if (std::strncmp(argv[i], "--", 2) == 0) {
+            std::fprintf(stderr, "torvane: unknown option %s\n\n%s", argv[i], kUsage);
+            return 2;
+        }
+    }
+    if (!hasDisplay()) {
+        std::fputs("torvane: no display: DISPLAY and WAYLAND_DISPLAY are not set. Start Torvane "
+                   "from a desktop session.\n",
+                   stderr);
+        return 1;
+    }
     // The web engine, loaded with the browser window later, shares GL contexts with the app.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     TorvaneApplication app(argc, argv);

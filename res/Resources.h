@@ -12,7 +12,7 @@ QIcon appIcon();
 QPixmap appIcon32();
 /// The card picture of the main window, 32 x 32.
 QPixmap cardPicture();
-/// Animation frame i (0 to 11), 64 x 32.
+/// Animation frame i (0 to 11), 64 x 32; a null pixmap for any other i.
 QPixmap animationFrame(int i);
 /// The browser window's button images, 32 x 32 each.
 QIcon backIcon();

@@ -208,8 +208,12 @@ void LinuxUdpSocket::sendData(const QByteArray& data)
 
 void LinuxUdpSocket::close()
 {
-    delete m_notifier;
-    m_notifier = nullptr;
+    // Closing happens inside the data-arrival handler, i.e. while the notifier is emitting.
+    if (m_notifier != nullptr) {
+        m_notifier->setEnabled(false);
+        m_notifier->deleteLater();
+        m_notifier = nullptr;
+    }
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;

@@ -5,7 +5,7 @@
 # card: tvcard0 without an address, like a fresh card). With --second-nic a third namespace
 # "$PREFIX-other" is joined to pc by tvpc1 10.78.0.1/24 <-> tvoth0 10.78.0.254/24 and holds
 # the pc's default route; otherwise the default route is via 10.77.0.254 on tvpc0, unless
-# --no-default-route. netns_cleanup runs on exit.
+# --no-default-route. netns_cleanup runs on exit, then the commands in NETNS_ON_EXIT.
 # shellcheck shell=bash
 
 NETNS_CREATED=()
@@ -43,7 +43,7 @@ netns_setup() {
         shift
     done
     [ "$(id -u)" -eq 0 ] || netns_fail "network namespace tests need root"
-    trap netns_cleanup EXIT
+    trap 'netns_cleanup; eval "${NETNS_ON_EXIT:-}"' EXIT
     NETNS_PC="$prefix-pc"
     NETNS_CARD="$prefix-card"
     netns_add "$NETNS_PC"

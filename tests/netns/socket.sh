@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The real UDP socket inside test namespaces: receiving a card's broadcast, the error for a
+# port held by another program, and the reply leaving by the card's interface from port 67
+# after the listener was closed, with the default route elsewhere or with none at all.
+set -u
+probe=$1
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../support/netns.sh"
+
+failures=0
+check() { # description, command output, expected pattern
+    if grep -qE "$3" <<<"$2"; then
+        echo "ok   - $1"
+    else
+        echo "FAIL - $1"
+        echo "$2" | sed 's/^/       /'
+        failures=$((failures + 1))
+    fi
+}
+
+round_trip() { # label, netns_setup options...
+    local label=$1
+    shift
+    netns_cleanup
+    netns_setup "tvso$$" "$@"
+    local other_out=""
+    if [ -n "${NETNS_OTHER:-}" ] && ip netns list | grep -q "$NETNS_OTHER"; then
+        ip netns exec "$NETNS_OTHER" "$probe" watch tvoth0 4 >"$tmp/other" 2>&1 &
+    fi
+    ip netns exec "$NETNS_PC" "$probe" listen-reply >"$tmp/pc" 2>&1 &
+    local pc=$!
+    sleep 0.3
+    local card_out
+    card_out=$(ip netns exec "$NETNS_CARD" timeout 15 "$probe" card tvcard0 2>&1)
+    wait $pc
+    check "$label: the card's broadcast arrives on port 67 via tvpc0" "$(cat "$tmp/pc")" \
+        "received 300 bytes on tvpc0"
+    check "$label: the reply reaches the card from port 67" "$card_out" \
+        "reply 300 bytes from port 67"
+    if [ -f "$tmp/other" ]; then
+        wait
+        check "$label: nothing leaves by the other NIC" "$(cat "$tmp/other")" "^watching$"
+        ! grep -q datagram "$tmp/other" || { echo "FAIL - reply left by tvpc1"; failures=$((failures + 1)); }
+        rm -f "$tmp/other"
+    fi
+    unset NETNS_OTHER
+}
+
+tmp=$(mktemp -d)
+NETNS_ON_EXIT='rm -rf "$tmp"'
+
+round_trip "one NIC"
+round_trip "default route on a second NIC" --second-nic
+round_trip "no default route" --no-default-route
+
+netns_cleanup
+netns_setup "tvso$$"
+ip netns exec "$NETNS_PC" "$probe" hold >"$tmp/hold" 2>&1 &
+for _ in $(seq 50); do grep -q holding "$tmp/hold" && break; sleep 0.1; done
+check "port held by another program: the error names the cause and the holder" \
+    "$(ip netns exec "$NETNS_PC" "$probe" bind 2>&1)" \
+    "bind failed 98: UDP port 67 is already in use by socket_probe \(pid [0-9]+\)"
+
+kill %% 2>/dev/null
+check "without privilege: the error names the capability and the command that grants it" \
+    "$(ip netns exec "$NETNS_PC" setpriv --reuid=65534 --regid=65534 --clear-groups \
+        --inh-caps=-all "$probe" bind 2>&1)" \
+    "bind failed 13: .*cap_net_bind_service.*setcap cap_net_bind_service,cap_net_admin\+ep"
+
+exit $failures
