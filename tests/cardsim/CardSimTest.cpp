@@ -1,0 +1,303 @@
+#include "CardSim.h"
+#include "BootMessage.h"
+#include "BootP.h"
+#include "HttpPage.h"
+#include "Options.h"
+#include "Output.h"
+#include "PublicArea.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+using namespace cardsim;
+
+namespace {
+
+const Mac kMac{0x02, 0x0A, 0x1B, 0xC2, 0x3D, 0xFF};
+constexpr std::uint32_t kXid = 0x12345678;
+
+class CardSimTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        using namespace PublicArea;
+        resetAll();
+        G_OptTmpl = bootp::kCardOptions;
+        G_IpAddr = {192, 168, 0, 20};
+        G_LocalIp = {192, 168, 0, 5};
+        G_SbMask = {255, 255, 255, 0};
+        G_GateWay = {192, 168, 0, 1};
+    }
+
+    static Bytes replyTo(const Bytes& request)
+    {
+        Bytes reply = request;
+        EXPECT_TRUE(makeReply(reply));
+        return reply;
+    }
+};
+
+TEST_F(CardSimTest, requestIsACardRequestOfAtLeastTheMinimumLength)
+{
+    for (const std::size_t asked : {std::size_t{0}, std::size_t{299}, std::size_t{300},
+                                    std::size_t{548}, std::size_t{1472}}) {
+        const Bytes m = buildCardRequest(kXid, kMac, asked);
+        EXPECT_EQ(m.size(), std::max<std::size_t>(asked, 300)) << asked;
+        EXPECT_TRUE(chkRequest(m)) << asked;
+        EXPECT_EQ(xidOf(m), kXid);
+        EXPECT_TRUE(std::equal(kMac.begin(), kMac.end(), m.begin() + bootp::kChaddr));
+        EXPECT_EQ(m[bootp::kHtype], 1);
+        EXPECT_EQ(m[bootp::kHlen], 6);
+        EXPECT_EQ(m[bootp::kReplyOptions], bootp::kOptEnd);
+    }
+}
+
+TEST_F(CardSimTest, replyMadeFromTheRequestPassesAndGivesTheValues)
+{
+    for (const bool strict : {false, true}) {
+        for (const std::size_t length : {300u, 548u}) {
+            const Bytes request = buildCardRequest(kXid, kMac, length);
+            const ReplyCheck check = checkReply(request, replyTo(request), strict);
+            ASSERT_TRUE(check.ok()) << check.message;
+            EXPECT_EQ(dotted(check.assignment.address), "192.168.0.20");
+            EXPECT_EQ(dotted(check.assignment.mask), "255.255.255.0");
+            EXPECT_EQ(dotted(check.assignment.gateway), "192.168.0.1");
+            EXPECT_EQ(dotted(check.assignment.server), "192.168.0.5");
+        }
+    }
+}
+
+struct Broken {
+    const char* name;
+    std::function<void(Bytes&)> change;
+    ReplyFault fault;       // what the check finds
+    ReplyFault strictFault; // what the strict check finds
+};
+
+void PrintTo(const Broken& b, std::ostream* os)
+{
+    *os << b.name;
+}
+
+class BrokenReplyTest : public CardSimTest, public ::testing::WithParamInterface<Broken> {};
+
+TEST_P(BrokenReplyTest, isRefusedForTheRightReason)
+{
+    const Bytes request = buildCardRequest(kXid, kMac, 548);
+    Bytes reply = replyTo(request);
+    GetParam().change(reply);
+    const ReplyCheck check = checkReply(request, reply);
+    EXPECT_EQ(check.fault, GetParam().fault) << faultName(check.fault) << ": " << check.message;
+    EXPECT_EQ(check.ok(), check.message.empty());
+    EXPECT_EQ(checkReply(request, reply, true).fault, GetParam().strictFault);
+}
+
+auto flip(std::size_t offset)
+{
+    return [offset](Bytes& m) { m[offset] ^= 0xFF; };
+}
+
+const Broken kBroken[] = {
+    {"oneByteLonger", [](Bytes& m) { m.push_back(0); }, ReplyFault::Length, ReplyFault::Length},
+    {"oneByteShorter", [](Bytes& m) { m.pop_back(); }, ReplyFault::Length, ReplyFault::Length},
+    {"empty", [](Bytes& m) { m.clear(); }, ReplyFault::Length, ReplyFault::Length},
+    {"opStillRequest", [](Bytes& m) { m[0] = 1; }, ReplyFault::Op, ReplyFault::Op},
+    {"xidFirstByte", flip(4), ReplyFault::Xid, ReplyFault::Xid},
+    {"xidLastByte", flip(7), ReplyFault::Xid, ReplyFault::Xid},
+    {"chaddrMac", flip(33), ReplyFault::Chaddr, ReplyFault::Chaddr},
+    {"chaddrBeyondMac", flip(43), ReplyFault::Chaddr, ReplyFault::Chaddr},
+    {"maskCode", flip(246), ReplyFault::MaskOption, ReplyFault::MaskOption},
+    {"maskLength", flip(247), ReplyFault::MaskOption, ReplyFault::MaskOption},
+    {"routerCode", flip(252), ReplyFault::RouterOption, ReplyFault::RouterOption},
+    {"routerLength", flip(253), ReplyFault::RouterOption, ReplyFault::RouterOption},
+    {"endOption", flip(258), ReplyFault::EndOption, ReplyFault::EndOption},
+    {"noAddress", [](Bytes& m) { std::fill_n(m.begin() + 16, 4, 0); }, ReplyFault::Address,
+     ReplyFault::Address},
+    // Values the server chooses may be anything.
+    {"otherMaskValue", flip(250), ReplyFault::None, ReplyFault::None},
+    {"otherServer", flip(20), ReplyFault::None, ReplyFault::None},
+    // Bytes the server should keep: only the strict check looks at them.
+    {"templateByte", flip(240), ReplyFault::None, ReplyFault::Changed},
+    {"flags", flip(10), ReplyFault::None, ReplyFault::Changed},
+    {"giaddr", flip(27), ReplyFault::None, ReplyFault::Changed},
+    {"paddingAfterOptions", flip(259), ReplyFault::None, ReplyFault::Changed},
+    {"lastByte", flip(547), ReplyFault::None, ReplyFault::Changed},
+};
+
+INSTANTIATE_TEST_SUITE_P(Fields, BrokenReplyTest, ::testing::ValuesIn(kBroken),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CardSimTest, floodDatagramIsNeverACardRequest)
+{
+    std::mt19937_64 rng(7);
+    Bytes m = buildDiscover(kXid, kMac, 300);
+    EXPECT_EQ(m.size(), 300u);
+    EXPECT_EQ(m[bootp::kOptions + 4], bootp::kOptMessageType);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_FALSE(chkRequest(m));
+        const Mac mac = localMac(rng());
+        restamp(m, static_cast<std::uint32_t>(i), mac);
+        EXPECT_EQ(xidOf(m), static_cast<std::uint32_t>(i));
+        EXPECT_TRUE(std::equal(mac.begin(), mac.end(), m.begin() + bootp::kChaddr));
+        EXPECT_TRUE(std::equal(mac.begin(), mac.end(), m.begin() + bootp::kOptions + 10));
+    }
+}
+
+TEST(CardSimMac, randomMacsAreLocalUnicastAndNeverZero)
+{
+    std::mt19937_64 rng(1);
+    for (std::uint64_t bits : {std::uint64_t{0}, ~std::uint64_t{0}, rng(), rng(), rng()}) {
+        const Mac mac = localMac(bits);
+        EXPECT_EQ(mac[0] & 0x03, 0x02) << formatMac(mac);
+        EXPECT_NE(mac, Mac{}) << formatMac(mac);
+    }
+}
+
+TEST(CardSimMac, parsesBothSeparatorsAndRefusesTheRest)
+{
+    EXPECT_EQ(parseMac("00-0A-1b-C2-3d-FF"), (Mac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0xFF}));
+    EXPECT_EQ(parseMac("00:0a:1b:c2:3d:ff"), (Mac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0xFF}));
+    EXPECT_EQ(formatMac(*parseMac("00:0a:1b:c2:3d:ff")), "00-0A-1B-C2-3D-FF");
+    for (const char* bad : {"", "00-0A-1B-C2-3D", "00-0A-1B-C2-3D-FF-", "00-0A:1B-C2-3D-FF",
+                            "00-0A-1B-C2-3D-FG", "000A1BC23DFF00000", "0x-0A-1B-C2-3D-FF"}) {
+        EXPECT_FALSE(parseMac(bad)) << bad;
+    }
+}
+
+TEST(CardSimMask, prefixLengthOnlyForContiguousMasks)
+{
+    EXPECT_EQ(prefixLength({255, 255, 255, 0}), 24);
+    EXPECT_EQ(prefixLength({255, 255, 255, 255}), 32);
+    EXPECT_EQ(prefixLength({0, 0, 0, 0}), 0);
+    EXPECT_EQ(prefixLength({255, 255, 254, 0}), 23);
+    EXPECT_EQ(prefixLength({255, 0, 255, 0}), std::nullopt);
+    EXPECT_EQ(prefixLength({0, 255, 255, 255}), std::nullopt);
+    EXPECT_EQ(prefixLength({255, 255, 255, 1}), std::nullopt);
+}
+
+TEST(CardSimPacer, spreadsTheDatagramsEvenlyAndCatchesUp)
+{
+    using std::chrono::milliseconds;
+    Pacer pacer(1000, std::chrono::seconds(1));
+    EXPECT_EQ(pacer.total(), 1000u);
+    EXPECT_EQ(pacer.due(milliseconds(0)), 1u);
+    pacer.markSent(1);
+    EXPECT_EQ(pacer.due(std::chrono::microseconds(999)), 0u);
+    EXPECT_EQ(pacer.nextDue(), milliseconds(1) + std::chrono::nanoseconds(1));
+    EXPECT_EQ(pacer.due(pacer.nextDue()), 1u);
+    EXPECT_EQ(pacer.due(milliseconds(250)), 250u); // a sender that slept catches up at once
+    pacer.markSent(250);
+    EXPECT_EQ(pacer.due(milliseconds(250)), 0u);
+    EXPECT_EQ(pacer.due(std::chrono::seconds(5)), 749u); // never more than the run holds
+    pacer.markSent(749);
+    EXPECT_TRUE(pacer.done());
+
+    EXPECT_EQ(Pacer(2.5, std::chrono::seconds(2)).total(), 5u);
+    EXPECT_EQ(Pacer(100000, milliseconds(10)).total(), 1000u);
+}
+
+struct Args {
+    std::vector<std::string_view> args;
+    const char* error; // part of the error text; nullptr when valid
+};
+
+void PrintTo(const Args& a, std::ostream* os)
+{
+    for (auto arg : a.args) {
+        *os << arg << ' ';
+    }
+}
+
+class ArgsTest : public ::testing::TestWithParam<Args> {};
+
+TEST_P(ArgsTest, acceptsOrExplains)
+{
+    const Parsed parsed = parseArgs(GetParam().args);
+    if (GetParam().error == nullptr) {
+        EXPECT_EQ(parsed.error, "");
+    } else {
+        EXPECT_NE(parsed.error.find(GetParam().error), std::string::npos) << parsed.error;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ArgsTest,
+    ::testing::Values(
+        Args{{"--interface", "eth1"}, nullptr},
+        Args{{"--interface=eth1", "--interval=0.5", "--timeout", "3"}, nullptr},
+        Args{{"--interface", "eth1", "--length", "300", "--mac", "00:0a:1b:c2:3d:ff"}, nullptr},
+        Args{{"--interface", "eth1", "--flood", "500", "--then-card", "--serve-http"}, nullptr},
+        Args{{}, "--interface is required"}, Args{{"--interface"}, "needs a value"},
+        Args{{"--interface", "a-name-far-too-long"}, "1 to 15"},
+        Args{{"--interface", "eth1", "--length", "299"}, "300 to 1472"},
+        Args{{"--interface", "eth1", "--length", "30x"}, "300 to 1472"},
+        Args{{"--interface", "eth1", "--interval", "0"}, "above 0"},
+        Args{{"--interface", "eth1", "--timeout", "-1"}, "above 0"},
+        Args{{"--interface", "eth1", "--timeout", "nan"}, "above 0"},
+        Args{{"--interface", "eth1", "--mac", "00-0A-1B"}, "six hex pairs"},
+        Args{{"--interface", "eth1", "--count", "0"}, "at least 1"},
+        Args{{"--interface", "eth1", "--http-port", "65536"}, "1 to 65535"},
+        Args{{"--interface", "eth1", "--format", "xml"}, "text, kv or json"},
+        Args{{"--interface", "eth1", "--serve-http", "--count", "2"}, "one card"},
+        Args{{"--interface", "eth1", "--then-card"}, "only goes with --flood"},
+        Args{{"--interface", "eth1", "--flood", "10", "--serve-http"}, "--then-card"},
+        Args{{"--interface", "eth1", "--strict=yes"}, "unknown option"},
+        Args{{"--interface", "eth1", "extra"}, "unknown option extra"}));
+
+TEST(CardSimArgs, helpNeedsNothingElse)
+{
+    EXPECT_TRUE(parseArgs({"--help"}).options.help);
+    EXPECT_EQ(parseArgs({"-h"}).error, "");
+}
+
+struct Http {
+    const char* head;
+    int status;
+    bool hasTitle;
+};
+
+TEST(CardSimHttp, answersThePageAndRefusesTheRest)
+{
+    const std::string page = cardPage(kMac, {{10, 77, 0, 20}, {255, 255, 255, 0}, {}, {}});
+    const Http cases[] = {
+        {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", 200, true},
+        {"GET /index.html?x=1 HTTP/1.0\r\n\r\n", 200, true},
+        {"HEAD / HTTP/1.1\r\n\r\n", 200, false},
+        {"GET /favicon.ico HTTP/1.1\r\n\r\n", 404, false},
+        {"GET /../etc/passwd HTTP/1.1\r\n\r\n", 404, false},
+        {"POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n", 405, false},
+        {"GET /\r\n\r\n", 400, false},
+        {"\x16\x03\x01 binary", 400, false},
+    };
+    for (const Http& c : cases) {
+        const HttpAnswer a = answerHttp(c.head, page);
+        EXPECT_EQ(a.status, c.status) << c.head;
+        EXPECT_TRUE(a.bytes.starts_with("HTTP/1.0 " + std::to_string(c.status) + " ")) << c.head;
+        EXPECT_EQ(a.bytes.find("<title>Web/SNMP Card 02-0A-1B-C2-3D-FF</title>") !=
+                      std::string::npos,
+                  c.hasTitle)
+            << c.head;
+    }
+}
+
+TEST(CardSimOutput, oneLinePerFormatWithTheSameKeys)
+{
+    const Record r =
+        assignedRecord({{10, 77, 0, 20}, {255, 255, 255, 0}, {10, 77, 0, 254}, {10, 77, 0, 1}},
+                       kMac, 0xAB, 300, 2, 0.5);
+    EXPECT_EQ(formatRecord(r, Format::Kv),
+              "event=assigned mac=02-0A-1B-C2-3D-FF address=10.77.0.20 mask=255.255.255.0 "
+              "gateway=10.77.0.254 server=10.77.0.1 xid=0x000000ab length=300 requests=2 "
+              "seconds=0.500");
+    EXPECT_EQ(formatRecord(r, Format::Json),
+              "{\"event\":\"assigned\",\"mac\":\"02-0A-1B-C2-3D-FF\",\"address\":\"10.77.0.20\","
+              "\"mask\":\"255.255.255.0\",\"gateway\":\"10.77.0.254\",\"server\":\"10.77.0.1\","
+              "\"xid\":\"0x000000ab\",\"length\":300,\"requests\":2,\"seconds\":0.500}");
+    EXPECT_EQ(formatRecord(r, Format::Text),
+              "card 02-0A-1B-C2-3D-FF was assigned address 10.77.0.20 mask 255.255.255.0 gateway "
+              "10.77.0.254 by server 10.77.0.1 (2 requests, 0.500 s)");
+}
+
+} // namespace

@@ -1,0 +1,182 @@
+#!/bin/bash
+# The simulator against a minimal boot server, each in its own network namespace joined by a
+# veth pair: the card side has no address, as a fresh card. Nothing leaves the namespaces.
+#   netns_test.sh SOURCE_DIR CARDSIM RESPONDER
+set -u
+
+SOURCE_DIR=$1
+CARDSIM=$2
+RESPONDER=$3
+# shellcheck source=../support/netns.sh
+source "$SOURCE_DIR/tests/support/netns.sh"
+
+FAILURES=0
+WORK=$(mktemp -d)
+PIDS=()
+
+fail() {
+    echo "FAIL: $*" >&2
+    FAILURES=$((FAILURES + 1))
+}
+
+pass() {
+    echo "ok: $*"
+}
+
+finish() {
+    local pid
+    for pid in "${PIDS[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
+    netns_cleanup
+    rm -rf "$WORK"
+}
+
+in_pc() { ip netns exec "$NETNS_PC" "$@"; }
+in_card() { ip netns exec "$NETNS_CARD" "$@"; }
+
+# Starts the responder in the pc namespace; waits until it listens. Sets RESPONDER_PID.
+start_responder() {
+    local out=$WORK/responder.out
+    : >"$out"
+    # Started straight (not through a function) so that $! is the responder itself.
+    ip netns exec "$NETNS_PC" "$RESPONDER" --address 10.77.0.20 --mask 255.255.255.0 --gateway 10.77.0.254 \
+        --server 10.77.0.1 "$@" >"$out" 2>&1 &
+    RESPONDER_PID=$!
+    PIDS+=("$RESPONDER_PID")
+    local i
+    for i in $(seq 50); do
+        grep -q listening "$out" && return 0
+        sleep 0.1
+    done
+    fail "responder did not start: $(cat "$out")"
+}
+
+stop_responder() {
+    kill -TERM "$RESPONDER_PID" 2>/dev/null
+    wait "$RESPONDER_PID" 2>/dev/null
+}
+
+# Runs the card in the card namespace: sets RC and OUT, stderr in $WORK/card.err.
+run_card() {
+    OUT=$(in_card timeout 30 "$CARDSIM" --interface tvcard0 --format kv "$@" 2>"$WORK/card.err")
+    RC=$?
+}
+
+expect() { # what, wanted rc, text that must be in OUT
+    if [ "$RC" -ne "$2" ]; then
+        fail "$1: exit $RC, wanted $2; out: $OUT; err: $(cat "$WORK/card.err")"
+    elif [[ "$OUT" != *"$3"* ]]; then
+        fail "$1: output lacks '$3': $OUT"
+    else
+        pass "$1"
+    fi
+}
+
+# One HTTP/1.0 GET from the pc namespace with bash's /dev/tcp.
+http_get() {
+    in_pc timeout 5 bash -c 'exec 3<>/dev/tcp/10.77.0.20/80 &&
+        printf "GET %s HTTP/1.0\r\nHost: 10.77.0.20\r\n\r\n" "$1" >&3 && cat <&3' _ "$1"
+}
+
+if ! netns_setup "tvcs$$"; then
+    echo "cannot create network namespaces" >&2
+    exit 1
+fi
+trap finish EXIT
+
+# A reply on the first request.
+start_responder --count 1
+run_card --timeout 10
+expect "assignment" 0 "event=assigned mac="
+expect "assignment values" 0 "address=10.77.0.20 mask=255.255.255.0 gateway=10.77.0.254 server=10.77.0.1"
+stop_responder
+
+# The server misses the first request: the card repeats it with the same xid.
+start_responder --count 1 --skip 1
+run_card --interval 0.3 --timeout 10 --length 548
+expect "repeated request" 0 "length=548 requests=2"
+stop_responder
+
+# A server that breaks the router option code: invalid reply.
+start_responder --count 1 --flip 252
+run_card --timeout 10
+expect "broken reply" 4 "event=invalid reason=router-option"
+stop_responder
+
+# Nobody answers: the timeout status, within the timeout.
+started=$(date +%s%N)
+run_card --interval 0.2 --timeout 1.5
+elapsed_ms=$((($(date +%s%N) - started) / 1000000))
+expect "timeout" 3 "event=timeout"
+[[ "$OUT" =~ requests=([0-9]+) ]] && [ "${BASH_REMATCH[1]}" -ge 7 ] ||
+    fail "timeout: about 8 requests expected in 1.5 s at 0.2 s: $OUT"
+[ "$elapsed_ms" -ge 1400 ] && [ "$elapsed_ms" -lt 3000 ] ||
+    fail "timeout took $elapsed_ms ms for 1.5 s"
+
+# The card serves its page on the address it was given; the pc fetches it many times.
+start_responder --count 1
+card_mac=$(in_card cat /sys/class/net/tvcard0/address | tr 'a-f:' 'A-F-')
+ip netns exec "$NETNS_CARD" "$CARDSIM" --interface tvcard0 --format kv --timeout 10 --serve-http \
+    --serve-seconds 60 >"$WORK/serve.out" 2>"$WORK/serve.err" &
+serve_pid=$!
+PIDS+=("$serve_pid")
+for _ in $(seq 100); do
+    grep -q event=serving "$WORK/serve.out" && break
+    sleep 0.1
+done
+if ! grep -q "event=serving url=http://10.77.0.20/" "$WORK/serve.out"; then
+    fail "serve-http: not serving: $(cat "$WORK/serve.out" "$WORK/serve.err")"
+else
+    grep -q "event=assigned mac=$card_mac " "$WORK/serve.out" ||
+        fail "serve-http: chaddr is not the interface's MAC $card_mac: $(cat "$WORK/serve.out")"
+    page=$(http_get /)
+    if [[ "$page" == "HTTP/1.0 200 OK"* && "$page" == *"<title>Web/SNMP Card $card_mac</title>"* ]]; then
+        pass "page title"
+    else
+        fail "page: $page"
+    fi
+    icon=$(http_get /favicon.ico)
+    [[ "$icon" == "HTTP/1.0 404 "* ]] && pass "favicon 404" || fail "favicon: $icon"
+    good=0
+    for _ in $(seq 30); do
+        [[ "$(http_get /)" == *"<title>Web/SNMP Card"* ]] && good=$((good + 1))
+    done
+    [ $good -eq 30 ] && pass "30 sequential GETs" || fail "only $good of 30 GETs answered"
+fi
+kill -TERM "$serve_pid"
+wait "$serve_pid"
+rc=$?
+[ $rc -eq 0 ] || fail "serve-http ended with $rc: $(cat "$WORK/serve.err")"
+grep -q "event=served requests=32" "$WORK/serve.out" ||
+    fail "serve-http: served count: $(cat "$WORK/serve.out")"
+in_card ip -4 addr show dev tvcard0 | grep -q 10.77.0.20 &&
+    fail "serve-http: address left on tvcard0 after exit"
+stop_responder
+
+# A flood of foreign DISCOVERs at a paced rate, then the card is still served.
+start_responder --seconds 20
+run_card --flood 2000 --duration 1 --then-card --timeout 10
+expect "flood then card" 0 "event=assigned"
+stop_responder
+if [[ "$OUT" =~ event=flood\ sent=([0-9]+)\ errors=([0-9]+)\ seconds=([0-9.]+)\ rate=([0-9.]+) ]]; then
+    sent=${BASH_REMATCH[1]}
+    rate=${BASH_REMATCH[4]%.*}
+    [ "$sent" -ge 1980 ] && [ "$sent" -le 2000 ] || fail "flood sent $sent, wanted 2000"
+    [ "$rate" -ge 1900 ] && [ "$rate" -le 2100 ] || fail "flood rate $rate/s for 2000/s"
+    # The responder saw the flood and exactly one card among it.
+    counts=$(tail -1 "$WORK/responder.out")
+    if [[ "$counts" =~ datagrams=([0-9]+)\ cards=1\ replies=1 ]] && [ "${BASH_REMATCH[1]}" -ge "$sent" ]; then
+        pass "flood rate $rate/s, responder: $counts"
+    else
+        fail "responder counts after the flood: $counts"
+    fi
+else
+    fail "no flood record: $OUT"
+fi
+
+[ $FAILURES -eq 0 ] || {
+    echo "$FAILURES failure(s)" >&2
+    exit 1
+}
+echo "all passed"

@@ -1,0 +1,280 @@
+#include "CardSim.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+using namespace bootp;
+
+namespace cardsim {
+
+namespace {
+
+void put32(std::span<std::uint8_t> message, std::size_t offset, std::uint32_t value)
+{
+    for (std::size_t i = 0; i < 4; ++i) {
+        message[offset + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+    }
+}
+
+Octets get4(std::span<const std::uint8_t> message, std::size_t offset)
+{
+    return {message[offset], message[offset + 1], message[offset + 2], message[offset + 3]};
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// The fixed part of every client message: op 1, Ethernet, 6-byte address, no hops.
+Bytes clientMessage(std::uint32_t xid, const Mac& mac, std::size_t length)
+{
+    Bytes m(std::max(length, kMinMessage), 0);
+    m[kOp] = kBootRequest;
+    m[kHtype] = 1;
+    m[kHlen] = kMacSize;
+    m[kHops] = 0;
+    m[kFlags] = 0x80; // broadcast flag (RFC 1542)
+    restamp(m, xid, mac);
+    return m;
+}
+
+} // namespace
+
+Mac localMac(std::uint64_t randomBits)
+{
+    Mac mac{};
+    for (std::size_t i = 0; i < mac.size(); ++i) {
+        mac[i] = static_cast<std::uint8_t>(randomBits >> (8 * i));
+    }
+    mac[0] = static_cast<std::uint8_t>((mac[0] & 0xFC) | 0x02);
+    if (std::all_of(mac.begin() + 1, mac.end(), [](std::uint8_t b) { return b == 0; })) {
+        mac[5] = 1; // keep clear of anything that looks unset
+    }
+    return mac;
+}
+
+std::optional<Mac> parseMac(std::string_view text)
+{
+    if (text.size() != 17) {
+        return std::nullopt;
+    }
+    const char separator = text[2];
+    if (separator != '-' && separator != ':') {
+        return std::nullopt;
+    }
+    Mac mac{};
+    for (std::size_t i = 0; i < mac.size(); ++i) {
+        const std::size_t at = 3 * i;
+        const int high = hexDigit(text[at]);
+        const int low = hexDigit(text[at + 1]);
+        if (high < 0 || low < 0 || (i < 5 && text[at + 2] != separator)) {
+            return std::nullopt;
+        }
+        mac[i] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    return mac;
+}
+
+std::string formatMac(const Mac& mac)
+{
+    char text[18];
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+std::string dotted(const Octets& a)
+{
+    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
+           std::to_string(a[3]);
+}
+
+Bytes buildCardRequest(std::uint32_t xid, const Mac& mac, std::size_t length)
+{
+    Bytes m = clientMessage(xid, mac, length);
+    std::copy(kCardOptions.begin(), kCardOptions.end(), m.begin() + kOptions);
+    m[kReplyOptions] = kOptEnd; // where the server writes its options; the rest is padding
+    return m;
+}
+
+Bytes buildDiscover(std::uint32_t xid, const Mac& mac, std::size_t length)
+{
+    Bytes m = clientMessage(xid, mac, length);
+    const std::uint8_t options[] = {
+        99,
+        130,
+        83,
+        99, // magic cookie
+        kOptMessageType,
+        1,
+        1, // DHCPDISCOVER
+        kOptClientId,
+        7,
+        1, // client identifier: type Ethernet, then the MAC
+        0,
+        0,
+        0,
+        0,
+        0,
+        0,
+        kOptEnd, // (MAC filled below)
+    };
+    std::copy(std::begin(options), std::end(options), m.begin() + kOptions);
+    std::copy(mac.begin(), mac.end(), m.begin() + kOptions + 10);
+    return m;
+}
+
+void restamp(std::span<std::uint8_t> message, std::uint32_t xid, const Mac& mac)
+{
+    put32(message, kXid, xid);
+    std::copy(mac.begin(), mac.end(), message.begin() + kChaddr);
+    if (message[kOptions + 4] == kOptMessageType) {
+        std::copy(mac.begin(), mac.end(), message.begin() + kOptions + 10);
+    }
+}
+
+std::optional<std::uint32_t> xidOf(std::span<const std::uint8_t> message)
+{
+    if (message.size() < kXid + 4) {
+        return std::nullopt;
+    }
+    std::uint32_t xid = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        xid = (xid << 8) | message[kXid + i];
+    }
+    return xid;
+}
+
+const char* faultName(ReplyFault fault)
+{
+    switch (fault) {
+    case ReplyFault::None:
+        return "none";
+    case ReplyFault::Length:
+        return "length";
+    case ReplyFault::Op:
+        return "op";
+    case ReplyFault::Xid:
+        return "xid";
+    case ReplyFault::Chaddr:
+        return "chaddr";
+    case ReplyFault::MaskOption:
+        return "mask-option";
+    case ReplyFault::RouterOption:
+        return "router-option";
+    case ReplyFault::EndOption:
+        return "end-option";
+    case ReplyFault::Address:
+        return "address";
+    case ReplyFault::Changed:
+        return "changed";
+    }
+    return "unknown";
+}
+
+ReplyCheck checkReply(std::span<const std::uint8_t> request, std::span<const std::uint8_t> reply,
+                      bool strict)
+{
+    ReplyCheck check;
+    auto fail = [&check](ReplyFault fault, std::string message) {
+        check.fault = fault;
+        check.message = std::move(message);
+        return check;
+    };
+    if (reply.size() != request.size() || reply.size() < kTouchedEnd) {
+        return fail(ReplyFault::Length, "the reply is " + std::to_string(reply.size()) +
+                                            " bytes long, the request was " +
+                                            std::to_string(request.size()));
+    }
+    if (reply[kOp] != kBootReply) {
+        return fail(ReplyFault::Op, "op is " + std::to_string(reply[kOp]) + ", not 2 (BOOTREPLY)");
+    }
+    if (!std::equal(request.begin() + kXid, request.begin() + kXid + 4, reply.begin() + kXid)) {
+        return fail(ReplyFault::Xid, "xid differs from the request's");
+    }
+    if (!std::equal(request.begin() + kChaddr, request.begin() + kChaddr + kChaddrSize,
+                    reply.begin() + kChaddr)) {
+        return fail(ReplyFault::Chaddr, "chaddr differs from the request's");
+    }
+    const std::size_t mask = kReplyOptions;
+    const std::size_t router = mask + 6;
+    const std::size_t end = router + 6;
+    if (reply[mask] != kOptSubnetMask || reply[mask + 1] != 4) {
+        return fail(ReplyFault::MaskOption, "no subnet mask option (1, length 4) at offset 246");
+    }
+    if (reply[router] != kOptRouter || reply[router + 1] != 4) {
+        return fail(ReplyFault::RouterOption, "no router option (3, length 4) at offset 252");
+    }
+    if (reply[end] != kOptEnd) {
+        return fail(ReplyFault::EndOption, "no end option (255) at offset 258");
+    }
+    check.assignment = {get4(reply, kYiaddr), get4(reply, mask + 2), get4(reply, router + 2),
+                        get4(reply, kSiaddr)};
+    if (check.assignment.address == Octets{}) {
+        return fail(ReplyFault::Address, "yiaddr is 0.0.0.0: no address was assigned");
+    }
+    if (strict) {
+        for (std::size_t i = 0; i < reply.size(); ++i) {
+            const bool serverWrites = i == kOp || (i >= kYiaddr && i < kGiaddr) ||
+                                      (i >= kReplyOptions && i < kTouchedEnd);
+            if (!serverWrites && reply[i] != request[i]) {
+                return fail(ReplyFault::Changed,
+                            "byte " + std::to_string(i) + " is " + std::to_string(reply[i]) +
+                                ", the request had " + std::to_string(request[i]));
+            }
+        }
+    }
+    return check;
+}
+
+std::optional<int> prefixLength(const Octets& mask)
+{
+    std::uint32_t bits = 0;
+    for (std::uint8_t b : mask) {
+        bits = (bits << 8) | b;
+    }
+    const std::uint32_t inverted = ~bits;
+    if ((inverted & (inverted + 1)) != 0) {
+        return std::nullopt; // the host part is not a run of trailing ones
+    }
+    int length = 0;
+    for (; bits != 0; bits <<= 1) {
+        ++length;
+    }
+    return length;
+}
+
+Pacer::Pacer(double ratePerSecond, Duration length)
+    : rate_(ratePerSecond), total_(static_cast<std::uint64_t>(std::llround(
+                                ratePerSecond * std::chrono::duration<double>(length).count())))
+{
+}
+
+std::uint64_t Pacer::due(Duration elapsed) const
+{
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    // Datagram i is due at i / rate; the one at elapsed 0 goes at once.
+    const auto reached = static_cast<std::uint64_t>(std::floor(seconds * rate_)) + 1;
+    return std::min(reached, total_) - std::min(sent_, std::min(reached, total_));
+}
+
+Pacer::Duration Pacer::nextDue() const
+{
+    // One nanosecond late rather than early, so that a sender woken then finds it due.
+    return std::chrono::duration_cast<Duration>(
+               std::chrono::duration<double>(static_cast<double>(sent_) / rate_)) +
+           Duration(1);
+}
+
+} // namespace cardsim

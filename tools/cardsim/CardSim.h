@@ -1,0 +1,117 @@
+#pragma once
+
+#include "BootMessage.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What a simulated card sends and how it judges the answer: pure functions over byte
+// vectors, no sockets, so that the tests can drive them.
+namespace cardsim {
+
+using Bytes = std::vector<std::uint8_t>;
+using Mac = std::array<std::uint8_t, bootp::kMacSize>;
+using Octets = std::array<std::uint8_t, 4>;
+
+/// A unicast, locally administered MAC (IEEE 802: bit 0 of the first byte clear, bit 1 set)
+/// made from random bits, so that a simulated card never poses as a real vendor's device.
+Mac localMac(std::uint64_t randomBits);
+
+/// Reads "00-0A-1B-C2-3D-FF" or "00:0a:1b:c2:3d:ff"; nothing for any other text.
+std::optional<Mac> parseMac(std::string_view text);
+
+/// Six upper-case hex pairs joined by "-", the form the PC shows.
+std::string formatMac(const Mac& mac);
+
+/// The four numbers in decimal joined by ".".
+std::string dotted(const Octets& address);
+
+/// The card's boot request: op 1, Ethernet, no hops, no relay, the broadcast flag (the card
+/// has no address to receive a unicast on), the MAC in chaddr, the card's ten option bytes
+/// and an end option, zero padding up to `length` (at least the BOOTP minimum of 300).
+Bytes buildCardRequest(std::uint32_t xid, const Mac& mac, std::size_t length);
+
+/// Another client's DHCPDISCOVER (RFC 2132 option 53 first), which no card server accepts.
+Bytes buildDiscover(std::uint32_t xid, const Mac& mac, std::size_t length);
+
+/// Rewrites xid and MAC of a message built by the two functions above.
+void restamp(std::span<std::uint8_t> message, std::uint32_t xid, const Mac& mac);
+
+/// The transaction id of a message, if it is long enough to hold one.
+std::optional<std::uint32_t> xidOf(std::span<const std::uint8_t> message);
+
+/// What the reply gave the card.
+struct Assignment {
+    Octets address{};
+    Octets mask{};
+    Octets gateway{};
+    Octets server{};
+};
+
+/// The first thing that is wrong with a reply, in the order the checks run.
+enum class ReplyFault {
+    None,
+    Length,       // not the request's length
+    Op,           // not a BOOTREPLY
+    Xid,          // another transaction
+    Chaddr,       // another client's hardware address
+    MaskOption,   // option 1 of length 4 missing at 246
+    RouterOption, // option 3 of length 4 missing at 252
+    EndOption,    // option 255 missing at 258
+    Address,      // yiaddr 0.0.0.0: nothing was assigned
+    Changed,      // (strict) a byte the server has no reason to touch differs
+};
+
+/// A short token for a fault ("op", "mask-option", ...), for machine-readable output.
+const char* faultName(ReplyFault fault);
+
+struct ReplyCheck {
+    ReplyFault fault = ReplyFault::None;
+    std::string message; // for the operator; empty when the reply is valid
+    Assignment assignment;
+
+    bool ok() const { return fault == ReplyFault::None; }
+};
+
+/// Judges `reply` as the answer to `request`. Strict also requires every byte other than op,
+/// yiaddr, siaddr and the thirteen reply option bytes to be as the card sent it.
+ReplyCheck checkReply(std::span<const std::uint8_t> request, std::span<const std::uint8_t> reply,
+                      bool strict = false);
+
+/// The prefix length of a contiguous mask (255.255.255.0 gives 24); nothing for a mask with
+/// holes, which cannot be put on an interface.
+std::optional<int> prefixLength(const Octets& mask);
+
+/// Spreads `total` datagrams evenly over time: datagram i is due i / rate seconds after the
+/// start. A sender that fell behind gets all overdue datagrams at once, so the count over the
+/// whole run stays exact.
+class Pacer {
+public:
+    using Duration = std::chrono::nanoseconds;
+
+    Pacer(double ratePerSecond, Duration length);
+
+    /// How many datagrams the whole run sends.
+    std::uint64_t total() const { return total_; }
+    std::uint64_t sent() const { return sent_; }
+    bool done() const { return sent_ >= total_; }
+
+    /// How many are due but not yet sent at `elapsed` since the start.
+    std::uint64_t due(Duration elapsed) const;
+    /// When the next datagram is due, measured from the start.
+    Duration nextDue() const;
+    void markSent(std::uint64_t count) { sent_ += count; }
+
+private:
+    double rate_;
+    std::uint64_t total_;
+    std::uint64_t sent_ = 0;
+};
+
+} // namespace cardsim

@@ -1,0 +1,235 @@
+#include "Options.h"
+
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <map>
+
+namespace cardsim {
+
+namespace {
+
+std::optional<double> parseSeconds(std::string_view text)
+{
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+template <typename T> std::optional<T> parseWhole(std::string_view text)
+{
+    T value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+Parsed parseArgs(const std::vector<std::string_view>& args)
+{
+    Parsed parsed;
+    Options& o = parsed.options;
+    std::string& error = parsed.error;
+
+    // Each option that takes a value: its reader returns an error text, empty on success.
+    using Reader = std::function<std::string(std::string_view)>;
+    auto positive = [](double& target, const char* what) {
+        return [&target, what](std::string_view v) -> std::string {
+            const auto s = parseSeconds(v);
+            if (!s || *s <= 0) {
+                return std::string(what) + " must be a number of seconds above 0";
+            }
+            target = *s;
+            return {};
+        };
+    };
+    const std::map<std::string_view, Reader> valued{
+        {"--interface",
+         [&o](std::string_view v) -> std::string {
+             if (v.empty() || v.size() >= 16) { // IFNAMSIZ
+                 return "--interface needs an interface name of 1 to 15 characters";
+             }
+             o.interface = v;
+             return {};
+         }},
+        {"--mac",
+         [&o](std::string_view v) -> std::string {
+             o.mac = parseMac(v);
+             return o.mac ? "" : "--mac needs six hex pairs such as 00-0A-1B-C2-3D-FF";
+         }},
+        {"--length",
+         [&o](std::string_view v) -> std::string {
+             const auto n = parseWhole<std::size_t>(v);
+             if (!n || *n < bootp::kMinMessage || *n > 1472) {
+                 return "--length must be 300 to 1472 bytes (one unfragmented datagram)";
+             }
+             o.length = *n;
+             return {};
+         }},
+        {"--interval", positive(o.interval, "--interval")},
+        {"--timeout", positive(o.timeout, "--timeout")},
+        {"--count",
+         [&o](std::string_view v) -> std::string {
+             const auto n = parseWhole<int>(v);
+             if (!n || *n < 1) {
+                 return "--count must be a whole number of at least 1";
+             }
+             o.count = *n;
+             return {};
+         }},
+        {"--http-port",
+         [&o](std::string_view v) -> std::string {
+             const auto n = parseWhole<std::uint16_t>(v);
+             if (!n || *n == 0) {
+                 return "--http-port must be 1 to 65535";
+             }
+             o.httpPort = *n;
+             return {};
+         }},
+        {"--serve-seconds", positive(o.serveSeconds, "--serve-seconds")},
+        {"--flood",
+         [&o](std::string_view v) -> std::string {
+             const auto r = parseSeconds(v);
+             if (!r || *r <= 0 || *r > 1e6) {
+                 return "--flood needs a rate above 0 and at most 1000000 datagrams/s";
+             }
+             o.floodRate = *r;
+             return {};
+         }},
+        {"--duration", positive(o.floodDuration, "--duration")},
+        {"--format",
+         [&o](std::string_view v) -> std::string {
+             if (v == "text") {
+                 o.format = Format::Text;
+             } else if (v == "kv") {
+                 o.format = Format::Kv;
+             } else if (v == "json") {
+                 o.format = Format::Json;
+             } else {
+                 return "--format must be text, kv or json";
+             }
+             return {};
+         }},
+    };
+    const std::map<std::string_view, bool*> flags{
+        {"--strict", &o.strict},
+        {"--serve-http", &o.serveHttp},
+        {"--then-card", &o.thenCard},
+        {"--verbose", &o.verbose},
+        {"-v", &o.verbose},
+        {"--help", &o.help},
+        {"-h", &o.help},
+    };
+
+    bool sawFlood = false;
+    bool sawCount = false;
+    for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
+        std::string_view arg = args[i];
+        std::optional<std::string_view> inlineValue;
+        if (const auto eq = arg.find('='); arg.starts_with("--") && eq != arg.npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+        }
+        if (const auto flag = flags.find(arg); flag != flags.end() && !inlineValue) {
+            *flag->second = true;
+            continue;
+        }
+        const auto reader = valued.find(arg);
+        if (reader == valued.end()) {
+            error = "unknown option " + std::string(args[i]);
+            break;
+        }
+        if (!inlineValue && i + 1 == args.size()) {
+            error = std::string(arg) + " needs a value";
+            break;
+        }
+        sawFlood = sawFlood || arg == "--flood";
+        sawCount = sawCount || arg == "--count";
+        error = reader->second(inlineValue ? *inlineValue : args[++i]);
+    }
+    if (!error.empty() || o.help) {
+        return parsed;
+    }
+    if (o.interface.empty()) {
+        error = "--interface is required: name the interface the card is cabled to";
+    } else if (o.serveHttp && o.count > 1) {
+        error = "--serve-http works for one card only; leave out --count";
+    } else if (o.thenCard && !sawFlood) {
+        error = "--then-card only goes with --flood";
+    } else if (sawFlood && !o.thenCard && (o.serveHttp || sawCount)) {
+        error = "--serve-http and --count need --then-card after --flood";
+    }
+    return parsed;
+}
+
+const char* usageText()
+{
+    return R"(Usage: torvane-cardsim --interface IF [options]
+       torvane-cardsim --interface IF --flood RATE [--duration S] [--then-card] [options]
+
+Simulates a factory-fresh Web/SNMP card on interface IF: broadcasts the card's BOOTP boot
+request from UDP port 68 to 255.255.255.255 port 67 without an address of its own, waits for
+the reply, checks it and prints the address it was given. Use it to test a PC's set-up without
+a card. Needs root (or cap_net_bind_service, and cap_net_admin for --serve-http).
+Only run it on a network where a boot request broadcast is welcome.
+
+Card:
+  --interface IF      interface to send on and listen on (required)
+  --mac MAC           hardware address in chaddr, 00-0A-1B-C2-3D-FF or 00:0a:1b:c2:3d:ff;
+                      default: IF's own MAC with --serve-http, else a random locally
+                      administered one
+  --length N          request length in bytes, 300 to 1472 (default 300)
+  --interval S        repeat the request every S seconds until answered (default 4)
+  --timeout S         give up S seconds after the first request (default 60)
+  --count N           act as N cards one after another, each with a new xid and, unless
+                      --mac is given, a new MAC (default 1)
+  --strict            also require every byte the server has no reason to change (all but
+                      op, yiaddr, siaddr and offsets 246 to 258) to come back unchanged
+
+  A reply is valid when it has the request's length, op 2, the request's xid and chaddr,
+  option 1 (length 4, mask) at offset 246, option 3 (length 4, router) at 252, option 255 at
+  258 and a yiaddr other than 0.0.0.0. Datagrams on port 68 with another xid are ignored; the
+  first one with the request's xid ends the wait and is judged.
+
+After a valid reply:
+  --serve-http        put the assigned address with the assigned mask on IF, set IF up
+                      and serve a small page titled "Web/SNMP Card <MAC>" on the
+                      address; /favicon.ico and other paths get 404. The address is
+                      removed again on exit.
+  --http-port P       port of that page (default 80)
+  --serve-seconds S   stop serving after S seconds (default: until SIGINT or SIGTERM)
+
+Load:
+  --flood RATE        instead of being a card, broadcast foreign DHCPDISCOVERs (option 53
+                      first, a new random MAC and xid each) at RATE datagrams/s, paced by
+                      the clock; the achieved rate is reported
+  --duration S        how long to flood (default 10)
+  --then-card         after the flood, act as a card as above
+
+Output:
+  --format F          text (default): one line per event for people
+                      kv: one line per event, "event=NAME key=value ..." (no blanks in values)
+                      json: one JSON object per line with the same keys
+                      events: assigned, invalid, timeout, serving, served, flood
+                      (invalid and timeout go to stderr only in text)
+  -v, --verbose       progress on stderr (each request sent, each datagram ignored, each page)
+  -h, --help          this text
+
+Exit status:
+  0  every card got a valid reply (and the page was served until the end), or the flood ran
+  2  usage error
+  3  no reply with the request's xid before the timeout
+  4  a reply with the request's xid failed the check (stderr says which field)
+  5  system error: no such interface, interface down, socket, address or page set-up
+     failed
+  128+N  ended by signal N before a reply arrived
+)";
+}
+
+} // namespace cardsim

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "CardSim.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cardsim {
+
+/// Exit statuses; the help text and the README list the same.
+enum Exit : int {
+    kExitOk = 0,
+    kExitUsage = 2,
+    kExitTimeout = 3,
+    kExitInvalidReply = 4,
+    kExitSystem = 5,
+};
+
+enum class Format { Text, Kv, Json };
+
+struct Options {
+    std::string interface;
+    std::optional<Mac> mac;
+    std::size_t length = bootp::kMinMessage;
+    double interval = 4;
+    double timeout = 60;
+    int count = 1;
+    bool strict = false;
+
+    bool serveHttp = false;
+    std::uint16_t httpPort = 80;
+    double serveSeconds = 0; // 0: until killed
+
+    double floodRate = 0; // 0: no flood
+    double floodDuration = 10;
+    bool thenCard = false;
+
+    Format format = Format::Text;
+    bool verbose = false;
+    bool help = false;
+};
+
+struct Parsed {
+    Options options;
+    std::string error; // empty when the command line is usable
+};
+
+/// Reads the command line (without the program name). "--name value" and "--name=value" both
+/// work.
+Parsed parseArgs(const std::vector<std::string_view>& args);
+
+/// The text that --help prints.
+const char* usageText();
+
+} // namespace cardsim

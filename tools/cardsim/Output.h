@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Options.h"
+
+#include <string>
+#include <vector>
+
+namespace cardsim {
+
+/// One thing that happened, printed as one line on stdout in the chosen format.
+struct Record {
+    struct Field {
+        std::string key;
+        std::string value;
+        bool number = false; // printed without quotes in JSON
+    };
+
+    std::string event;
+    std::string text; // the line for people
+    std::vector<Field> fields;
+
+    Record& add(std::string key, std::string value);
+    Record& addNumber(std::string key, std::string value);
+};
+
+/// The line for `format`, without the newline.
+std::string formatRecord(const Record& record, Format format);
+
+/// The record of a valid reply.
+Record assignedRecord(const Assignment& a, const Mac& mac, std::uint32_t xid, std::size_t length,
+                      int requests, double seconds);
+
+std::string hexXid(std::uint32_t xid);
+
+} // namespace cardsim

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QDialog>
+
+#include <array>
+#include <memory>
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace Ui {
+class F_Config;
+}
+
+// The modal dialog that shows a detected card's MAC address and takes the address, subnet
+// mask and gateway to give it. The result goes to PublicArea: G_SetOk is true only when the
+// operator confirmed Set; every other way out of the dialog leaves it false.
+//
+//     PublicArea::G_MacAddr = mac;
+//     F_Config dlg(mainWindow);
+//     dlg.exec();
+class F_Config : public QDialog {
+    Q_OBJECT
+
+public:
+    using Boxes = std::array<QLineEdit*, 4>;
+
+    explicit F_Config(QWidget* parent = nullptr);
+    ~F_Config() override;
+
+    // The controls, under the names the window's handlers use. Each also carries its name as
+    // objectName (the boxes as T_IpAddr_0 .. T_GateWay_3).
+    Boxes T_IpAddr{};
+    Boxes T_SbMask{};
+    Boxes T_GateWay{};
+    QCheckBox* C_SetBrw = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QLabel* L_MacAddr = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLabel* Label11 = nullptr;
+    QLabel* Label12 = nullptr;
+    QLabel* Label13 = nullptr;
+    QFrame* Line1 = nullptr;
+    QFrame* Line2 = nullptr;
+    QLabel* Image2 = nullptr;
+
+    void Form_Load();
+    void Form_Activate();
+    void Command1_Click();
+    void Command2_Click();
+    void T_IpAddr_Change(short Index);
+    void T_SbMask_Change(short Index);
+    void T_GateWay_Change(short Index);
+    void T_IpAddr_LostFocus(short Index);
+    void T_SbMask_LostFocus(short Index);
+    void T_GateWay_LostFocus(short Index);
+
+    void done(int r) override;
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    static bool IsNumChar(const QString& ch);
+    void octetChange(const Boxes& group, short Index);
+    void octetLostFocus(const Boxes& group, short Index);
+
+    std::unique_ptr<Ui::F_Config> m_ui;
+    bool m_activated = false;
+    bool m_setConfirmed = false;
+};
