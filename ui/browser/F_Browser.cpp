@@ -77,7 +77,12 @@ F_Browser::F_Browser(std::unique_ptr<WebView> webView)
     QWidget* view = WebBrowser1->widget();
     view->setParent(this);
     view->setGeometry(0, kWebViewTop, px(7440), px(3975));
+    // Tab positions: the web view, Command1, Combo1, Command2, Command3, Command4.
     setTabOrder(view, ui->Command1);
+    setTabOrder(ui->Command1, ui->Combo1);
+    setTabOrder(ui->Combo1, ui->Command2);
+    setTabOrder(ui->Command2, ui->Command3);
+    setTabOrder(ui->Command3, ui->Command4);
     view->setFocus();
 
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -108,6 +113,7 @@ void F_Browser::Form_Load()
 {
     setOuterSize(kOpeningOuterSize);
     show();
+    adoptFrameMargins();
     Form_Resize();
 }
 
