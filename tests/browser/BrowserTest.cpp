@@ -228,18 +228,6 @@ private slots:
         QCOMPARE(titles.at(0).at(0).toString(), kConnecting);
     }
 
-    void opening()
-    {
-        window().addURL(QStringLiteral("http://a/"));
-        QVERIFY(window().isVisible());
-        QCOMPARE(window().frameGeometry().size(), QSize(800, 567));
-        const QSize client = window().size();
-        QCOMPARE(view->widget()->geometry(),
-                 QRect(0, 24, client.width() - 1, client.height() - 25));
-        QVERIFY(!timer()->isSingleShot());
-        QCOMPARE(timer()->interval(), 100);
-    }
-
     void focusAndTabOrder()
     {
         QWidget& w = window();
@@ -306,13 +294,6 @@ private slots:
         QCOMPARE(viewsMade, 2);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(first.isNull());
-    }
-
-    void unloadWithoutWindow()
-    {
-        F_Browser::unload();
-        QCOMPARE(viewsMade, 0);
-        QCOMPARE(QApplication::topLevelWidgets().size(), 0);
     }
 
     void fullHistoryDropsTheOldest()
