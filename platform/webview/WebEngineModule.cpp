@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QObject>
+#include <QOpenGLContext>
 #include <QPointer>
 #include <QUrl>
 #include <QWebEnginePage>
@@ -16,7 +17,25 @@
 #include <optional>
 #include <unistd.h>
 
+namespace QtWebEngineCore {
+// The engine's own set-up of the OpenGL context it shares with Qt Quick. Qt runs it at start
+// when the engine is linked to the program; a module loaded later must run it itself.
+Q_DECL_IMPORT void initialize();
+} // namespace QtWebEngineCore
+
 namespace {
+
+// The engine needs a global shared OpenGL context. Having the program set
+// Qt::AA_ShareOpenGLContexts before the application object exists would create it at every
+// start, which costs as much as linking the engine; no OpenGL context exists before the
+// browser window opens, so creating it here, on first use, is as good.
+void shareOpenGLContexts()
+{
+    if (!QOpenGLContext::globalShareContext()) {
+        const EngineSetUpMessageFilter quiet;
+        QtWebEngineCore::initialize();
+    }
+}
 
 // Chromium refuses to run its sandbox as root, and the engine then fails to start. Turning
 // the sandbox off must happen before the engine's first profile exists.
@@ -40,6 +59,7 @@ public:
     explicit QtWebEngineView(WebViewEvents& events) : m_events(events)
     {
         allowRunningAsRoot();
+        shareOpenGLContexts();
         m_view = new QWebEngineView;
         QWebEnginePage* page = m_view->page();
         connect(page, &QWebEnginePage::loadStarted, this, &QtWebEngineView::onLoadStarted);
@@ -67,7 +87,7 @@ public:
     void navigate(const QString& url) override
     {
         // An address the engine cannot parse is not loaded; the view stays as it is.
-        const QUrl parsed(url, QUrl::StrictMode);
+        const QUrl parsed(url);
         if (url.isEmpty() || !parsed.isValid()) {
             return;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 #include <QtPlugin>
 
 #include <memory>
@@ -41,6 +42,28 @@ public:
     virtual ~WebViewEngineFactory() = default;
     /// A new view that reports to events; events outlives the view.
     virtual std::unique_ptr<WebViewEngine> create(WebViewEvents& events) = 0;
+};
+
+/// While it lives, drops the engine's advice to set Qt::AA_ShareOpenGLContexts before the
+/// application object exists: the module sets the shared context up itself on first use.
+class EngineSetUpMessageFilter {
+public:
+    EngineSetUpMessageFilter() { s_previous = qInstallMessageHandler(&filter); }
+    ~EngineSetUpMessageFilter() { qInstallMessageHandler(s_previous); }
+    EngineSetUpMessageFilter(const EngineSetUpMessageFilter&) = delete;
+    EngineSetUpMessageFilter& operator=(const EngineSetUpMessageFilter&) = delete;
+
+private:
+    static void filter(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        if (text.contains(QLatin1String("AA_ShareOpenGLContexts"))) {
+            return;
+        }
+        if (s_previous) {
+            s_previous(type, context, text);
+        }
+    }
+    static inline QtMessageHandler s_previous = nullptr;
 };
 
 #define WebViewEngineFactory_iid "org.torvane.WebViewEngineFactory/1"

@@ -51,11 +51,9 @@ private:
 QStringList webViewModuleDirs()
 {
     const QString exeDir = QCoreApplication::applicationDirPath();
-    QStringList dirs{exeDir,
-                     QDir::cleanPath(exeDir + QStringLiteral("/../" TORVANE_INSTALL_LIBDIR
-                                                            "/torvane")),
-                     QStringLiteral(TORVANE_WEBENGINE_BUILD_DIR),
-                     QStringLiteral(TORVANE_WEBENGINE_INSTALL_DIR)};
+    QStringList dirs{
+        exeDir, QDir::cleanPath(exeDir + QStringLiteral("/../" TORVANE_INSTALL_LIBDIR "/torvane")),
+        QStringLiteral(TORVANE_WEBENGINE_BUILD_DIR), QStringLiteral(TORVANE_WEBENGINE_INSTALL_DIR)};
     dirs.removeDuplicates();
     return dirs;
 }
@@ -71,6 +69,7 @@ WebViewEngineFactory& loadWebViewModule(const QStringList& dirs)
         // The loader is never unloaded: the web engine cannot be torn down and started again
         // in one process.
         auto* loader = new QPluginLoader(path);
+        const EngineSetUpMessageFilter quiet;
         QObject* instance = loader->instance();
         if (auto* factory = qobject_cast<WebViewEngineFactory*>(instance)) {
             return *factory;

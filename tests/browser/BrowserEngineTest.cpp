@@ -113,22 +113,19 @@ private slots:
 
         titles.clear();
         window.addURL(one);
-        QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), QStringLiteral("Page One"),
-                                  kLoadTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), QStringLiteral("Page One"), kLoadTimeoutMs);
         QVERIFY(!titles.isEmpty());
         QCOMPARE(titles.first().first().toString(), kConnecting);
         QTRY_VERIFY(!back->isEnabled());
 
         window.addURL(two);
-        QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), QStringLiteral("Page Two"),
-                                  kLoadTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), QStringLiteral("Page Two"), kLoadTimeoutMs);
         QTRY_VERIFY(back->isEnabled());
         QVERIFY(!forward->isEnabled());
         QCOMPARE(combo->currentIndex(), 0);
 
         QTest::mouseClick(back, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), QStringLiteral("Page One"),
-                                  kLoadTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), QStringLiteral("Page One"), kLoadTimeoutMs);
         QCOMPARE(combo->count(), 2);
         QCOMPARE(combo->currentText(), one);
         QTRY_VERIFY(forward->isEnabled());
@@ -164,7 +161,8 @@ static int runTests(int argc, char** argv)
         // handling is what is tested.
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // No Qt::AA_ShareOpenGLContexts here: like the program, the test leaves the engine's
+    // OpenGL set-up to the module.
     QApplication app(argc, argv);
     BrowserEngineTest test;
     return QTest::qExec(&test, argc, argv);

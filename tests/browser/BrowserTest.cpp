@@ -79,16 +79,14 @@ private slots:
         QTest::newRow("one") << QStringList{a} << QStringList{a} << 0;
         QTest::newRow("newest first") << QStringList{a, b} << QStringList{b, a} << 0;
         QTest::newRow("again keeps its place") << QStringList{a, b, a} << QStringList{b, a} << 1;
-        QTest::newRow("letter case") << QStringList{QStringLiteral("http://card/"),
-                                                    QStringLiteral("http://CARD/")}
-                                     << QStringList{QStringLiteral("http://CARD/"),
-                                                    QStringLiteral("http://card/")}
-                                     << 0;
+        QTest::newRow("letter case")
+            << QStringList{QStringLiteral("http://card/"), QStringLiteral("http://CARD/")}
+            << QStringList{QStringLiteral("http://CARD/"), QStringLiteral("http://card/")} << 0;
         QTest::newRow("trailing slash")
             << QStringList{QStringLiteral("http://card"), QStringLiteral("http://card/")}
             << QStringList{QStringLiteral("http://card/"), QStringLiteral("http://card")} << 0;
-        QTest::newRow("empty keeps the history") << QStringList{a, b, QString()}
-                                                 << QStringList{b, a} << 0;
+        QTest::newRow("empty keeps the history")
+            << QStringList{a, b, QString()} << QStringList{b, a} << 0;
         QTest::newRow("empty first") << QStringList{QString()} << QStringList{} << -1;
     }
 
@@ -120,7 +118,8 @@ private slots:
         combo()->setCurrentIndex(1);
         QCOMPARE(view->calls, navigations({QStringLiteral("http://a/")}));
         QVERIFY(timer()->isActive());
-        QCOMPARE(entries(), (QStringList{QStringLiteral("http://b/"), QStringLiteral("http://a/")}));
+        QCOMPARE(entries(),
+                 (QStringList{QStringLiteral("http://b/"), QStringLiteral("http://a/")}));
     }
 
     void completion_data()
@@ -229,18 +228,6 @@ private slots:
         QCOMPARE(titles.at(0).at(0).toString(), kConnecting);
     }
 
-    void opening()
-    {
-        window().addURL(QStringLiteral("http://a/"));
-        QVERIFY(window().isVisible());
-        QCOMPARE(window().frameGeometry().size(), QSize(800, 567));
-        const QSize client = window().size();
-        QCOMPARE(view->widget()->geometry(),
-                 QRect(0, 24, client.width() - 1, client.height() - 25));
-        QVERIFY(!timer()->isSingleShot());
-        QCOMPARE(timer()->interval(), 100);
-    }
-
     void focusAndTabOrder()
     {
         QWidget& w = window();
@@ -277,8 +264,7 @@ private slots:
         const QSize frame = w.frameGeometry().size() - w.size();
         w.resize(asked - frame);
         QCOMPARE(w.frameGeometry().size(), expected);
-        QCOMPARE(view->widget()->geometry(),
-                 QRect(0, 24, w.width() - 1, w.height() - 25));
+        QCOMPARE(view->widget()->geometry(), QRect(0, 24, w.width() - 1, w.height() - 25));
         QCOMPARE(button("Command1")->geometry(), QRect(304, 0, 81, 25));
     }
 
@@ -308,13 +294,6 @@ private slots:
         QCOMPARE(viewsMade, 2);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(first.isNull());
-    }
-
-    void unloadWithoutWindow()
-    {
-        F_Browser::unload();
-        QCOMPARE(viewsMade, 0);
-        QCOMPARE(QApplication::topLevelWidgets().size(), 0);
     }
 
     void fullHistoryDropsTheOldest()

@@ -18,7 +18,10 @@ constexpr int px(int twips)
 {
     return (2 * std::max(twips, 0) + kTwipsPerPixel) / (2 * kTwipsPerPixel);
 }
-constexpr int twips(int pixels) { return pixels * kTwipsPerPixel; }
+constexpr int twips(int pixels)
+{
+    return pixels * kTwipsPerPixel;
+}
 
 constexpr QSize kOpeningOuterSize{px(12000), px(8500)};
 constexpr int kMinOuterWidth = px(6000);
