@@ -3,6 +3,7 @@
 
 #include "BootMessage.h"
 #include "BootP.h"
+#include "F_Browser.h"
 #include "F_Config.h"
 #include "Platform.h"
 #include "ProgramEnd.h"
@@ -119,6 +120,7 @@ void F_Main::Command3_Click() { close(); }
 
 void F_Main::Form_Unload()
 {
+    F_Browser::unload();
     if (M_Search) {
         Winsock1->close();
     }
@@ -163,7 +165,7 @@ void F_Main::Winsock1_DataArrival(qint32 bytesTotal)
         addNeighbourEntry(address, bytes.subspan<bootp::kChaddr, bootp::kMacSize>());
         waitSeconds(5.0);
         if (PublicArea::G_OpenBrw) {
-            openPage(QStringLiteral("http://") + address + QStringLiteral("/"));
+            F_Browser::get().addURL(QStringLiteral("http://") + address + QStringLiteral("/"));
         }
         setEnabled(true);
     }
@@ -202,8 +204,6 @@ void F_Main::waitSeconds(double seconds)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     } while (m_services.clock->seconds() - start <= seconds);
 }
-
-void F_Main::openPage(const QString& url) { Q_UNUSED(url); }
 
 void F_Main::Winsock1_Error(qint16 number, const QString& description)
 {

@@ -76,7 +76,6 @@ private:
     void setStatus(const QString& text);
     void addNeighbourEntry(const QString& address, std::span<const std::uint8_t, 6> mac);
     void waitSeconds(double seconds);
-    void openPage(const QString& url);
 
     std::unique_ptr<Ui::F_Main> m_ui;
     Services m_services;
