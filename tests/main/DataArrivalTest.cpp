@@ -2,7 +2,9 @@
 
 #include "BootMessage.h"
 #include "CardRequest.h"
+#include "F_Browser.h"
 #include "F_Config.h"
+#include "FakeWebView.h"
 #include "ModalOperator.h"
 #include "PublicArea.h"
 
@@ -190,6 +192,44 @@ private slots:
 
         QCOMPARE(f.clock->readings, 5);
         QVERIFY(eventRanInside);
+    }
+
+    void browserOpensOnlyWhenAskedAndBeforeTheWindowIsEnabled()
+    {
+        QStringList navigated;
+        bool enabledAtNavigate = true;
+        MainWindowFixture f;
+        F_Main& w = *f.window;
+        F_Browser::setWebViewFactory([&] {
+            auto view = std::make_unique<FakeWebView>();
+            view->onNavigate = [&](const QString& url) {
+                navigated << url;
+                enabledAtNavigate = w.isEnabled();
+            };
+            return view;
+        });
+        w.Command1->click();
+        {
+            ModalOperator<F_Config> set([](F_Config* d) { fillAndSet(d, false); });
+            f.socket->deliver(bytes(testing_support::cardRequest()));
+        }
+        QVERIFY(navigated.isEmpty());
+        {
+            ModalOperator<F_Config> set([](F_Config* d) { fillAndSet(d, true); });
+            f.socket->deliver(bytes(testing_support::cardRequest()));
+        }
+        QCOMPARE(navigated, QStringList{QStringLiteral("http://192.168.0.20/")});
+        QVERIFY(!enabledAtNavigate);
+        QVERIFY(w.isEnabled());
+        // Closing the main window closes the browser window with it.
+        QVERIFY(w.close());
+        const auto browserLeft = [] {
+            const QWidgetList windows = QApplication::topLevelWidgets();
+            return std::any_of(windows.cbegin(), windows.cend(), [](QWidget* t) {
+                return qobject_cast<F_Browser*>(t) != nullptr;
+            });
+        };
+        QTRY_VERIFY(!browserLeft());
     }
 
     void secondCardAfterCancelIsAskedAgain()

@@ -183,8 +183,10 @@ void F_Main::addNeighbourEntry(const QString& address, std::span<const std::uint
     // The operator never reads this outcome in the window, so it must not be lost either.
     const QString command = QString::fromStdString(PublicArea::G_ArpCmd) + address +
                             QLatin1Char(' ') + QString::fromStdString(PublicArea::G_MacAddr);
-    char name[IF_NAMESIZE] = "?";
-    if_indextoname(static_cast<unsigned>(ifindex), name);
+    char name[IF_NAMESIZE + 16] = {};
+    if (if_indextoname(static_cast<unsigned>(ifindex), name) == nullptr) {
+        std::snprintf(name, sizeof name, "interface %d", ifindex);
+    }
     if (failure.empty()) {
         std::fprintf(stderr, "torvane: %s: permanent neighbour entry on %s\n",
                      qPrintable(command), name);

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
+
 // A web view without an engine: it records every request and lets the test raise the
 // view's events and set what it reports.
 class FakeWebView final : public WebView {
@@ -12,7 +14,13 @@ public:
     FakeWebView() { m_widget.setFocusPolicy(Qt::StrongFocus); }
 
     QWidget* widget() override { return &m_widget; }
-    void Navigate(const QString& url) override { calls << QStringLiteral("Navigate ") + url; }
+    void Navigate(const QString& url) override
+    {
+        calls << QStringLiteral("Navigate ") + url;
+        if (onNavigate) {
+            onNavigate(url);
+        }
+    }
     void GoBack() override { calls << QStringLiteral("GoBack"); }
     void GoForward() override { calls << QStringLiteral("GoForward"); }
     void Refresh() override { calls << QStringLiteral("Refresh"); }
@@ -28,6 +36,7 @@ public:
     QString url;
     QString name;
     bool busy = false;
+    std::function<void(const QString&)> onNavigate;
 
 private:
     QWidget m_widget;
