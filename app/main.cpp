@@ -76,8 +76,8 @@ int main(int argc, char** argv)
                    stderr);
         return 1;
     }
-    // The web engine, loaded with the browser window later, shares GL contexts with the app.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Qt::AA_ShareOpenGLContexts is not set here: it costs an OpenGL context at every start.
+    // The web engine module sets up its shared context itself when the browser first opens.
     TorvaneApplication app(argc, argv);
     installFonts();
     try {

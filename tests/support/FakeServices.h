@@ -25,7 +25,7 @@ public:
     int closes = 0;
     int reads = 0;
     std::deque<QByteArray> queue;
-    int queueInterface = 3;
+    int queueInterface = 9999; // no such interface here
     struct Sent {
         QByteArray data;
         QString host;

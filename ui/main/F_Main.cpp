@@ -3,6 +3,8 @@
 
 #include "BootMessage.h"
 #include "BootP.h"
+#include "F_Browser.h"
+#include "F_Config.h"
 #include "Platform.h"
 #include "ProgramEnd.h"
 #include "PublicArea.h"
@@ -14,6 +16,9 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
+
+#include <cstdio>
+#include <net/if.h>
 
 namespace {
 const QString kSearching = QStringLiteral("Web/SNMPカード検索中...");
@@ -115,6 +120,7 @@ void F_Main::Command3_Click() { close(); }
 
 void F_Main::Form_Unload()
 {
+    F_Browser::unload();
     if (M_Search) {
         Winsock1->close();
     }
@@ -135,11 +141,70 @@ void F_Main::Winsock1_DataArrival(qint32 bytesTotal)
     if (bytesTotal < qint32(bootp::kMinMessage)) {
         return;
     }
-    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(message.constData()),
+    const auto bytes = std::span(reinterpret_cast<std::uint8_t*>(message.data()),
                                  static_cast<std::size_t>(message.size()));
     if (!chkRequest(bytes)) {
         return;
     }
+    macText(bytes);
+    setStatus(QStringLiteral("アドレス未設定のWeb/SNMPカードが見つかりました."));
+    Winsock1->close();
+    {
+        F_Config dialog(this);
+        dialog.exec();
+    }
+    if (PublicArea::G_SetOk) {
+        setEnabled(false);
+        setStatus(QStringLiteral("IPアドレス設定中..."));
+        makeReply(bytes);
+        Winsock1->setRemoteHost(QStringLiteral("255.255.255.255"));
+        Winsock1->sendData(message);
+        Winsock1->close();
+        Winsock1->setRemoteHost(QStringLiteral("0.0.0.0"));
+        const QString address = dottedText(PublicArea::G_IpAddr);
+        addNeighbourEntry(address, bytes.subspan<bootp::kChaddr, bootp::kMacSize>());
+        waitSeconds(5.0);
+        if (PublicArea::G_OpenBrw) {
+            F_Browser::get().addURL(QStringLiteral("http://") + address + QStringLiteral("/"));
+        }
+        setEnabled(true);
+    }
+    setStatus(kSearching);
+    Winsock1->bind(bootp::kServerPort);
+}
+
+void F_Main::addNeighbourEntry(const QString& address, std::span<const std::uint8_t, 6> mac)
+{
+    std::array<std::uint8_t, 6> hardware;
+    std::copy(mac.begin(), mac.end(), hardware.begin());
+    const int ifindex = Winsock1->arrivalInterface();
+    const std::string failure =
+        m_services.neighbours->addPermanent(ifindex, PublicArea::G_IpAddr, hardware);
+    // The operator never reads this outcome in the window, so it must not be lost either.
+    const QString command = QString::fromStdString(PublicArea::G_ArpCmd) + address +
+                            QLatin1Char(' ') + QString::fromStdString(PublicArea::G_MacAddr);
+    char name[IF_NAMESIZE + 16] = {};
+    if (if_indextoname(static_cast<unsigned>(ifindex), name) == nullptr) {
+        std::snprintf(name, sizeof name, "interface %d", ifindex);
+    }
+    if (failure.empty()) {
+        std::fprintf(stderr, "torvane: %s: permanent neighbour entry on %s\n",
+                     qPrintable(command), name);
+    } else {
+        std::fprintf(stderr, "torvane: %s: no neighbour entry on %s: %s\n", qPrintable(command),
+                     name, failure.c_str());
+    }
+}
+
+void F_Main::waitSeconds(double seconds)
+{
+    // Events keep flowing (animation, browser window); a short timer bounds each sleep.
+    QTimer wake;
+    wake.start(20);
+    const double start = m_services.clock->seconds();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    } while (m_services.clock->seconds() - start <= seconds);
 }
 
 void F_Main::Winsock1_Error(qint16 number, const QString& description)

@@ -10,6 +10,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <span>
 
 class QLabel;
 class QPlainTextEdit;
@@ -73,6 +74,8 @@ private:
     void setDefaultButton(QPushButton* button);
     void setTimerInterval(int milliseconds);
     void setStatus(const QString& text);
+    void addNeighbourEntry(const QString& address, std::span<const std::uint8_t, 6> mac);
+    void waitSeconds(double seconds);
 
     std::unique_ptr<Ui::F_Main> m_ui;
     Services m_services;

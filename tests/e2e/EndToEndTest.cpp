@@ -1,0 +1,214 @@
+// The whole road of a card, for real: run by e2e.sh inside the "pc" test namespace, with the
+// simulated card (torvane-cardsim) started in the "card" namespace. This test plays the
+// operator at the real windows; sockets, neighbour table, clock and web engine are real.
+#include "F_Browser.h"
+#include "F_Config.h"
+#include "F_Main.h"
+#include "ModalOperator.h"
+#include "PublicArea.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString kSearching = QStringLiteral("Web/SNMPカード検索中...");
+
+QString run(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(10000);
+    return QString::fromLocal8Bit(p.readAllStandardOutput());
+}
+
+// A simulated card in the card namespace.
+class Card {
+public:
+    explicit Card(const QStringList& options)
+    {
+        QStringList args{QStringLiteral("netns"), QStringLiteral("exec"),
+                         qEnvironmentVariable("CARD_NS"), qEnvironmentVariable("CARDSIM"),
+                         QStringLiteral("--interface"), QStringLiteral("tvcard0"),
+                         QStringLiteral("--format"), QStringLiteral("kv"),
+                         QStringLiteral("--interval"), QStringLiteral("1")};
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("ip"), args + options);
+        m_process.waitForStarted();
+    }
+    ~Card()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+    QString output()
+    {
+        m_output += QString::fromLocal8Bit(m_process.readAllStandardOutput());
+        return m_output;
+    }
+    bool finished() const { return m_process.state() == QProcess::NotRunning; }
+    int exitCode() const { return m_process.exitCode(); }
+
+private:
+    QProcess m_process;
+    QString m_output;
+};
+
+// Types into whatever holds the focus, one key at a time, as a keyboard would.
+void type(const QString& keys)
+{
+    for (const QChar c : keys) {
+        if (c == QLatin1Char('\t')) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        } else {
+            QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+        }
+    }
+}
+
+} // namespace
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!qEnvironmentVariable("CARD_NS").isEmpty(), "run me through e2e.sh");
+        m_window = std::make_unique<F_Main>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        m_window->Command1->click();
+        QVERIFY(m_window->Winsock1->isBound());
+        const QString link = run(QStringLiteral("ip"), {QStringLiteral("-n"),
+                                                        qEnvironmentVariable("CARD_NS"),
+                                                        QStringLiteral("-br"),
+                                                        QStringLiteral("link"),
+                                                        QStringLiteral("show"),
+                                                        QStringLiteral("tvcard0")});
+        m_cardMac = link.simplified().section(QLatin1Char(' '), 2, 2);
+        QCOMPARE(m_cardMac.size(), 17);
+    }
+
+    void cleanupTestCase()
+    {
+        m_window->close();
+        m_window.reset();
+    }
+
+    void setAssignsTheCardAndOpensItsPage()
+    {
+        Card card({QStringLiteral("--serve-http"), QStringLiteral("--serve-seconds"),
+                   QStringLiteral("120"), QStringLiteral("--timeout"), QStringLiteral("30")});
+        QString shownMac;
+        ModalOperator<QMessageBox> yes(
+            [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+        ModalOperator<F_Config> op([&](F_Config* d) {
+            shownMac = d->L_MacAddr->text();
+            d->activateWindow();
+            QTRY_COMPARE(QApplication::focusWidget(), d->T_IpAddr[3]);
+            // The PC's 10.77.0 is proposed; the operator completes address, mask, gateway.
+            type(QStringLiteral("20\t255255255") + QStringLiteral("0\t10\t77\t0\t254"));
+            QCOMPARE(QApplication::focusWidget(), d->Command2);
+            QTest::keyClick(d->Command2, Qt::Key_Return);
+        });
+
+        QTRY_VERIFY_WITH_TIMEOUT(op.acted(), 15000);
+        QCOMPARE(shownMac, m_cardMac.toUpper().replace(QLatin1Char(':'), QLatin1Char('-')));
+        QTRY_VERIFY_WITH_TIMEOUT(card.output().contains(QStringLiteral("event=assigned")), 15000);
+        QVERIFY2(card.output().contains(QStringLiteral(
+                     "address=10.77.0.20 mask=255.255.255.0 gateway=10.77.0.254")),
+                 qPrintable(card.output()));
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->isEnabled(), 15000);
+        QCOMPARE(m_window->Text1->toPlainText(), kSearching);
+        QVERIFY(m_window->Winsock1->isBound());
+
+        const QString neigh = run(QStringLiteral("ip"), {QStringLiteral("neigh"),
+                                                         QStringLiteral("show"),
+                                                         QStringLiteral("10.77.0.20")});
+        QVERIFY2(neigh.contains(QStringLiteral("dev tvpc0 lladdr ") + m_cardMac) &&
+                     neigh.contains(QStringLiteral("PERMANENT")),
+                 qPrintable(neigh));
+
+        F_Browser* browser = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* b = qobject_cast<F_Browser*>(w); b != nullptr && b->isVisible()) {
+                browser = b;
+            }
+        }
+        QVERIFY(browser != nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(browser->windowTitle(),
+                                  QStringLiteral("Web/SNMP Card ") +
+                                      m_cardMac.toUpper().replace(QLatin1Char(':'),
+                                                                  QLatin1Char('-')),
+                                  30000);
+    }
+
+    void cancelSendsNothingAndListensAgain()
+    {
+        Card card({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-02"),
+                   QStringLiteral("--timeout"), QStringLiteral("4")});
+        // The card keeps asking until it gives up; every dialog it opens is cancelled.
+        int dialogs = 0;
+        QTimer cancel;
+        connect(&cancel, &QTimer::timeout, this, [&dialogs] {
+            if (auto* d = qobject_cast<F_Config*>(QApplication::activeModalWidget())) {
+                ++dialogs;
+                QTest::keyClick(d, Qt::Key_Escape);
+            }
+        });
+        cancel.start(20);
+        QTRY_VERIFY_WITH_TIMEOUT(card.finished(), 15000);
+        QVERIFY(dialogs >= 1);
+        QCOMPARE(card.exitCode(), 3); // timed out: no reply was sent
+        QVERIFY(!run(QStringLiteral("ip"), {QStringLiteral("neigh")})
+                     .contains(QStringLiteral("02:00:00:00:00:02")));
+        QCOMPARE(m_window->Text1->toPlainText(), kSearching);
+        QVERIFY(m_window->Winsock1->isBound());
+    }
+
+    void anotherCardInTheSameSearch()
+    {
+        Card card({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-03"),
+                   QStringLiteral("--timeout"), QStringLiteral("20")});
+        ModalOperator<QMessageBox> yes(
+            [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+        ModalOperator<F_Config> op([&](F_Config* d) {
+            const QString octets[3][4] = {{QStringLiteral("10"), QStringLiteral("77"),
+                                           QStringLiteral("0"), QStringLiteral("21")},
+                                          {QStringLiteral("255"), QStringLiteral("255"),
+                                           QStringLiteral("255"), QStringLiteral("0")},
+                                          {QStringLiteral("10"), QStringLiteral("77"),
+                                           QStringLiteral("0"), QStringLiteral("1")}};
+            for (int i = 0; i < 4; ++i) {
+                d->T_IpAddr[i]->setText(octets[0][i]);
+                d->T_SbMask[i]->setText(octets[1][i]);
+                d->T_GateWay[i]->setText(octets[2][i]);
+            }
+            d->C_SetBrw->setChecked(false);
+            d->Command2->click();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(card.finished(), 25000);
+        QVERIFY(op.acted());
+        QCOMPARE(card.exitCode(), 0);
+        QVERIFY2(card.output().contains(QStringLiteral(
+                     "address=10.77.0.21 mask=255.255.255.0 gateway=10.77.0.1")),
+                 qPrintable(card.output()));
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->isEnabled(), 15000);
+        QCOMPARE(m_window->Text1->toPlainText(), kSearching);
+    }
+
+private:
+    std::unique_ptr<F_Main> m_window;
+    QString m_cardMac;
+};
+
+QTEST_MAIN(EndToEndTest)
+#include "EndToEndTest.moc"
