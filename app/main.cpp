@@ -5,6 +5,8 @@
 
 #include <QApplication>
 
+#include <sys/prctl.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -76,6 +78,11 @@ int main(int argc, char** argv)
                    stderr);
         return 1;
     }
+    // Started with file capabilities the process is not dumpable, its /proc files belong to
+    // root, and the web engine then silently runs its renderers without their own user, PID
+    // and network namespaces. Same-user processes still cannot trace a process that holds
+    // capabilities they lack.
+    prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
     // Qt::AA_ShareOpenGLContexts is not set here: it costs an OpenGL context at every start.
     // The web engine module sets up its shared context itself when the browser first opens.
     TorvaneApplication app(argc, argv);

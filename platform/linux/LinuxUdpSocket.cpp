@@ -23,6 +23,7 @@ namespace {
 // traffic cannot starve the timers and the windows.
 constexpr int kBurst = 64;
 constexpr int kMaxDatagram = 65535;
+constexpr int kReceiveBuffer = 4 * 1024 * 1024;
 
 QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
@@ -75,6 +76,12 @@ void LinuxUdpSocket::bind(int localPort)
     }
     const int on = 1;
     ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    // Room for a burst of other clients' traffic while the UI thread is busy, so that a
+    // card's request is not dropped at a full queue; beyond rmem_max only with cap_net_admin.
+    const int buffer = kReceiveBuffer;
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0) {
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<std::uint16_t>(localPort));

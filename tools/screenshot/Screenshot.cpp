@@ -1,0 +1,110 @@
+// Takes the documentation screenshots of the three windows from the X screen (run under
+// Xvfb by scripts/screenshots). The browser shows a card-like page served on 127.0.0.1.
+#include "F_Browser.h"
+#include "F_Config.h"
+#include "F_Main.h"
+#include "Fonts.h"
+#include "PublicArea.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+void settle(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+
+// The window with its frame, as it appears on the X screen.
+bool shoot(QWidget* window, const QString& path)
+{
+    settle(300);
+    const QRect r = window->frameGeometry();
+    const QPixmap shot = window->screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
+    std::printf("%s %dx%d\n", qPrintable(path), shot.width(), shot.height());
+    return shot.save(path);
+}
+
+const char kPage[] =
+    "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Web/SNMP Card 00-0A-1B-C2-3D-FF"
+    "</title></head><body style=\"font-family:sans-serif;margin:24px\">"
+    "<h2>Web/SNMP Card</h2><table border=1 cellpadding=6 style=\"border-collapse:collapse\">"
+    "<tr><th align=left>MAC address</th><td>00-0A-1B-C2-3D-FF</td></tr>"
+    "<tr><th align=left>IP address</th><td>192.168.0.20</td></tr>"
+    "<tr><th align=left>Subnet mask</th><td>255.255.255.0</td></tr>"
+    "<tr><th align=left>Gateway</th><td>192.168.0.1</td></tr></table>"
+    "<p><a href=\"snmp.html\">SNMP settings</a></p></body></html>";
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    installFonts();
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
+    QDir().mkpath(out);
+    bool ok = true;
+
+    F_Main main;
+    main.show();
+    main.Text1->setPlainText(QStringLiteral("アドレス未設定のWeb/SNMPカードが見つかりました."));
+    ok &= shoot(&main, out + QStringLiteral("/main-window.png"));
+
+    PublicArea::G_MacAddr = "00-0A-1B-C2-3D-FF";
+    PublicArea::G_LocalIp = {192, 168, 0, 5};
+    {
+        F_Config dialog(&main);
+        dialog.show();
+        dialog.activateWindow();
+        settle(200);
+        QTest::keyClicks(dialog.T_IpAddr[3], QStringLiteral("20"));
+        const char* mask[] = {"255", "255", "255", "0"};
+        for (int i = 0; i < 4; ++i) {
+            dialog.T_SbMask[i]->setText(QString::fromLatin1(mask[i]));
+        }
+        dialog.T_GateWay[0]->setFocus();
+        QTest::keyClicks(dialog.T_GateWay[0], QStringLiteral("192"));
+        ok &= shoot(&dialog, out + QStringLiteral("/settings-dialog.png"));
+    }
+
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [&server] {
+        QTcpSocket* s = server.nextPendingConnection();
+        QObject::connect(s, &QTcpSocket::readyRead, s, [s] {
+            s->readAll();
+            const QByteArray body(kPage);
+            s->write("HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                     "Content-Length: " +
+                     QByteArray::number(body.size()) + "\r\n\r\n" + body);
+            s->disconnectFromHost();
+        });
+    });
+    const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort());
+    F_Browser::get().addURL(url);
+    QElapsedTimer load;
+    load.start();
+    while (!F_Browser::get().windowTitle().startsWith(QStringLiteral("Web/SNMP")) &&
+           load.elapsed() < 20000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    settle(1000);
+    ok &= shoot(&F_Browser::get(), out + QStringLiteral("/browser-window.png"));
+    F_Browser::unload();
+    return ok ? 0 : 1;
+}
