@@ -106,5 +106,6 @@ int main(int argc, char** argv)
     settle(1000);
     ok &= shoot(&F_Browser::get(), out + QStringLiteral("/browser-window.png"));
     F_Browser::unload();
+    settle(200); // let the closed window and its web page go before the engine shuts down
     return ok ? 0 : 1;
 }
