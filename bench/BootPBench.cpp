@@ -27,7 +27,10 @@ std::vector<std::uint8_t> message(bool card)
     return m;
 }
 
-void setUp() { PublicArea::G_OptTmpl = bootp::kCardOptions; }
+void setUp()
+{
+    PublicArea::G_OptTmpl = bootp::kCardOptions;
+}
 
 void BM_Baseline_memcmp10(benchmark::State& state)
 {

@@ -70,9 +70,9 @@ inline constexpr std::uint16_t kClientPort = 68;
 /// What opens the options of a card's request: the magic cookie, then a client-identifier
 /// option of length 4 holding the card's vendor tag "kavo" instead of a hardware address.
 inline constexpr std::array<std::uint8_t, kTemplateSize> kCardOptions{
-    99, 130, 83, 99,   // magic cookie 63 82 53 63
-    kOptClientId, 4,   // client identifier, length 4
-    'k', 'a', 'v', 'o' // vendor tag
+    99,           130, 83,  99, // magic cookie 63 82 53 63
+    kOptClientId, 4,            // client identifier, length 4
+    'k',          'a', 'v', 'o' // vendor tag
 };
 
 } // namespace bootp

@@ -57,7 +57,7 @@ bool makeReply(std::span<std::uint8_t> message)
     std::copy(G_IpAddr.begin(), G_IpAddr.end(), message.begin() + kYiaddr);
     std::copy(G_LocalIp.begin(), G_LocalIp.end(), message.begin() + kSiaddr);
     const std::array<std::uint8_t, kReplyOptionsSize> options{
-        kOptSubnetMask, 4, G_SbMask[0], G_SbMask[1], G_SbMask[2], G_SbMask[3],
+        kOptSubnetMask, 4, G_SbMask[0],  G_SbMask[1],  G_SbMask[2],  G_SbMask[3],
         kOptRouter,     4, G_GateWay[0], G_GateWay[1], G_GateWay[2], G_GateWay[3],
         kOptEnd};
     std::copy(options.begin(), options.end(), message.begin() + kReplyOptions);

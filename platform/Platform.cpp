@@ -22,9 +22,15 @@ public:
 
 } // namespace
 
-std::unique_ptr<UdpSocket> createUdpSocket() { return std::make_unique<LinuxUdpSocket>(); }
+std::unique_ptr<UdpSocket> createUdpSocket()
+{
+    return std::make_unique<LinuxUdpSocket>();
+}
 std::unique_ptr<NeighbourTable> createNeighbourTable()
 {
     return std::make_unique<LinuxNeighbourTable>();
 }
-std::unique_ptr<Clock> createClock() { return std::make_unique<SteadyClock>(); }
+std::unique_ptr<Clock> createClock()
+{
+    return std::make_unique<SteadyClock>();
+}

@@ -20,9 +20,15 @@ std::function<void(int)>& hook()
 
 } // namespace
 
-void endProgram(int status) { hook()(status); }
+void endProgram(int status)
+{
+    hook()(status);
+}
 
-void setProgramEndHook(std::function<void(int)> end) { hook() = std::move(end); }
+void setProgramEndHook(std::function<void(int)> end)
+{
+    hook() = std::move(end);
+}
 
 void reportFatal(int number, const QString& description, QWidget* parent)
 {

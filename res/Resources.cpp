@@ -8,28 +8,33 @@ namespace {
 
 constexpr int kFrameCount = 12;
 
-QPixmap load(const QString& name) {
+QPixmap load(const QString& name)
+{
     return QPixmap(QStringLiteral(":/torvane/images/") + name + QStringLiteral(".xpm"));
 }
 
 } // namespace
 
-QIcon appIcon() {
+QIcon appIcon()
+{
     QIcon icon;
     icon.addPixmap(load(QStringLiteral("appicon32")));
     icon.addPixmap(load(QStringLiteral("appicon16")));
     return icon;
 }
 
-QPixmap appIcon32() {
+QPixmap appIcon32()
+{
     return load(QStringLiteral("appicon32"));
 }
 
-QPixmap cardPicture() {
+QPixmap cardPicture()
+{
     return load(QStringLiteral("card"));
 }
 
-QPixmap animationFrame(int i) {
+QPixmap animationFrame(int i)
+{
     // An index outside the animation yields a null pixmap rather than some other frame.
     if (i < 0 || i >= kFrameCount) {
         return {};
@@ -37,13 +42,16 @@ QPixmap animationFrame(int i) {
     return load(QStringLiteral("frame%1").arg(i, 2, 10, QLatin1Char('0')));
 }
 
-QIcon backIcon() {
+QIcon backIcon()
+{
     return QIcon(load(QStringLiteral("back")));
 }
-QIcon forwardIcon() {
+QIcon forwardIcon()
+{
     return QIcon(load(QStringLiteral("forward")));
 }
-QIcon refreshIcon() {
+QIcon refreshIcon()
+{
     return QIcon(load(QStringLiteral("refresh")));
 }
 

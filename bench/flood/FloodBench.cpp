@@ -149,12 +149,13 @@ int main(int argc, char** argv)
     for (std::size_t i = 1; i < ticks.size(); ++i) {
         intervals.push_back(ticks[i] - ticks[i - 1]);
     }
-    std::printf("latency_ms p50=%.2f p99=%.2f max=%.2f samples=%d missed=%d ticks=%zu tick_ms p50=%.1f "
-                "max=%.1f\n",
-                percentile(latencies, 50), percentile(latencies, 99),
-                *std::max_element(latencies.begin(), latencies.end()), samples, missed, ticks.size(),
-                intervals.empty() ? 0.0 : percentile(intervals, 50),
-                intervals.empty() ? 0.0 : *std::max_element(intervals.begin(), intervals.end()));
+    std::printf(
+        "latency_ms p50=%.2f p99=%.2f max=%.2f samples=%d missed=%d ticks=%zu tick_ms p50=%.1f "
+        "max=%.1f\n",
+        percentile(latencies, 50), percentile(latencies, 99),
+        *std::max_element(latencies.begin(), latencies.end()), samples, missed, ticks.size(),
+        intervals.empty() ? 0.0 : percentile(intervals, 50),
+        intervals.empty() ? 0.0 : *std::max_element(intervals.begin(), intervals.end()));
     ::close(go[1]);
     window.Command2->click();
     return 0;

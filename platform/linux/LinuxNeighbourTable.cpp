@@ -17,12 +17,13 @@ void addAttribute(nlmsghdr& header, std::size_t capacity, unsigned short type, c
     if (NLMSG_ALIGN(header.nlmsg_len) + RTA_ALIGN(length) > capacity) {
         return;
     }
-    auto* attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&header) +
-                                                NLMSG_ALIGN(header.nlmsg_len));
+    auto* attribute =
+        reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&header) + NLMSG_ALIGN(header.nlmsg_len));
     attribute->rta_type = type;
     attribute->rta_len = static_cast<unsigned short>(length);
     std::memcpy(RTA_DATA(attribute), data, size);
-    header.nlmsg_len = static_cast<std::uint32_t>(NLMSG_ALIGN(header.nlmsg_len) + RTA_ALIGN(length));
+    header.nlmsg_len =
+        static_cast<std::uint32_t>(NLMSG_ALIGN(header.nlmsg_len) + RTA_ALIGN(length));
 }
 
 std::string failure(int err)

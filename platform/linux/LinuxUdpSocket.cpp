@@ -25,7 +25,10 @@ constexpr int kBurst = 64;
 constexpr int kMaxDatagram = 65535;
 constexpr int kReceiveBuffer = 4 * 1024 * 1024;
 
-QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString errnoText(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
 QString bindFailure(int port, int err)
 {
@@ -61,9 +64,15 @@ bool fillAddress(const QString& host, int port, sockaddr_in& to)
 
 LinuxUdpSocket::LinuxUdpSocket() = default;
 
-LinuxUdpSocket::~LinuxUdpSocket() { close(); }
+LinuxUdpSocket::~LinuxUdpSocket()
+{
+    close();
+}
 
-QString LinuxUdpSocket::localIP() const { return defaultLocalAddress(); }
+QString LinuxUdpSocket::localIP() const
+{
+    return defaultLocalAddress();
+}
 
 void LinuxUdpSocket::bind(int localPort)
 {

@@ -1,5 +1,5 @@
-#include "BootMessage.h"
 #include "BootP.h"
+#include "BootMessage.h"
 #include "CardRequest.h"
 #include "PublicArea.h"
 
@@ -28,7 +28,10 @@ struct Case {
     bool isCardRequest;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class RequestTest : public BootPTest, public ::testing::WithParamInterface<Case> {};
 
@@ -67,8 +70,7 @@ const Case kCases[] = {
     {"tagUpperCase", [](Message& m) { std::copy_n("KAVO", 4, m.begin() + 242); }, false},
     {"tagOneLetterUpper", [](Message& m) { m[245] = 'O'; }, false},
     {"everythingAfterTemplateChanged",
-     [](Message& m) { std::fill(m.begin() + 246, m.end(), 0xA5); },
-     true},
+     [](Message& m) { std::fill(m.begin() + 246, m.end(), 0xA5); }, true},
     {"foreignDiscover", [](Message& m) { m = foreignDiscover(); }, false},
     {"emptyDatagram", [](Message& m) { m.clear(); }, false},
     {"cutInsideTemplate", [](Message& m) { m.resize(243); }, false},

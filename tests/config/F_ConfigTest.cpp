@@ -20,7 +20,8 @@ namespace {
 // Answers the next message box that becomes modal and keeps what it showed.
 class Answerer : public QObject {
 public:
-    explicit Answerer(QMessageBox::StandardButton answer) : m_answer(answer) {
+    explicit Answerer(QMessageBox::StandardButton answer) : m_answer(answer)
+    {
         connect(&m_timer, &QTimer::timeout, this, &Answerer::poll);
         m_timer.start(5);
     }
@@ -32,7 +33,8 @@ public:
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 
 private:
-    void poll() {
+    void poll()
+    {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (box == nullptr) {
             return;
@@ -50,13 +52,15 @@ private:
     QTimer m_timer;
 };
 
-QString focusName() {
+QString focusName()
+{
     QWidget* w = QApplication::focusWidget();
     return w != nullptr ? w->objectName() : QStringLiteral("<none>");
 }
 
 // Each event goes to whatever holds the focus at that moment, as a keyboard's would.
-void type(const QTestEventList& events) {
+void type(const QTestEventList& events)
+{
     for (QTestEvent* e : events) {
         QWidget* w = QApplication::focusWidget();
         QVERIFY2(w != nullptr, "no focus widget");
@@ -65,19 +69,22 @@ void type(const QTestEventList& events) {
 }
 
 // One click per character, so that each goes where the focus is by then.
-void addChars(QTestEventList& l, const QString& chars) {
+void addChars(QTestEventList& l, const QString& chars)
+{
     for (QChar c : chars) {
         l.addKeyClick(c.toLatin1());
     }
 }
 
-QTestEventList keys(const QString& chars) {
+QTestEventList keys(const QString& chars)
+{
     QTestEventList l;
     addChars(l, chars);
     return l;
 }
 
-QString dotted(const PublicArea::Octets& o) {
+QString dotted(const PublicArea::Octets& o)
+{
     return QStringLiteral("%1.%2.%3.%4").arg(o[0]).arg(o[1]).arg(o[2]).arg(o[3]);
 }
 
@@ -116,7 +123,8 @@ private:
     std::unique_ptr<F_Config> m_dlg;
 };
 
-void F_ConfigTest::init() {
+void F_ConfigTest::init()
+{
     // The state an earlier card's Set left behind.
     PublicArea::resetAll();
     PublicArea::G_MacAddr = "00-0A-1B-C2-3D-FF";
@@ -127,7 +135,8 @@ void F_ConfigTest::init() {
     PublicArea::G_SetOk = true;
 }
 
-bool F_ConfigTest::open() {
+bool F_ConfigTest::open()
+{
     m_dlg = std::make_unique<F_Config>();
     m_dlg->setWindowModality(Qt::ApplicationModal);
     m_dlg->show();
@@ -135,7 +144,8 @@ bool F_ConfigTest::open() {
     return QTest::qWaitForWindowActive(m_dlg.get());
 }
 
-QLineEdit* F_ConfigTest::box(const QString& group, int index) const {
+QLineEdit* F_ConfigTest::box(const QString& group, int index) const
+{
     if (group == u"ip") {
         return m_dlg->T_IpAddr[index];
     }
@@ -145,7 +155,8 @@ QLineEdit* F_ConfigTest::box(const QString& group, int index) const {
     return m_dlg->T_GateWay[index];
 }
 
-void F_ConfigTest::definition() {
+void F_ConfigTest::definition()
+{
     F_Config dlg;
     QCOMPARE(dlg.windowTitle(), QStringLiteral("アドレス未設定カード検出"));
     QCOMPARE(dlg.size(), QSize(393, 233));
@@ -183,7 +194,8 @@ void F_ConfigTest::definition() {
     QCOMPARE(dlg.Line2->backgroundRole(), QPalette::Light);
 }
 
-void F_ConfigTest::captions_data() {
+void F_ConfigTest::captions_data()
+{
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<int>("alignment");
@@ -210,7 +222,8 @@ void F_ConfigTest::captions_data() {
                               << "取　　消" << -1;
 }
 
-void F_ConfigTest::captions() {
+void F_ConfigTest::captions()
+{
     QFETCH(QString, name);
     QFETCH(QString, caption);
     QFETCH(int, alignment);
@@ -226,7 +239,8 @@ void F_ConfigTest::captions() {
     }
 }
 
-void F_ConfigTest::opening() {
+void F_ConfigTest::opening()
+{
     QVERIFY(open());
     QCOMPARE(m_dlg->T_IpAddr[0]->text(), QStringLiteral("192"));
     QCOMPARE(m_dlg->T_IpAddr[1]->text(), QStringLiteral("168"));
@@ -240,7 +254,8 @@ void F_ConfigTest::opening() {
     QCOMPARE(PublicArea::G_IpAddr, earlierIp);
 }
 
-void F_ConfigTest::tabOrder() {
+void F_ConfigTest::tabOrder()
+{
     QVERIFY(open());
     m_dlg->C_SetBrw->setFocus();
     QStringList order;
@@ -254,7 +269,8 @@ void F_ConfigTest::tabOrder() {
                           "T_GateWay_0", "T_GateWay_1", "T_GateWay_2", "T_GateWay_3", "C_SetBrw"}));
 }
 
-void F_ConfigTest::typing_data() {
+void F_ConfigTest::typing_data()
+{
     QTest::addColumn<QString>("group");
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("start"); // assigned by the program before the keys
@@ -327,7 +343,8 @@ void F_ConfigTest::typing_data() {
     // clang-format on
 }
 
-void F_ConfigTest::typing() {
+void F_ConfigTest::typing()
+{
     QFETCH(QString, group);
     QFETCH(int, index);
     QFETCH(QString, start);
@@ -366,7 +383,8 @@ void F_ConfigTest::typing() {
     }
 }
 
-void F_ConfigTest::fullWidthDigitFromInputMethod() {
+void F_ConfigTest::fullWidthDigitFromInputMethod()
+{
     QVERIFY(open());
     QLineEdit* b = m_dlg->T_IpAddr[3];
     QTest::keyClick(b, '4');
@@ -377,7 +395,8 @@ void F_ConfigTest::fullWidthDigitFromInputMethod() {
     QCOMPARE(focusName(), QStringLiteral("T_IpAddr_3"));
 }
 
-void F_ConfigTest::closing_data() {
+void F_ConfigTest::closing_data()
+{
     QTest::addColumn<QTestEventList>("events");
     QTest::addColumn<bool>("openBrwBefore");
     QTest::addColumn<int>("answer");      // the button that answers the confirmation
@@ -458,7 +477,8 @@ void F_ConfigTest::closing_data() {
     // clang-format on
 }
 
-void F_ConfigTest::closing() {
+void F_ConfigTest::closing()
+{
     QFETCH(QTestEventList, events);
     QFETCH(bool, openBrwBefore);
     QFETCH(int, answer);
@@ -489,7 +509,8 @@ void F_ConfigTest::closing() {
     QCOMPARE(m_dlg->isVisible(), stillOpen);
 }
 
-void F_ConfigTest::noLeavesEverything() {
+void F_ConfigTest::noLeavesEverything()
+{
     PublicArea::G_LocalIp = {10, 20, 30, 40};
     QVERIFY(open());
     QTestEventList events = keys("150");
@@ -524,7 +545,8 @@ void F_ConfigTest::noLeavesEverything() {
     QCOMPARE(PublicArea::G_IpAddr, PublicArea::Octets({5, 20, 30, 150}));
 }
 
-void F_ConfigTest::closeBoxAfterSet() {
+void F_ConfigTest::closeBoxAfterSet()
+{
     QVERIFY(open());
     m_dlg->close();
     QVERIFY(!m_dlg->isVisible());
@@ -532,7 +554,8 @@ void F_ConfigTest::closeBoxAfterSet() {
     QCOMPARE(PublicArea::G_IpAddr, earlierIp);
 }
 
-void F_ConfigTest::execCentredOnOwner() {
+void F_ConfigTest::execCentredOnOwner()
+{
     QWidget owner;
     owner.setGeometry(100, 100, 329, 145);
     owner.show();

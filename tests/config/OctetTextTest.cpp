@@ -12,7 +12,8 @@ struct Reading {
     std::u16string normal; // the text after the box loses the focus
 };
 
-std::string printable(const std::u16string& s) {
+std::string printable(const std::u16string& s)
+{
     std::string out;
     for (char16_t c : s) {
         if (c < 0x80) {
@@ -24,13 +25,15 @@ std::string printable(const std::u16string& s) {
     return out;
 }
 
-void PrintTo(const Reading& r, std::ostream* os) {
+void PrintTo(const Reading& r, std::ostream* os)
+{
     *os << '"' << printable(r.text) << "\" -> " << r.reading;
 }
 
 class OctetReading : public testing::TestWithParam<Reading> {};
 
-TEST_P(OctetReading, ReadsAndNormalises) {
+TEST_P(OctetReading, ReadsAndNormalises)
+{
     const Reading& r = GetParam();
     EXPECT_DOUBLE_EQ(octet::reading(r.text), r.reading);
     EXPECT_EQ(octet::normalText(r.text), r.normal);
@@ -61,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
         return "Text" + std::to_string(info.index);
     });
 
-TEST(OctetIsNumChar, OnlyAsciiDigits) {
+TEST(OctetIsNumChar, OnlyAsciiDigits)
+{
     EXPECT_FALSE(octet::isNumChar(u""));
     for (char16_t c = u'0'; c <= u'9'; ++c) {
         EXPECT_TRUE(octet::isNumChar(std::u16string(1, c)));

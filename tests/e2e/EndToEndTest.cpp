@@ -35,11 +35,11 @@ class Card {
 public:
     explicit Card(const QStringList& options)
     {
-        QStringList args{QStringLiteral("netns"), QStringLiteral("exec"),
+        QStringList args{QStringLiteral("netns"),         QStringLiteral("exec"),
                          qEnvironmentVariable("CARD_NS"), qEnvironmentVariable("CARDSIM"),
-                         QStringLiteral("--interface"), QStringLiteral("tvcard0"),
-                         QStringLiteral("--format"), QStringLiteral("kv"),
-                         QStringLiteral("--interval"), QStringLiteral("1")};
+                         QStringLiteral("--interface"),   QStringLiteral("tvcard0"),
+                         QStringLiteral("--format"),      QStringLiteral("kv"),
+                         QStringLiteral("--interval"),    QStringLiteral("1")};
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QStringLiteral("ip"), args + options);
         m_process.waitForStarted();
@@ -87,12 +87,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         m_window->Command1->click();
         QVERIFY(m_window->Winsock1->isBound());
-        const QString link = run(QStringLiteral("ip"), {QStringLiteral("-n"),
-                                                        qEnvironmentVariable("CARD_NS"),
-                                                        QStringLiteral("-br"),
-                                                        QStringLiteral("link"),
-                                                        QStringLiteral("show"),
-                                                        QStringLiteral("tvcard0")});
+        const QString link =
+            run(QStringLiteral("ip"),
+                {QStringLiteral("-n"), qEnvironmentVariable("CARD_NS"), QStringLiteral("-br"),
+                 QStringLiteral("link"), QStringLiteral("show"), QStringLiteral("tvcard0")});
         m_cardMac = link.simplified().section(QLatin1Char(' '), 2, 2);
         QCOMPARE(m_cardMac.size(), 17);
     }
@@ -123,16 +121,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(op.acted(), 15000);
         QCOMPARE(shownMac, m_cardMac.toUpper().replace(QLatin1Char(':'), QLatin1Char('-')));
         QTRY_VERIFY_WITH_TIMEOUT(card.output().contains(QStringLiteral("event=assigned")), 15000);
-        QVERIFY2(card.output().contains(QStringLiteral(
-                     "address=10.77.0.20 mask=255.255.255.0 gateway=10.77.0.254")),
+        QVERIFY2(card.output().contains(
+                     QStringLiteral("address=10.77.0.20 mask=255.255.255.0 gateway=10.77.0.254")),
                  qPrintable(card.output()));
         QTRY_VERIFY_WITH_TIMEOUT(m_window->isEnabled(), 15000);
         QCOMPARE(m_window->Text1->toPlainText(), kSearching);
         QVERIFY(m_window->Winsock1->isBound());
 
-        const QString neigh = run(QStringLiteral("ip"), {QStringLiteral("neigh"),
-                                                         QStringLiteral("show"),
-                                                         QStringLiteral("10.77.0.20")});
+        const QString neigh =
+            run(QStringLiteral("ip"),
+                {QStringLiteral("neigh"), QStringLiteral("show"), QStringLiteral("10.77.0.20")});
         QVERIFY2(neigh.contains(QStringLiteral("dev tvpc0 lladdr ") + m_cardMac) &&
                      neigh.contains(QStringLiteral("PERMANENT")),
                  qPrintable(neigh));
@@ -144,11 +142,11 @@ private slots:
             }
         }
         QVERIFY(browser != nullptr);
-        QTRY_COMPARE_WITH_TIMEOUT(browser->windowTitle(),
-                                  QStringLiteral("Web/SNMP Card ") +
-                                      m_cardMac.toUpper().replace(QLatin1Char(':'),
-                                                                  QLatin1Char('-')),
-                                  30000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            browser->windowTitle(),
+            QStringLiteral("Web/SNMP Card ") +
+                m_cardMac.toUpper().replace(QLatin1Char(':'), QLatin1Char('-')),
+            30000);
     }
 
     void cancelSendsNothingAndListensAgain()
@@ -198,8 +196,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(card.finished(), 25000);
         QVERIFY(op.acted());
         QCOMPARE(card.exitCode(), 0);
-        QVERIFY2(card.output().contains(QStringLiteral(
-                     "address=10.77.0.21 mask=255.255.255.0 gateway=10.77.0.1")),
+        QVERIFY2(card.output().contains(
+                     QStringLiteral("address=10.77.0.21 mask=255.255.255.0 gateway=10.77.0.1")),
                  qPrintable(card.output()));
         QTRY_VERIFY_WITH_TIMEOUT(m_window->isEnabled(), 15000);
         QCOMPARE(m_window->Text1->toPlainText(), kSearching);

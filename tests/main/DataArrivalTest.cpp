@@ -113,7 +113,8 @@ private slots:
         f.socket->deliver(bytes(testing_support::cardRequest(300)));
 
         QCOMPARE(shownMac, QStringLiteral("00-0A-1B-C2-3D-FF"));
-        QCOMPARE(statusWhileOpen, QStringLiteral("アドレス未設定のWeb/SNMPカードが見つかりました."));
+        QCOMPARE(statusWhileOpen,
+                 QStringLiteral("アドレス未設定のWeb/SNMPカードが見つかりました."));
         QVERIFY(!boundWhileOpen);
         QVERIFY(f.socket->sent.isEmpty());
         QVERIFY(f.neighbours->entries.empty());
@@ -225,9 +226,8 @@ private slots:
         QVERIFY(w.close());
         const auto browserLeft = [] {
             const QWidgetList windows = QApplication::topLevelWidgets();
-            return std::any_of(windows.cbegin(), windows.cend(), [](QWidget* t) {
-                return qobject_cast<F_Browser*>(t) != nullptr;
-            });
+            return std::any_of(windows.cbegin(), windows.cend(),
+                               [](QWidget* t) { return qobject_cast<F_Browser*>(t) != nullptr; });
         };
         QTRY_VERIFY(!browserLeft());
     }

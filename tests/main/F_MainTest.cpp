@@ -16,7 +16,10 @@
 namespace {
 
 // The picture a label shows, comparable across copies of the same pixmap.
-qint64 shown(const QLabel* label) { return label->pixmap().cacheKey(); }
+qint64 shown(const QLabel* label)
+{
+    return label->pixmap().cacheKey();
+}
 
 // Answers the next modal message box with its default button, keeping its title and text.
 struct BoxAnswer {
@@ -212,13 +215,20 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("octets"); // empty: the split fails
-        QTest::newRow("lan") << "192.168.0.5" << "192.168.0.5";
-        QTest::newRow("loopback") << "127.0.0.1" << "127.0.0.1";
-        QTest::newRow("leading zeros") << "010.001.000.009" << "10.1.0.9";
-        QTest::newRow("empty part") << "10..0.1" << "10.0.0.1";
-        QTest::newRow("two dots") << "10.0.1" << "";
-        QTest::newRow("no dots") << "localhost" << "";
-        QTest::newRow("part above 255") << "10.0.256.1" << "";
+        QTest::newRow("lan") << "192.168.0.5"
+                             << "192.168.0.5";
+        QTest::newRow("loopback") << "127.0.0.1"
+                                  << "127.0.0.1";
+        QTest::newRow("leading zeros") << "010.001.000.009"
+                                       << "10.1.0.9";
+        QTest::newRow("empty part") << "10..0.1"
+                                    << "10.0.0.1";
+        QTest::newRow("two dots") << "10.0.1"
+                                  << "";
+        QTest::newRow("no dots") << "localhost"
+                                 << "";
+        QTest::newRow("part above 255") << "10.0.256.1"
+                                        << "";
     }
     void localAddressSplit()
     {

@@ -7,11 +7,13 @@
 
 namespace {
 
-QImage argb(const QPixmap& p) {
+QImage argb(const QPixmap& p)
+{
     return p.toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-QSet<QRgb> colours(const QImage& img) {
+QSet<QRgb> colours(const QImage& img)
+{
     QSet<QRgb> set;
     for (int y = 0; y < img.height(); ++y) {
         for (int x = 0; x < img.width(); ++x) {
@@ -23,7 +25,8 @@ QSet<QRgb> colours(const QImage& img) {
 }
 
 // The smallest rectangle holding every pixel that is not transparent.
-QRect drawing(const QImage& img) {
+QRect drawing(const QImage& img)
+{
     QRect r;
     for (int y = 0; y < img.height(); ++y) {
         for (int x = 0; x < img.width(); ++x) {
@@ -35,12 +38,14 @@ QRect drawing(const QImage& img) {
     return r;
 }
 
-bool isRed(QRgb c) {
+bool isRed(QRgb c)
+{
     return qAlpha(c) != 0 && qRed(c) > 150 && qGreen(c) < 90 && qBlue(c) < 90;
 }
 
 // Red pixels of img, counting only those where mask is drawn when a mask is given.
-int redPixels(const QImage& img, const QImage& mask = {}) {
+int redPixels(const QImage& img, const QImage& mask = {})
+{
     int n = 0;
     for (int y = 0; y < img.height(); ++y) {
         for (int x = 0; x < img.width(); ++x) {
@@ -68,7 +73,8 @@ private slots:
     void buttonDrawingFitsTheButton();
 };
 
-void ResourcesTest::picture_data() {
+void ResourcesTest::picture_data()
+{
     QTest::addColumn<QPixmap>("pixmap");
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("maxColours");
@@ -87,7 +93,8 @@ void ResourcesTest::picture_data() {
 
 // Loads at its size, keeps to its palette (the transparent colour counted in) and has a
 // transparent surround with hard edges, so the window behind shows through cleanly.
-void ResourcesTest::picture() {
+void ResourcesTest::picture()
+{
     QFETCH(QPixmap, pixmap);
     QFETCH(QSize, size);
     QFETCH(int, maxColours);
@@ -104,13 +111,15 @@ void ResourcesTest::picture() {
     }
 }
 
-void ResourcesTest::appIconHasBothSizes() {
+void ResourcesTest::appIconHasBothSizes()
+{
     const QList<QSize> sizes = res::appIcon().availableSizes();
     QVERIFY(sizes.contains(QSize(16, 16)));
     QVERIFY(sizes.contains(QSize(32, 32)));
 }
 
-void ResourcesTest::framesAreDistinct() {
+void ResourcesTest::framesAreDistinct()
+{
     QList<QImage> frames;
     for (int i = 0; i < 12; ++i) {
         frames.append(argb(res::animationFrame(i)));
@@ -122,14 +131,16 @@ void ResourcesTest::framesAreDistinct() {
     }
 }
 
-void ResourcesTest::framesOutsideTheAnimationAreNull() {
+void ResourcesTest::framesOutsideTheAnimationAreNull()
+{
     QVERIFY(res::animationFrame(-1).isNull());
     QVERIFY(res::animationFrame(12).isNull());
 }
 
 // The resting frame shows the computer alone in the right half; every later frame carries
 // red waves, and nothing red is ever drawn on the computer itself.
-void ResourcesTest::wavesTravelOnlyWhileSearching() {
+void ResourcesTest::wavesTravelOnlyWhileSearching()
+{
     const QImage rest = argb(res::animationFrame(0));
     QCOMPARE(redPixels(rest), 0);
     QVERIFY(drawing(rest).left() >= 32);
@@ -140,7 +151,8 @@ void ResourcesTest::wavesTravelOnlyWhileSearching() {
     }
 }
 
-void ResourcesTest::buttonDrawingFitsTheButton_data() {
+void ResourcesTest::buttonDrawingFitsTheButton_data()
+{
     QTest::addColumn<QIcon>("icon");
     QTest::newRow("back") << res::backIcon();
     QTest::newRow("forward") << res::forwardIcon();
@@ -148,7 +160,8 @@ void ResourcesTest::buttonDrawingFitsTheButton_data() {
 }
 
 // The button is 25 px square, so the drawing must stay within 16 x 15 in the middle.
-void ResourcesTest::buttonDrawingFitsTheButton() {
+void ResourcesTest::buttonDrawingFitsTheButton()
+{
     QFETCH(QIcon, icon);
     const QRect r = drawing(argb(icon.pixmap(32, 32)));
     QVERIFY(r.width() <= 16);

@@ -27,8 +27,8 @@ inline std::vector<std::uint8_t> cardRequest(std::size_t length = 300,
     std::copy(std::begin(head), std::end(head), m.begin());
     std::copy(mac.begin(), mac.end(), m.begin() + bootp::kChaddr); // chaddr, first six bytes
     const std::uint8_t options[] = {
-        99, 130, 83, 99,    // magic cookie
-        61, 4,              // client identifier, length 4
+        99,  130, 83,  99,  // magic cookie
+        61,  4,             // client identifier, length 4
         'k', 'a', 'v', 'o', // the card's vendor tag
         255,                // end: the card's own, which the reply overwrites
     };
@@ -51,9 +51,9 @@ inline std::vector<std::uint8_t> foreignDiscover(std::size_t length = 300)
     const std::uint8_t mac[] = {0x52, 0x54, 0x00, 0x12, 0x34, 0x56};
     std::copy(std::begin(mac), std::end(mac), m.begin() + bootp::kChaddr);
     const std::uint8_t options[] = {
-        99, 130, 83, 99, // magic cookie
-        53, 1, 1,        // DHCP message type: DISCOVER
-        255,             // end
+        99,  130, 83, 99, // magic cookie
+        53,  1,   1,      // DHCP message type: DISCOVER
+        255,              // end
     };
     std::copy(std::begin(options), std::end(options), m.begin() + bootp::kOptions);
     return m;

@@ -11,13 +11,15 @@
 
 namespace {
 
-std::u16string_view view(const QString& s) {
+std::u16string_view view(const QString& s)
+{
     return {reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size())};
 }
 
 } // namespace
 
-F_Config::F_Config(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::F_Config>()) {
+F_Config::F_Config(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::F_Config>())
+{
     m_ui->setupUi(this);
     const Ui::F_Config& u = *m_ui;
     T_IpAddr = {u.T_IpAddr_0, u.T_IpAddr_1, u.T_IpAddr_2, u.T_IpAddr_3};
@@ -76,23 +78,27 @@ F_Config::F_Config(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui:
 
 F_Config::~F_Config() = default;
 
-void F_Config::Form_Load() {
+void F_Config::Form_Load()
+{
     L_MacAddr->setText(QString::fromStdString(PublicArea::G_MacAddr));
 }
 
-void F_Config::Form_Activate() {
+void F_Config::Form_Activate()
+{
     for (short i = 0; i < 3; ++i) {
         T_IpAddr[i]->setText(QString::number(PublicArea::G_LocalIp[i]));
     }
     T_IpAddr[3]->setFocus();
 }
 
-void F_Config::Command1_Click() {
+void F_Config::Command1_Click()
+{
     PublicArea::G_SetOk = false;
     reject();
 }
 
-void F_Config::Command2_Click() {
+void F_Config::Command2_Click()
+{
     // The texts are taken once: the confirmation shows them and the stored octets are read
     // from the same texts, so what the operator confirms is what is stored.
     std::array<Boxes, 3> groups{T_IpAddr, T_SbMask, T_GateWay};
@@ -129,7 +135,8 @@ void F_Config::Command2_Click() {
     accept();
 }
 
-void F_Config::done(int r) {
+void F_Config::done(int r)
+{
     // Leaving by any way but a confirmed Set (close box, Esc, Cancel) is a Cancel: otherwise
     // the previous card's addresses would be sent to the next card.
     if (!m_setConfirmed) {
@@ -138,30 +145,38 @@ void F_Config::done(int r) {
     QDialog::done(r);
 }
 
-void F_Config::T_IpAddr_Change(short Index) {
+void F_Config::T_IpAddr_Change(short Index)
+{
     octetChange(T_IpAddr, Index);
 }
-void F_Config::T_SbMask_Change(short Index) {
+void F_Config::T_SbMask_Change(short Index)
+{
     octetChange(T_SbMask, Index);
 }
-void F_Config::T_GateWay_Change(short Index) {
+void F_Config::T_GateWay_Change(short Index)
+{
     octetChange(T_GateWay, Index);
 }
-void F_Config::T_IpAddr_LostFocus(short Index) {
+void F_Config::T_IpAddr_LostFocus(short Index)
+{
     octetLostFocus(T_IpAddr, Index);
 }
-void F_Config::T_SbMask_LostFocus(short Index) {
+void F_Config::T_SbMask_LostFocus(short Index)
+{
     octetLostFocus(T_SbMask, Index);
 }
-void F_Config::T_GateWay_LostFocus(short Index) {
+void F_Config::T_GateWay_LostFocus(short Index)
+{
     octetLostFocus(T_GateWay, Index);
 }
 
-bool F_Config::IsNumChar(const QString& ch) {
+bool F_Config::IsNumChar(const QString& ch)
+{
     return octet::isNumChar(view(ch));
 }
 
-void F_Config::octetChange(const Boxes& group, short Index) {
+void F_Config::octetChange(const Boxes& group, short Index)
+{
     QLineEdit* box = group[Index];
     // Read the text afresh: a nested change may already have altered it.
     const QString text = box->text();
@@ -192,13 +207,15 @@ void F_Config::octetChange(const Boxes& group, short Index) {
     box->setCursorPosition(std::min<int>(L, box->text().size()));
 }
 
-void F_Config::octetLostFocus(const Boxes& group, short Index) {
+void F_Config::octetLostFocus(const Boxes& group, short Index)
+{
     QLineEdit* box = group[Index];
     const std::u16string normal = octet::normalText(view(box->text()));
     box->setText(QString::fromStdU16String(normal));
 }
 
-bool F_Config::event(QEvent* e) {
+bool F_Config::event(QEvent* e)
+{
     if (e->type() == QEvent::WindowActivate && !m_activated) {
         // Only the first activation proposes the address; coming back from the confirmation
         // box must not overwrite what the operator typed.
@@ -210,7 +227,8 @@ bool F_Config::event(QEvent* e) {
     return QDialog::event(e);
 }
 
-bool F_Config::eventFilter(QObject* watched, QEvent* event) {
+bool F_Config::eventFilter(QObject* watched, QEvent* event)
+{
     if (event->type() == QEvent::FocusOut) {
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         // Another window becoming active or a context menu opening is no move to another
@@ -230,7 +248,8 @@ bool F_Config::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void F_Config::keyPressEvent(QKeyEvent* e) {
+void F_Config::keyPressEvent(QKeyEvent* e)
+{
     // Esc acts as a click on Cancel, so that Cancel's handler runs rather than a bare reject.
     if (e->matches(QKeySequence::Cancel)) {
         Command1->click();

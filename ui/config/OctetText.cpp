@@ -5,15 +5,18 @@
 namespace octet {
 
 namespace {
-bool isBlank(char16_t c) {
+bool isBlank(char16_t c)
+{
     return c == u' ' || c == u'\t' || c == u'\n';
 }
-bool isDigit(char16_t c) {
+bool isDigit(char16_t c)
+{
     return c >= u'0' && c <= u'9';
 }
 } // namespace
 
-double reading(std::u16string_view text) {
+double reading(std::u16string_view text)
+{
     std::u16string s;
     for (char16_t c : text) {
         if (!isBlank(c)) {
@@ -43,7 +46,8 @@ double reading(std::u16string_view text) {
     return sign * v;
 }
 
-double roundHalfEven(double v) {
+double roundHalfEven(double v)
+{
     const double down = std::floor(v);
     const double diff = v - down;
     if (diff < 0.5) {
@@ -55,7 +59,8 @@ double roundHalfEven(double v) {
     return std::fmod(down, 2.0) == 0.0 ? down : down + 1.0;
 }
 
-std::uint8_t value(std::u16string_view text) {
+std::uint8_t value(std::u16string_view text)
+{
     const double v = roundHalfEven(reading(text));
     // A negative reading (or -0) cannot be a byte; it is held at 0, as at 255 above.
     if (!(v > 0.0)) {
@@ -64,12 +69,14 @@ std::uint8_t value(std::u16string_view text) {
     return v > 255.0 ? 255 : static_cast<std::uint8_t>(v);
 }
 
-std::u16string normalText(std::u16string_view text) {
+std::u16string normalText(std::u16string_view text)
+{
     const std::string digits = std::to_string(value(text));
     return {digits.begin(), digits.end()};
 }
 
-bool isNumChar(std::u16string_view ch) {
+bool isNumChar(std::u16string_view ch)
+{
     return !ch.empty() && ch >= u"0" && ch <= u"9";
 }
 

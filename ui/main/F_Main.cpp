@@ -116,7 +116,10 @@ void F_Main::Command2_Click()
     M_Search = false;
 }
 
-void F_Main::Command3_Click() { close(); }
+void F_Main::Command3_Click()
+{
+    close();
+}
 
 void F_Main::Form_Unload()
 {
@@ -188,8 +191,8 @@ void F_Main::addNeighbourEntry(const QString& address, std::span<const std::uint
         std::snprintf(name, sizeof name, "interface %d", ifindex);
     }
     if (failure.empty()) {
-        std::fprintf(stderr, "torvane: %s: permanent neighbour entry on %s\n",
-                     qPrintable(command), name);
+        std::fprintf(stderr, "torvane: %s: permanent neighbour entry on %s\n", qPrintable(command),
+                     name);
     } else {
         std::fprintf(stderr, "torvane: %s: no neighbour entry on %s: %s\n", qPrintable(command),
                      name, failure.c_str());
@@ -281,4 +284,7 @@ void F_Main::setTimerInterval(int milliseconds)
     }
 }
 
-void F_Main::setStatus(const QString& text) { Text1->setPlainText(text); }
+void F_Main::setStatus(const QString& text)
+{
+    Text1->setPlainText(text);
+}

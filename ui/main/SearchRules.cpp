@@ -66,8 +66,8 @@ PublicArea::Octets splitLocalIp(const QString& s)
     if (p3 < 0) {
         throw noDot();
     }
-    return {octetOf(s.left(p1), s), octetOf(s.mid(p1 + 1, p2 - p1 - 1), s),
-            octetOf(r.left(p3), s), octetOf(r.mid(p3 + 1), s)};
+    return {octetOf(s.left(p1), s), octetOf(s.mid(p1 + 1, p2 - p1 - 1), s), octetOf(r.left(p3), s),
+            octetOf(r.mid(p3 + 1), s)};
 }
 
 QString dottedText(const PublicArea::Octets& o)
