@@ -44,6 +44,10 @@ netns_setup() {
     done
     [ "$(id -u)" -eq 0 ] || netns_fail "network namespace tests need root"
     trap 'netns_cleanup; eval "${NETNS_ON_EXIT:-}"' EXIT
+    # A test killed by a signal still removes its namespaces.
+    trap 'exit 129' HUP
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
     NETNS_PC="$prefix-pc"
     NETNS_CARD="$prefix-card"
     netns_add "$NETNS_PC"
