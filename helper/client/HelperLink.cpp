@@ -1,0 +1,253 @@
+#include "HelperLink.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace helper {
+
+namespace {
+
+constexpr const char* kHelperName = "torvane-helper";
+constexpr int kAnswerTimeoutMs = 5000;
+
+bool executableFile(const std::string& path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace
+
+std::string executableDir()
+{
+    char path[PATH_MAX] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) {
+        return ".";
+    }
+    std::string dir(path, static_cast<std::size_t>(n));
+    return dir.substr(0, dir.rfind('/'));
+}
+
+std::string locateHelper(const std::string& exeDir)
+{
+    for (const std::string& path :
+         {exeDir + "/" + kHelperName, exeDir + "/../libexec/torvane/" + kHelperName}) {
+        if (executableFile(path)) {
+            return path;
+        }
+    }
+    return {};
+}
+
+HelperLink::~HelperLink()
+{
+    stop();
+}
+
+StartResult HelperLink::start(const std::string& path, std::chrono::milliseconds timeout)
+{
+    stop();
+    StartResult result;
+    result.path = path;
+    if (path.empty() || !executableFile(path)) {
+        result.error = StartError::Missing;
+        result.detail = "torvane-helper was not found";
+        return result;
+    }
+    if (::access(path.c_str(), X_OK) != 0) {
+        result.errnoValue = errno;
+        result.error = errno == EACCES ? StartError::NotInGroup : StartError::Other;
+        result.detail = path + ": " + std::strerror(result.errnoValue);
+        return result;
+    }
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+        result.errnoValue = errno;
+        result.error = StartError::Other;
+        result.detail = std::string("socketpair: ") + std::strerror(errno);
+        return result;
+    }
+    // The child's end must not already sit on the link descriptor: dup2 onto itself would
+    // leave close-on-exec set.
+    const int child = ::fcntl(pair[1], F_DUPFD_CLOEXEC, kLinkFd + 1);
+    ::close(pair[1]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, child, kLinkFd);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    char* const argv[] = {const_cast<char*>(kHelperName), nullptr};
+    char* const envp[] = {nullptr};
+    const int err = ::posix_spawn(&m_pid, path.c_str(), &actions, nullptr, argv, envp);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(child);
+    if (err != 0) {
+        ::close(pair[0]);
+        m_pid = -1;
+        result.errnoValue = err;
+        result.error = err == EACCES ? StartError::NotInGroup : StartError::Other;
+        result.detail = path + ": " + std::strerror(err);
+        return result;
+    }
+    m_fd = pair[0];
+    m_died = false;
+    m_paused = true;
+    m_pending.clear();
+
+    const std::optional<Message> bound = receive(static_cast<int>(timeout.count()));
+    if (!bound || bound->tag != Tag::Bound) {
+        result.error = StartError::Died;
+        result.detail = "torvane-helper ended before it bound UDP port 67";
+        stop();
+        return result;
+    }
+    result.errnoValue = bound->number;
+    if (bound->number != 0) {
+        switch (bound->number) {
+        case EADDRINUSE: result.error = StartError::PortInUse; break;
+        case EACCES:
+        case EPERM: result.error = StartError::NoPrivilege; break;
+        default: result.error = StartError::Other; break;
+        }
+        result.detail = std::string("cannot bind UDP port 67: ") + std::strerror(bound->number);
+        stop();
+    }
+    return result;
+}
+
+std::optional<Message> HelperLink::receive(int timeoutMs)
+{
+    if (m_fd < 0) {
+        return std::nullopt;
+    }
+    pollfd p{m_fd, POLLIN, 0};
+    if (timeoutMs != 0) {
+        int n;
+        do {
+            n = ::poll(&p, 1, timeoutMs);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) {
+            return std::nullopt;
+        }
+    }
+    std::uint8_t buffer[kMaxMessage + 1];
+    const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        m_died = true;
+        ::close(m_fd);
+        m_fd = -1;
+        return std::nullopt;
+    }
+    if (n < 0) {
+        return std::nullopt;
+    }
+    return decode(std::span(buffer, static_cast<std::size_t>(n)));
+}
+
+Answer HelperLink::command(const Message& m)
+{
+    if (m_fd < 0) {
+        return {EPIPE, "torvane-helper is not running"};
+    }
+    const Bytes data = encode(m);
+    if (::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(data.size())) {
+        m_died = true;
+        return {EPIPE, "torvane-helper has ended"};
+    }
+    for (;;) {
+        std::optional<Message> in = receive(kAnswerTimeoutMs);
+        if (m_fd < 0) {
+            return {EPIPE, "torvane-helper has ended"};
+        }
+        if (!in) {
+            return {ETIMEDOUT, "torvane-helper did not answer"};
+        }
+        if (in->tag == Tag::Answer) {
+            return {in->number, in->text};
+        }
+        if (in->tag == Tag::Request && !m_paused) {
+            m_pending.push_back(std::move(*in));
+        }
+    }
+}
+
+Answer HelperLink::listen()
+{
+    const Answer a = command({Tag::Listen});
+    m_paused = !a.ok();
+    return a;
+}
+
+Answer HelperLink::pause()
+{
+    m_paused = true;
+    m_pending.clear();
+    return command({Tag::Pause});
+}
+
+Answer HelperLink::reply(std::uint32_t id, const Bytes& datagram)
+{
+    Message m{Tag::Reply};
+    m.id = id;
+    m.bytes = datagram;
+    return command(m);
+}
+
+Answer HelperLink::neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac)
+{
+    Message m{Tag::Neighbour};
+    m.id = id;
+    m.ip = ip;
+    m.mac = mac;
+    return command(m);
+}
+
+std::optional<Message> HelperLink::readRequest()
+{
+    while (m_pending.empty()) {
+        std::optional<Message> in = receive(0);
+        if (!in) {
+            return std::nullopt;
+        }
+        // Requests still in flight from before a pause belong to no search any more.
+        if (in->tag == Tag::Request && !m_paused) {
+            m_pending.push_back(std::move(*in));
+        }
+    }
+    Message m = std::move(m_pending.front());
+    m_pending.pop_front();
+    return m;
+}
+
+void HelperLink::stop()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (m_pid > 0) {
+        // The helper exits as soon as it sees the link close; give it a moment, no more.
+        for (int i = 0; i < 100; ++i) {
+            if (::waitpid(m_pid, nullptr, WNOHANG) != 0) {
+                m_pid = -1;
+                return;
+            }
+            ::usleep(2000);
+        }
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+}
+
+} // namespace helper

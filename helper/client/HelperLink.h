@@ -1,0 +1,91 @@
+#pragma once
+
+#include "Protocol.h"
+
+#include <chrono>
+#include <deque>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+// A front-end's end of torvane-helper: starts it for one search, passes commands and reads
+// the card requests it passes on. Plain C++ so that every front-end can use it; the caller
+// watches fd() for readability (poll, a QSocketNotifier) and then calls readRequest().
+namespace helper {
+
+/// Why the helper could not be started or could not bind port 67.
+enum class StartError {
+    None,
+    Missing,       ///< no helper found beside the program or in its installed directory
+    NotInGroup,    ///< the helper exists but this user may not run it (group torvane)
+    NoPrivilege,   ///< it runs but lacks cap_net_bind_service (port 67 refused)
+    PortInUse,     ///< another program holds UDP port 67
+    Died,          ///< it ended or did not answer before binding
+    Other,         ///< anything else; errnoValue says what
+};
+
+struct StartResult {
+    StartError error = StartError::None;
+    int errnoValue = 0;
+    std::string path; ///< the helper that was tried
+    std::string detail; ///< English, for stderr
+};
+
+/// The outcome of a command: code 0 done, > 0 an errno from the kernel, < 0 a Refusal.
+struct Answer {
+    std::int32_t code = 0;
+    std::string text;
+    bool ok() const { return code == 0; }
+    bool refused() const { return code < 0; }
+};
+
+/// Where a front-end whose executable lies in exeDir finds the helper: beside it (a build
+/// tree), else in the installed directory relative to it (../libexec/torvane). Never a path
+/// baked in at build time.
+std::string locateHelper(const std::string& exeDir);
+/// The directory of the running executable.
+std::string executableDir();
+
+class HelperLink {
+public:
+    HelperLink() = default;
+    ~HelperLink();
+    HelperLink(const HelperLink&) = delete;
+    HelperLink& operator=(const HelperLink&) = delete;
+
+    /// Starts the helper at path and waits until it has bound port 67 (or failed to).
+    StartResult start(const std::string& path,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool running() const { return m_fd >= 0; }
+    /// The descriptor to watch for readability; -1 when not running.
+    int fd() const { return m_fd; }
+    /// Process id of the helper (tests read its /proc status).
+    pid_t pid() const { return m_pid; }
+
+    Answer listen();
+    Answer pause();
+    Answer reply(std::uint32_t id, const Bytes& datagram);
+    Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac);
+
+    /// The next passed-on card request, without blocking; nullopt when none is waiting.
+    /// Requests read while waiting for an answer are kept for this call, unless paused.
+    std::optional<Message> readRequest();
+    /// True once the helper has gone (end of file on the link, or a broken link).
+    bool died() const { return m_died; }
+
+    /// Ends the helper: closes the link (it exits on end of file), then reaps it, killing it
+    /// if it lingers.
+    void stop();
+
+private:
+    Answer command(const Message& m);
+    std::optional<Message> receive(int timeoutMs);
+
+    int m_fd = -1;
+    pid_t m_pid = -1;
+    bool m_died = false;
+    bool m_paused = true;
+    std::deque<Message> m_pending;
+};
+
+} // namespace helper
