@@ -63,7 +63,8 @@ using Mac = std::array<std::uint8_t, 6>;
 
 /// One decoded message. Fields not used by a tag stay zero or empty.
 struct Message {
-    Tag tag{};
+    explicit Message(Tag t = Tag::Answer) : tag(t) {}
+    Tag tag;
     std::uint32_t id = 0;
     std::int32_t number = 0; ///< ifindex (Request), errno (Bound), code (Answer)
     Ipv4 ip{};
