@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The Debian package on this machine, the way an operator uses it: dpkg installs it, the
-# postinst gives /usr/bin/torvane its two capabilities, and a fresh unprivileged user runs the
-# installed program under Xvfb inside test namespaces, with torvane-cardsim as the card. The
-# user's Torvane must bind port 67, write the card's neighbour entry and show the card's page
-# in the browser window with the web engine's sandbox on. Everything is removed afterwards:
-# the package (purged), the user and the namespaces.
+# postinst creates the group torvane and gives the helper (root:torvane 0750) its two
+# capabilities, /usr/bin/torvane none; a fresh user, added to the group, runs the installed
+# program under Xvfb inside test namespaces, with torvane-cardsim as the card. Through the
+# helper, the user's Torvane must bind port 67, write the card's neighbour entry and show the
+# card's page in the browser window with the web engine's sandbox on; no process but the
+# helper holds a capability, and a plugin slipped into Qt runs without any. Everything is
+# removed afterwards: the package (purged), the user and the namespaces.
 # Usage: install.sh BUILD_DIR VERSION     (root; exit 77 = skipped, never under CI=true)
 set -u
 build=$1
@@ -48,7 +50,8 @@ done
 if dpkg-query -W -f='${Status}' torvane 2>/dev/null | grep -qv 'not-installed'; then
     die "a torvane package is already installed on this machine; remove it first (dpkg --purge torvane)"
 fi
-for f in /usr/bin/torvane /usr/bin/torvane-cardsim; do
+helper=/usr/libexec/torvane/torvane-helper
+for f in /usr/bin/torvane /usr/bin/torvane-cardsim "$helper"; do
     [ -e "$f" ] && die "$f exists outside any package; the test will not overwrite it"
 done
 
@@ -91,14 +94,20 @@ if ! out=$(dpkg -i "$deb" 2>&1); then
     die "dpkg -i installs the package (all dependencies are present on a test machine)" "$out"
 fi
 ok "dpkg -i installs the package"
-caps=$(getcap /usr/bin/torvane)
+caps=$(getcap "$helper")
 if grep -qE '[ ,]cap_net_admin[,=+]' <<<"$caps" && grep -qE '[ ,]cap_net_bind_service[,=+]' <<<"$caps" &&
     grep -qE '[=+]ep$' <<<"$caps"; then
-    ok "the postinst gave /usr/bin/torvane cap_net_bind_service and cap_net_admin"
+    ok "the postinst gave the helper cap_net_bind_service and cap_net_admin"
 else
-    fail "the postinst gave /usr/bin/torvane cap_net_bind_service and cap_net_admin" \
-        "getcap: ${caps:-(nothing)}"
+    fail "the postinst gave the helper cap_net_bind_service and cap_net_admin" "getcap: ${caps:-(nothing)}"
 fi
+mode=$(stat -c '%a %U %G' "$helper")
+if [ "$mode" = "750 root torvane" ]; then ok "the helper is 0750 root:torvane"; else
+    fail "the helper is 0750 root:torvane" "$mode"; fi
+for f in /usr/bin/torvane /usr/bin/torvane-cardsim; do
+    if [ -z "$(getcap "$f")" ]; then ok "$f carries no capability"; else
+        fail "$f carries no capability" "$(getcap "$f")"; fi
+done
 page=$(man -w torvane 2>&1)
 if [ "$page" = /usr/share/man/man1/torvane.1.gz ]; then ok "man finds torvane(1)"; else
     fail "man finds torvane(1)" "$page"; fi
@@ -106,6 +115,8 @@ if [ "$page" = /usr/share/man/man1/torvane.1.gz ]; then ok "man finds torvane(1)
 # --- The operator: a fresh unprivileged user -------------------------------------------
 home=$tmp/home
 useradd -m -d "$home" -s /bin/sh -U "$user" >/dev/null 2>&1 || die "useradd $user: cannot create the test user"
+# As the postinst tells the operator; --init-groups below is the new login.
+usermod -aG torvane "$user" || die "usermod -aG torvane $user"
 uid=$(id -u "$user")
 gid=$(id -g "$user")
 install -d -m 700 -o "$uid" -g "$gid" "$home/run"
@@ -132,6 +143,12 @@ fi
 source "$here/../support/netns.sh"
 netns_setup "tvpk$$"
 app_log=$tmp/torvane.log
+# The probe plugin, where the test user can read it, and the file it reports to.
+probe_dir=$tmp/plugins
+mkdir -p "$probe_dir" && cp -r "$build/tests/package/probe/generic" "$build/tests/package/probe/platforms" "$probe_dir/"
+probe_out=$tmp/probe.out
+install -m 666 /dev/null "$probe_out"
+chmod -R a+rX "$probe_dir"
 card_log=$tmp/cardsim.log
 display_file=$home/display
 # The web engine needs no GPU under Xvfb; without --disable-gpu it hangs now and then. The
@@ -139,6 +156,7 @@ display_file=$home/display
 setsid ip netns exec "$NETNS_PC" setpriv --reuid="$uid" --regid="$gid" --init-groups \
     env -i HOME="$home" USER="$user" LOGNAME="$user" PATH=/usr/bin:/bin LANG=C.UTF-8 \
     XDG_RUNTIME_DIR="$home/run" QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu \
+    QT_PLUGIN_PATH="$probe_dir" QT_QPA_GENERIC_PLUGINS=tvprobe TVPROBE_OUT="$probe_out" TVPROBE_LINK=tvpc0 \
     xvfb-run -a -s "-screen 0 1280x1024x24" \
     sh -c 'echo "$DISPLAY $XAUTHORITY" >"$1"; exec /usr/bin/torvane' - "$display_file" \
     >"$app_log" 2>&1 &
@@ -154,21 +172,51 @@ main_win=$(x search --sync --onlyvisible --name '^Torvane$' 2>/dev/null | head -
 [ -n "$main_win" ] || die "the main window opens" "$(cat "$app_log")"
 app_pid=$(pgrep -u "$uid" -x torvane | head -1)
 ok "the main window opens (torvane pid $app_pid, user $user)"
-status=$(grep -E '^(Uid|CapEff):' "/proc/$app_pid/status")
-if grep -qE "^Uid:\s+$uid\s+$uid" <<<"$status" && [ "$(awk '/^CapEff/ {print $2}' <<<"$status")" = 0000000000001400 ]; then
-    ok "torvane runs as $user with exactly cap_net_bind_service and cap_net_admin"
+caps_of() { awk '/^CapPrm/ {p=$2} /^CapEff/ {e=$2} END {print p, e}' "/proc/$1/status"; }
+if grep -qE "^Uid:\s+$uid\s+$uid" "/proc/$app_pid/status" && [ "$(caps_of "$app_pid")" = "0000000000000000 0000000000000000" ]; then
+    ok "torvane runs as $user and holds no capability"
 else
-    fail "torvane runs as $user with exactly cap_net_bind_service and cap_net_admin" "$status"
+    fail "torvane runs as $user and holds no capability" "$(grep -E '^(Uid|Cap)' "/proc/$app_pid/status")"
+fi
+if grep -qE "^pid=$app_pid CapEff=0000000000000000 mtu=Operation not permitted$" "$probe_out"; then
+    ok "a plugin in QT_PLUGIN_PATH runs in torvane without capabilities and cannot change a link"
+else
+    fail "a plugin in QT_PLUGIN_PATH runs in torvane without capabilities and cannot change a link" \
+        "$(cat "$probe_out")"
+fi
+: >"$probe_out"
+ip netns exec "$NETNS_PC" setpriv --reuid="$uid" --regid="$gid" --init-groups \
+    env -i HOME="$home" PATH=/usr/bin:/bin DISPLAY="$display" XAUTHORITY="$xauthority" \
+    TVPROBE_OUT="$probe_out" TVPROBE_LINK=tvpc0 \
+    timeout 20 /usr/bin/torvane -platformpluginpath "$probe_dir/platforms" -platform tvprobe >/dev/null 2>&1
+if grep -qE "CapEff=0000000000000000 mtu=Operation not permitted$" "$probe_out"; then
+    ok "a platform plugin given by -platformpluginpath runs without capabilities and cannot change a link"
+else
+    fail "a platform plugin given by -platformpluginpath runs without capabilities and cannot change a link" \
+        "$(cat "$probe_out")"
 fi
 
 # Start: the window opens centred with nothing else on the screen; click the button.
 # Start lies at 360, 1680 twips, 1335 x 375, i.e. its middle at 68, 124 px.
 x mousemove --window "$main_win" 68 124 click 1
-listening() { ip netns exec "$NETNS_PC" ss -lunpH 'sport = :67' | grep -q "\"torvane\",pid=$app_pid"; }
+listening() { ip netns exec "$NETNS_PC" ss -lunpH 'sport = :67' | grep -q '"torvane-helper"'; }
 if wait_for 50 listening; then
-    ok "Start binds UDP port 67 as $user"
+    ok "Start binds UDP port 67 through the helper as $user"
 else
-    fail "Start binds UDP port 67 as $user" "$(ip netns exec "$NETNS_PC" ss -lunp; cat "$app_log")"
+    fail "Start binds UDP port 67 through the helper as $user" "$(ip netns exec "$NETNS_PC" ss -lunp; cat "$app_log")"
+fi
+helper_pid=$(pgrep -u "$uid" -x torvane-helper | head -1)
+if [ -n "$helper_pid" ] && [ "$(caps_of "$helper_pid")" = "0000000000001000 0000000000000000" ] &&
+    grep -qE '^NoNewPrivs:\s+1$' "/proc/$helper_pid/status" && [ ! -s "/proc/$helper_pid/environ" ]; then
+    ok "after the bind the helper keeps only cap_net_admin (not in effect), no new privileges, no environment"
+else
+    fail "after the bind the helper keeps only cap_net_admin (not in effect), no new privileges, no environment" \
+        "$( [ -n "$helper_pid" ] && grep -E '^(Cap|NoNewPrivs)' "/proc/$helper_pid/status")"
+fi
+if ! grep -q "pid=$helper_pid " "$probe_out"; then
+    ok "the plugin path given to torvane never reaches the helper"
+else
+    fail "the plugin path given to torvane never reaches the helper" "$(cat "$probe_out")"
 fi
 
 # The card: it serves its page on the address it is given, until Torvane's browser came.
@@ -237,6 +285,12 @@ else
     fail "the web engine's sandboxed processes run in namespaces of their own" \
         "seccomp-filtered:${sandboxed:- none}; in own user+pid+net namespaces: $isolated"
 fi
+privileged=""
+for pid in $app_pid $(pgrep -u "$uid" -f QtWebEngineProcess); do
+    [ "$(caps_of "$pid" 2>/dev/null)" = "0000000000000000 0000000000000000" ] || privileged+=" $pid"
+done
+if [ -z "$privileged" ]; then ok "torvane and every QtWebEngineProcess hold no capability"; else
+    fail "torvane and every QtWebEngineProcess hold no capability" "with capabilities:$privileged"; fi
 
 echo "== torvane's stderr"
 sed 's/^/   /' "$app_log"
