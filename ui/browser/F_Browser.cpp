@@ -7,6 +7,7 @@
 
 #include <QCloseEvent>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -32,6 +33,9 @@ constexpr int kMaxHistory = 32767;
 constexpr int kTimer1Interval = 100;
 
 const QString kConnecting = QStringLiteral("接続中...");
+// What the window system gets for an empty title. Qt hands it the program's name instead of
+// nothing; a zero-width space is a title that shows nothing.
+const QString kBlankTitle = QString(QChar(0x200B));
 
 F_Browser::WebViewFactory& webViewFactory()
 {
@@ -299,6 +303,24 @@ void F_Browser::moveEvent(QMoveEvent* event)
 {
     QWidget::moveEvent(event);
     adoptFrameMargins();
+}
+
+bool F_Browser::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    switch (event->type()) {
+    case QEvent::WindowTitleChange:
+    case QEvent::WinIdChange:
+    case QEvent::Show:
+        // The widget keeps its empty title; only the window system is given the blank one.
+        if (windowTitle().isEmpty() && windowHandle() != nullptr) {
+            windowHandle()->setTitle(kBlankTitle);
+        }
+        break;
+    default:
+        break;
+    }
+    return handled;
 }
 
 void F_Browser::closeEvent(QCloseEvent* event)
