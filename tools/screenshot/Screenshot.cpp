@@ -5,6 +5,7 @@
 #include "F_Main.h"
 #include "Fonts.h"
 #include "PublicArea.h"
+#include "WebViewLoader.h"
 
 #include <QApplication>
 #include <QDir>
@@ -56,6 +57,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     installFonts();
+    setWebViewModuleDirs({QStringLiteral(TORVANE_WEBENGINE_DIR)});
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
     QDir().mkpath(out);
     bool ok = true;

@@ -1,5 +1,6 @@
 #include "F_Browser.h"
 
+#include "FatalError.h"
 #include "Resources.h"
 #include "WebView.h"
 #include "WebViewLoader.h"
@@ -43,13 +44,38 @@ F_Browser::WebViewFactory& webViewFactory()
     return factory;
 }
 
+F_Browser::StartCheck& startCheck()
+{
+    static F_Browser::StartCheck check = [] { return webViewStartFailure(); };
+    return check;
+}
+
+bool& startChecked()
+{
+    static bool ok = false;
+    return ok;
+}
+
 } // namespace
 
 F_Browser* F_Browser::s_instance = nullptr;
 
+QString F_Browser::startFailure()
+{
+    if (startChecked()) {
+        return {};
+    }
+    QString failure = startCheck() ? startCheck()() : QString();
+    startChecked() = failure.isEmpty();
+    return failure;
+}
+
 F_Browser& F_Browser::get()
 {
     if (!s_instance) {
+        if (const QString failure = startFailure(); !failure.isEmpty()) {
+            throw FatalError(kCannotCreateObject, failure);
+        }
         // The view comes first: when it cannot be made, no half-built window is left over.
         std::unique_ptr<WebView> view = webViewFactory()();
         s_instance = new F_Browser(std::move(view));
@@ -65,9 +91,11 @@ void F_Browser::unload()
     }
 }
 
-void F_Browser::setWebViewFactory(WebViewFactory factory)
+void F_Browser::setWebViewFactory(WebViewFactory factory, StartCheck check)
 {
     webViewFactory() = std::move(factory);
+    startCheck() = std::move(check);
+    startChecked() = false;
 }
 
 F_Browser::F_Browser(std::unique_ptr<WebView> webView)
