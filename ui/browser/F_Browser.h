@@ -25,9 +25,10 @@ public:
 
     /// Why the window cannot open, as a short Japanese sentence for the status line (for
     /// example "ブラウザを起動できません (QtWebEngineProcessが見つかりません)."), or an empty
-    /// text when get() can open it. The first successful call loads the web engine module and
-    /// runs its helper process once (a fraction of a second); after that it costs nothing. A
-    /// failure is looked at again on the next call. Never ends the program.
+    /// text when get() can open it. Until it has succeeded once, each call loads the web engine
+    /// module if need be and runs the engine's helper process once (some tens of
+    /// milliseconds); after a success it costs nothing. Never ends the program; the details
+    /// of a failure go to stderr.
     static QString startFailure();
     /// The open window; creates and opens it first when there is none. Call it only when
     /// startFailure() is empty: otherwise it throws FatalError with that reason.
