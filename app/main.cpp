@@ -2,6 +2,7 @@
 #include "FatalError.h"
 #include "Fonts.h"
 #include "ProgramEnd.h"
+#include "Translations.h"
 
 #include <QApplication>
 
@@ -81,6 +82,7 @@ int main(int argc, char** argv)
     // The web engine module sets up its shared context itself when the browser first opens.
     TorvaneApplication app(argc, argv);
     installFonts();
+    installQtTranslations(app);
     try {
         F_Main window;
         window.show();

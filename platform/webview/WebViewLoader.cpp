@@ -6,15 +6,23 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QPluginLoader>
+#include <QProcess>
+
+#include <algorithm>
+#include <cstdio>
 
 namespace {
 
-/// "ActiveX component can't create object": the number the window system gives a web view
-/// that cannot be created.
-constexpr int kCannotCreateObject = 429;
-
 const QString kModuleName = QStringLiteral(TORVANE_WEBENGINE_MODULE_NAME);
+const QString kProcessName = QStringLiteral("QtWebEngineProcess");
+constexpr int kProcessProbeMs = 5000;
+
+QString cannotStart(const QString& why)
+{
+    return QStringLiteral("ブラウザを起動できません (%1).").arg(why);
+}
 
 // Holds the module's view and turns its reports into the seam's signals.
 class EngineWebView final : public WebView, private WebViewEvents {
@@ -46,19 +54,35 @@ private:
     std::unique_ptr<WebViewEngine> m_engine;
 };
 
+QStringList& moduleDirs()
+{
+    static QStringList dirs = webViewModuleDirs();
+    return dirs;
+}
+
+WebViewEngineFactory*& loadedFactory()
+{
+    static WebViewEngineFactory* factory = nullptr;
+    return factory;
+}
+
 } // namespace
 
 QStringList webViewModuleDirs()
 {
     const QString exeDir = QCoreApplication::applicationDirPath();
-    QStringList dirs{
-        exeDir, QDir::cleanPath(exeDir + QStringLiteral("/../" TORVANE_INSTALL_LIBDIR "/torvane")),
-        QStringLiteral(TORVANE_WEBENGINE_BUILD_DIR), QStringLiteral(TORVANE_WEBENGINE_INSTALL_DIR)};
+    QStringList dirs{exeDir,
+                     QDir::cleanPath(exeDir + QStringLiteral("/" TORVANE_MODULE_DIR_FROM_BINDIR))};
     dirs.removeDuplicates();
     return dirs;
 }
 
-WebViewEngineFactory& loadWebViewModule(const QStringList& dirs)
+void setWebViewModuleDirs(const QStringList& dirs)
+{
+    moduleDirs() = dirs;
+}
+
+WebViewModule loadWebViewModule(const QStringList& dirs)
 {
     QStringList reasons;
     for (const QString& dir : dirs) {
@@ -72,7 +96,7 @@ WebViewEngineFactory& loadWebViewModule(const QStringList& dirs)
         const EngineSetUpMessageFilter quiet;
         QObject* instance = loader->instance();
         if (auto* factory = qobject_cast<WebViewEngineFactory*>(instance)) {
-            return *factory;
+            return {factory, {}};
         }
         reasons << (instance ? QStringLiteral("%1: not the web view module").arg(path)
                              : QStringLiteral("%1: %2").arg(path, loader->errorString()));
@@ -82,17 +106,95 @@ WebViewEngineFactory& loadWebViewModule(const QStringList& dirs)
         reasons << QStringLiteral("%1 was found in none of %2")
                        .arg(kModuleName, dirs.join(QStringLiteral(", ")));
     }
-    throw FatalError(kCannotCreateObject,
-                     QStringLiteral("The web view module cannot be loaded, so the browser "
-                                    "window cannot open. %1")
-                         .arg(reasons.join(QStringLiteral("; "))));
+    return {nullptr, QStringLiteral("The web view module cannot be loaded. %1")
+                         .arg(reasons.join(QStringLiteral("; ")))};
+}
+
+HelperProcessCheck checkWebEngineProcess()
+{
+    // The engine ends the program when it finds no helper, and Chromium does when the helper
+    // it found does not run; both are found out here first, the way the engine looks.
+    QStringList candidates;
+    const QString fromEnv = qEnvironmentVariable("QTWEBENGINEPROCESS_PATH");
+    if (!fromEnv.isEmpty()) {
+        candidates << fromEnv;
+    } else {
+        for (const auto location :
+             {QLibraryInfo::LibraryExecutablesPath, QLibraryInfo::BinariesPath}) {
+            candidates << QLibraryInfo::path(location) + u'/' + kProcessName;
+        }
+        candidates << QCoreApplication::applicationDirPath() + u'/' + kProcessName;
+    }
+    const auto found = std::find_if(candidates.cbegin(), candidates.cend(),
+                                    [](const QString& c) { return QFileInfo::exists(c); });
+    if (found == candidates.cend()) {
+        return {{},
+                QStringLiteral("the web engine's helper process is in none of %1")
+                    .arg(candidates.join(QStringLiteral(", "))),
+                cannotStart(QStringLiteral("%1が見つかりません").arg(kProcessName))};
+    }
+    const QString path = *found;
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isExecutable()) {
+        return {path, QStringLiteral("%1 is not an executable file").arg(path),
+                cannotStart(QStringLiteral("%1を実行できません").arg(kProcessName))};
+    }
+
+    QProcess probe;
+    probe.setProcessChannelMode(QProcess::MergedChannels);
+    probe.start(path, {});
+    QString failure;
+    if (!probe.waitForStarted(kProcessProbeMs)) {
+        failure = QStringLiteral("%1 cannot be run: %2").arg(path, probe.errorString());
+    } else if (!probe.waitForFinished(kProcessProbeMs)) {
+        probe.kill();
+        probe.waitForFinished(kProcessProbeMs);
+        failure = QStringLiteral("%1 did not end within %2 s when asked for its version")
+                      .arg(path)
+                      .arg(kProcessProbeMs / 1000);
+    } else if (probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0) {
+        const QString output = QString::fromLocal8Bit(probe.readAll()).trimmed();
+        failure = QStringLiteral("%1 failed when asked for its version (%2)%3")
+                      .arg(path,
+                           probe.exitStatus() == QProcess::NormalExit
+                               ? QStringLiteral("exit status %1").arg(probe.exitCode())
+                               : QStringLiteral("crashed"),
+                           output.isEmpty() ? QString() : QStringLiteral(": ") + output);
+    }
+    if (!failure.isEmpty()) {
+        return {path, failure, cannotStart(QStringLiteral("%1が起動しません").arg(kProcessName))};
+    }
+    return {path, {}, {}};
+}
+
+QString webViewStartFailure()
+{
+    static bool processRuns = false;
+    if (loadedFactory() == nullptr) {
+        const WebViewModule module = loadWebViewModule(moduleDirs());
+        if (module.factory == nullptr) {
+            std::fprintf(stderr, "torvane: the browser window cannot open: %s\n",
+                         qPrintable(module.failure));
+            return cannotStart(QStringLiteral("Web表示モジュールを読み込めません"));
+        }
+        loadedFactory() = module.factory;
+    }
+    if (!processRuns) {
+        const HelperProcessCheck check = checkWebEngineProcess();
+        if (!check.failure.isEmpty()) {
+            std::fprintf(stderr, "torvane: the browser window cannot open: %s\n",
+                         qPrintable(check.failure));
+            return check.shortText;
+        }
+        processRuns = true;
+    }
+    return {};
 }
 
 std::unique_ptr<WebView> createWebView()
 {
-    static WebViewEngineFactory* factory = nullptr;
-    if (!factory) {
-        factory = &loadWebViewModule(webViewModuleDirs());
+    if (const QString failure = webViewStartFailure(); !failure.isEmpty()) {
+        throw FatalError(kCannotCreateObject, failure);
     }
-    return std::make_unique<EngineWebView>(*factory);
+    return std::make_unique<EngineWebView>(*loadedFactory());
 }

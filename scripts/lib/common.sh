@@ -7,7 +7,7 @@ BUILD="$TOP/build"
 # Everything Torvane, its tests, benchmarks, fuzzer and package need from Debian 12.
 PACKAGES=(
     cmake g++ make pkg-config
-    qt6-base-dev qt6-webengine-dev libxkbcommon-dev
+    qt6-base-dev qt6-webengine-dev libxkbcommon-dev libx11-dev qt6-translations-l10n
     xvfb xauth fonts-ipafont-gothic fonts-liberation2 fonts-urw-base35
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev

@@ -2,10 +2,14 @@
 // 127.0.0.1.
 
 #include "F_Browser.h"
+#include "FatalError.h"
+#include "Translations.h"
+#include "WebViewLoader.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -90,6 +94,19 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
+    // Runs before the engine first starts: without its helper process the engine would end
+    // the program; instead the window does not open and the reason is given.
+    void missingHelperIsReported()
+    {
+        qputenv("QTWEBENGINEPROCESS_PATH", "/nonexistent/QtWebEngineProcess");
+        const QString failure = F_Browser::startFailure();
+        QVERIFY_THROWS_EXCEPTION(FatalError, F_Browser::get());
+        qunsetenv("QTWEBENGINEPROCESS_PATH");
+        QCOMPARE(failure,
+                 QStringLiteral("ブラウザを起動できません (QtWebEngineProcessが見つかりません)."));
+        QCOMPARE(F_Browser::startFailure(), QString());
+    }
+
     void browsesBackAndForth()
     {
         PageServer server;
@@ -135,6 +152,34 @@ private slots:
         window.addURL(QStringLiteral("http://[::1"));
         QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), QStringLiteral("Page One"), 5000);
     }
+
+    // The page's context menu speaks Japanese like the rest of the program.
+    void contextMenuInJapanese()
+    {
+        PageServer server;
+        F_Browser& window = F_Browser::get();
+        window.addURL(server.url("/"));
+        QTRY_COMPARE_WITH_TIMEOUT(window.windowTitle(), QStringLiteral("Page One"), kLoadTimeoutMs);
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        QWidget* view = window.focusWidget();
+        QVERIFY(view != nullptr);
+        const QPoint inside(view->width() / 2, view->height() / 2);
+        QTest::mousePress(view, Qt::RightButton, {}, inside);
+        QTest::mouseRelease(view, Qt::RightButton, {}, inside);
+        QMenu* menu = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())),
+                                 10000);
+        QStringList texts;
+        for (const QAction* action : menu->actions()) {
+            if (!action->isSeparator()) {
+                texts << action->text();
+            }
+        }
+        menu->close();
+        QCOMPARE(texts.mid(0, 3), (QStringList{QStringLiteral("戻る"), QStringLiteral("進む"),
+                                               QStringLiteral("再読み込み")}));
+    }
 };
 
 // The processes other than this one that are still in its process group.
@@ -164,6 +209,8 @@ static int runTests(int argc, char** argv)
     // No Qt::AA_ShareOpenGLContexts here: like the program, the test leaves the engine's
     // OpenGL set-up to the module.
     QApplication app(argc, argv);
+    installQtTranslations(app);
+    setWebViewModuleDirs({QStringLiteral(TORVANE_WEBENGINE_DIR)});
     BrowserEngineTest test;
     return QTest::qExec(&test, argc, argv);
 }

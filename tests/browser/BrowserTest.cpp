@@ -327,13 +327,89 @@ private slots:
             QVERIFY(junk.open(QIODevice::WriteOnly));
             junk.write("not an ELF file");
         }
-        try {
-            loadWebViewModule({dir.path()});
-            QFAIL("no error");
-        } catch (const FatalError& e) {
-            QCOMPARE(e.number(), 429);
-            QVERIFY2(e.description().contains(dir.path()), qPrintable(e.description()));
+        const WebViewModule module = loadWebViewModule({dir.path()});
+        QVERIFY(module.factory == nullptr);
+        QVERIFY2(module.failure.contains(dir.path()), qPrintable(module.failure));
+    }
+
+    // The engine ends the program when its helper process is missing or does not run; the
+    // check finds each case first and names it.
+    void helperProcessIsChecked_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // empty: no file
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("shortText"); // empty: the helper is fine
+
+        const auto all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        const QString missing =
+            QStringLiteral("ブラウザを起動できません (QtWebEngineProcessが見つかりません).");
+        const QString notExecutable =
+            QStringLiteral("ブラウザを起動できません (QtWebEngineProcessを実行できません).");
+        const QString doesNotStart =
+            QStringLiteral("ブラウザを起動できません (QtWebEngineProcessが起動しません).");
+        QTest::newRow("missing") << QByteArray() << 0 << missing;
+        QTest::newRow("not executable")
+            << QByteArray("#!/bin/sh\nexit 0\n") << int(QFile::ReadOwner | QFile::WriteOwner)
+            << notExecutable;
+        QTest::newRow("not a program") << QByteArray("junk\n") << int(all) << doesNotStart;
+        QTest::newRow("missing interpreter")
+            << QByteArray("#!/nonexistent/sh\nexit 0\n") << int(all) << doesNotStart;
+        QTest::newRow("fails") << QByteArray("#!/bin/sh\nexit 127\n") << int(all) << doesNotStart;
+        QTest::newRow("crashes") << QByteArray("#!/bin/sh\nkill -SEGV $$\n") << int(all)
+                                 << doesNotStart;
+        QTest::newRow("runs") << QByteArray("#!/bin/sh\necho QtWebEngineProcess\n") << int(all)
+                              << QString();
+    }
+
+    void helperProcessIsChecked()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, mode);
+        QFETCH(QString, shortText);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("QtWebEngineProcess"));
+        if (!content.isEmpty()) {
+            QFile helper(path);
+            QVERIFY(helper.open(QIODevice::WriteOnly));
+            helper.write(content);
+            helper.close();
+            QVERIFY(helper.setPermissions(QFile::Permissions(mode)));
         }
+        qputenv("QTWEBENGINEPROCESS_PATH", QFile::encodeName(path));
+        const HelperProcessCheck check = checkWebEngineProcess();
+        qunsetenv("QTWEBENGINEPROCESS_PATH");
+        QCOMPARE(check.shortText, shortText);
+        QCOMPARE(check.failure.isEmpty(), shortText.isEmpty());
+        if (!check.failure.isEmpty()) {
+            QVERIFY2(check.failure.contains(path), qPrintable(check.failure));
+        }
+    }
+
+    // A reason keeps the window from opening and is asked again next time; a success is kept.
+    void startFailureIsReportedAndSuccessKept()
+    {
+        const QString reason = QStringLiteral("ブラウザを起動できません (テスト).");
+        const QStringList answers{reason, reason, QString()};
+        int asked = 0;
+        F_Browser::setWebViewFactory(
+            [this] {
+                auto fake = std::make_unique<FakeWebView>();
+                view = fake.get();
+                ++viewsMade;
+                return std::unique_ptr<WebView>(std::move(fake));
+            },
+            [&] { return answers.at(asked++); });
+
+        QCOMPARE(F_Browser::startFailure(), reason);
+        QVERIFY_THROWS_EXCEPTION(FatalError, F_Browser::get());
+        QCOMPARE(viewsMade, 0);
+        QCOMPARE(asked, 2);
+        QCOMPARE(F_Browser::startFailure(), QString());
+        QCOMPARE(F_Browser::startFailure(), QString());
+        window().addURL(QStringLiteral("http://a/"));
+        QCOMPARE(asked, 3);
+        QCOMPARE(viewsMade, 1);
     }
 };
 

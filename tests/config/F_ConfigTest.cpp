@@ -1,6 +1,7 @@
 #include "F_Config.h"
 #include "Fonts.h"
 #include "PublicArea.h"
+#include "Translations.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -25,18 +26,23 @@ public:
         connect(&m_timer, &QTimer::timeout, this, &Answerer::poll);
         m_timer.start(5);
     }
+    // Answers with Alt and the letter, as the operator's keyboard would, once the box is active.
+    explicit Answerer(Qt::Key altKey) : Answerer(QMessageBox::NoButton) { m_altKey = altKey; }
+
     bool shown = false;
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    QString yesText;
+    QString noText;
 
 private:
     void poll()
     {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr) {
+        if (box == nullptr || (m_altKey != Qt::Key_unknown && !box->isActiveWindow())) {
             return;
         }
         m_timer.stop();
@@ -46,9 +52,20 @@ private:
         icon = box->icon();
         buttons = box->standardButtons();
         defaultButton = box->standardButton(box->defaultButton());
-        box->button(m_answer)->click();
+        if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
+            yesText = yes->text();
+        }
+        if (QAbstractButton* no = box->button(QMessageBox::No)) {
+            noText = no->text();
+        }
+        if (m_altKey != Qt::Key_unknown) {
+            QTest::keyClick(box, m_altKey, Qt::AltModifier);
+        } else {
+            box->button(m_answer)->click();
+        }
     }
     QMessageBox::StandardButton m_answer;
+    Qt::Key m_altKey = Qt::Key_unknown;
     QTimer m_timer;
 };
 
@@ -98,7 +115,11 @@ class F_ConfigTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { installFonts(); }
+    void initTestCase()
+    {
+        installFonts();
+        installQtTranslations(*QCoreApplication::instance());
+    }
     void init();
     void cleanup() { m_dlg.reset(); }
 
@@ -113,6 +134,8 @@ private slots:
     void closing_data();
     void closing();
     void noLeavesEverything();
+    void confirmationKeys_data();
+    void confirmationKeys();
     void closeBoxAfterSet();
     void execCentredOnOwner();
 
@@ -543,6 +566,46 @@ void F_ConfigTest::noLeavesEverything()
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QVERIFY(answerer.text.startsWith(QStringLiteral("IPアドレス：05.20.30.150\r\n")));
     QCOMPARE(PublicArea::G_IpAddr, PublicArea::Octets({5, 20, 30, 150}));
+}
+
+void F_ConfigTest::confirmationKeys_data()
+{
+    QTest::addColumn<Qt::Key>("key");
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<bool>("setOk");
+    QTest::newRow("Alt+Y answers Yes") << Qt::Key_Y << true << true;
+    QTest::newRow("Alt+N answers No") << Qt::Key_N << true << false;
+    QTest::newRow("Alt+C is no answer") << Qt::Key_C << false << false;
+}
+
+// The confirmation's buttons carry Qt's Japanese captions, and their letters still answer.
+void F_ConfigTest::confirmationKeys()
+{
+    QFETCH(Qt::Key, key);
+    QFETCH(bool, answered);
+    QFETCH(bool, setOk);
+
+    PublicArea::G_SetOk = false;
+    QVERIFY(open());
+    Answerer answerer(key);
+    // A box that Alt+letter left open is closed by Esc, which answers No.
+    bool leftOpen = false;
+    QTimer::singleShot(500, m_dlg.get(), [&leftOpen] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            leftOpen = true;
+            QTest::keyClick(box, Qt::Key_Escape);
+        }
+    });
+    QTestEventList events = keys("150");
+    events.addKeyClick(Qt::Key_Return);
+    type(events);
+
+    QVERIFY(answerer.shown);
+    QCOMPARE(answerer.yesText, QStringLiteral("はい(&Y)"));
+    QCOMPARE(answerer.noText, QStringLiteral("いいえ(&N)"));
+    QCOMPARE(leftOpen, !answered);
+    QCOMPARE(PublicArea::G_SetOk, setOk);
+    QCOMPARE(m_dlg->isVisible(), !setOk);
 }
 
 void F_ConfigTest::closeBoxAfterSet()

@@ -6,6 +6,7 @@
 #include "F_Main.h"
 #include "ModalOperator.h"
 #include "PublicArea.h"
+#include "WebViewLoader.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -82,6 +83,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(!qEnvironmentVariable("CARD_NS").isEmpty(), "run me through e2e.sh");
+        setWebViewModuleDirs({QStringLiteral(TORVANE_WEBENGINE_DIR)});
         m_window = std::make_unique<F_Main>();
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));

@@ -84,7 +84,7 @@ ok "cpack builds $(basename "$deb") ($(stat -c %s "$deb") bytes)"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 for dep in libqt6widgets6 libqt6webenginewidgets6 libqt6webenginecore6 fonts-ipafont-gothic \
-    fonts-liberation2 fonts-urw-base35 libcap2-bin qt6-qpa-plugins; do
+    fonts-liberation2 fonts-urw-base35 libcap2-bin qt6-qpa-plugins qt6-translations-l10n; do
     if grep -qE "(^|, )$dep( |,|$)" <<<"$depends"; then ok "the package depends on $dep"; else
         fail "the package depends on $dep" "Depends: $depends"; fi
 done

@@ -41,6 +41,20 @@ module=$(find "$usr/lib" -path '*/torvane/libtorvane_webengine.so' 2>/dev/null |
 if [ -n "$module" ]; then ok "installed: the web engine module ${module#"$root"}"; else
     fail "installed: the web engine module under /usr/lib/.../torvane/"; fi
 
+# The installed programs look for nothing on the machine they were built on: no path of the
+# build or source tree is in what the package ships (stripped, as CPack strips it; 8- and
+# 16-bit strings, since Qt keeps its string literals in UTF-16).
+source_dir=$(cd "$(dirname "$0")/../.." && pwd -P)
+build_dir=$(cd "$build" && pwd -P)
+for f in "$usr/bin/torvane" "$usr/bin/torvane-cardsim" $module; do
+    [ -f "$f" ] || continue
+    strip -o "$tmp/stripped" "$f"
+    found=$({ strings -a "$tmp/stripped"; strings -a -e l "$tmp/stripped"; } |
+        grep -F -e "$build_dir" -e "$source_dir" | sort -u)
+    if [ -z "$found" ]; then ok "${f#"$root"} names no build or source folder"; else
+        fail "${f#"$root"} names no build or source folder" "$found"; fi
+done
+
 desktop=$usr/share/applications/$app_id.desktop
 metainfo=$usr/share/metainfo/$app_id.metainfo.xml
 if [ -f "$desktop" ]; then

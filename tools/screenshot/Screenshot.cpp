@@ -1,21 +1,26 @@
-// Takes the documentation screenshots of the three windows from the X screen (run under
-// Xvfb by scripts/screenshots). The browser shows a card-like page served on 127.0.0.1.
+// Takes the documentation screenshots of the three windows and the settings confirmation from
+// the X screen (run under Xvfb by scripts/screenshots). The browser shows a card-like page
+// served on 127.0.0.1.
 #include "F_Browser.h"
 #include "F_Config.h"
 #include "F_Main.h"
 #include "Fonts.h"
 #include "PublicArea.h"
+#include "Translations.h"
+#include "WebViewLoader.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -56,6 +61,8 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     installFonts();
+    installQtTranslations(app);
+    setWebViewModuleDirs({QStringLiteral(TORVANE_WEBENGINE_DIR)});
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
     QDir().mkpath(out);
     bool ok = true;
@@ -80,6 +87,24 @@ int main(int argc, char** argv)
         dialog.T_GateWay[0]->setFocus();
         QTest::keyClicks(dialog.T_GateWay[0], QStringLiteral("192"));
         ok &= shoot(&dialog, out + QStringLiteral("/settings-dialog.png"));
+
+        const char* gateway[] = {"192", "168", "0", "1"};
+        for (int i = 0; i < 4; ++i) {
+            dialog.T_GateWay[i]->setText(QString::fromLatin1(gateway[i]));
+        }
+        // The confirmation is modal: it is shot from inside its own event loop, then answered No.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &dialog, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible()) {
+                return;
+            }
+            poll.stop();
+            ok &= shoot(box, out + QStringLiteral("/confirmation.png"));
+            box->button(QMessageBox::No)->click();
+        });
+        poll.start(20);
+        dialog.Command2->click();
     }
 
     QTcpServer server;

@@ -1,5 +1,6 @@
 #include "F_Browser.h"
 
+#include "FatalError.h"
 #include "Resources.h"
 #include "WebView.h"
 #include "WebViewLoader.h"
@@ -7,6 +8,7 @@
 
 #include <QCloseEvent>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -32,6 +34,9 @@ constexpr int kMaxHistory = 32767;
 constexpr int kTimer1Interval = 100;
 
 const QString kConnecting = QStringLiteral("接続中...");
+// What the window system gets for an empty title. Qt hands it the program's name instead of
+// nothing; a zero-width space is a title that shows nothing.
+const QString kBlankTitle = QString(QChar(0x200B));
 
 F_Browser::WebViewFactory& webViewFactory()
 {
@@ -39,13 +44,38 @@ F_Browser::WebViewFactory& webViewFactory()
     return factory;
 }
 
+F_Browser::StartCheck& startCheck()
+{
+    static F_Browser::StartCheck check = [] { return webViewStartFailure(); };
+    return check;
+}
+
+bool& startChecked()
+{
+    static bool ok = false;
+    return ok;
+}
+
 } // namespace
 
 F_Browser* F_Browser::s_instance = nullptr;
 
+QString F_Browser::startFailure()
+{
+    if (startChecked()) {
+        return {};
+    }
+    QString failure = startCheck() ? startCheck()() : QString();
+    startChecked() = failure.isEmpty();
+    return failure;
+}
+
 F_Browser& F_Browser::get()
 {
     if (!s_instance) {
+        if (const QString failure = startFailure(); !failure.isEmpty()) {
+            throw FatalError(kCannotCreateObject, failure);
+        }
         // The view comes first: when it cannot be made, no half-built window is left over.
         std::unique_ptr<WebView> view = webViewFactory()();
         s_instance = new F_Browser(std::move(view));
@@ -61,9 +91,11 @@ void F_Browser::unload()
     }
 }
 
-void F_Browser::setWebViewFactory(WebViewFactory factory)
+void F_Browser::setWebViewFactory(WebViewFactory factory, StartCheck check)
 {
     webViewFactory() = std::move(factory);
+    startCheck() = std::move(check);
+    startChecked() = false;
 }
 
 F_Browser::F_Browser(std::unique_ptr<WebView> webView)
@@ -301,15 +333,28 @@ void F_Browser::moveEvent(QMoveEvent* event)
     adoptFrameMargins();
 }
 
+bool F_Browser::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    switch (event->type()) {
+    case QEvent::WindowTitleChange:
+    case QEvent::WinIdChange:
+    case QEvent::Show:
+        // The widget keeps its empty title; only the window system is given the blank one.
+        if (windowTitle().isEmpty() && windowHandle() != nullptr) {
+            windowHandle()->setTitle(kBlankTitle);
+        }
+        break;
+    default:
+        break;
+    }
+    return handled;
+}
+
 void F_Browser::closeEvent(QCloseEvent* event)
 {
     QWidget::closeEvent(event);
     if (event->isAccepted() && s_instance == this) {
         s_instance = nullptr;
     }
-}
-
-QString F_Browser::startFailure()
-{
-    return {};
 }

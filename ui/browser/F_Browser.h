@@ -20,16 +20,24 @@ class F_Browser : public QWidget {
     Q_OBJECT
 public:
     using WebViewFactory = std::function<std::unique_ptr<WebView>()>;
+    /// Why no web view can be made now, or an empty text.
+    using StartCheck = std::function<QString()>;
 
-    /// The open window; creates and opens it first when there is none. Throws FatalError
-    /// when the web view cannot be created.
+    /// Why the window cannot open, as a short Japanese sentence for the status line (for
+    /// example "ブラウザを起動できません (QtWebEngineProcessが見つかりません)."), or an empty
+    /// text when get() can open it. Until it has succeeded once, each call loads the web engine
+    /// module if need be and runs the engine's helper process once (some tens of
+    /// milliseconds); after a success it costs nothing. Never ends the program; the details
+    /// of a failure go to stderr.
+    static QString startFailure();
+    /// The open window; creates and opens it first when there is none. Call it only when
+    /// startFailure() is empty: otherwise it throws FatalError with that reason.
     static F_Browser& get();
     /// Closes the window if it is open.
     static void unload();
-    /// Empty when the browser window can open; else why not, for the status text.
-    static QString startFailure();
-    /// Replaces the web view factory (by default the web engine module).
-    static void setWebViewFactory(WebViewFactory factory);
+    /// Replaces the web view factory (by default the web engine module) and what
+    /// startFailure() asks (by default the module and its helper process; none: never fails).
+    static void setWebViewFactory(WebViewFactory factory, StartCheck startCheck = {});
 
     /// Puts sURL into the history (once) and selects it, starts the busy indicator and
     /// navigates to it. An already open window is not raised.
@@ -38,6 +46,7 @@ public:
     ~F_Browser() override;
 
 protected:
+    bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
