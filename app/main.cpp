@@ -5,8 +5,6 @@
 
 #include <QApplication>
 
-#include <sys/prctl.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,8 +36,9 @@ const char kUsage[] =
     "subnet mask and gateway, broadcasts the reply, adds a static neighbour entry and opens\n"
     "the card's web page.\n"
     "\n"
-    "Needs root, or the capabilities granted once with:\n"
-    "  sudo setcap cap_net_bind_service,cap_net_admin+ep $(command -v torvane)\n"
+    "Runs as the operator's own user, who must be in the group torvane:\n"
+    "  sudo usermod -aG torvane $USER    (then log in again)\n"
+    "The privileged network work is done by the helper torvane-helper.\n"
     "\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
@@ -78,11 +77,6 @@ int main(int argc, char** argv)
                    stderr);
         return 1;
     }
-    // Started with file capabilities the process is not dumpable, its /proc files belong to
-    // root, and the web engine then silently runs its renderers without their own user, PID
-    // and network namespaces. Same-user processes still cannot trace a process that holds
-    // capabilities they lack.
-    prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
     // Qt::AA_ShareOpenGLContexts is not set here: it costs an OpenGL context at every start.
     // The web engine module sets up its shared context itself when the browser first opens.
     TorvaneApplication app(argc, argv);

@@ -46,6 +46,10 @@ inline constexpr std::size_t kReplyOptionsSize = 13;
 inline constexpr std::size_t kTouchedEnd = kReplyOptions + kReplyOptionsSize;
 /// RFC 951's minimum message size; shorter datagrams are never examined by the caller.
 inline constexpr std::size_t kMinMessage = 300;
+/// The longest datagram that counts as a card request: a BOOTP/DHCP client sends at most 576
+/// bytes unless it announces that it takes more (RFC 2131 section 2), and a card does not.
+/// Longer datagrams are never examined either, so no reply is ever sent in fragments.
+inline constexpr std::size_t kMaxCardRequest = 576;
 
 static_assert(kHops + 1 == kXid && kXid + 4 == kSecs && kSecs + 2 == kFlags);
 static_assert(kFlags + 2 == kCiaddr && kCiaddr + 4 == kYiaddr && kYiaddr + 4 == kSiaddr);

@@ -18,8 +18,7 @@ namespace helper {
 inline constexpr int kLinkFd = 3;
 /// Nothing longer crosses the link: a card request is at most kMaxRequest bytes.
 inline constexpr std::size_t kMaxMessage = 1024;
-/// The longest datagram that counts as a card request. A BOOTP/DHCP client sends at most 576
-/// bytes unless it announces a larger size (RFC 2131 section 2); a card never does.
+/// The longest datagram that counts as a card request.
 inline constexpr std::size_t kMaxRequest = 576;
 /// A reply is accepted this long after its request was passed on.
 inline constexpr int kReplyWindowSeconds = 180;
@@ -63,7 +62,8 @@ using Mac = std::array<std::uint8_t, 6>;
 
 /// One decoded message. Fields not used by a tag stay zero or empty.
 struct Message {
-    Tag tag{};
+    explicit Message(Tag t = Tag::Answer) : tag(t) {}
+    Tag tag;
     std::uint32_t id = 0;
     std::int32_t number = 0; ///< ifindex (Request), errno (Bound), code (Answer)
     Ipv4 ip{};

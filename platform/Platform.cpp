@@ -1,8 +1,8 @@
 #include "Platform.h"
 
 #if defined(__linux__)
-#include "linux/LinuxNeighbourTable.h"
-#include "linux/LinuxUdpSocket.h"
+#include "linux/HelperNeighbourTable.h"
+#include "linux/HelperUdpSocket.h"
 #else
 #error "Torvane has platform services for Linux only"
 #endif
@@ -22,13 +22,11 @@ public:
 
 } // namespace
 
-std::unique_ptr<UdpSocket> createUdpSocket()
+NetworkServices createNetworkServices()
 {
-    return std::make_unique<LinuxUdpSocket>();
-}
-std::unique_ptr<NeighbourTable> createNeighbourTable()
-{
-    return std::make_unique<LinuxNeighbourTable>();
+    auto session = std::make_shared<HelperSession>();
+    return {std::make_unique<HelperUdpSocket>(session),
+            std::make_unique<HelperNeighbourTable>(session)};
 }
 std::unique_ptr<Clock> createClock()
 {

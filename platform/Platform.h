@@ -8,6 +8,10 @@
 #include <memory>
 
 // The one place that chooses the implementation of each platform service for this OS.
-std::unique_ptr<UdpSocket> createUdpSocket();
-std::unique_ptr<NeighbourTable> createNeighbourTable();
+/// The socket and the neighbour table of one window; both work through the same helper.
+struct NetworkServices {
+    std::unique_ptr<UdpSocket> socket;
+    std::unique_ptr<NeighbourTable> neighbours;
+};
+NetworkServices createNetworkServices();
 std::unique_ptr<Clock> createClock();

@@ -21,7 +21,7 @@ public:
 
     /// This PC's IPv4 address in dotted form.
     virtual QString localIP() const = 0;
-    /// Starts receiving on the port on all interfaces; throws FatalError naming the cause.
+    /// Starts receiving on the port on all interfaces; throws SearchFailure naming the cause.
     virtual void bind(int localPort) = 0;
     virtual bool isBound() const = 0;
     /// Reads the waiting datagram (at most maxLength bytes) and removes it from the queue.
@@ -29,10 +29,22 @@ public:
     /// Interface index on which the last datagram read arrived (0 if unknown).
     virtual int arrivalInterface() const = 0;
     /// Sends one datagram to the remote host and port from the local port, out of the
-    /// interface the last datagram arrived on; works while closed. Throws FatalError.
+    /// interface the last datagram arrived on; works while closed. Throws SearchFailure.
     virtual void sendData(const QByteArray& data) = 0;
     /// Stops receiving and releases the port; harmless when closed.
     virtual void close() = 0;
+    /// Closes, and ends whatever the search needed besides (the privileged helper).
+    virtual void endSearch() { close(); }
+
+    // The interface the last datagram arrived on, read when asked: it may have changed.
+    /// Its name, or "interface N" when it has gone.
+    virtual QString arrivalInterfaceName() const = 0;
+    /// Its first IPv4 address in dotted form; empty when it has none.
+    virtual QString arrivalAddress() const = 0;
+    /// True if address (dotted) lies in a subnet of that interface.
+    virtual bool arrivalSubnetHolds(const QString& address) const = 0;
+    /// False once the interface has been removed.
+    virtual bool arrivalInterfaceExists() const = 0;
 
 signals:
     void DataArrival(qint32 bytesTotal);

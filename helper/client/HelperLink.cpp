@@ -183,7 +183,7 @@ Answer HelperLink::command(const Message& m)
 
 Answer HelperLink::listen()
 {
-    const Answer a = command({Tag::Listen});
+    const Answer a = command(Message(Tag::Listen));
     m_paused = !a.ok();
     return a;
 }
@@ -192,7 +192,7 @@ Answer HelperLink::pause()
 {
     m_paused = true;
     m_pending.clear();
-    return command({Tag::Pause});
+    return command(Message(Tag::Pause));
 }
 
 Answer HelperLink::reply(std::uint32_t id, const Bytes& datagram)

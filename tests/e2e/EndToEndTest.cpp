@@ -124,7 +124,7 @@ private slots:
         QVERIFY2(card.output().contains(
                      QStringLiteral("address=10.77.0.20 mask=255.255.255.0 gateway=10.77.0.254")),
                  qPrintable(card.output()));
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->isEnabled(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->inputBlocked(), 15000);
         QCOMPARE(m_window->Text1->toPlainText(), kSearching);
         QVERIFY(m_window->Winsock1->isBound());
 
@@ -199,7 +199,7 @@ private slots:
         QVERIFY2(card.output().contains(
                      QStringLiteral("address=10.77.0.21 mask=255.255.255.0 gateway=10.77.0.1")),
                  qPrintable(card.output()));
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->isEnabled(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->inputBlocked(), 15000);
         QCOMPARE(m_window->Text1->toPlainText(), kSearching);
     }
 

@@ -190,7 +190,7 @@ private slots:
         QCOMPARE(w.M_AniIdx, qint16(1));
     }
 
-    void socketErrorReportsAndEnds()
+    void socketErrorReportsAndReturnsToIdle()
     {
         int ended = 0;
         setProgramEndHook([&ended](int status) { ended = status; });
@@ -205,9 +205,13 @@ private slots:
         QCOMPARE(answer.text,
                  QStringLiteral("Winsockコントロールでエラーが発生しました. エラーコード : -5\r\n"
                                 "Connection reset"));
-        QCOMPARE(ended, 1);
-        QVERIFY(!w.isVisible());
+        // The search has ended, the program has not: Start is there to try again.
+        QCOMPARE(ended, 0);
+        QVERIFY(w.isVisible());
         QVERIFY(!f.socket->bound);
+        QCOMPARE(f.socket->endSearches, 1);
+        QVERIFY(!w.M_Search);
+        QVERIFY(w.Command1->isEnabled() && !w.Command2->isEnabled());
         setProgramEndHook(nullptr);
     }
 

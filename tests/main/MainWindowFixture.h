@@ -18,6 +18,7 @@ struct MainWindowFixture {
     {
         auto s = std::make_unique<FakeUdpSocket>();
         s->localAddress = localIp;
+        s->interfaceAddress = localIp;
         auto n = std::make_unique<FakeNeighbourTable>();
         auto c = std::make_unique<FakeClock>();
         socket = s.get();

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "FatalError.h"
+#include "SearchFailure.h"
 #include "NeighbourTable.h"
 #include "UdpSocket.h"
 
@@ -20,6 +21,14 @@
 class FakeUdpSocket final : public UdpSocket {
 public:
     QString localAddress = QStringLiteral("192.168.0.5");
+    /// The arrival interface as the window asks about it.
+    QString interfaceName = QStringLiteral("eth9");
+    QString interfaceAddress = QStringLiteral("192.168.0.5");
+    int interfacePrefix = 24;
+    bool interfaceExists = true;
+    int endSearches = 0;
+    /// When set, sendData throws this.
+    std::function<void()> failSend;
     bool bound = false;
     int binds = 0;
     int closes = 0;
@@ -62,6 +71,9 @@ public:
     int arrivalInterface() const override { return queueInterface; }
     void sendData(const QByteArray& data) override
     {
+        if (failSend) {
+            failSend();
+        }
         sent.append({data, remoteHost(), remotePort(), localPort(), queueInterface, bound});
     }
     void close() override
@@ -69,6 +81,27 @@ public:
         ++closes;
         bound = false;
     }
+    void endSearch() override
+    {
+        ++endSearches;
+        close();
+    }
+    QString arrivalInterfaceName() const override { return interfaceName; }
+    QString arrivalAddress() const override { return interfaceAddress; }
+    bool arrivalSubnetHolds(const QString& address) const override
+    {
+        const auto value = [](const QString& dotted) {
+            quint32 v = 0;
+            for (const QString& part : dotted.split(QLatin1Char('.'))) {
+                v = v << 8 | part.toUInt();
+            }
+            return v;
+        };
+        const quint32 mask = interfacePrefix == 0 ? 0 : ~quint32(0) << (32 - interfacePrefix);
+        return !interfaceAddress.isEmpty() &&
+               (value(address) & mask) == (value(interfaceAddress) & mask);
+    }
+    bool arrivalInterfaceExists() const override { return interfaceExists; }
     /// Queues a datagram and raises the data-arrival event, as the real socket does.
     void deliver(const QByteArray& datagram)
     {

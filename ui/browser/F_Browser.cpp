@@ -308,3 +308,8 @@ void F_Browser::closeEvent(QCloseEvent* event)
         s_instance = nullptr;
     }
 }
+
+QString F_Browser::startFailure()
+{
+    return {};
+}

@@ -26,6 +26,8 @@ public:
     static F_Browser& get();
     /// Closes the window if it is open.
     static void unload();
+    /// Empty when the browser window can open; else why not, for the status text.
+    static QString startFailure();
     /// Replaces the web view factory (by default the web engine module).
     static void setWebViewFactory(WebViewFactory factory);
 

@@ -85,8 +85,11 @@ void F_Config::Form_Load()
 
 void F_Config::Form_Activate()
 {
-    for (short i = 0; i < 3; ++i) {
-        T_IpAddr[i]->setText(QString::number(PublicArea::G_LocalIp[i]));
+    // 0.0.0.0: the card's interface has no address of this PC, so there is nothing to propose.
+    if (PublicArea::G_LocalIp != PublicArea::Octets{}) {
+        for (short i = 0; i < 3; ++i) {
+            T_IpAddr[i]->setText(QString::number(PublicArea::G_LocalIp[i]));
+        }
     }
     T_IpAddr[3]->setFocus();
 }

@@ -6,7 +6,8 @@
 #include "F_Browser.h"
 #include "F_Config.h"
 #include "Platform.h"
-#include "ProgramEnd.h"
+#include "SearchFailure.h"
+#include "Privileges.h"
 #include "PublicArea.h"
 #include "Resources.h"
 #include "SearchRules.h"
@@ -18,7 +19,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <net/if.h>
 
 namespace {
 const QString kSearching = QStringLiteral("Web/SNMPカード検索中...");
@@ -26,7 +26,8 @@ const QString kSearching = QStringLiteral("Web/SNMPカード検索中...");
 
 F_Main::Services F_Main::platformServices()
 {
-    return {createUdpSocket(), createNeighbourTable(), createClock(), &queryOsVersion};
+    NetworkServices network = createNetworkServices();
+    return {std::move(network.socket), std::move(network.neighbours), createClock(), &queryOsVersion};
 }
 
 F_Main::F_Main(Services services, QWidget* parent)
@@ -96,7 +97,9 @@ void F_Main::Command1_Click()
     Command2->setFocus();
     Command3->setEnabled(false);
     setTimerInterval(200);
-    Winsock1->bind(bootp::kServerPort);
+    if (!bindOrStop()) {
+        return;
+    }
     setStatus(kSearching);
     M_Search = true;
 }
@@ -111,7 +114,7 @@ void F_Main::Command2_Click()
     setTimerInterval(0);
     M_AniIdx = 0;
     Img_AniBuf->setPixmap(ImgAni[0]->pixmap());
-    Winsock1->close();
+    Winsock1->endSearch();
     setStatus(QString());
     M_Search = false;
 }
@@ -125,7 +128,7 @@ void F_Main::Form_Unload()
 {
     F_Browser::unload();
     if (M_Search) {
-        Winsock1->close();
+        Winsock1->endSearch();
     }
 }
 
@@ -141,7 +144,7 @@ void F_Main::Timer1_Timer()
 void F_Main::Winsock1_DataArrival(qint32 bytesTotal)
 {
     QByteArray message = Winsock1->getData(bytesTotal);
-    if (bytesTotal < qint32(bootp::kMinMessage)) {
+    if (bytesTotal < qint32(bootp::kMinMessage) || bytesTotal > qint32(bootp::kMaxCardRequest)) {
         return;
     }
     const auto bytes = std::span(reinterpret_cast<std::uint8_t*>(message.data()),
@@ -150,53 +153,109 @@ void F_Main::Winsock1_DataArrival(qint32 bytesTotal)
         return;
     }
     macText(bytes);
+    // The card can only use this PC's address on the network its request came from; with no
+    // address there, nothing is proposed and the reply names no server.
+    const QString local = Winsock1->arrivalAddress();
+    PublicArea::G_LocalIp = local.isEmpty() ? PublicArea::Octets{} : splitLocalIp(local);
     setStatus(QStringLiteral("アドレス未設定のWeb/SNMPカードが見つかりました."));
     Winsock1->close();
     {
         F_Config dialog(this);
         dialog.exec();
     }
+    QString failure;
     if (PublicArea::G_SetOk) {
-        setEnabled(false);
-        setStatus(QStringLiteral("IPアドレス設定中..."));
-        makeReply(bytes);
-        Winsock1->setRemoteHost(QStringLiteral("255.255.255.255"));
-        Winsock1->sendData(message);
-        Winsock1->close();
-        Winsock1->setRemoteHost(QStringLiteral("0.0.0.0"));
-        const QString address = dottedText(PublicArea::G_IpAddr);
-        addNeighbourEntry(address, bytes.subspan<bootp::kChaddr, bootp::kMacSize>());
-        waitSeconds(5.0);
-        if (PublicArea::G_OpenBrw) {
-            F_Browser::get().addURL(QStringLiteral("http://") + address + QStringLiteral("/"));
-        }
-        setEnabled(true);
+        setInputBlocked(true);
+        failure = assign(bytes, message);
+        setInputBlocked(false);
     }
-    setStatus(kSearching);
-    Winsock1->bind(bootp::kServerPort);
+    setStatus(failure.isEmpty() ? kSearching : failure + QLatin1Char('\n') + kSearching);
+    bindOrStop();
 }
 
-void F_Main::addNeighbourEntry(const QString& address, std::span<const std::uint8_t, 6> mac)
+QString F_Main::assign(std::span<std::uint8_t> bytes, QByteArray& message)
+{
+    setStatus(QStringLiteral("IPアドレス設定中..."));
+    makeReply(bytes);
+    Winsock1->setRemoteHost(QStringLiteral("255.255.255.255"));
+    try {
+        Winsock1->sendData(message);
+    } catch (const SearchFailure& e) {
+        Winsock1->setRemoteHost(QStringLiteral("0.0.0.0"));
+        std::fprintf(stderr, "torvane: the reply was not sent: %s\n", qPrintable(e.detail()));
+        return QStringLiteral("IPアドレスを設定できませんでした (%1).").arg(e.description());
+    }
+    Winsock1->close();
+    Winsock1->setRemoteHost(QStringLiteral("0.0.0.0"));
+    const QString address = dottedText(PublicArea::G_IpAddr);
+    const QString interface = Winsock1->arrivalInterfaceName();
+    // The card has its address either way; but a page on another network than the request's
+    // interface would be looked for by another NIC, and never load.
+    QString failure;
+    if (Winsock1->arrivalAddress().isEmpty() || !Winsock1->arrivalSubnetHolds(address)) {
+        failure = QStringLiteral("%1 のネットワーク外のため, このPCからカードに接続できません.").arg(interface);
+        std::fprintf(stderr, "torvane: %s is outside every subnet of %s: no neighbour entry\n",
+                     qPrintable(address), qPrintable(interface));
+    } else {
+        failure = addNeighbourEntry(address, bytes.subspan<bootp::kChaddr, bootp::kMacSize>());
+    }
+    waitSeconds(5.0);
+    if (!Winsock1->arrivalInterfaceExists()) {
+        return QStringLiteral("インタフェース %1 がなくなりました.").arg(interface);
+    }
+    if (PublicArea::G_OpenBrw && failure.isEmpty()) {
+        const QString browserFailure = F_Browser::startFailure();
+        if (!browserFailure.isEmpty()) {
+            return browserFailure;
+        }
+        F_Browser::get().addURL(QStringLiteral("http://") + address + QStringLiteral("/"));
+        // Chromium cannot sandbox itself as root: the page is shown, but the operator should know.
+        if (runsAsRoot()) {
+            return QStringLiteral("rootで実行中のため, ブラウザはサンドボックスなしで動作しています.");
+        }
+    }
+    return failure;
+}
+
+bool F_Main::bindOrStop()
+{
+    try {
+        Winsock1->bind(bootp::kServerPort);
+        return true;
+    } catch (const SearchFailure& e) {
+        searchFailed(e.number(), e.description());
+        return false;
+    }
+}
+
+void F_Main::searchFailed(int number, const QString& description)
+{
+    // The operator can fix what went wrong and start again: back to idle, not to the end.
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー発生"),
+                    QStringLiteral("エラーコード : %1\r\n%2").arg(number).arg(description),
+                    QMessageBox::Ok, this);
+    box.exec();
+    Command2_Click();
+}
+
+QString F_Main::addNeighbourEntry(const QString& address, std::span<const std::uint8_t, 6> mac)
 {
     std::array<std::uint8_t, 6> hardware;
     std::copy(mac.begin(), mac.end(), hardware.begin());
     const int ifindex = Winsock1->arrivalInterface();
     const std::string failure =
         m_services.neighbours->addPermanent(ifindex, PublicArea::G_IpAddr, hardware);
-    // The operator never reads this outcome in the window, so it must not be lost either.
     const QString command = QString::fromStdString(PublicArea::G_ArpCmd) + address +
                             QLatin1Char(' ') + QString::fromStdString(PublicArea::G_MacAddr);
-    char name[IF_NAMESIZE + 16] = {};
-    if (if_indextoname(static_cast<unsigned>(ifindex), name) == nullptr) {
-        std::snprintf(name, sizeof name, "interface %d", ifindex);
-    }
+    const QString name = Winsock1->arrivalInterfaceName();
     if (failure.empty()) {
         std::fprintf(stderr, "torvane: %s: permanent neighbour entry on %s\n", qPrintable(command),
-                     name);
-    } else {
-        std::fprintf(stderr, "torvane: %s: no neighbour entry on %s: %s\n", qPrintable(command),
-                     name, failure.c_str());
+                     qPrintable(name));
+        return {};
     }
+    std::fprintf(stderr, "torvane: %s: no neighbour entry on %s: %s\n", qPrintable(command),
+                 qPrintable(name), failure.c_str());
+    return QStringLiteral("ARPエントリを登録できませんでした (%1).").arg(QString::fromStdString(failure));
 }
 
 void F_Main::waitSeconds(double seconds)
@@ -219,8 +278,10 @@ void F_Main::Winsock1_Error(qint16 number, const QString& description)
     QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー発生"), text, QMessageBox::Ok,
                     this);
     box.exec();
-    close();
-    endProgram(1);
+    // What fails here is the search (the helper has ended); the operator can start it again.
+    if (M_Search) {
+        Command2_Click();
+    }
 }
 
 void F_Main::keyPressEvent(QKeyEvent* event)
@@ -244,10 +305,47 @@ void F_Main::keyPressEvent(QKeyEvent* event)
     }
 }
 
+void F_Main::setInputBlocked(bool blocked)
+{
+    // Disabling the window would grey out the picture, the running animation and Stop, and
+    // take the focus off Stop; input is swallowed instead while everything stays drawn.
+    m_inputBlocked = blocked;
+    if (blocked) {
+        qApp->installEventFilter(this);
+    } else {
+        qApp->removeEventFilter(this);
+    }
+}
+
+bool F_Main::eventFilter(QObject* watched, QEvent* event)
+{
+    if (m_inputBlocked && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::InputMethod:
+            return true;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void F_Main::closeEvent(QCloseEvent* event)
 {
     // While a card is being assigned the whole window, close box included, takes no input.
-    if (!isEnabled()) {
+    if (m_inputBlocked) {
         event->ignore();
         return;
     }

@@ -55,6 +55,9 @@ public:
 
     /// The button that Enter activates when the focus is not on a push button.
     QPushButton* defaultButton() const { return m_defaultButton; }
+    /// True while a card is being assigned: the window takes no input, close box included,
+    /// but stays drawn as it is.
+    bool inputBlocked() const { return m_inputBlocked; }
 
     void Form_Load();
     void Form_Unload();
@@ -66,6 +69,7 @@ public:
     void Winsock1_Error(qint16 number, const QString& description);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -74,11 +78,16 @@ private:
     void setDefaultButton(QPushButton* button);
     void setTimerInterval(int milliseconds);
     void setStatus(const QString& text);
-    void addNeighbourEntry(const QString& address, std::span<const std::uint8_t, 6> mac);
+    QString addNeighbourEntry(const QString& address, std::span<const std::uint8_t, 6> mac);
+    QString assign(std::span<std::uint8_t> bytes, QByteArray& message);
     void waitSeconds(double seconds);
+    void setInputBlocked(bool blocked);
+    bool bindOrStop();
+    void searchFailed(int number, const QString& description);
 
     std::unique_ptr<Ui::F_Main> m_ui;
     Services m_services;
     QPushButton* m_defaultButton = nullptr;
     bool m_centred = false;
+    bool m_inputBlocked = false;
 };

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "HelperLink.h"
+
+#include <QString>
+
+// The window's Japanese words for what the helper reports.
+
+/// Why a search cannot start: the description of the message box.
+QString startFailureText(const helper::StartResult& result);
+/// The cause of a refused or failed command, short enough for the status text.
+QString commandFailureText(const helper::Answer& answer);

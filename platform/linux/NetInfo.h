@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+
+// What an unprivileged process can learn of this PC's network: interfaces, their IPv4
+// addresses, and who holds a UDP port.
+
+struct InterfaceAddress {
+    std::uint32_t address = 0; ///< host byte order
+    int prefix = 32;
+};
+
+/// The IPv4 addresses of an interface, in the kernel's order.
+QList<InterfaceAddress> interfaceAddresses(int ifindex);
+/// The interface's name, or empty when there is no such interface.
+QString interfaceName(int ifindex);
+
+/// Who holds a local UDP port, as far as this user can see: the socket's owner always (from
+/// /proc/net/udp), its program and process id when the process is visible.
+struct PortHolder {
+    bool found = false;
+    QString user;
+    QString program;
+    qint64 pid = 0;
+};
+PortHolder udpPortHolder(int port);
+
+/// The IPv4 address of the interface holding the default route; else the first interface that
+/// is up, not loopback, with an IPv4 address; else 127.0.0.1.
+QString defaultLocalAddress();
+
+QString dottedAddress(std::uint32_t address);

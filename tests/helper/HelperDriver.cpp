@@ -1,0 +1,156 @@
+// Drives torvane-helper through its link, one step per argument, for helper_netns.sh:
+//   start                 start the helper found beside this program; prints "start ERROR ERRNO"
+//   listen | pause        prints "answer CODE"
+//   wait-request          waits up to 10 s for a passed-on request; prints "request id=N if=N
+//                         size=N mac=MAC" (or "no request")
+//   reply K=V...          replies to the last request: ip=, mask=, gw=, si= (dotted), flip=OFFSET
+//                         (changes that byte), id=N (another id); prints "answer CODE TEXT"
+//   neigh K=V...          ip= (default: the reply's), mac=MAC, id=N; prints "answer CODE TEXT"
+//   raw HEX               sends these bytes as one message; prints the answer
+//   status                prints the helper's CapPrm, CapEff and NoNewPrivs lines
+//   sleep S               waits S seconds
+// Plain C++ like the helper's own link, so the test sees exactly what a front-end sees.
+#include "BootMessage.h"
+#include "HelperLink.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <fstream>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+
+using namespace helper;
+
+namespace {
+
+std::string option(const std::string& arg, const char* key)
+{
+    const std::string k = std::string(key) + "=";
+    return arg.rfind(k, 0) == 0 ? arg.substr(k.size()) : std::string();
+}
+
+void setAddress(Bytes& b, std::size_t offset, const std::string& dotted)
+{
+    in_addr a{};
+    if (inet_pton(AF_INET, dotted.c_str(), &a) == 1) {
+        std::memcpy(b.data() + offset, &a, 4);
+    }
+}
+
+void print(const Answer& a)
+{
+    std::printf("answer %d %s\n", a.code, a.text.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    HelperLink link;
+    std::optional<Message> last;
+    Ipv4 replied{};
+    for (int i = 1; i < argc; ++i) {
+        const std::string step = argv[i];
+        if (step == "start") {
+            const StartResult r = link.start(locateHelper(executableDir()));
+            std::printf("start %d %d %s\n", static_cast<int>(r.error), r.errnoValue, r.detail.c_str());
+        } else if (step == "listen") {
+            print(link.listen());
+        } else if (step == "pause") {
+            print(link.pause());
+        } else if (step == "wait-request") {
+            last.reset();
+            for (int t = 0; t < 100 && !last && link.running(); ++t) {
+                pollfd p{link.fd(), POLLIN, 0};
+                ::poll(&p, 1, 100);
+                last = link.readRequest();
+            }
+            if (!last) {
+                std::printf("no request%s\n", link.died() ? " (helper died)" : "");
+                continue;
+            }
+            const Mac mac = {last->bytes[28], last->bytes[29], last->bytes[30],
+                             last->bytes[31], last->bytes[32], last->bytes[33]};
+            std::printf("request id=%u if=%d size=%zu mac=%02X-%02X-%02X-%02X-%02X-%02X\n", last->id,
+                        last->number, last->bytes.size(), mac[0], mac[1], mac[2], mac[3], mac[4],
+                        mac[5]);
+        } else if (step == "reply" || step == "neigh") {
+            if (!last) {
+                for (; i + 1 < argc && std::string(argv[i + 1]).find('=') != std::string::npos; ++i) {
+                }
+                std::printf("answer none (no request)\n");
+                continue;
+            }
+            std::uint32_t id = last->id;
+            Bytes reply = last->bytes;
+            reply[bootp::kOp] = bootp::kBootReply;
+            const std::uint8_t options[13] = {1, 4, 255, 255, 255, 0, 3, 4, 0, 0, 0, 0, 255};
+            std::memcpy(reply.data() + bootp::kReplyOptions, options, sizeof options);
+            Mac mac;
+            std::memcpy(mac.data(), last->bytes.data() + bootp::kChaddr, 6);
+            Ipv4 ip = replied;
+            for (; i + 1 < argc && std::string(argv[i + 1]).find('=') != std::string::npos; ++i) {
+                const std::string arg = argv[i + 1];
+                if (!option(arg, "ip").empty()) {
+                    setAddress(reply, bootp::kYiaddr, option(arg, "ip"));
+                    std::memcpy(ip.data(), reply.data() + bootp::kYiaddr, 4);
+                } else if (!option(arg, "mask").empty()) {
+                    setAddress(reply, bootp::kReplyOptions + 2, option(arg, "mask"));
+                } else if (!option(arg, "gw").empty()) {
+                    setAddress(reply, bootp::kReplyOptions + 8, option(arg, "gw"));
+                } else if (!option(arg, "si").empty()) {
+                    setAddress(reply, bootp::kSiaddr, option(arg, "si"));
+                } else if (!option(arg, "flip").empty()) {
+                    reply[std::stoul(option(arg, "flip"))] ^= 0xFF;
+                } else if (!option(arg, "id").empty()) {
+                    id = static_cast<std::uint32_t>(std::stoul(option(arg, "id")));
+                } else if (!option(arg, "mac").empty()) {
+                    unsigned m[6];
+                    std::sscanf(option(arg, "mac").c_str(), "%x-%x-%x-%x-%x-%x", &m[0], &m[1], &m[2],
+                                &m[3], &m[4], &m[5]);
+                    for (int k = 0; k < 6; ++k) {
+                        mac[k] = static_cast<std::uint8_t>(m[k]);
+                    }
+                }
+            }
+            if (step == "reply") {
+                const Answer a = link.reply(id, reply);
+                if (a.ok()) {
+                    replied = ip;
+                }
+                print(a);
+            } else {
+                print(link.neighbour(id, ip, mac));
+            }
+        } else if (step == "raw" && i + 1 < argc) {
+            const std::string hex = argv[++i];
+            Bytes bytes;
+            for (std::size_t k = 0; k + 1 < hex.size(); k += 2) {
+                bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16)));
+            }
+            ::send(link.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            pollfd p{link.fd(), POLLIN, 0};
+            std::uint8_t in[kMaxMessage];
+            const ssize_t n = ::poll(&p, 1, 2000) == 1 ? ::recv(link.fd(), in, sizeof in, 0) : -1;
+            const auto m = n > 0 ? decode(std::span(in, static_cast<std::size_t>(n))) : std::nullopt;
+            std::printf("answer %s\n", m ? (std::to_string(m->number) + " " + m->text).c_str() : "none");
+        } else if (step == "status") {
+            std::ifstream status("/proc/" + std::to_string(link.pid()) + "/status");
+            for (std::string line; std::getline(status, line);) {
+                if (line.rfind("CapPrm", 0) == 0 || line.rfind("CapEff", 0) == 0 ||
+                    line.rfind("NoNewPrivs", 0) == 0 || line.rfind("Seccomp:", 0) == 0) {
+                    std::printf("%s\n", line.c_str());
+                }
+            }
+        } else if (step == "sleep" && i + 1 < argc) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(std::stod(argv[++i])));
+        } else {
+            std::fprintf(stderr, "unknown step %s\n", step.c_str());
+            return 2;
+        }
+        std::fflush(stdout);
+    }
+    return 0;
+}
