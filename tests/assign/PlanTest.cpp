@@ -161,12 +161,15 @@ TEST(Plan, RefusesInputsThatContradictEachOther)
         {poolOptions("10.0.0.120-10.0.0.101"), kListHeader, "", "ends before it starts"},
         {poolOptions("10.0.0.101"), kListHeader, "", "is not a range"},
         {poolOptions(), kListHeader, kRecordHeader + "garbage\n", "record.csv:2:8: 1 fields"},
+        {poolOptions(), kListHeader + macText(mac(1)) + ",10.0.0.5,255.255.255.0,10.0.0.1\n", "",
+         "cards.csv:2:19: address 10.0.0.5 belongs to this PC"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> errors;
         Inputs in;
         in.listText = c.list.empty() ? kListHeader : c.list;
         in.recordText = c.record;
+        in.local = {ip("10.0.0.5")};
         Plan::make(c.options, in, errors);
         EXPECT_NE(joined(errors).find(c.expected), std::string::npos)
             << "wanted: " << c.expected << "\ngot: " << joined(errors);

@@ -55,7 +55,12 @@ Plan Plan::make(const Options& o, const Inputs& in, std::vector<std::string>& er
         plan.m_listed = std::move(list.cards);
     }
     for (std::size_t i = 0; i < plan.m_listed.size(); ++i) {
-        plan.m_byMac.emplace(plan.m_listed[i].mac, i);
+        const ListedCard& card = plan.m_listed[i];
+        plan.m_byMac.emplace(card.mac, i);
+        if (in.local.contains(card.ip)) {
+            errors.push_back((o.list.empty() ? std::string("--ip: ") : at(o.list, card.ipAt)) +
+                             "address " + ipText(card.ip) + " belongs to this PC");
+        }
     }
     if (!o.record.empty()) {
         RecordTable record = readRecord(in.recordText);
