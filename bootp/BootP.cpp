@@ -10,6 +10,11 @@ using namespace bootp;
 
 bool chkRequest(std::span<const std::uint8_t> message)
 {
+    return chkRequest(message, PublicArea::G_OptTmpl);
+}
+
+bool chkRequest(std::span<const std::uint8_t> message, std::span<const std::uint8_t, 10> tmpl)
+{
     if (message.size() < kTouchedEnd) {
         return false;
     }
@@ -25,7 +30,6 @@ bool chkRequest(std::span<const std::uint8_t> message)
         message[kGiaddr + 2] != 0 || message[kGiaddr + 3] != 0) {
         return false;
     }
-    const auto& tmpl = PublicArea::G_OptTmpl;
     return std::equal(tmpl.begin(), tmpl.end(), message.begin() + kOptions);
 }
 

@@ -207,12 +207,20 @@ int writeNeighbour(int ifindex, const Ipv4& ip, const Mac& mac)
 
 bool setCapabilities(std::uint64_t permitted, std::uint64_t effective)
 {
+    // Capabilities can only be given up: what the process lacks stays out of both sets.
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &header, data) != 0) {
+        return false;
+    }
+    const std::uint64_t held = data[0].permitted | std::uint64_t(data[1].permitted) << 32;
+    permitted &= held;
+    effective &= permitted;
     data[0].permitted = static_cast<std::uint32_t>(permitted);
     data[1].permitted = static_cast<std::uint32_t>(permitted >> 32);
     data[0].effective = static_cast<std::uint32_t>(effective);
     data[1].effective = static_cast<std::uint32_t>(effective >> 32);
+    data[0].inheritable = data[1].inheritable = 0;
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 

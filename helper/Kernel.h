@@ -18,7 +18,8 @@ std::optional<Mac> neighbourMac(int ifindex, const Ipv4& ip);
 /// Writes a permanent neighbour entry; returns 0 or an errno. Needs cap_net_admin in effect.
 int writeNeighbour(int ifindex, const Ipv4& ip, const Mac& mac);
 
-/// Sets the permitted and effective capability sets (bit masks of CAP_*); false on failure.
+/// Narrows the permitted and effective capability sets to these bit masks of CAP_* (what
+/// the process does not hold stays out); the inheritable set is emptied. False on failure.
 bool setCapabilities(std::uint64_t permitted, std::uint64_t effective);
 
 /// Installs the allow-list of system calls that the helper's loop needs; any other call

@@ -48,7 +48,7 @@ Mac requestMac(std::span<const std::uint8_t> m)
 bool passOn(std::span<const std::uint8_t> datagram, std::uint16_t sourcePort, bool loopback)
 {
     if (sourcePort != bootp::kClientPort || loopback || datagram.size() < bootp::kMinMessage ||
-        datagram.size() > kMaxRequest || !chkRequest(datagram)) {
+        datagram.size() > kMaxRequest || !chkRequest(datagram, bootp::kCardOptions)) {
         return false;
     }
     // A group bit set is a multicast or broadcast address, never a card's own.

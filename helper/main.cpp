@@ -8,7 +8,6 @@
 #include "Kernel.h"
 #include "Policy.h"
 #include "Protocol.h"
-#include "PublicArea.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -265,7 +264,6 @@ int main(int argc, char**)
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
         fail("prctl");
     }
-    PublicArea::G_OptTmpl = bootp::kCardOptions;
 
     g_udp = bindServerPort();
     Message bound{Tag::Bound};

@@ -1,25 +1,30 @@
 // Drives torvane-helper through its link, one step per argument, for helper_netns.sh:
 //   start                 start the helper found beside this program; prints "start ERROR ERRNO"
 //   listen | pause        prints "answer CODE"
-//   wait-request          waits up to 10 s for a passed-on request; prints "request id=N if=N
+//   wait-request [S]      waits up to S (10) s for a passed-on request; prints "request id=N if=N
 //                         size=N mac=MAC" (or "no request")
 //   reply K=V...          replies to the last request: ip=, mask=, gw=, si= (dotted), flip=OFFSET
 //                         (changes that byte), id=N (another id); prints "answer CODE TEXT"
 //   neigh K=V...          ip= (default: the reply's), mac=MAC, id=N; prints "answer CODE TEXT"
 //   raw HEX               sends these bytes as one message; prints the answer
 //   status                prints the helper's CapPrm, CapEff and NoNewPrivs lines
+//   send DEV PORT DST MAC sends one card request with that MAC from PORT on DEV (or "-" for
+//                         none) to DST:67
 //   sleep S               waits S seconds
 // Plain C++ like the helper's own link, so the test sees exactly what a front-end sees.
 #include "BootMessage.h"
+#include "CardRequest.h"
 #include "HelperLink.h"
 
 #include <arpa/inet.h>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace helper;
 
@@ -61,8 +66,12 @@ int main(int argc, char** argv)
         } else if (step == "pause") {
             print(link.pause());
         } else if (step == "wait-request") {
+            int tenths = 100;
+            if (i + 1 < argc && std::isdigit(static_cast<unsigned char>(argv[i + 1][0]))) {
+                tenths = std::stoi(argv[++i]) * 10;
+            }
             last.reset();
-            for (int t = 0; t < 100 && !last && link.running(); ++t) {
+            for (int t = 0; t < tenths && !last && link.running(); ++t) {
                 pollfd p{link.fd(), POLLIN, 0};
                 ::poll(&p, 1, 100);
                 last = link.readRequest();
@@ -144,6 +153,33 @@ int main(int argc, char** argv)
                     std::printf("%s\n", line.c_str());
                 }
             }
+        } else if (step == "send" && i + 4 < argc) {
+            const std::string dev = argv[++i];
+            const int port = std::stoi(argv[++i]);
+            const std::string dst = argv[++i];
+            unsigned m[6];
+            std::sscanf(argv[++i], "%x-%x-%x-%x-%x-%x", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5]);
+            const auto request = testing_support::cardRequest(
+                300, {std::uint8_t(m[0]), std::uint8_t(m[1]), std::uint8_t(m[2]), std::uint8_t(m[3]),
+                      std::uint8_t(m[4]), std::uint8_t(m[5])});
+            const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+            const int on = 1;
+            ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+            if (dev != "-") {
+                ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, dev.c_str(), dev.size());
+            }
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            from.sin_port = htons(static_cast<std::uint16_t>(port));
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(67);
+            inet_pton(AF_INET, dst.c_str(), &to.sin_addr);
+            const bool sent = ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
+                              ::sendto(fd, request.data(), request.size(), 0,
+                                       reinterpret_cast<sockaddr*>(&to), sizeof to) > 0;
+            ::close(fd);
+            std::printf("sent %s\n", sent ? "ok" : std::strerror(errno));
         } else if (step == "sleep" && i + 1 < argc) {
             std::this_thread::sleep_for(std::chrono::duration<double>(std::stod(argv[++i])));
         } else {

@@ -1,15 +1,21 @@
 // Both ends of the real-socket tests, run inside test namespaces by socket.sh:
-//   listen-reply  (pc)   bind port 67 with the product socket, take one datagram, report its
-//                        size and interface, close, then send a 300-byte reply to
-//                        255.255.255.255:68 from port 67
+//   listen-reply  (pc)   bind port 67 with the product socket (through torvane-helper), take
+//                        one card request, report its size and interface, close, then send
+//                        its reply to 255.255.255.255:68 from port 67
 //   bind          (pc)   bind port 67 with the product socket and report the outcome
 //   hold          (pc)   hold UDP port 67 with a plain socket until killed
-//   card DEV      (card) from 0.0.0.0:68 on DEV, broadcast a 300-byte datagram to port 67
+//   card DEV      (card) from 0.0.0.0:68 on DEV, broadcast a 300-byte card request to port 67
 //                        every 0.2 s until a datagram arrives on port 68; print its size
 //                        and source port
 //   watch DEV S   (any)  print every datagram arriving on port 68 via DEV for S seconds
-#include "FatalError.h"
-#include "linux/LinuxUdpSocket.h"
+#include "BootP.h"
+#include "CardRequest.h"
+#include "Platform.h"
+#include "PublicArea.h"
+#include "SearchFailure.h"
+#include "linux/HelperUdpSocket.h"
+
+#include <QFile>
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -55,9 +61,9 @@ int card(const char* dev)
     to.sin_family = AF_INET;
     to.sin_port = htons(67);
     to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    char request[300] = {1};
+    const std::vector<std::uint8_t> request = testing_support::cardRequest();
     for (int i = 0; i < 50; ++i) {
-        ::sendto(fd, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 200) == 1) {
             char buf[2048];
@@ -122,11 +128,12 @@ int main(int argc, char** argv)
         return hold();
     }
     QCoreApplication app(argc, argv);
-    LinuxUdpSocket socket;
+    std::unique_ptr<UdpSocket> services = createNetworkServices().socket;
+    UdpSocket& socket = *services;
     socket.setLocalPort(67);
     try {
         socket.bind(67);
-    } catch (const FatalError& e) {
+    } catch (const SearchFailure& e) {
         std::printf("bind failed %d: %s\n", e.number(), qPrintable(e.description()));
         return 1;
     }
@@ -134,21 +141,45 @@ int main(int argc, char** argv)
         std::printf("bound\n");
         return 0;
     }
+    if (mode == "status") {
+        std::printf("bound\n");
+        const auto field = [](const QString& pid, const char* name) {
+            QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+            f.open(QIODevice::ReadOnly);
+            for (const QByteArray& line : f.readAll().split('\n')) {
+                if (line.startsWith(name)) {
+                    return QString::fromLatin1(line.mid(qsizetype(std::strlen(name)) + 1)).trimmed();
+                }
+            }
+            return QString();
+        };
+        const QString helper = QString::number(static_cast<HelperUdpSocket&>(socket).helperPid());
+        std::printf("front-end CapEff: %s\n", qPrintable(field(QStringLiteral("self"), "CapEff:")));
+        std::printf("helper CapPrm: %s CapEff: %s NoNewPrivs: %s Seccomp: %s\n",
+                    qPrintable(field(helper, "CapPrm:")), qPrintable(field(helper, "CapEff:")),
+                    qPrintable(field(helper, "NoNewPrivs:")), qPrintable(field(helper, "Seccomp:")));
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(helper));
+        environ.open(QIODevice::ReadOnly);
+        std::printf("helper environ bytes: %lld\n", static_cast<long long>(environ.readAll().size()));
+        return 0;
+    }
     int status = 3;
     QObject::connect(&socket, &UdpSocket::DataArrival, &app, [&](qint32 size) {
-        const QByteArray d = socket.getData(size);
-        char name[IF_NAMESIZE] = "?";
-        if_indextoname(static_cast<unsigned>(socket.arrivalInterface()), name);
-        std::printf("received %lld bytes on %s\n", static_cast<long long>(d.size()), name);
+        QByteArray d = socket.getData(size);
+        std::printf("received %lld bytes on %s\n", static_cast<long long>(d.size()),
+                    qPrintable(socket.arrivalInterfaceName()));
         socket.close();
         socket.setRemoteHost(QStringLiteral("255.255.255.255"));
         socket.setRemotePort(68);
+        PublicArea::G_IpAddr = {10, 77, 0, 20};
+        PublicArea::G_SbMask = {255, 255, 255, 0};
+        makeReply(std::span(reinterpret_cast<std::uint8_t*>(d.data()), std::size_t(d.size())));
         try {
-            socket.sendData(QByteArray(300, '\2'));
+            socket.sendData(d);
             std::printf("sent\n");
             status = 0;
-        } catch (const FatalError& e) {
-            std::printf("send failed %d: %s\n", e.number(), qPrintable(e.description()));
+        } catch (const SearchFailure& e) {
+            std::printf("send failed %d: %s\n", e.number(), qPrintable(e.detail()));
             status = 1;
         }
         app.quit();

@@ -59,12 +59,44 @@ ip netns exec "$NETNS_PC" "$probe" hold >"$tmp/hold" 2>&1 &
 for _ in $(seq 50); do grep -q holding "$tmp/hold" && break; sleep 0.1; done
 check "port held by another program: the error names the cause and the holder" \
     "$(ip netns exec "$NETNS_PC" "$probe" bind 2>&1)" \
-    "bind failed 98: UDP port 67 is already in use by socket_probe \(pid [0-9]+\)"
+    "bind failed 98: UDPポート67は他のプログラム \(socket_probe, pid [0-9]+\)が使用中です"
 
+# The helper as the package installs it: group-only, with its two capabilities. Copies in a
+# folder of their own, so that the build tree keeps its plain files.
+inst=$tmp/inst
+group=tvso$$
+groupadd "$group" || { echo "FAIL - groupadd"; exit 1; }
+NETNS_ON_EXIT='groupdel "$group" 2>/dev/null; rm -rf "$tmp"'
+mkdir -p "$inst" && chmod 755 "$tmp" "$inst"
+cp "$probe" "$(dirname "$probe")/torvane-helper" "$inst/"
+chgrp "$group" "$inst/torvane-helper" && chmod 0750 "$inst/torvane-helper"
+setcap cap_net_bind_service,cap_net_admin+ep "$inst/torvane-helper" ||
+    { echo "FAIL - setcap on $inst (no extended attributes?)"; exit 1; }
+as_user() { # extra setpriv options, then the command
+    ip netns exec "$NETNS_PC" setpriv --reuid=65534 --regid=65534 --inh-caps=-all "$@"
+}
+gid=$(getent group "$group" | cut -d: -f3)
+check "a user held by another user's program is told it is unknown which" \
+    "$(as_user --groups="$gid" "$inst/socket_probe" bind 2>&1)" \
+    "bind failed 98: UDPポート67は他のプログラム \(ユーザー root, プログラム名は不明\)が使用中です"
 kill %% 2>/dev/null
-check "without privilege: the error names the capability and the command that grants it" \
-    "$(ip netns exec "$NETNS_PC" setpriv --reuid=65534 --regid=65534 --clear-groups \
-        --inh-caps=-all "$probe" bind 2>&1)" \
-    "bind failed 13: .*cap_net_bind_service.*setcap cap_net_bind_service,cap_net_admin\+ep"
+wait 2>/dev/null
+
+check "a user outside the group is told to join it, and no port is bound" \
+    "$(as_user --clear-groups "$inst/socket_probe" bind 2>&1; ip netns exec "$NETNS_PC" ss -lunH 'sport = :67' | wc -l)" \
+    "bind failed 13: カードの検索はtorvaneグループのユーザーだけが行えます.*sudo usermod -aG torvane \\\$USER.*
+0$"
+
+out=$(as_user --groups="$gid" "$inst/socket_probe" status 2>&1)
+check "a member of the group binds port 67 through the helper" "$out" "^bound$"
+check "the front-end holds no capability" "$out" "^front-end CapEff: 0000000000000000$"
+check "after the bind the helper keeps only cap_net_admin, not in effect, with no new privileges" "$out" \
+    "helper CapPrm: 0000000000001000 CapEff: 0000000000000000 NoNewPrivs: 1 Seccomp: 2"
+check "the helper's environment is empty" "$out" "^helper environ bytes: 0$"
+
+chmod 0755 "$inst/torvane-helper" && setcap -r "$inst/torvane-helper"
+check "a helper without its capabilities: the error names them and the command that grants them" \
+    "$(as_user --clear-groups "$inst/socket_probe" bind 2>&1)" \
+    "bind failed 13: .*cap_net_bind_service,cap_net_admin\+ep $inst/torvane-helper"
 
 exit $failures

@@ -1,0 +1,26 @@
+// The kernel filter on the helper's socket may only narrow what reaches it: a datagram that
+// the helper passes on is never one the filter drops. The filter runs here in a user-space
+// runner of classic BPF with the kernel's semantics.
+#include "ClassicBpf.h"
+#include "Filter.h"
+#include "Policy.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::span<const std::uint8_t> payload(data, size);
+    for (const std::uint16_t port : {std::uint16_t(68), std::uint16_t(67), std::uint16_t(0x4400)}) {
+        if (!helper::passOn(payload, port, false)) {
+            continue;
+        }
+        std::vector<std::uint8_t> packet{std::uint8_t(port >> 8), std::uint8_t(port), 0, 67, 0, 0, 0, 0};
+        packet.insert(packet.end(), data, data + size);
+        if (testing_support::runClassicBpf(helper::cardRequestFilter(), packet) == 0) {
+            __builtin_trap();
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# torvane-helper against crafted messages on its link, in test namespaces: it passes on only
+# card requests from port 68 on a real interface with a unicast MAC, and refuses every reply
+# and neighbour entry that does not belong to a request it passed on.
+#   netns.sh HELPER_DRIVER CARDSIM     (root)
+set -u
+driver=$1
+cardsim=$2
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../support/netns.sh"
+
+failures=0
+check() { # description, output, expected pattern
+    if grep -qE -- "$3" <<<"$2"; then
+        echo "ok   - $1"
+    else
+        echo "FAIL - $1 (expected /$3/)"
+        echo "$2" | sed 's/^/       /'
+        failures=$((failures + 1))
+    fi
+}
+nth() { sed -n "$1p" <<<"$2"; }
+
+netns_setup "tvhe$$"
+pc() { ip netns exec "$NETNS_PC" "$@"; }
+# Another device already owns 10.77.0.30 in the neighbour table.
+pc ip neigh add 10.77.0.30 lladdr 02:00:00:00:00:99 dev tvpc0 nud permanent
+
+ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-01 \
+    --interval 0.3 --timeout 20 --format kv >/dev/null 2>&1 &
+out=$(pc "$driver" start listen wait-request \
+    reply id=999 \
+    reply flip=44 \
+    reply ip=127.0.0.1 \
+    reply ip=224.0.0.1 \
+    reply ip=10.77.0.254 \
+    reply ip=10.77.0.1 \
+    raw 5A \
+    neigh ip=10.77.0.30 \
+    reply ip=10.77.0.30 si=10.77.0.1 \
+    reply ip=10.77.0.31 \
+    neigh mac=FF-FF-FF-FF-FF-FF \
+    neigh)
+wait
+check "the card's request is passed on" "$(nth 3 "$out")" "^request id=1 if=[0-9]+ size=300 mac=02-00-00-00-00-01$"
+check "a reply to a request never passed on is refused" "$(nth 4 "$out")" "^answer -2 "
+check "a changed byte outside the reply's fields is refused" "$(nth 5 "$out")" "^answer -5 "
+check "yiaddr 127.0.0.1 is refused" "$(nth 6 "$out")" "^answer -6 "
+check "yiaddr 224.0.0.1 is refused" "$(nth 7 "$out")" "^answer -6 "
+check "the gateway's address is refused" "$(nth 8 "$out")" "^answer -15 "
+check "the PC's own address is refused" "$(nth 9 "$out")" "^answer -13 "
+check "a malformed message is refused" "$(nth 10 "$out")" "^answer -1 "
+check "an entry before its reply is refused" "$(nth 11 "$out")" "^answer -11 "
+check "a sound reply is sent" "$(nth 12 "$out")" "^answer 0 $"
+check "a second reply to the same request is refused" "$(nth 13 "$out")" "^answer -3 "
+check "an entry with a broadcast MAC is refused" "$(nth 14 "$out")" "^answer -12 "
+check "an entry over another MAC's is refused" "$(nth 15 "$out")" "^answer -16 "
+check "the other device's entry is untouched" "$(pc ip neigh show 10.77.0.30 dev tvpc0)" \
+    "lladdr 02:00:00:00:00:99 PERMANENT"
+
+# Requests that must never reach the front-end, then one that must.
+out=$(pc "$driver" start listen \
+    send - 68 127.0.0.1 02-00-00-00-00-02 wait-request 2 \
+    send tvpc0 68 255.255.255.255 FF-FF-FF-FF-FF-FF wait-request 2)
+check "a request over loopback is not passed on" "$(nth 4 "$out")" "^no request$"
+check "a request with a broadcast MAC is not passed on" "$(nth 6 "$out")" "^no request$"
+ip netns exec "$NETNS_CARD" "$driver" send tvcard0 6868 255.255.255.255 02-00-00-00-00-03 >/dev/null &
+out=$(pc "$driver" start listen wait-request 2)
+check "a request from a port other than 68 is not passed on" "$(nth 3 "$out")" "^no request$"
+ip netns exec "$NETNS_CARD" "$driver" sleep 0.5 send tvcard0 68 255.255.255.255 02-00-00-00-00-04 >/dev/null &
+out=$(pc "$driver" start listen wait-request)
+check "while a card from port 68 on tvpc0 is" "$(nth 3 "$out")" "^request id=1 .*mac=02-00-00-00-00-04$"
+wait
+exit $failures
