@@ -1,0 +1,296 @@
+#!/bin/bash
+# torvane-assign against the real torvane-helper and many simulated cards, each card a
+# torvane-cardsim on its own macvlan interface (its own MAC) in the card namespace. Everything
+# runs in namespaces this test creates; nothing is sent from the machine's own namespace.
+#   netns_test.sh SOURCE_DIR ASSIGN CARDSIM
+set -u
+
+SOURCE_DIR=$1
+ASSIGN=$2
+CARDSIM=$3
+# shellcheck source=../support/netns.sh
+source "$SOURCE_DIR/tests/support/netns.sh"
+
+FAILURES=0
+WORK=$(mktemp -d)
+chmod 755 "$WORK"
+MASK=255.255.255.0
+GW=10.77.0.254
+
+fail() {
+    echo "FAIL: $*" >&2
+    FAILURES=$((FAILURES + 1))
+}
+
+pass() { echo "ok: $*"; }
+
+in_pc() { ip netns exec "$NETNS_PC" "$@"; }
+in_card() { ip netns exec "$NETNS_CARD" "$@"; }
+
+# A card with a fixed MAC on interface csN: mac_of N KIND gives 02:00:00:00:KIND:NN.
+mac_of() { printf '02:00:00:00:%02x:%02x' "$2" "$1"; }
+mac_text() { echo "$1" | tr 'a-f:' 'A-F-'; }
+
+add_card_link() { # name mac
+    ip -n "$NETNS_CARD" link add "$1" link tvcard0 address "$2" type macvlan mode bridge ||
+        netns_fail "cannot create macvlan $1"
+    ip -n "$NETNS_CARD" link set "$1" up
+}
+
+CARD_PIDS=()
+# Starts a card on link $1 that serves its page once assigned; output in $WORK/card-$1.out.
+start_card() { # link [cardsim options...]
+    local link=$1
+    shift
+    ip netns exec "$NETNS_CARD" "$CARDSIM" --interface "$link" --interval 0.5 --timeout 60 \
+        --format kv "$@" >"$WORK/card-$link.out" 2>"$WORK/card-$link.err" &
+    CARD_PIDS+=($!)
+}
+
+stop_cards() {
+    local pid
+    for pid in "${CARD_PIDS[@]}"; do
+        kill -TERM "$pid" 2>/dev/null
+    done
+    for pid in "${CARD_PIDS[@]}"; do
+        wait "$pid" 2>/dev/null
+    done
+    CARD_PIDS=()
+}
+
+# Runs torvane-assign in the pc namespace: sets RC; stdout in $WORK/$1.out, stderr in .err.
+run_assign() { # name args...
+    local name=$1
+    shift
+    in_pc timeout 80 "$ASSIGN" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
+    RC=$?
+}
+
+json_lines_parse() { # file
+    local line n=0
+    while IFS= read -r line; do
+        n=$((n + 1))
+        printf '%s\n' "$line" | python3 -m json.tool >/dev/null 2>&1 || {
+            echo "line $n: $line"
+            return 1
+        }
+    done <"$1"
+}
+
+# The address each card's simulator printed: "MAC ADDRESS" lines, sorted.
+received() {
+    local f
+    for f in "$@"; do
+        sed -n 's/.*event=assigned mac=\([^ ]*\) address=\([^ ]*\) .*/\1 \2/p' "$f"
+    done | sort
+}
+
+# The record's "MAC IP" lines, sorted.
+recorded() { tail -n +2 "$1" | cut -d, -f1,2 | tr , ' ' | sort; }
+
+finish() {
+    stop_cards
+    netns_cleanup
+    rm -rf "$WORK"
+}
+
+if ! netns_setup "tvas$$"; then
+    echo "cannot create network namespaces" >&2
+    exit 1
+fi
+trap finish EXIT
+
+# --- 20 listed cards and 2 unlisted ones -------------------------------------------------
+{
+    echo "mac,ip,mask,gateway,name"
+    for n in $(seq 1 20); do
+        echo "$(mac_text "$(mac_of "$n" 1)"),10.77.0.$((20 + n)),$MASK,$GW,\"card $n, \"\"rack\"\" A\""
+    done
+} >"$WORK/cards.csv"
+for n in $(seq 1 22); do
+    add_card_link "cs$n" "$(mac_of "$n" 1)"
+done
+for n in $(seq 1 22); do
+    start_card "cs$n" --serve-http
+done
+run_assign list --list "$WORK/cards.csv" --record "$WORK/list-record.csv" --format json \
+    --interface tvpc0 --confirm-timeout 20 --timeout 60
+if [ "$RC" -eq 0 ]; then pass "list: exit 0"; else fail "list: exit $RC: $(cat "$WORK/list.err")"; fi
+bad=$(json_lines_parse "$WORK/list.out") && pass "list: every output line is JSON" ||
+    fail "list: not JSON: $bad"
+n_assigned=$(grep -c '"event":"assigned"' "$WORK/list.out")
+n_confirmed=$(grep -c '"event":"confirmed"' "$WORK/list.out")
+[ "$n_assigned" -eq 20 ] && [ "$n_confirmed" -eq 20 ] && pass "list: 20 assigned, 20 answered" ||
+    fail "list: $n_assigned assigned, $n_confirmed answered"
+grep -q '"name":"card 7, \\"rack\\" A"' "$WORK/list.out" && pass "list: names escaped in JSON" ||
+    fail "list: name of card 7 not found escaped"
+for n in 21 22; do
+    mac=$(mac_text "$(mac_of "$n" 1)")
+    count=$(grep -c "\"event\":\"not_listed\",\"mac\":\"$mac\"" "$WORK/list.out")
+    [ "$count" -eq 1 ] && pass "list: unlisted $mac reported once" ||
+        fail "list: unlisted $mac reported $count times"
+    grep -q "event=assigned" "$WORK/card-cs$n.out" && fail "list: unlisted $mac was answered"
+done
+grep -q '"not_listed":\["02-00-00-00-01-15","02-00-00-00-01-16"\]' "$WORK/list.out" &&
+    pass "list: the summary names the unlisted cards" || fail "list: summary: $(tail -1 "$WORK/list.out")"
+want=$(for n in $(seq 1 20); do echo "$(mac_text "$(mac_of "$n" 1)") 10.77.0.$((20 + n))"; done | sort)
+got_cards=$(received "$WORK"/card-cs{1..20}.out)
+[ "$got_cards" = "$want" ] && pass "list: every card received its own address" ||
+    fail "list: cards received: $got_cards"
+[ "$(recorded "$WORK/list-record.csv")" = "$want" ] && pass "list: the record matches the cards" ||
+    fail "list: record: $(cat "$WORK/list-record.csv")"
+[ "$(grep -c ',yes,' "$WORK/list-record.csv")" -eq 20 ] && pass "list: the record says confirmed" ||
+    fail "list: record confirmations: $(cat "$WORK/list-record.csv")"
+perm=$(in_pc ip neigh show dev tvpc0 nud permanent | grep -c lladdr)
+[ "$perm" -eq 20 ] && pass "list: 20 permanent neighbour entries" || fail "list: $perm permanent entries"
+stop_cards
+for n in $(seq 1 22); do
+    ip -n "$NETNS_CARD" link del "cs$n"
+done
+in_pc ip neigh flush dev tvpc0 nud permanent 2>/dev/null
+
+# --- a pool, interrupted and resumed ------------------------------------------------------
+POOL=10.77.0.101-10.77.0.120
+# An address of the pool that a device already uses: it must never be handed out.
+add_card_link busy0 02:00:00:00:0f:01
+ip -n "$NETNS_CARD" addr add 10.77.0.103/24 dev busy0
+for n in $(seq 1 8); do
+    add_card_link "cp$n" "$(mac_of "$n" 2)"
+done
+pool_args=(--pool "$POOL" --mask "$MASK" --gateway "$GW" --record "$WORK/pool.csv" --format json
+    --interface tvpc0 --probe-wait 0.3 --confirm-timeout 20)
+ip netns exec "$NETNS_PC" "$ASSIGN" "${pool_args[@]}" >"$WORK/pool1.out" 2>"$WORK/pool1.err" &
+pool_pid=$!
+sleep 0.5
+for n in $(seq 1 8); do
+    start_card "cp$n" --serve-http
+    sleep 0.3
+done
+for _ in $(seq 100); do
+    [ "$(grep -c '"event":"assigned"' "$WORK/pool1.out")" -ge 5 ] && break
+    sleep 0.1
+done
+# ip netns exec runs the program itself (exec): the pid is torvane-assign's.
+kill -INT "$pool_pid"
+wait "$pool_pid"
+RC=$?
+[ "$RC" -eq 130 ] && pass "pool: SIGINT ends with 130" || fail "pool: SIGINT: exit $RC $(cat "$WORK/pool1.err")"
+grep -q '"event":"interrupted"' "$WORK/pool1.out" && grep -q '"event":"summary"' "$WORK/pool1.out" &&
+    pass "pool: interrupted run prints its report" || fail "pool: no report: $(tail -2 "$WORK/pool1.out")"
+first=$(recorded "$WORK/pool.csv" | wc -l)
+[ "$first" -ge 5 ] && pass "pool: $first cards recorded before the interruption" ||
+    fail "pool: only $first recorded: $(cat "$WORK/pool.csv")"
+grep -q '"event":"in_use","ip":"10.77.0.103"' "$WORK/pool1.out" &&
+    pass "pool: 10.77.0.103 found in use" || fail "pool: the busy address was not reported"
+last_first=$(tail -n +2 "$WORK/pool.csv" | cut -d, -f2 | sort -t. -k4 -n | tail -1)
+
+# The first card asks again as a restarted card would: it must get its recorded address.
+again_mac=$(mac_text "$(mac_of 1 2)")
+again_ip=$(grep "^$again_mac," "$WORK/pool.csv" | cut -d, -f2)
+kill -TERM "${CARD_PIDS[0]}"
+wait "${CARD_PIDS[0]}" 2>/dev/null
+mv "$WORK/card-cp1.out" "$WORK/first-cp1.out"
+remaining=$((8 - first))
+start_card cp1 --serve-http
+run_assign pool2 "${pool_args[@]}" --count $((remaining + 1)) --timeout 40
+[ "$RC" -eq 0 ] && pass "pool: resumed run exits 0" || fail "pool: resumed: exit $RC $(cat "$WORK/pool2.err") $(tail -3 "$WORK/pool2.out")"
+bad=$(json_lines_parse "$WORK/pool2.out") && pass "pool: every output line is JSON" ||
+    fail "pool: not JSON: $bad"
+grep -q "\"event\":\"assigned\",\"mac\":\"$again_mac\",\"ip\":\"$again_ip\".*\"source\":\"record\"" \
+    "$WORK/pool2.out" && pass "pool: a recorded card gets its recorded address again" ||
+    fail "pool: $again_mac did not get $again_ip again: $(grep "$again_mac" "$WORK/pool2.out")"
+lines=$(recorded "$WORK/pool.csv")
+[ "$(echo "$lines" | wc -l)" -eq 8 ] && pass "pool: 8 cards in the record" || fail "pool: record: $lines"
+[ "$(echo "$lines" | cut -d' ' -f2 | sort -u | wc -l)" -eq 8 ] &&
+    pass "pool: no address given twice" || fail "pool: an address twice: $lines"
+echo "$lines" | grep -q ' 10.77.0.103$' && fail "pool: the address in use was handed out"
+for ip in $(echo "$lines" | cut -d' ' -f2); do
+    host=${ip##*.}
+    [ "$host" -ge 101 ] && [ "$host" -le 120 ] || fail "pool: $ip outside the pool"
+done
+for ip in $(grep '"event":"assigned"' "$WORK/pool2.out" | grep '"source":"pool"' |
+    sed 's/.*"ip":"\([^"]*\)".*/\1/'); do
+    [ "${ip##*.}" -gt "${last_first##*.}" ] ||
+        fail "pool: the resumed run gave $ip, not after $last_first where the first stopped"
+done
+[ "$(received "$WORK"/card-cp*.out)" = "$lines" ] && pass "pool: the record matches the cards" ||
+    fail "pool: cards received $(received "$WORK"/card-cp*.out) but the record says $lines"
+stop_cards
+
+# --- exit statuses and messages -----------------------------------------------------------
+add_card_link cx1 02:00:00:00:03:01
+printf 'mac,ip,mask,gateway\n02-00-00-00-03-01,10.77.0.60,%s,%s\n02-00-00-00-03-02,10.77.0.61,%s,%s\n' \
+    $MASK $GW $MASK $GW >"$WORK/missing.csv"
+start_card cx1 --serve-http
+run_assign timeout --list "$WORK/missing.csv" --timeout 4 --format json
+[ "$RC" -eq 3 ] && grep -q '"missing":\["02-00-00-00-03-02"\]' "$WORK/timeout.out" &&
+    pass "timeout with a card missing: exit 3, the card named" ||
+    fail "timeout: exit $RC: $(tail -1 "$WORK/timeout.out")"
+stop_cards
+
+# The gateway of the PC's default route: the helper refuses it, the run goes on.
+printf 'mac,ip,mask,gateway\n02-00-00-00-03-01,10.77.0.254,%s,0.0.0.0\n' $MASK >"$WORK/refused.csv"
+start_card cx1 --mac 02-00-00-00-03-01
+run_assign refused --list "$WORK/refused.csv" --timeout 10
+[ "$RC" -eq 1 ] && grep -q "refused the reply: the address is a gateway of this PC" "$WORK/refused.out" &&
+    pass "a refusal is reported with its reason: exit 1" ||
+    fail "refusal: exit $RC: $(cat "$WORK/refused.out" "$WORK/refused.err")"
+stop_cards
+
+# A card that takes its address but serves no page.
+start_card cx1 --mac 02-00-00-00-03-01
+run_assign silent --mac 02:00:00:00:03:01 --ip 10.77.0.62 --mask $MASK --gateway $GW \
+    --confirm-timeout 2 --timeout 20
+[ "$RC" -eq 1 ] && grep -q "did not answer within" "$WORK/silent.out" &&
+    pass "a card that does not answer: exit 1" || fail "silent: exit $RC: $(cat "$WORK/silent.out")"
+stop_cards
+start_card cx1 --mac 02-00-00-00-03-01
+run_assign unchecked --mac 02:00:00:00:03:01 --ip 10.77.0.63 --mask $MASK --gateway $GW \
+    --confirm none --timeout 20
+[ "$RC" -eq 0 ] && pass "--confirm none: exit 0 without a page" || fail "--confirm none: exit $RC"
+stop_cards
+
+run_assign nohelper --mac 02:00:00:00:03:01 --ip 10.77.0.63 --mask $MASK --gateway $GW \
+    --helper "$WORK/none"
+[ "$RC" -eq 4 ] && grep -q "torvane-helper was not found" "$WORK/nohelper.err" &&
+    pass "no helper: exit 4" || fail "no helper: exit $RC: $(cat "$WORK/nohelper.err")"
+
+# Another server holds port 67: it is named.
+ip netns exec "$NETNS_PC" /usr/bin/python3 -c 'import socket,time; s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM); s.bind(("0.0.0.0",67)); time.sleep(30)' &
+holder=$!
+sleep 0.5
+run_assign held --mac 02:00:00:00:03:01 --ip 10.77.0.63 --mask $MASK --gateway $GW
+kill "$holder" 2>/dev/null
+wait "$holder" 2>/dev/null
+[ "$RC" -eq 4 ] && grep -q "UDP port 67 is held by python3 (pid $holder)" "$WORK/held.err" &&
+    pass "port 67 held: exit 4, the holder named" || fail "port held: exit $RC: $(cat "$WORK/held.err")"
+
+# A user outside the helper's group: the message names the group and the command.
+helper_dir=$WORK/libexec
+mkdir -p "$helper_dir"
+cp "$(dirname "$ASSIGN")/torvane-helper" "$helper_dir/torvane-helper"
+chown root:root "$helper_dir/torvane-helper"
+chmod 0750 "$helper_dir/torvane-helper"
+in_pc setpriv --reuid=nobody --regid=nogroup --clear-groups "$ASSIGN" --mac 02:00:00:00:03:01 \
+    --ip 10.77.0.63 --mask $MASK --gateway $GW --helper "$helper_dir/torvane-helper" \
+    >"$WORK/group.out" 2>"$WORK/group.err"
+RC=$?
+[ "$RC" -eq 4 ] && grep -q "only members of the group root may" "$WORK/group.err" &&
+    grep -q "sudo usermod -aG root \$USER, then log out and in again" "$WORK/group.err" &&
+    pass "not in the group: exit 4, group and command named" ||
+    fail "not in group: exit $RC: $(cat "$WORK/group.err")"
+
+# An interface that does not exist, or is down, is refused before the helper starts.
+run_assign noif --mac 02:00:00:00:03:01 --ip 10.77.0.63 --mask $MASK --gateway $GW --interface nosuch0
+[ "$RC" -eq 2 ] && grep -q "there is no interface nosuch0" "$WORK/noif.err" &&
+    pass "unknown interface: exit 2" || fail "unknown interface: exit $RC: $(cat "$WORK/noif.err")"
+in_pc ip link add tvdown0 type veth peer name tvdown1
+run_assign downif --mac 02:00:00:00:03:01 --ip 10.77.0.63 --mask $MASK --gateway $GW --interface tvdown0
+[ "$RC" -eq 2 ] && grep -q "tvdown0 is down" "$WORK/downif.err" &&
+    pass "interface down: exit 2" || fail "interface down: exit $RC: $(cat "$WORK/downif.err")"
+
+[ $FAILURES -eq 0 ] || {
+    echo "$FAILURES failure(s)" >&2
+    exit 1
+}
+echo "all passed"

@@ -1,0 +1,137 @@
+#include "CardFields.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace assign {
+
+namespace {
+
+std::string lower(std::string_view text)
+{
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+std::string joined(const std::vector<std::string_view>& names)
+{
+    std::string out;
+    for (std::string_view name : names) {
+        out += (out.empty() ? "" : ", ") + std::string(name);
+    }
+    return out;
+}
+
+} // namespace
+
+int Columns::of(std::string_view name) const
+{
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == name) {
+            return index[i];
+        }
+    }
+    return -1;
+}
+
+std::optional<Columns> readHeader(const CsvRow& header,
+                                  const std::vector<std::string_view>& required,
+                                  const std::vector<std::string_view>& optional,
+                                  std::vector<InputError>& errors)
+{
+    Columns columns;
+    columns.names = required;
+    columns.names.insert(columns.names.end(), optional.begin(), optional.end());
+    columns.index.assign(columns.names.size(), -1);
+    columns.count = header.fields.size();
+    const std::size_t before = errors.size();
+    for (std::size_t f = 0; f < header.fields.size(); ++f) {
+        const std::string name = lower(header.fields[f].text);
+        const auto known = std::find(columns.names.begin(), columns.names.end(), name);
+        if (known == columns.names.end()) {
+            errors.push_back({header.fields[f].at, "unknown column '" + header.fields[f].text +
+                                                       "' (the columns are " +
+                                                       joined(columns.names) + ")"});
+            continue;
+        }
+        int& index = columns.index[static_cast<std::size_t>(known - columns.names.begin())];
+        if (index >= 0) {
+            errors.push_back({header.fields[f].at, "column '" + name + "' appears twice"});
+            continue;
+        }
+        index = static_cast<int>(f);
+    }
+    for (std::size_t r = 0; r < required.size(); ++r) {
+        if (columns.index[r] < 0) {
+            errors.push_back({header.end, "the header lacks the column '" +
+                                              std::string(required[r]) + "' (it needs " +
+                                              joined(required) + ")"});
+        }
+    }
+    if (errors.size() != before) {
+        return std::nullopt;
+    }
+    return columns;
+}
+
+bool rowShape(const CsvRow& row, const Columns& columns, std::vector<InputError>& errors)
+{
+    if (row.fields.size() == columns.count) {
+        return true;
+    }
+    const Position at = row.fields.size() > columns.count ? row.fields[columns.count].at : row.end;
+    errors.push_back({at, std::to_string(row.fields.size()) + " fields, but the header has " +
+                              std::to_string(columns.count)});
+    return false;
+}
+
+std::optional<CardFields> readCardFields(const CsvRow& row, const Columns& columns,
+                                         std::vector<InputError>& errors)
+{
+    const CsvField& macField = row.fields[static_cast<std::size_t>(columns.of("mac"))];
+    const CsvField& ipField = row.fields[static_cast<std::size_t>(columns.of("ip"))];
+    const CsvField& maskField = row.fields[static_cast<std::size_t>(columns.of("mask"))];
+    const CsvField& gatewayField = row.fields[static_cast<std::size_t>(columns.of("gateway"))];
+    CardFields card;
+    card.macAt = macField.at;
+    card.ipAt = ipField.at;
+    const std::size_t before = errors.size();
+    std::string why;
+    if (const auto mac = parseMac(macField.text, why)) {
+        card.mac = *mac;
+    } else {
+        errors.push_back({macField.at, why});
+    }
+    const auto ip = parseIp(ipField.text, why);
+    if (!ip) {
+        errors.push_back({ipField.at, "address: " + why});
+    }
+    const auto mask = parseIp(maskField.text, why);
+    if (!mask) {
+        errors.push_back({maskField.at, "mask: " + why});
+    }
+    const auto gateway = parseIp(gatewayField.text, why);
+    if (!gateway) {
+        errors.push_back({gatewayField.at, "gateway: " + why + "; write 0.0.0.0 for none"});
+    }
+    if (ip && mask && gateway) {
+        if (const auto problem = checkSettings(*ip, *mask, *gateway)) {
+            using Field = SettingsProblem::Field;
+            const Position at = problem->field == Field::Address ? ipField.at
+                                : problem->field == Field::Mask  ? maskField.at
+                                                                 : gatewayField.at;
+            errors.push_back({at, problem->text});
+        }
+    }
+    if (errors.size() != before) {
+        return std::nullopt;
+    }
+    card.ip = *ip;
+    card.mask = *mask;
+    card.gateway = *gateway;
+    return card;
+}
+
+} // namespace assign

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "Address.h"
+#include "Csv.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the relation list and the record have in common: a header naming the columns, and
+// per row a card's MAC with its address, mask and gateway.
+namespace assign {
+
+/// The column of each name in a header; -1 for an optional column that is absent.
+struct Columns {
+    std::vector<std::string_view> names;
+    std::vector<int> index;
+    std::size_t count = 0; ///< fields per row
+    int of(std::string_view name) const;
+};
+
+/// Reads the header row: names are compared without regard to case; each required name must
+/// be there, an optional one may be, any other is refused.
+std::optional<Columns> readHeader(const CsvRow& header,
+                                  const std::vector<std::string_view>& required,
+                                  const std::vector<std::string_view>& optional,
+                                  std::vector<InputError>& errors);
+
+struct CardFields {
+    Mac mac{};
+    Ip ip = 0;
+    Ip mask = 0;
+    Ip gateway = 0;
+    Position macAt;
+    Position ipAt;
+};
+
+/// The MAC and the three settings of one row, checked as checkSettings does; each problem is
+/// reported at the column it lies in.
+std::optional<CardFields> readCardFields(const CsvRow& row, const Columns& columns,
+                                         std::vector<InputError>& errors);
+
+/// A row must have as many fields as the header.
+bool rowShape(const CsvRow& row, const Columns& columns, std::vector<InputError>& errors);
+
+} // namespace assign

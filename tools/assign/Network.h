@@ -1,0 +1,56 @@
+#pragma once
+
+#include "Address.h"
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+// What torvane-assign asks the kernel without any privilege: interfaces and their addresses,
+// and the neighbour table (rtnetlink RTM_GETNEIGH).
+namespace assign {
+
+struct InterfaceState {
+    unsigned index = 0; ///< 0: no such interface
+    bool up = false;
+};
+
+InterfaceState interfaceState(const std::string& name);
+std::string interfaceName(unsigned index);
+
+struct LocalAddress {
+    unsigned index;
+    Ip ip;
+    Ip mask;
+};
+
+/// Every IPv4 address of this PC with its interface and mask.
+std::vector<LocalAddress> localAddresses();
+
+/// The address a reply names as its server (siaddr): the arrival interface's address in the
+/// card's subnet, else its first one, else 0.0.0.0.
+Ip serverAddress(const std::vector<LocalAddress>& local, unsigned index, Ip card, Ip mask);
+
+/// One entry of the neighbour table.
+struct Neighbour {
+    std::uint16_t state = 0; ///< NUD_* bits
+    std::optional<Mac> mac;
+};
+
+/// The entry for ip on interface index, read from the kernel; nullopt when there is none or
+/// the table cannot be read.
+std::optional<Neighbour> neighbourEntry(unsigned index, Ip ip);
+
+/// Whether an entry shows a live owner of the address other than mac: a resolved MAC that is
+/// not mac, in a state the kernel has just seen answer (REACHABLE), pinned (PERMANENT, NOARP),
+/// or not yet re-checked (STALE, DELAY, PROBE: counted as in use, to be safe).
+bool heldByOther(const Neighbour& n, const Mac& mac);
+/// REACHABLE, PERMANENT or NOARP: the answer is final.
+bool settled(const Neighbour& n);
+
+/// Makes the kernel resolve ip on interface index (an ARP request on the wire) by sending one
+/// empty UDP datagram to its discard port. False when the datagram could not be queued.
+bool nudge(unsigned index, Ip ip);
+
+} // namespace assign

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace assign {
+
+/// Exit statuses; --help, the man page and the README list the same.
+enum Exit : int {
+    kExitOk = 0,      ///< every card waited for was assigned (and answered, unless --confirm none)
+    kExitFailed = 1,  ///< a card was refused, did not answer, or the helper failed during the run
+    kExitUsage = 2,   ///< bad command line or input file; nothing was sent
+    kExitTimeout = 3, ///< --timeout passed with cards still missing
+    kExitHelper = 4,  ///< the helper could not be started or could not bind UDP port 67
+    kExitSignal = 128 ///< plus the signal's number: stopped by SIGINT or SIGTERM
+};
+
+enum class Format { Text, Json };
+
+struct Options {
+    // one card
+    std::string mac;
+    std::string ip;
+    // many cards
+    std::string list;
+    std::string pool;
+    std::string record;
+    std::optional<long> count;
+    // shared by the one card and the pool
+    std::string mask;
+    std::string gateway;
+
+    std::string interface;
+    bool confirm = true;
+    double confirmTimeout = 60;
+    double timeout = 0; ///< 0: no overall deadline
+    double probeWait = 1;
+    Format format = Format::Text;
+    std::string helper; ///< empty: beside the program or in ../libexec/torvane
+    bool help = false;
+    bool version = false;
+};
+
+struct Parsed {
+    Options options;
+    std::string error; ///< empty when the command line is usable
+};
+
+/// Reads the command line (without the program name); "--name value" and "--name=value" both
+/// work. Checks which options go together; the values themselves are checked by Plan.
+Parsed parseArgs(const std::vector<std::string_view>& args);
+
+/// The text that --help prints.
+const char* usageText();
+
+} // namespace assign

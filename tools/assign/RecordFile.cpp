@@ -1,0 +1,150 @@
+#include "RecordFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace assign {
+
+namespace {
+
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+RecordFile::RecordFile(std::string path, std::vector<RecordEntry> entries)
+    : m_path(std::move(path)), m_entries(std::move(entries))
+{
+}
+
+bool RecordFile::writable(std::string& error) const
+{
+    const std::string folder = folderOf(m_path);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        error = m_path + ": cannot write in its folder " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    if (::access(m_path.c_str(), F_OK) == 0 && ::access(m_path.c_str(), W_OK) != 0) {
+        error = m_path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool RecordFile::put(const RecordEntry& entry, std::string& error)
+{
+    bool replaced = false;
+    for (RecordEntry& e : m_entries) {
+        if (e.mac == entry.mac) {
+            e = entry;
+            replaced = true;
+        }
+    }
+    if (!replaced) {
+        m_entries.push_back(entry);
+    }
+    return save(error);
+}
+
+bool RecordFile::save(std::string& error)
+{
+    const std::string text = recordText(m_entries);
+    const std::string temporary = m_path + ".tmp";
+    mode_t mode = 0644;
+    struct stat st {};
+    if (::stat(m_path.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    }
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) {
+        error = temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = temporary + ": " + std::strerror(errno);
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        error = temporary + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::rename(temporary.c_str(), m_path.c_str()) != 0) {
+        error = m_path + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    const int dir = ::open(folderOf(m_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    text.clear();
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = path + ": " + std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(chunk, static_cast<std::size_t>(n));
+        if (text.size() > maxBytes) {
+            error = path + ": larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MB";
+            ::close(fd);
+            return false;
+        }
+    }
+    ::close(fd);
+    return true;
+}
+
+std::string localTimeText()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    // %z gives +0100; the record writes +01:00.
+    std::string out(text);
+    if (out.size() == 24) {
+        out.insert(22, ":");
+    }
+    return out;
+}
+
+} // namespace assign

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "Record.h"
+
+#include <string>
+#include <vector>
+
+namespace assign {
+
+/// The record on disk. Every change rewrites the whole file into a temporary beside it,
+/// fsyncs it, renames it over the record and fsyncs the folder: a reader or a later run sees
+/// the old or the new file, never half a line, and nothing written is lost to a crash.
+class RecordFile {
+public:
+    RecordFile(std::string path, std::vector<RecordEntry> entries);
+
+    /// Checks that the record can be written (before anything is sent); error says why not.
+    bool writable(std::string& error) const;
+    /// Adds the card, or replaces its line when it is in the record already; false and error
+    /// when the file could not be written.
+    bool put(const RecordEntry& entry, std::string& error);
+    const std::vector<RecordEntry>& entries() const { return m_entries; }
+
+private:
+    bool save(std::string& error);
+
+    std::string m_path;
+    std::vector<RecordEntry> m_entries;
+};
+
+/// Reads a whole file of at most maxBytes; false and error when it cannot.
+bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error);
+
+/// The current local time as the record writes it: 2026-03-02T10:14:05+01:00.
+std::string localTimeText();
+
+} // namespace assign

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "HttpCheck.h"
+#include "Network.h"
+#include "Plan.h"
+#include "RecordFile.h"
+#include "Reporter.h"
+
+#include "HelperLink.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace assign {
+
+/// One run: starts the helper, answers cards as their requests arrive, checks each card's
+/// page, keeps the record, and ends when every card waited for is done, at --timeout or on
+/// SIGINT/SIGTERM. Reply and neighbour entry of one card are sent back to back, because the
+/// helper takes no second reply while an entry is outstanding; probes and page checks of
+/// many cards run side by side.
+class Runner {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    Runner(const Options& options, Plan& plan, std::optional<RecordFile>& record,
+           Reporter& reporter, unsigned ifindex);
+    /// The exit status.
+    int run();
+
+private:
+    struct Card {
+        enum class Phase { Probing, Checking, Done, Failed, NotListed, Exhausted };
+        Phase phase = Phase::NotListed;
+        Mac mac{};
+        Plan::Source source = Plan::Source::List;
+        Settings settings;
+        std::string name;
+        helper::Message request;
+        Clock::time_point probeEnd;
+        Clock::time_point assignedAt;
+        std::unique_ptr<HttpCheck> check;
+        bool answered = false; ///< the page check succeeded
+        bool fromPool = false; ///< not on the list: counts towards --count
+    };
+
+    int startHelper();
+    void handle(helper::Message request);
+    void decide(Card& card);
+    void startProbe(Card& card);
+    void stepProbe(Card& card, Clock::time_point now);
+    void assign(Card& card);
+    void finishCheck(Card& card, Clock::time_point now);
+    void writeRecord(const Card& card, Confirmed confirmed);
+    bool finished() const;
+    int report(int status);
+    std::string progress() const;
+    std::string interfaceText(unsigned index) const;
+    Event cardEvent(const char* name, const Card& card, const std::string& sentence) const;
+
+    const Options& m_options;
+    Plan& m_plan;
+    std::optional<RecordFile>& m_record;
+    Reporter& m_out;
+    unsigned m_ifindex;
+    helper::HelperLink m_link;
+    std::vector<LocalAddress> m_local;
+    std::map<Mac, Card> m_cards;
+    std::vector<std::string> m_failures;
+    Clock::time_point m_start;
+    long m_assigned = 0;
+    long m_poolAssigned = 0;
+    long m_answered = 0;
+    bool m_poolWarned = false;
+    bool m_helperDied = false;
+};
+
+/// Set by the SIGINT/SIGTERM handler: the signal's number.
+extern volatile int g_stopSignal;
+void catchStopSignals();
+
+} // namespace assign
