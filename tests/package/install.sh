@@ -51,7 +51,7 @@ if dpkg-query -W -f='${Status}' torvane 2>/dev/null | grep -qv 'not-installed'; 
     die "a torvane package is already installed on this machine; remove it first (dpkg --purge torvane)"
 fi
 helper=/usr/libexec/torvane/torvane-helper
-for f in /usr/bin/torvane /usr/bin/torvane-cardsim "$helper"; do
+for f in /usr/bin/torvane /usr/bin/torvane-cardsim /usr/bin/torvane-assign "$helper"; do
     [ -e "$f" ] && die "$f exists outside any package; the test will not overwrite it"
 done
 
@@ -104,7 +104,7 @@ fi
 mode=$(stat -c '%a %U %G' "$helper")
 if [ "$mode" = "750 root torvane" ]; then ok "the helper is 0750 root:torvane"; else
     fail "the helper is 0750 root:torvane" "$mode"; fi
-for f in /usr/bin/torvane /usr/bin/torvane-cardsim; do
+for f in /usr/bin/torvane /usr/bin/torvane-cardsim /usr/bin/torvane-assign; do
     if [ -z "$(getcap "$f")" ]; then ok "$f carries no capability"; else
         fail "$f carries no capability" "$(getcap "$f")"; fi
 done

@@ -30,11 +30,11 @@ if ! out=$(DESTDIR=$root cmake --install "$build" --prefix /usr 2>&1); then
 fi
 usr=$root/usr
 
-for f in bin/torvane bin/torvane-cardsim \
+for f in bin/torvane bin/torvane-cardsim bin/torvane-assign libexec/torvane/torvane-helper \
     share/applications/$app_id.desktop share/metainfo/$app_id.metainfo.xml \
     share/icons/hicolor/16x16/apps/torvane.png share/icons/hicolor/32x32/apps/torvane.png \
     share/icons/hicolor/scalable/apps/torvane.svg \
-    share/man/man1/torvane.1.gz share/man/man1/torvane-cardsim.1.gz; do
+    share/man/man1/torvane.1.gz share/man/man1/torvane-cardsim.1.gz share/man/man1/torvane-assign.1.gz; do
     if [ -f "$usr/$f" ]; then ok "installed: /usr/$f"; else fail "installed: /usr/$f"; fi
 done
 module=$(find "$usr/lib" -path '*/torvane/libtorvane_webengine.so' 2>/dev/null | head -1)
@@ -46,7 +46,8 @@ if [ -n "$module" ]; then ok "installed: the web engine module ${module#"$root"}
 # 16-bit strings, since Qt keeps its string literals in UTF-16).
 source_dir=$(cd "$(dirname "$0")/../.." && pwd -P)
 build_dir=$(cd "$build" && pwd -P)
-for f in "$usr/bin/torvane" "$usr/bin/torvane-cardsim" $module; do
+for f in "$usr/bin/torvane" "$usr/bin/torvane-cardsim" "$usr/bin/torvane-assign" \
+    "$usr/libexec/torvane/torvane-helper" $module; do
     [ -f "$f" ] || continue
     strip -o "$tmp/stripped" "$f"
     found=$({ strings -a "$tmp/stripped"; strings -a -e l "$tmp/stripped"; } |
@@ -86,7 +87,7 @@ done
 svg=$usr/share/icons/hicolor/scalable/apps/torvane.svg
 [ -f "$svg" ] && check "the scalable icon is SVG" grep -qi "SVG" <<<"$(file -b "$svg")"
 
-for prog in torvane torvane-cardsim; do
+for prog in torvane torvane-cardsim torvane-assign; do
     page=$usr/share/man/man1/$prog.1.gz
     [ -f "$page" ] || continue
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -l "$page" 2>&1 >/dev/null)
