@@ -1,13 +1,16 @@
 // Latency from a card's request leaving the card to the settings dialog being shown, while
-// another program floods port 67 with foreign DHCP traffic; and whether the animation keeps
-// its 200 ms ticks meanwhile. Runs in the "pc" test namespace (run.sh); a child process in the
+// another program floods port 67 with foreign DHCP traffic; whether the animation keeps its
+// 200 ms ticks meanwhile; and the CPU time that the window and torvane-helper together spend
+// on 10 s of searching under that flood. Runs in the "pc" test namespace (run.sh); a child process in the
 // "card" namespace sends each card request and reports when it left.
 #include "CardRequest.h"
 #include "F_Config.h"
 #include "F_Main.h"
+#include "linux/HelperUdpSocket.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QTimer>
 
@@ -16,11 +19,14 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <fstream>
+#include <sys/resource.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -64,6 +70,35 @@ double monotonicMs()
         ::write(done, &sent, sizeof sent);
     }
     _exit(0);
+}
+
+// CPU seconds (user + system) of this process and of the helper.
+double cpuSeconds(long long helperPid)
+{
+    rusage self{};
+    ::getrusage(RUSAGE_SELF, &self);
+    double total = double(self.ru_utime.tv_sec + self.ru_stime.tv_sec) +
+                   double(self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1e6;
+    std::ifstream stat("/proc/" + std::to_string(helperPid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // Fields 14 and 15 (utime, stime) follow the command name in parentheses.
+    const auto close = line.rfind(')');
+    if (close != std::string::npos) {
+        std::istringstream rest(line.substr(close + 2));
+        std::string field;
+        long long utime = 0;
+        long long stime = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i == 14) {
+                utime = std::stoll(field);
+            } else if (i == 15) {
+                stime = std::stoll(field);
+            }
+        }
+        total += double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
+    }
+    return total;
 }
 
 double percentile(std::vector<double> v, double p)
@@ -118,6 +153,16 @@ int main(int argc, char** argv)
     QObject::connect(window.Timer1, &QTimer::timeout, &window,
                      [&ticks] { ticks.push_back(monotonicMs()); });
     window.Command1->click();
+    const long long helperPid = static_cast<HelperUdpSocket*>(window.Winsock1)->helperPid();
+
+    // Searching with no card for 10 s: what the flood alone costs.
+    const double cpuStart = cpuSeconds(helperPid);
+    QElapsedTimer idle;
+    idle.start();
+    QEventLoop searching;
+    QTimer::singleShot(10000, &searching, &QEventLoop::quit);
+    searching.exec();
+    const double cpuPercent = (cpuSeconds(helperPid) - cpuStart) / (double(idle.elapsed()) / 1000.0) * 100.0;
 
     std::vector<double> latencies;
     int missed = 0; // requests lost before the dialog, e.g. to a full receive queue
@@ -151,11 +196,12 @@ int main(int argc, char** argv)
     }
     std::printf(
         "latency_ms p50=%.2f p99=%.2f max=%.2f samples=%d missed=%d ticks=%zu tick_ms p50=%.1f "
-        "max=%.1f\n",
+        "max=%.1f cpu_percent=%.2f\n",
         percentile(latencies, 50), percentile(latencies, 99),
         *std::max_element(latencies.begin(), latencies.end()), samples, missed, ticks.size(),
         intervals.empty() ? 0.0 : percentile(intervals, 50),
-        intervals.empty() ? 0.0 : *std::max_element(intervals.begin(), intervals.end()));
+        intervals.empty() ? 0.0 : *std::max_element(intervals.begin(), intervals.end()),
+        cpuPercent);
     ::close(go[1]);
     window.Command2->click();
     return 0;

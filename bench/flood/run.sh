@@ -22,7 +22,7 @@ for rate in "${rates[@]}"; do
         sleep 1
     fi
     result=$(ip netns exec "$NETNS_PC" env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$runtime" \
-        "$build/bench/flood/flood_bench" "$NETNS_CARD" "$samples" 2>/dev/null | grep latency_ms)
+        "$build/app/flood_bench" "$NETNS_CARD" "$samples" 2>/dev/null | grep latency_ms)
     printf '%-10s %s\n' "$rate" "$result"
     if [ -n "$flood" ]; then
         kill "$flood" 2>/dev/null
