@@ -37,7 +37,7 @@ public:
     virtual void endSearch() { close(); }
 
     // The interface the last datagram arrived on, read when asked: it may have changed.
-    /// Its name, or "interface N" when it has gone.
+    /// Its name when the datagram arrived, or "interface N" when it was unknown then.
     virtual QString arrivalInterfaceName() const = 0;
     /// Its first IPv4 address in dotted form; empty when it has none.
     virtual QString arrivalAddress() const = 0;

@@ -104,6 +104,7 @@ QByteArray HelperUdpSocket::getData(int maxLength)
     m_waiting.pop_front();
     m_session->requestId = m.id;
     m_session->arrivalInterface = m.number;
+    m_arrivalName = interfaceName(m.number);
     const auto size = std::min<std::size_t>(m.bytes.size(), static_cast<std::size_t>(std::max(0, maxLength)));
     return QByteArray(reinterpret_cast<const char*>(m.bytes.data()), static_cast<qsizetype>(size));
 }
@@ -152,8 +153,8 @@ void HelperUdpSocket::dropNotifier()
 
 QString HelperUdpSocket::arrivalInterfaceName() const
 {
-    const QString name = interfaceName(m_session->arrivalInterface);
-    return name.isEmpty() ? QStringLiteral("interface %1").arg(m_session->arrivalInterface) : name;
+    return m_arrivalName.isEmpty() ? QStringLiteral("interface %1").arg(m_session->arrivalInterface)
+                                   : m_arrivalName;
 }
 
 QString HelperUdpSocket::arrivalAddress() const

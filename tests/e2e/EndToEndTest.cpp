@@ -207,7 +207,122 @@ private slots:
         QCOMPARE(m_window->Text1->toPlainText(), kSearching);
     }
 
+    // The PC's default route leaves by tvpc1 (10.78.0.1); the card hangs on tvpc0 (10.77.0.1).
+    void proposalAndServerComeFromTheCardsInterface()
+    {
+        Card card({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-04"),
+                   QStringLiteral("--timeout"), QStringLiteral("20")});
+        QStringList proposed;
+        ModalOperator<QMessageBox> yes(
+            [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+        ModalOperator<F_Config> op([&](F_Config* d) {
+            proposed = proposal(d);
+            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"), QStringLiteral("22")});
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(card.finished(), 25000);
+        QCOMPARE(proposed, QStringList({"10", "77", "0"}));
+        QVERIFY2(card.output().contains(QStringLiteral("address=10.77.0.22 ")) &&
+                     card.output().contains(QStringLiteral("server=10.77.0.1 ")),
+                 qPrintable(card.output()));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->inputBlocked(), 15000);
+        QCOMPARE(m_window->Text1->toPlainText(), kSearching);
+    }
+
+    // tvpc0 has no address: nothing is proposed, the reply names no server, the card still
+    // gets its address, and the window says this PC cannot reach it from tvpc0.
+    void cardOnANicWithoutAddress()
+    {
+        Card card({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-05"),
+                   QStringLiteral("--timeout"), QStringLiteral("20")});
+        QStringList proposed;
+        ModalOperator<QMessageBox> yes(
+            [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+        ModalOperator<F_Config> op([&](F_Config* d) {
+            proposed = proposal(d);
+            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"), QStringLiteral("23")});
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(card.finished(), 25000);
+        QCOMPARE(proposed, QStringList({"", "", ""}));
+        QVERIFY2(card.output().contains(QStringLiteral("address=10.77.0.23 ")) &&
+                     card.output().contains(QStringLiteral("server=0.0.0.0 ")),
+                 qPrintable(card.output()));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->inputBlocked(), 15000);
+        QCOMPARE(m_window->Text1->toPlainText(),
+                 QStringLiteral("tvpc0 のネットワーク外のため, このPCからカードに接続できません.\n") + kSearching);
+        QVERIFY(!run(QStringLiteral("ip"), {QStringLiteral("neigh")}).contains(QStringLiteral("10.77.0.23")));
+        QVERIFY(m_window->Winsock1->isBound());
+    }
+
+    void interfaceRemovedDuringTheWait()
+    {
+        Card card({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-06"),
+                   QStringLiteral("--timeout"), QStringLiteral("20")});
+        ModalOperator<QMessageBox> yes(
+            [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+        ModalOperator<F_Config> op([&](F_Config* d) {
+            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"), QStringLiteral("24")}, true);
+        });
+        // The wait runs in the window's own event loop: the link goes from a timer inside it,
+        // once the card has its address.
+        bool removed = false;
+        QTimer remove;
+        connect(&remove, &QTimer::timeout, this, [&] {
+            if (!removed && m_window->inputBlocked() &&
+                card.output().contains(QStringLiteral("event=assigned"))) {
+                removed = true;
+                run(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("del"), QStringLiteral("tvpc0")});
+            }
+        });
+        remove.start(50);
+        QTRY_VERIFY_WITH_TIMEOUT(removed && !m_window->inputBlocked(), 30000);
+        QCOMPARE(m_window->Text1->toPlainText(),
+                 QStringLiteral("インタフェース tvpc0 がなくなりました.\n") + kSearching);
+        QVERIFY(m_window->Winsock1->isBound());
+        QVERIFY(m_window->isVisible());
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            QVERIFY(qobject_cast<F_Browser*>(w) == nullptr || !w->isVisible());
+        }
+    }
+
+    void interfaceRemovedWhileTheDialogIsOpen()
+    {
+        Card card({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-07"),
+                   QStringLiteral("--timeout"), QStringLiteral("20")});
+        ModalOperator<QMessageBox> yes(
+            [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+        ModalOperator<F_Config> op([&](F_Config* d) {
+            run(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("del"), QStringLiteral("tvpc0")});
+            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"), QStringLiteral("25")}, true);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(op.acted(), 25000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->Text1->toPlainText().endsWith(kSearching), 15000);
+        QCOMPARE(m_window->Text1->toPlainText(),
+                 QStringLiteral("インタフェース tvpc0 がなくなりました.\n") + kSearching);
+        QVERIFY(m_window->Winsock1->isBound());
+        QVERIFY(m_window->isVisible());
+    }
+
 private:
+    // What the dialog proposes once it is active, as the operator sees it.
+    static QStringList proposal(F_Config* d)
+    {
+        d->activateWindow();
+        QTest::qWaitFor([d] { return QApplication::focusWidget() == d->T_IpAddr[3]; }, 5000);
+        return {d->T_IpAddr[0]->text(), d->T_IpAddr[1]->text(), d->T_IpAddr[2]->text()};
+    }
+    // Fills address, mask 255.255.255.0 and gateway 0.0.0.0, and confirms.
+    static void fill(F_Config* d, const QStringList& ip, bool openBrowser = false)
+    {
+        const char* mask[] = {"255", "255", "255", "0"};
+        for (int i = 0; i < 4; ++i) {
+            d->T_IpAddr[i]->setText(ip[i]);
+            d->T_SbMask[i]->setText(QString::fromLatin1(mask[i]));
+            d->T_GateWay[i]->setText(QStringLiteral("0"));
+        }
+        d->C_SetBrw->setChecked(openBrowser);
+        d->Command2->click();
+    }
+
     std::unique_ptr<F_Main> m_window;
     QString m_cardMac;
 };

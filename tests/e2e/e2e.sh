@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the end-to-end test in namespaces made for it: the whole road on one NIC, then the
-# reply path with the default route on a second NIC and with no default route at all.
+# reply path with the default route on a second NIC and with no default route at all, a card
+# on a NIC without an address, and the NIC removed during the wait or the dialog.
 set -u
 test_binary=$1
 cardsim=$2
@@ -25,7 +26,10 @@ variant() { # label, test functions, netns_setup options...
         timeout -k 5 150 "$test_binary" $functions || failures=$((failures + 1))
 }
 
-variant "one NIC" ""
-variant "default route on a second NIC" "anotherCardInTheSameSearch" --second-nic
+variant "one NIC" "setAssignsTheCardAndOpensItsPage cancelSendsNothingAndListensAgain anotherCardInTheSameSearch"
+variant "default route on a second NIC" "anotherCardInTheSameSearch proposalAndServerComeFromTheCardsInterface" --second-nic
 variant "no default route" "anotherCardInTheSameSearch" --no-default-route
+variant "a NIC without an address" "cardOnANicWithoutAddress" --pc-no-address
+variant "the NIC removed during the wait" "interfaceRemovedDuringTheWait"
+variant "the NIC removed while the dialog is open" "interfaceRemovedWhileTheDialogIsOpen"
 exit $failures

@@ -250,6 +250,45 @@ private slots:
         F_Browser::unload();
     }
 
+    void aBrowserThatCannotStartIsReportedAndTheWindowStays()
+    {
+        MainWindowFixture f;
+        F_Main& w = *f.window;
+        w.show();
+        w.Command1->click();
+        int views = 0;
+        const QString why = QStringLiteral("ブラウザを起動できません (QtWebEngineProcessが見つかりません).");
+        F_Browser::setWebViewFactory(
+            [&views] {
+                ++views;
+                return std::make_unique<FakeWebView>();
+            },
+            [why] { return why; });
+        ModalOperator<F_Config> op([](F_Config* d) { set(d, {}, true); });
+        f.socket->deliver(request());
+        QCOMPARE(views, 0);
+        QCOMPARE(f.neighbours->entries.size(), std::size_t(1));
+        QCOMPARE(w.Text1->toPlainText(), why + QLatin1Char('\n') + kSearching);
+        QVERIFY(w.isVisible() && w.M_Search && f.socket->bound);
+        F_Browser::setWebViewFactory([] { return std::make_unique<FakeWebView>(); });
+    }
+
+    void anInterfaceGoneWhileTheDialogIsOpenSendsNothing()
+    {
+        MainWindowFixture f;
+        F_Main& w = *f.window;
+        w.Command1->click();
+        ModalOperator<F_Config> op([&](F_Config* d) {
+            f.socket->interfaceExists = false;
+            set(d);
+        });
+        f.socket->deliver(request());
+        QVERIFY(f.socket->sent.isEmpty());
+        QVERIFY(f.neighbours->entries.empty());
+        QCOMPARE(w.Text1->toPlainText(), QStringLiteral("インタフェース eth9 がなくなりました.\n") + kSearching);
+        QVERIFY(f.socket->bound);
+    }
+
     void theBlockedWindowStaysDrawnAndStopKeepsTheFocus()
     {
         MainWindowFixture f;

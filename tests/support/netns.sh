@@ -5,7 +5,8 @@
 # card: tvcard0 without an address, like a fresh card). With --second-nic a third namespace
 # "$PREFIX-other" is joined to pc by tvpc1 10.78.0.1/24 <-> tvoth0 10.78.0.254/24 and holds
 # the pc's default route; otherwise the default route is via 10.77.0.254 on tvpc0, unless
-# --no-default-route. netns_cleanup runs on exit, then the commands in NETNS_ON_EXIT.
+# --no-default-route. With --pc-no-address tvpc0 has no address (and no default route of its
+# own). netns_cleanup runs on exit, then the commands in NETNS_ON_EXIT.
 # shellcheck shell=bash
 
 NETNS_CREATED=()
@@ -32,12 +33,13 @@ netns_add() {
 }
 
 netns_setup() {
-    local prefix=$1 second=0 defroute=1
+    local prefix=$1 second=0 defroute=1 address=1
     shift
     while [ $# -gt 0 ]; do
         case $1 in
         --second-nic) second=1 ;;
         --no-default-route) defroute=0 ;;
+        --pc-no-address) address=0 ;;
         *) netns_fail "unknown option $1" ;;
         esac
         shift
@@ -55,7 +57,7 @@ netns_setup() {
     # Created straight inside the namespaces: no interface ever appears in the default one.
     ip -n "$NETNS_PC" link add tvpc0 type veth peer name tvcard0 netns "$NETNS_CARD" ||
         netns_fail "cannot create the veth pair"
-    ip -n "$NETNS_PC" addr add 10.77.0.1/24 dev tvpc0
+    [ $address -eq 1 ] && ip -n "$NETNS_PC" addr add 10.77.0.1/24 dev tvpc0
     ip -n "$NETNS_PC" link set tvpc0 up
     ip -n "$NETNS_CARD" link set tvcard0 up
     if [ $second -eq 1 ]; then
@@ -68,7 +70,7 @@ netns_setup() {
         ip -n "$NETNS_OTHER" addr add 10.78.0.254/24 dev tvoth0
         ip -n "$NETNS_OTHER" link set tvoth0 up
         [ $defroute -eq 1 ] && ip -n "$NETNS_PC" route add default via 10.78.0.254 dev tvpc1
-    elif [ $defroute -eq 1 ]; then
+    elif [ $defroute -eq 1 ] && [ $address -eq 1 ]; then
         ip -n "$NETNS_PC" route add default via 10.77.0.254 dev tvpc0
     fi
     # Let the veth pairs come up before anyone sends.

@@ -176,6 +176,10 @@ void F_Main::Winsock1_DataArrival(qint32 bytesTotal)
 QString F_Main::assign(std::span<std::uint8_t> bytes, QByteArray& message)
 {
     setStatus(QStringLiteral("IPアドレス設定中..."));
+    const QString interface = Winsock1->arrivalInterfaceName();
+    if (!Winsock1->arrivalInterfaceExists()) {
+        return QStringLiteral("インタフェース %1 がなくなりました.").arg(interface);
+    }
     makeReply(bytes);
     Winsock1->setRemoteHost(QStringLiteral("255.255.255.255"));
     try {
@@ -188,7 +192,6 @@ QString F_Main::assign(std::span<std::uint8_t> bytes, QByteArray& message)
     Winsock1->close();
     Winsock1->setRemoteHost(QStringLiteral("0.0.0.0"));
     const QString address = dottedText(PublicArea::G_IpAddr);
-    const QString interface = Winsock1->arrivalInterfaceName();
     // The card has its address either way; but a page on another network than the request's
     // interface would be looked for by another NIC, and never load.
     QString failure;
