@@ -11,7 +11,8 @@
 bool chkRequest(std::span<const std::uint8_t> message);
 
 /// The same test against a given options template instead of G_OptTmpl.
-bool chkRequest(std::span<const std::uint8_t> message, std::span<const std::uint8_t, 10> optionsTemplate);
+bool chkRequest(std::span<const std::uint8_t> message,
+                std::span<const std::uint8_t, 10> optionsTemplate);
 
 /// Rebuilds G_MacAddr from chaddr bytes 0 to 5 ("00-0A-1B-C2-3D-FF"); empty when the message
 /// is too short to hold them.

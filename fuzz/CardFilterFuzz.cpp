@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!helper::passOn(payload, port, false)) {
             continue;
         }
-        std::vector<std::uint8_t> packet{std::uint8_t(port >> 8), std::uint8_t(port), 0, 67, 0, 0, 0, 0};
+        std::vector<std::uint8_t> packet{
+            std::uint8_t(port >> 8), std::uint8_t(port), 0, 67, 0, 0, 0, 0};
         packet.insert(packet.end(), data, data + size);
         if (testing_support::runClassicBpf(helper::cardRequestFilter(), packet) == 0) {
             __builtin_trap();

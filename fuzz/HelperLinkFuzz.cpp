@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const Bytes again = encode(*m);
-    if (m->tag != Tag::Answer && (again.size() != size || !std::equal(again.begin(), again.end(), data))) {
+    if (m->tag != Tag::Answer &&
+        (again.size() != size || !std::equal(again.begin(), again.end(), data))) {
         __builtin_trap();
     }
     if (m->tag != Tag::Reply) {

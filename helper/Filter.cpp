@@ -10,8 +10,8 @@ namespace {
 constexpr std::uint32_t word(unsigned i)
 {
     const auto& t = bootp::kCardOptions;
-    return std::uint32_t(t[i]) << 24 | std::uint32_t(t[i + 1]) << 16 | std::uint32_t(t[i + 2]) << 8 |
-           t[i + 3];
+    return std::uint32_t(t[i]) << 24 | std::uint32_t(t[i + 1]) << 16 |
+           std::uint32_t(t[i + 2]) << 8 | t[i + 3];
 }
 
 constexpr unsigned payload(std::size_t offset)
@@ -40,7 +40,8 @@ const std::array<sock_filter, 15>& cardRequestFilter()
         /* 7 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, payload(bootp::kOptions)),
         /* 8 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, word(0), 0, toDrop(8)),
         /* 9 */ BPF_STMT(BPF_LD | BPF_H | BPF_ABS, payload(bootp::kOptions + 4)),
-        /* 10 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, std::uint32_t(t[4]) << 8 | t[5], 0, toDrop(10)),
+        /* 10 */
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, std::uint32_t(t[4]) << 8 | t[5], 0, toDrop(10)),
         /* 11 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, payload(bootp::kOptions + 6)),
         /* 12 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, word(6), 0, toDrop(12)),
         /* 13 */ BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),

@@ -33,11 +33,13 @@ struct Request {
 
 void addAttribute(Request& r, unsigned short type, const void* data, std::size_t size)
 {
-    auto* a = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&r) + NLMSG_ALIGN(r.header.nlmsg_len));
+    auto* a =
+        reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&r) + NLMSG_ALIGN(r.header.nlmsg_len));
     a->rta_type = type;
     a->rta_len = static_cast<unsigned short>(RTA_LENGTH(size));
     std::memcpy(RTA_DATA(a), data, size);
-    r.header.nlmsg_len = static_cast<std::uint32_t>(NLMSG_ALIGN(r.header.nlmsg_len) + RTA_ALIGN(a->rta_len));
+    r.header.nlmsg_len =
+        static_cast<std::uint32_t>(NLMSG_ALIGN(r.header.nlmsg_len) + RTA_ALIGN(a->rta_len));
 }
 
 /// Sends one request and hands every answer message to each; returns 0 or an errno.
@@ -50,7 +52,8 @@ int talk(Request& r, const std::function<void(const nlmsghdr&)>& each)
     r.header.nlmsg_seq = 1;
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(fd, &r, r.header.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+    if (::sendto(fd, &r, r.header.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
+                 sizeof kernel) < 0) {
         const int err = errno;
         ::close(fd);
         return err;
@@ -64,7 +67,8 @@ int talk(Request& r, const std::function<void(const nlmsghdr&)>& each)
             break;
         }
         int left = static_cast<int>(n);
-        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left);
+             h = NLMSG_NEXT(h, left)) {
             if (h->nlmsg_type == NLMSG_DONE) {
                 more = false;
             } else if (h->nlmsg_type == NLMSG_ERROR) {
@@ -84,7 +88,8 @@ void attributes(const nlmsghdr& h, std::size_t fixed,
                 const std::function<void(unsigned short, const void*, std::size_t)>& each)
 {
     int left = static_cast<int>(h.nlmsg_len) - static_cast<int>(NLMSG_LENGTH(fixed));
-    const auto* a = reinterpret_cast<const rtattr*>(reinterpret_cast<const char*>(NLMSG_DATA(&h)) + NLMSG_ALIGN(fixed));
+    const auto* a = reinterpret_cast<const rtattr*>(reinterpret_cast<const char*>(NLMSG_DATA(&h)) +
+                                                    NLMSG_ALIGN(fixed));
     for (; left > 0 && RTA_OK(a, left); a = RTA_NEXT(a, left)) {
         each(a->rta_type, RTA_DATA(a), RTA_PAYLOAD(a));
     }
@@ -113,9 +118,11 @@ void gatewaysOf(const void* data, std::size_t size, std::vector<Ipv4>& out, bool
     // RTA_MULTIPATH: a list of next hops, each with attributes of its own.
     auto* hop = static_cast<const rtnexthop*>(data);
     int left = static_cast<int>(size);
-    while (left >= static_cast<int>(sizeof(rtnexthop)) && hop->rtnh_len >= sizeof(rtnexthop) && hop->rtnh_len <= left) {
+    while (left >= static_cast<int>(sizeof(rtnexthop)) && hop->rtnh_len >= sizeof(rtnexthop) &&
+           hop->rtnh_len <= left) {
         int attrLeft = hop->rtnh_len - static_cast<int>(RTNH_LENGTH(0));
-        for (auto* a = RTNH_DATA(hop); attrLeft > 0 && RTA_OK(a, attrLeft); a = RTA_NEXT(a, attrLeft)) {
+        for (auto* a = RTNH_DATA(hop); attrLeft > 0 && RTA_OK(a, attrLeft);
+             a = RTA_NEXT(a, attrLeft)) {
             if (a->rta_type == RTA_GATEWAY) {
                 gatewaysOf(RTA_DATA(a), RTA_PAYLOAD(a), out, false);
             }
@@ -136,14 +143,15 @@ NetFacts readNetFacts()
             return;
         }
         const auto* a = static_cast<const ifaddrmsg*>(NLMSG_DATA(&h));
-        attributes(h, sizeof(ifaddrmsg), [&](unsigned short type, const void* data, std::size_t size) {
-            if ((type == IFA_LOCAL || type == IFA_ADDRESS) && size == 4) {
-                NetFacts::Address local;
-                std::memcpy(local.ip.data(), data, 4);
-                local.prefix = a->ifa_prefixlen;
-                facts.addresses.push_back(local);
-            }
-        });
+        attributes(h, sizeof(ifaddrmsg),
+                   [&](unsigned short type, const void* data, std::size_t size) {
+                       if ((type == IFA_LOCAL || type == IFA_ADDRESS) && size == 4) {
+                           NetFacts::Address local;
+                           std::memcpy(local.ip.data(), data, 4);
+                           local.prefix = a->ifa_prefixlen;
+                           facts.addresses.push_back(local);
+                       }
+                   });
     });
     Request routes = dump(RTM_GETROUTE);
     talk(routes, [&](const nlmsghdr& h) {
@@ -227,11 +235,12 @@ bool setCapabilities(std::uint64_t permitted, std::uint64_t effective)
 bool restrictSystemCalls()
 {
     static constexpr int allowed[] = {
-        SYS_read,     SYS_write,   SYS_close,     SYS_poll,      SYS_ppoll,   SYS_recvfrom,
-        SYS_recvmsg,  SYS_sendto,  SYS_sendmsg,   SYS_bind,      SYS_getsockname,
-        SYS_setsockopt, SYS_getsockopt, SYS_capget, SYS_capset, SYS_clock_gettime,
-        SYS_brk,      SYS_mmap,    SYS_munmap,    SYS_mremap,    SYS_madvise, SYS_futex,
-        SYS_rt_sigreturn, SYS_exit, SYS_exit_group, SYS_getpid,  SYS_gettid,
+        SYS_read,          SYS_write,      SYS_close,        SYS_poll,    SYS_ppoll,
+        SYS_recvfrom,      SYS_recvmsg,    SYS_sendto,       SYS_sendmsg, SYS_bind,
+        SYS_getsockname,   SYS_setsockopt, SYS_getsockopt,   SYS_capget,  SYS_capset,
+        SYS_clock_gettime, SYS_brk,        SYS_mmap,         SYS_munmap,  SYS_mremap,
+        SYS_madvise,       SYS_futex,      SYS_rt_sigreturn, SYS_exit,    SYS_exit_group,
+        SYS_getpid,        SYS_gettid,
     };
     constexpr std::size_t n = std::size(allowed);
     // Architecture check, number load, the allow list, then socket() for rtnetlink only and

@@ -105,23 +105,40 @@ std::optional<Message> decode(std::span<const std::uint8_t> in)
 const char* refusalText(Refusal r)
 {
     switch (r) {
-    case Refusal::Malformed: return "malformed message";
-    case Refusal::UnknownRequest: return "no such request was passed on";
-    case Refusal::AlreadyReplied: return "that request has already been answered";
-    case Refusal::Expired: return "that request is too old to answer";
-    case Refusal::ChangedBytes: return "the reply changes bytes outside the reply's fields";
-    case Refusal::BadAddress: return "the address is not a unicast host address";
-    case Refusal::BadMask: return "the subnet mask is not contiguous";
-    case Refusal::BadGateway: return "the gateway lies outside the card's subnet";
-    case Refusal::BadServer: return "the server address is not an address of this PC";
-    case Refusal::Outstanding: return "another assignment is still outstanding";
-    case Refusal::NotReplied: return "no reply was sent for that request";
-    case Refusal::Mismatch: return "the entry differs from the reply that was sent";
-    case Refusal::LocalAddress: return "the address belongs to this PC";
-    case Refusal::SubnetEdge: return "the address is the network or broadcast address of a connected subnet";
-    case Refusal::GatewayAddress: return "the address is a gateway of this PC";
-    case Refusal::OtherMac: return "the neighbour table maps the address to another MAC";
-    case Refusal::BadMac: return "the MAC is not a unicast hardware address";
+    case Refusal::Malformed:
+        return "malformed message";
+    case Refusal::UnknownRequest:
+        return "no such request was passed on";
+    case Refusal::AlreadyReplied:
+        return "that request has already been answered";
+    case Refusal::Expired:
+        return "that request is too old to answer";
+    case Refusal::ChangedBytes:
+        return "the reply changes bytes outside the reply's fields";
+    case Refusal::BadAddress:
+        return "the address is not a unicast host address";
+    case Refusal::BadMask:
+        return "the subnet mask is not contiguous";
+    case Refusal::BadGateway:
+        return "the gateway lies outside the card's subnet";
+    case Refusal::BadServer:
+        return "the server address is not an address of this PC";
+    case Refusal::Outstanding:
+        return "another assignment is still outstanding";
+    case Refusal::NotReplied:
+        return "no reply was sent for that request";
+    case Refusal::Mismatch:
+        return "the entry differs from the reply that was sent";
+    case Refusal::LocalAddress:
+        return "the address belongs to this PC";
+    case Refusal::SubnetEdge:
+        return "the address is the network or broadcast address of a connected subnet";
+    case Refusal::GatewayAddress:
+        return "the address is a gateway of this PC";
+    case Refusal::OtherMac:
+        return "the neighbour table maps the address to another MAC";
+    case Refusal::BadMac:
+        return "the MAC is not a unicast hardware address";
     }
     return "refused";
 }

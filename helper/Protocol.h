@@ -37,23 +37,23 @@ enum class Tag : std::uint8_t {
 
 /// Why the helper refused a front-end's message.
 enum class Refusal : std::int32_t {
-    Malformed = -1,      ///< not a message the helper knows
-    UnknownRequest = -2, ///< no request with that id was passed on
-    AlreadyReplied = -3, ///< that request has had its reply
-    Expired = -4,        ///< the request is older than kReplyWindowSeconds
-    ChangedBytes = -5,   ///< the reply differs from its request outside the reply's fields
-    BadAddress = -6,     ///< the address is not a unicast host address
-    BadMask = -7,        ///< the mask is not contiguous
-    BadGateway = -8,     ///< the gateway lies outside the card's subnet
-    BadServer = -9,      ///< siaddr is neither 0.0.0.0 nor an address of this PC
-    Outstanding = -10,   ///< another assignment still waits for its neighbour entry
-    NotReplied = -11,    ///< a neighbour entry for a request that had no reply
-    Mismatch = -12,      ///< the entry differs from the reply sent (address or MAC)
-    LocalAddress = -13,  ///< an address of this PC
-    SubnetEdge = -14,    ///< the network or broadcast address of a connected subnet
+    Malformed = -1,       ///< not a message the helper knows
+    UnknownRequest = -2,  ///< no request with that id was passed on
+    AlreadyReplied = -3,  ///< that request has had its reply
+    Expired = -4,         ///< the request is older than kReplyWindowSeconds
+    ChangedBytes = -5,    ///< the reply differs from its request outside the reply's fields
+    BadAddress = -6,      ///< the address is not a unicast host address
+    BadMask = -7,         ///< the mask is not contiguous
+    BadGateway = -8,      ///< the gateway lies outside the card's subnet
+    BadServer = -9,       ///< siaddr is neither 0.0.0.0 nor an address of this PC
+    Outstanding = -10,    ///< another assignment still waits for its neighbour entry
+    NotReplied = -11,     ///< a neighbour entry for a request that had no reply
+    Mismatch = -12,       ///< the entry differs from the reply sent (address or MAC)
+    LocalAddress = -13,   ///< an address of this PC
+    SubnetEdge = -14,     ///< the network or broadcast address of a connected subnet
     GatewayAddress = -15, ///< the gateway of a route of this PC
-    OtherMac = -16,      ///< the neighbour table maps the address to another MAC
-    BadMac = -17,        ///< a multicast, broadcast or zero MAC
+    OtherMac = -16,       ///< the neighbour table maps the address to another MAC
+    BadMac = -17,         ///< a multicast, broadcast or zero MAC
 };
 
 using Bytes = std::vector<std::uint8_t>;
@@ -68,7 +68,7 @@ struct Message {
     std::int32_t number = 0; ///< ifindex (Request), errno (Bound), code (Answer)
     Ipv4 ip{};
     Mac mac{};
-    Bytes bytes; ///< datagram (Request, Reply)
+    Bytes bytes;      ///< datagram (Request, Reply)
     std::string text; ///< reason (Answer)
 };
 

@@ -261,7 +261,8 @@ int main(int argc, char**)
         fail("/dev/null");
     }
     ::close(null);
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
         fail("prctl");
     }
 

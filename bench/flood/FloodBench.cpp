@@ -1,8 +1,8 @@
 // Latency from a card's request leaving the card to the settings dialog being shown, while
 // another program floods port 67 with foreign DHCP traffic; whether the animation keeps its
 // 200 ms ticks meanwhile; and the CPU time that the window and torvane-helper together spend
-// on 10 s of searching under that flood. Runs in the "pc" test namespace (run.sh); a child process in the
-// "card" namespace sends each card request and reports when it left.
+// on 10 s of searching under that flood. Runs in the "pc" test namespace (run.sh); a child process
+// in the "card" namespace sends each card request and reports when it left.
 #include "CardRequest.h"
 #include "F_Config.h"
 #include "F_Main.h"
@@ -20,13 +20,13 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
-#include <sys/resource.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sched.h>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <sstream>
 #include <vector>
 
 namespace {
@@ -162,7 +162,8 @@ int main(int argc, char** argv)
     QEventLoop searching;
     QTimer::singleShot(10000, &searching, &QEventLoop::quit);
     searching.exec();
-    const double cpuPercent = (cpuSeconds(helperPid) - cpuStart) / (double(idle.elapsed()) / 1000.0) * 100.0;
+    const double cpuPercent =
+        (cpuSeconds(helperPid) - cpuStart) / (double(idle.elapsed()) / 1000.0) * 100.0;
 
     std::vector<double> latencies;
     int missed = 0; // requests lost before the dialog, e.g. to a full receive queue

@@ -21,7 +21,7 @@ constexpr int kAnswerTimeoutMs = 5000;
 
 bool executableFile(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -114,10 +114,16 @@ StartResult HelperLink::start(const std::string& path, std::chrono::milliseconds
     result.errnoValue = bound->number;
     if (bound->number != 0) {
         switch (bound->number) {
-        case EADDRINUSE: result.error = StartError::PortInUse; break;
+        case EADDRINUSE:
+            result.error = StartError::PortInUse;
+            break;
         case EACCES:
-        case EPERM: result.error = StartError::NoPrivilege; break;
-        default: result.error = StartError::Other; break;
+        case EPERM:
+            result.error = StartError::NoPrivilege;
+            break;
+        default:
+            result.error = StartError::Other;
+            break;
         }
         result.detail = std::string("cannot bind UDP port 67: ") + std::strerror(bound->number);
         stop();

@@ -16,18 +16,18 @@ namespace helper {
 /// Why the helper could not be started or could not bind port 67.
 enum class StartError {
     None,
-    Missing,       ///< no helper found beside the program or in its installed directory
-    NotInGroup,    ///< the helper exists but this user may not run it (group torvane)
-    NoPrivilege,   ///< it runs but lacks cap_net_bind_service (port 67 refused)
-    PortInUse,     ///< another program holds UDP port 67
-    Died,          ///< it ended or did not answer before binding
-    Other,         ///< anything else; errnoValue says what
+    Missing,     ///< no helper found beside the program or in its installed directory
+    NotInGroup,  ///< the helper exists but this user may not run it (group torvane)
+    NoPrivilege, ///< it runs but lacks cap_net_bind_service (port 67 refused)
+    PortInUse,   ///< another program holds UDP port 67
+    Died,        ///< it ended or did not answer before binding
+    Other,       ///< anything else; errnoValue says what
 };
 
 struct StartResult {
     StartError error = StartError::None;
     int errnoValue = 0;
-    std::string path; ///< the helper that was tried
+    std::string path;   ///< the helper that was tried
     std::string detail; ///< English, for stderr
 };
 

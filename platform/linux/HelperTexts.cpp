@@ -13,13 +13,16 @@ QString startFailureText(const helper::StartResult& r)
     case helper::StartError::None:
         return {};
     case helper::StartError::Missing:
-        return QStringLiteral("補助プログラム torvane-helper が見つかりません. Torvaneをインストールし直してください.");
+        return QStringLiteral("補助プログラム torvane-helper が見つかりません. "
+                              "Torvaneをインストールし直してください.");
     case helper::StartError::NotInGroup:
-        return QStringLiteral("カードの検索はtorvaneグループのユーザーだけが行えます. "
-                              "「sudo usermod -aG torvane $USER」を実行し, ログインし直してください.");
+        return QStringLiteral(
+            "カードの検索はtorvaneグループのユーザーだけが行えます. "
+            "「sudo usermod -aG torvane $USER」を実行し, ログインし直してください.");
     case helper::StartError::NoPrivilege:
         return QStringLiteral("補助プログラム %1 にUDPポート67を使う権限がありません. "
-                              "「sudo setcap cap_net_bind_service,cap_net_admin+ep %1」で権限を与えてください.")
+                              "「sudo setcap cap_net_bind_service,cap_net_admin+ep "
+                              "%1」で権限を与えてください.")
             .arg(path);
     case helper::StartError::PortInUse: {
         const PortHolder h = udpPortHolder(67);
@@ -47,24 +50,38 @@ QString startFailureText(const helper::StartResult& r)
 QString commandFailureText(const helper::Answer& a)
 {
     switch (a.code) {
-    case static_cast<int>(Refusal::BadAddress): return QStringLiteral("カードに使えないIPアドレスです");
-    case static_cast<int>(Refusal::BadMask): return QStringLiteral("サブネットマスクが正しくありません");
-    case static_cast<int>(Refusal::BadGateway): return QStringLiteral("ゲートウェイがサブネットの外です");
-    case static_cast<int>(Refusal::LocalAddress): return QStringLiteral("このPCのIPアドレスです");
-    case static_cast<int>(Refusal::SubnetEdge): return QStringLiteral("ネットワークアドレスかブロードキャストアドレスです");
-    case static_cast<int>(Refusal::GatewayAddress): return QStringLiteral("ゲートウェイのIPアドレスです");
-    case static_cast<int>(Refusal::OtherMac): return QStringLiteral("他の機器が使用中のIPアドレスです");
-    case static_cast<int>(Refusal::BadMac): return QStringLiteral("カードのMACアドレスが正しくありません");
-    case static_cast<int>(Refusal::Expired): return QStringLiteral("カードの要求から時間が経ちすぎました");
+    case static_cast<int>(Refusal::BadAddress):
+        return QStringLiteral("カードに使えないIPアドレスです");
+    case static_cast<int>(Refusal::BadMask):
+        return QStringLiteral("サブネットマスクが正しくありません");
+    case static_cast<int>(Refusal::BadGateway):
+        return QStringLiteral("ゲートウェイがサブネットの外です");
+    case static_cast<int>(Refusal::LocalAddress):
+        return QStringLiteral("このPCのIPアドレスです");
+    case static_cast<int>(Refusal::SubnetEdge):
+        return QStringLiteral("ネットワークアドレスかブロードキャストアドレスです");
+    case static_cast<int>(Refusal::GatewayAddress):
+        return QStringLiteral("ゲートウェイのIPアドレスです");
+    case static_cast<int>(Refusal::OtherMac):
+        return QStringLiteral("他の機器が使用中のIPアドレスです");
+    case static_cast<int>(Refusal::BadMac):
+        return QStringLiteral("カードのMACアドレスが正しくありません");
+    case static_cast<int>(Refusal::Expired):
+        return QStringLiteral("カードの要求から時間が経ちすぎました");
     case EPERM:
-    case EACCES: return QStringLiteral("権限がありません");
+    case EACCES:
+        return QStringLiteral("権限がありません");
     case ENODEV:
-    case ENXIO: return QStringLiteral("インタフェースがありません");
-    case EPIPE: return QStringLiteral("補助プログラムが終了しました");
-    case ETIMEDOUT: return QStringLiteral("補助プログラムが応答しません");
-    default: break;
+    case ENXIO:
+        return QStringLiteral("インタフェースがありません");
+    case EPIPE:
+        return QStringLiteral("補助プログラムが終了しました");
+    case ETIMEDOUT:
+        return QStringLiteral("補助プログラムが応答しません");
+    default:
+        break;
     }
-    return QStringLiteral("%1 (%2)").arg(a.refused() ? QStringLiteral("補助プログラムが拒否しました")
-                                                     : QStringLiteral("エラー"),
-                                         QString::fromStdString(a.text));
+    return QStringLiteral("%1 (%2)").arg(
+        a.refused() ? QStringLiteral("補助プログラムが拒否しました") : QStringLiteral("エラー"),
+        QString::fromStdString(a.text));
 }

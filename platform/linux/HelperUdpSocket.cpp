@@ -90,8 +90,10 @@ void HelperUdpSocket::readable()
         m_listening = false;
         dropNotifier();
         logFailure("the search ended", "torvane-helper has ended");
-        emit Error(static_cast<qint16>(EPIPE),
-                   QStringLiteral("補助プログラム torvane-helper が終了しました. もう一度検索を開始してください."));
+        emit Error(
+            static_cast<qint16>(EPIPE),
+            QStringLiteral(
+                "補助プログラム torvane-helper が終了しました. もう一度検索を開始してください."));
     }
 }
 
@@ -105,7 +107,8 @@ QByteArray HelperUdpSocket::getData(int maxLength)
     m_session->requestId = m.id;
     m_session->arrivalInterface = m.number;
     m_arrivalName = interfaceName(m.number);
-    const auto size = std::min<std::size_t>(m.bytes.size(), static_cast<std::size_t>(std::max(0, maxLength)));
+    const auto size =
+        std::min<std::size_t>(m.bytes.size(), static_cast<std::size_t>(std::max(0, maxLength)));
     return QByteArray(reinterpret_cast<const char*>(m.bytes.data()), static_cast<qsizetype>(size));
 }
 
@@ -114,8 +117,9 @@ void HelperUdpSocket::sendData(const QByteArray& data)
     // The helper sends only to the limited broadcast on the client port, which is the one
     // place the windows send to.
     if (remoteHost() != QLatin1String("255.255.255.255") || remotePort() != 68) {
-        throw SearchFailure(EINVAL, QStringLiteral("送信先が正しくありません"),
-                            QStringLiteral("invalid destination %1:%2").arg(remoteHost()).arg(remotePort()));
+        throw SearchFailure(
+            EINVAL, QStringLiteral("送信先が正しくありません"),
+            QStringLiteral("invalid destination %1:%2").arg(remoteHost()).arg(remotePort()));
     }
     const helper::Bytes bytes(data.begin(), data.end());
     const helper::Answer a = m_session->link.reply(m_session->requestId, bytes);

@@ -68,7 +68,8 @@ PortHolder udpPortHolder(int port)
     if (!table.open(QIODevice::ReadOnly)) {
         return holder;
     }
-    const QByteArray portHex = QStringLiteral(":%1").arg(port, 4, 16, QLatin1Char('0')).toUpper().toLatin1();
+    const QByteArray portHex =
+        QStringLiteral(":%1").arg(port, 4, 16, QLatin1Char('0')).toUpper().toLatin1();
     QString inode;
     const QList<QByteArray> lines = table.readAll().split('\n');
     for (const QByteArray& line : lines) {
@@ -77,7 +78,8 @@ PortHolder udpPortHolder(int port)
             holder.found = true;
             const uid_t uid = f[7].toUInt();
             const passwd* pw = getpwuid(uid);
-            holder.user = pw != nullptr ? QString::fromLocal8Bit(pw->pw_name) : QString::number(uid);
+            holder.user =
+                pw != nullptr ? QString::fromLocal8Bit(pw->pw_name) : QString::number(uid);
             inode = QString::fromLatin1(f[9]);
             break;
         }
@@ -98,7 +100,8 @@ PortHolder udpPortHolder(int port)
         for (const QString& fd : fds) {
             char link[64] = {};
             const QByteArray path = (fdDir + QLatin1Char('/') + fd).toLocal8Bit();
-            if (::readlink(path.constData(), link, sizeof link - 1) > 0 && target == QLatin1String(link)) {
+            if (::readlink(path.constData(), link, sizeof link - 1) > 0 &&
+                target == QLatin1String(link)) {
                 QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
                 comm.open(QIODevice::ReadOnly);
                 holder.program = QString::fromLocal8Bit(comm.readAll()).trimmed();

@@ -128,8 +128,10 @@ private slots:
                  qPrintable(card.output()));
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->inputBlocked(), 15000);
         // This test runs as root, where the web engine has no sandbox: the window says so.
-        QCOMPARE(m_window->Text1->toPlainText(),
-                 QStringLiteral("rootで実行中のため, ブラウザはサンドボックスなしで動作しています.\n") + kSearching);
+        QCOMPARE(
+            m_window->Text1->toPlainText(),
+            QStringLiteral("rootで実行中のため, ブラウザはサンドボックスなしで動作しています.\n") +
+                kSearching);
         QVERIFY(m_window->Winsock1->isBound());
 
         const QString neigh =
@@ -217,7 +219,8 @@ private slots:
             [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
         ModalOperator<F_Config> op([&](F_Config* d) {
             proposed = proposal(d);
-            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"), QStringLiteral("22")});
+            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"),
+                     QStringLiteral("22")});
         });
         QTRY_VERIFY_WITH_TIMEOUT(card.finished(), 25000);
         QCOMPARE(proposed, QStringList({"10", "77", "0"}));
@@ -239,7 +242,8 @@ private slots:
             [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
         ModalOperator<F_Config> op([&](F_Config* d) {
             proposed = proposal(d);
-            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"), QStringLiteral("23")});
+            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"),
+                     QStringLiteral("23")});
         });
         QTRY_VERIFY_WITH_TIMEOUT(card.finished(), 25000);
         QCOMPARE(proposed, QStringList({"", "", ""}));
@@ -247,9 +251,12 @@ private slots:
                      card.output().contains(QStringLiteral("server=0.0.0.0 ")),
                  qPrintable(card.output()));
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->inputBlocked(), 15000);
-        QCOMPARE(m_window->Text1->toPlainText(),
-                 QStringLiteral("tvpc0 のネットワーク外のため, このPCからカードに接続できません.\n") + kSearching);
-        QVERIFY(!run(QStringLiteral("ip"), {QStringLiteral("neigh")}).contains(QStringLiteral("10.77.0.23")));
+        QCOMPARE(
+            m_window->Text1->toPlainText(),
+            QStringLiteral("tvpc0 のネットワーク外のため, このPCからカードに接続できません.\n") +
+                kSearching);
+        QVERIFY(!run(QStringLiteral("ip"), {QStringLiteral("neigh")})
+                     .contains(QStringLiteral("10.77.0.23")));
         QVERIFY(m_window->Winsock1->isBound());
     }
 
@@ -260,7 +267,10 @@ private slots:
         ModalOperator<QMessageBox> yes(
             [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
         ModalOperator<F_Config> op([&](F_Config* d) {
-            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"), QStringLiteral("24")}, true);
+            fill(d,
+                 {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"),
+                  QStringLiteral("24")},
+                 true);
         });
         // The wait runs in the window's own event loop: the link goes from a timer inside it,
         // once the card has its address.
@@ -270,7 +280,8 @@ private slots:
             if (!removed && m_window->inputBlocked() &&
                 card.output().contains(QStringLiteral("event=assigned"))) {
                 removed = true;
-                run(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("del"), QStringLiteral("tvpc0")});
+                run(QStringLiteral("ip"),
+                    {QStringLiteral("link"), QStringLiteral("del"), QStringLiteral("tvpc0")});
             }
         });
         remove.start(50);
@@ -291,8 +302,12 @@ private slots:
         ModalOperator<QMessageBox> yes(
             [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
         ModalOperator<F_Config> op([&](F_Config* d) {
-            run(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("del"), QStringLiteral("tvpc0")});
-            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"), QStringLiteral("25")}, true);
+            run(QStringLiteral("ip"),
+                {QStringLiteral("link"), QStringLiteral("del"), QStringLiteral("tvpc0")});
+            fill(d,
+                 {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"),
+                  QStringLiteral("25")},
+                 true);
         });
         QTRY_VERIFY_WITH_TIMEOUT(op.acted(), 25000);
         QTRY_VERIFY_WITH_TIMEOUT(m_window->Text1->toPlainText().endsWith(kSearching), 15000);

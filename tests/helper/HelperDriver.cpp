@@ -60,7 +60,8 @@ int main(int argc, char** argv)
         const std::string step = argv[i];
         if (step == "start") {
             const StartResult r = link.start(locateHelper(executableDir()));
-            std::printf("start %d %d %s\n", static_cast<int>(r.error), r.errnoValue, r.detail.c_str());
+            std::printf("start %d %d %s\n", static_cast<int>(r.error), r.errnoValue,
+                        r.detail.c_str());
         } else if (step == "listen") {
             print(link.listen());
         } else if (step == "pause") {
@@ -82,12 +83,13 @@ int main(int argc, char** argv)
             }
             const Mac mac = {last->bytes[28], last->bytes[29], last->bytes[30],
                              last->bytes[31], last->bytes[32], last->bytes[33]};
-            std::printf("request id=%u if=%d size=%zu mac=%02X-%02X-%02X-%02X-%02X-%02X\n", last->id,
-                        last->number, last->bytes.size(), mac[0], mac[1], mac[2], mac[3], mac[4],
-                        mac[5]);
+            std::printf("request id=%u if=%d size=%zu mac=%02X-%02X-%02X-%02X-%02X-%02X\n",
+                        last->id, last->number, last->bytes.size(), mac[0], mac[1], mac[2], mac[3],
+                        mac[4], mac[5]);
         } else if (step == "reply" || step == "neigh") {
             if (!last) {
-                for (; i + 1 < argc && std::string(argv[i + 1]).find('=') != std::string::npos; ++i) {
+                for (; i + 1 < argc && std::string(argv[i + 1]).find('=') != std::string::npos;
+                     ++i) {
                 }
                 std::printf("answer none (no request)\n");
                 continue;
@@ -117,8 +119,8 @@ int main(int argc, char** argv)
                     id = static_cast<std::uint32_t>(std::stoul(option(arg, "id")));
                 } else if (!option(arg, "mac").empty()) {
                     unsigned m[6];
-                    std::sscanf(option(arg, "mac").c_str(), "%x-%x-%x-%x-%x-%x", &m[0], &m[1], &m[2],
-                                &m[3], &m[4], &m[5]);
+                    std::sscanf(option(arg, "mac").c_str(), "%x-%x-%x-%x-%x-%x", &m[0], &m[1],
+                                &m[2], &m[3], &m[4], &m[5]);
                     for (int k = 0; k < 6; ++k) {
                         mac[k] = static_cast<std::uint8_t>(m[k]);
                     }
@@ -137,14 +139,17 @@ int main(int argc, char** argv)
             const std::string hex = argv[++i];
             Bytes bytes;
             for (std::size_t k = 0; k + 1 < hex.size(); k += 2) {
-                bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16)));
+                bytes.push_back(
+                    static_cast<std::uint8_t>(std::stoul(hex.substr(k, 2), nullptr, 16)));
             }
             ::send(link.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
             pollfd p{link.fd(), POLLIN, 0};
             std::uint8_t in[kMaxMessage];
             const ssize_t n = ::poll(&p, 1, 2000) == 1 ? ::recv(link.fd(), in, sizeof in, 0) : -1;
-            const auto m = n > 0 ? decode(std::span(in, static_cast<std::size_t>(n))) : std::nullopt;
-            std::printf("answer %s\n", m ? (std::to_string(m->number) + " " + m->text).c_str() : "none");
+            const auto m =
+                n > 0 ? decode(std::span(in, static_cast<std::size_t>(n))) : std::nullopt;
+            std::printf("answer %s\n",
+                        m ? (std::to_string(m->number) + " " + m->text).c_str() : "none");
         } else if (step == "status") {
             std::ifstream status("/proc/" + std::to_string(link.pid()) + "/status");
             for (std::string line; std::getline(status, line);) {
@@ -160,8 +165,8 @@ int main(int argc, char** argv)
             unsigned m[6];
             std::sscanf(argv[++i], "%x-%x-%x-%x-%x-%x", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5]);
             const auto request = testing_support::cardRequest(
-                300, {std::uint8_t(m[0]), std::uint8_t(m[1]), std::uint8_t(m[2]), std::uint8_t(m[3]),
-                      std::uint8_t(m[4]), std::uint8_t(m[5])});
+                300, {std::uint8_t(m[0]), std::uint8_t(m[1]), std::uint8_t(m[2]),
+                      std::uint8_t(m[3]), std::uint8_t(m[4]), std::uint8_t(m[5])});
             const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
             const int on = 1;
             ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);

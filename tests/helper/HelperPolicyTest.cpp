@@ -29,8 +29,8 @@ Bytes replyTo(const Bytes& request, Ipv4 ip = {10, 77, 0, 20}, Ipv4 mask = {255,
     r[0] = 2;
     std::copy(ip.begin(), ip.end(), r.begin() + 16);
     std::copy(server.begin(), server.end(), r.begin() + 20);
-    const std::uint8_t options[13] = {1,     4,     mask[0], mask[1], mask[2], mask[3], 3,
-                                      4,     gw[0], gw[1],   gw[2],   gw[3],   255};
+    const std::uint8_t options[13] = {1, 4,     mask[0], mask[1], mask[2], mask[3], 3,
+                                      4, gw[0], gw[1],   gw[2],   gw[3],   255};
     std::copy(std::begin(options), std::end(options), r.begin() + 246);
     return r;
 }
@@ -46,7 +46,8 @@ Bytes withUdpHeader(const Bytes& payload, std::uint16_t sourcePort = 68)
 
 bool filterKeeps(const Bytes& payload, std::uint16_t sourcePort = 68)
 {
-    return testing_support::runClassicBpf(cardRequestFilter(), withUdpHeader(payload, sourcePort)) != 0;
+    return testing_support::runClassicBpf(cardRequestFilter(),
+                                          withUdpHeader(payload, sourcePort)) != 0;
 }
 
 } // namespace
@@ -86,7 +87,8 @@ TEST(HelperReply, DiffersFromItsRequestOnlyWhereAReplyWrites)
     const NetFacts f = pc();
     const Bytes request = cardRequest(548);
     EXPECT_FALSE(checkReply(request, replyTo(request), f));
-    for (std::size_t offset : {1u, 3u, 4u, 12u, 24u, 28u, 33u, 34u, 44u, 108u, 236u, 245u, 259u, 547u}) {
+    for (std::size_t offset :
+         {1u, 3u, 4u, 12u, 24u, 28u, 33u, 34u, 44u, 108u, 236u, 245u, 259u, 547u}) {
         Bytes changed = replyTo(request);
         changed[offset] ^= 0x5A;
         EXPECT_EQ(checkReply(request, changed, f), Refusal::ChangedBytes) << "offset " << offset;
@@ -121,9 +123,12 @@ TEST(HelperReply, RefusesAddressesMaskGatewayAndServerThatMakeNoSense)
               Refusal::BadGateway);
     EXPECT_FALSE(checkReply(q, replyTo(q, {10, 77, 0, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}), f));
     EXPECT_FALSE(checkReply(q, replyTo(q, {10, 77, 0, 20}, {255, 255, 255, 255}, {0, 0, 0, 0}), f));
-    EXPECT_EQ(checkReply(q, replyTo(q, {10, 77, 0, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, {8, 8, 8, 8}), f),
-              Refusal::BadServer);
-    EXPECT_FALSE(checkReply(q, replyTo(q, {10, 77, 0, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}), f));
+    EXPECT_EQ(
+        checkReply(q, replyTo(q, {10, 77, 0, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, {8, 8, 8, 8}),
+                   f),
+        Refusal::BadServer);
+    EXPECT_FALSE(checkReply(
+        q, replyTo(q, {10, 77, 0, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}), f));
 }
 
 TEST(HelperLedger, OneReplyPerPassedOnRequestOneAssignmentAtATime)
@@ -140,8 +145,9 @@ TEST(HelperLedger, OneReplyPerPassedOnRequestOneAssignmentAtATime)
     EXPECT_EQ(ledger.mayReply(first, 103), Refusal::AlreadyReplied);
     EXPECT_EQ(ledger.mayReply(second, 103), Refusal::Outstanding);
     EXPECT_EQ(ledger.mayWriteNeighbour(first, {10, 77, 0, 21}, mac, 103), Refusal::Mismatch);
-    EXPECT_EQ(ledger.mayWriteNeighbour(first, {10, 77, 0, 20}, Mac{0, 0x0A, 0x1B, 0xC2, 0x3D, 0xFE}, 103),
-              Refusal::Mismatch);
+    EXPECT_EQ(
+        ledger.mayWriteNeighbour(first, {10, 77, 0, 20}, Mac{0, 0x0A, 0x1B, 0xC2, 0x3D, 0xFE}, 103),
+        Refusal::Mismatch);
     EXPECT_FALSE(ledger.mayWriteNeighbour(first, {10, 77, 0, 20}, mac, 103));
     ledger.finished(first);
     EXPECT_EQ(ledger.mayWriteNeighbour(first, {10, 77, 0, 20}, mac, 104), Refusal::NotReplied);
@@ -158,7 +164,8 @@ TEST(HelperLedger, AnOutstandingAssignmentSurvivesAFloodOfRequests)
         ledger.remember(cardRequest(), 2, 1);
     }
     EXPECT_NE(ledger.find(id), nullptr);
-    EXPECT_FALSE(ledger.mayWriteNeighbour(id, {10, 77, 0, 20}, Mac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0xFF}, 2));
+    EXPECT_FALSE(
+        ledger.mayWriteNeighbour(id, {10, 77, 0, 20}, Mac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0xFF}, 2));
 }
 
 TEST(HelperFilter, KeepsCardRequestsAndDropsOtherTraffic)

@@ -74,7 +74,9 @@ struct BoxWatch : QObject {
 
 void failWith(FakeUdpSocket* socket, int number, const QString& why)
 {
-    socket->failBind = [number, why] { throw SearchFailure(number, why, QStringLiteral("detail")); };
+    socket->failBind = [number, why] {
+        throw SearchFailure(number, why, QStringLiteral("detail"));
+    };
 }
 
 bool idle(F_Main& w)
@@ -95,7 +97,8 @@ private slots:
         MainWindowFixture f;
         F_Main& w = *f.window;
         w.show();
-        const QString why = QStringLiteral("UDPポート67は他のプログラム (dnsmasq, pid 812) が使用中です.");
+        const QString why =
+            QStringLiteral("UDPポート67は他のプログラム (dnsmasq, pid 812) が使用中です.");
         failWith(f.socket, 98, why);
         BoxWatch box;
         w.Command1->click();
@@ -135,15 +138,18 @@ private slots:
         F_Main& w = *f.window;
         w.Command1->click();
         f.socket->failSend = [] {
-            throw SearchFailure(19, QStringLiteral("インタフェースがありません"), QStringLiteral("No such device"));
+            throw SearchFailure(19, QStringLiteral("インタフェースがありません"),
+                                QStringLiteral("No such device"));
         };
         ModalOperator<F_Config> op([](F_Config* d) { set(d, {}, true); });
         f.socket->deliver(request());
         QVERIFY(op.acted());
         QVERIFY(f.neighbours->entries.empty());
         QCOMPARE(f.clock->readings, 0);
-        QCOMPARE(w.Text1->toPlainText(),
-                 QStringLiteral("IPアドレスを設定できませんでした (インタフェースがありません).\n") + kSearching);
+        QCOMPARE(
+            w.Text1->toPlainText(),
+            QStringLiteral("IPアドレスを設定できませんでした (インタフェースがありません).\n") +
+                kSearching);
         QVERIFY(f.socket->bound);
         QVERIFY(w.M_Search && !w.inputBlocked());
         QCOMPARE(f.socket->remoteHost(), QStringLiteral("0.0.0.0"));
@@ -159,7 +165,8 @@ private slots:
         f.socket->deliver(request());
         QCOMPARE(f.socket->sent.size(), 1);
         QCOMPARE(w.Text1->toPlainText(),
-                 QStringLiteral("ARPエントリを登録できませんでした (他の機器が使用中のIPアドレスです).\n") +
+                 QStringLiteral(
+                     "ARPエントリを登録できませんでした (他の機器が使用中のIPアドレスです).\n") +
                      kSearching);
         QVERIFY(f.socket->bound);
     }
@@ -176,7 +183,8 @@ private slots:
             for (QLineEdit* box : d->T_IpAddr) {
                 proposed << box->text();
             }
-            set(d, {QStringLiteral("10"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
+            set(d, {QStringLiteral("10"), QStringLiteral("1"), QStringLiteral("2"),
+                    QStringLiteral("3")});
         });
         f.socket->deliver(request());
         QCOMPARE(proposed, QStringList({"", "", "", ""}));
@@ -202,7 +210,8 @@ private slots:
         });
         f.socket->deliver(request());
         QCOMPARE(proposed, QStringList({"10", "77", "0", ""}));
-        QCOMPARE(f.socket->sent.front().data.mid(16, 8), QByteArray("\x0A\x4D\x00\x14\x0A\x4D\x00\x01", 8));
+        QCOMPARE(f.socket->sent.front().data.mid(16, 8),
+                 QByteArray("\x0A\x4D\x00\x14\x0A\x4D\x00\x01", 8));
         QCOMPARE(f.neighbours->entries.size(), std::size_t(1));
         QCOMPARE(w.Text1->toPlainText(), kSearching);
     }
@@ -213,7 +222,10 @@ private slots:
         F_Main& w = *f.window;
         w.Command1->click();
         ModalOperator<F_Config> op([](F_Config* d) {
-            set(d, {QStringLiteral("172"), QStringLiteral("16"), QStringLiteral("0"), QStringLiteral("9")}, true);
+            set(d,
+                {QStringLiteral("172"), QStringLiteral("16"), QStringLiteral("0"),
+                 QStringLiteral("9")},
+                true);
         });
         QStringList navigated;
         F_Browser::setWebViewFactory([&] {
@@ -225,8 +237,10 @@ private slots:
         QCOMPARE(f.socket->sent.size(), 1);
         QVERIFY(f.neighbours->entries.empty());
         QVERIFY(navigated.isEmpty());
-        QCOMPARE(w.Text1->toPlainText(),
-                 QStringLiteral("eth9 のネットワーク外のため, このPCからカードに接続できません.\n") + kSearching);
+        QCOMPARE(
+            w.Text1->toPlainText(),
+            QStringLiteral("eth9 のネットワーク外のため, このPCからカードに接続できません.\n") +
+                kSearching);
         F_Browser::unload();
     }
 
@@ -245,7 +259,8 @@ private slots:
         ModalOperator<F_Config> op([](F_Config* d) { set(d, {}, true); });
         f.socket->deliver(request());
         QVERIFY(navigated.isEmpty());
-        QCOMPARE(w.Text1->toPlainText(), QStringLiteral("インタフェース eth9 がなくなりました.\n") + kSearching);
+        QCOMPARE(w.Text1->toPlainText(),
+                 QStringLiteral("インタフェース eth9 がなくなりました.\n") + kSearching);
         QVERIFY(f.socket->bound);
         F_Browser::unload();
     }
@@ -257,7 +272,8 @@ private slots:
         w.show();
         w.Command1->click();
         int views = 0;
-        const QString why = QStringLiteral("ブラウザを起動できません (QtWebEngineProcessが見つかりません).");
+        const QString why =
+            QStringLiteral("ブラウザを起動できません (QtWebEngineProcessが見つかりません).");
         F_Browser::setWebViewFactory(
             [&views] {
                 ++views;
@@ -285,7 +301,8 @@ private slots:
         f.socket->deliver(request());
         QVERIFY(f.socket->sent.isEmpty());
         QVERIFY(f.neighbours->entries.empty());
-        QCOMPARE(w.Text1->toPlainText(), QStringLiteral("インタフェース eth9 がなくなりました.\n") + kSearching);
+        QCOMPARE(w.Text1->toPlainText(),
+                 QStringLiteral("インタフェース eth9 がなくなりました.\n") + kSearching);
         QVERIFY(f.socket->bound);
     }
 

@@ -63,7 +63,8 @@ int card(const char* dev)
     to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
     const std::vector<std::uint8_t> request = testing_support::cardRequest();
     for (int i = 0; i < 50; ++i) {
-        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                 sizeof to);
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 200) == 1) {
             char buf[2048];
@@ -148,7 +149,8 @@ int main(int argc, char** argv)
             f.open(QIODevice::ReadOnly);
             for (const QByteArray& line : f.readAll().split('\n')) {
                 if (line.startsWith(name)) {
-                    return QString::fromLatin1(line.mid(qsizetype(std::strlen(name)) + 1)).trimmed();
+                    return QString::fromLatin1(line.mid(qsizetype(std::strlen(name)) + 1))
+                        .trimmed();
                 }
             }
             return QString();
@@ -157,10 +159,12 @@ int main(int argc, char** argv)
         std::printf("front-end CapEff: %s\n", qPrintable(field(QStringLiteral("self"), "CapEff:")));
         std::printf("helper CapPrm: %s CapEff: %s NoNewPrivs: %s Seccomp: %s\n",
                     qPrintable(field(helper, "CapPrm:")), qPrintable(field(helper, "CapEff:")),
-                    qPrintable(field(helper, "NoNewPrivs:")), qPrintable(field(helper, "Seccomp:")));
+                    qPrintable(field(helper, "NoNewPrivs:")),
+                    qPrintable(field(helper, "Seccomp:")));
         QFile environ(QStringLiteral("/proc/%1/environ").arg(helper));
         environ.open(QIODevice::ReadOnly);
-        std::printf("helper environ bytes: %lld\n", static_cast<long long>(environ.readAll().size()));
+        std::printf("helper environ bytes: %lld\n",
+                    static_cast<long long>(environ.readAll().size()));
         return 0;
     }
     int status = 3;

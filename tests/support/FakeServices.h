@@ -2,8 +2,8 @@
 
 #include "Clock.h"
 #include "FatalError.h"
-#include "SearchFailure.h"
 #include "NeighbourTable.h"
+#include "SearchFailure.h"
 #include "UdpSocket.h"
 
 #include <QByteArray>

@@ -6,10 +6,10 @@
 #include "F_Browser.h"
 #include "F_Config.h"
 #include "Platform.h"
-#include "SearchFailure.h"
 #include "Privileges.h"
 #include "PublicArea.h"
 #include "Resources.h"
+#include "SearchFailure.h"
 #include "SearchRules.h"
 
 #include <QCloseEvent>
@@ -27,7 +27,8 @@ const QString kSearching = QStringLiteral("Web/SNMPカード検索中...");
 F_Main::Services F_Main::platformServices()
 {
     NetworkServices network = createNetworkServices();
-    return {std::move(network.socket), std::move(network.neighbours), createClock(), &queryOsVersion};
+    return {std::move(network.socket), std::move(network.neighbours), createClock(),
+            &queryOsVersion};
 }
 
 F_Main::F_Main(Services services, QWidget* parent)
@@ -196,7 +197,8 @@ QString F_Main::assign(std::span<std::uint8_t> bytes, QByteArray& message)
     // interface would be looked for by another NIC, and never load.
     QString failure;
     if (Winsock1->arrivalAddress().isEmpty() || !Winsock1->arrivalSubnetHolds(address)) {
-        failure = QStringLiteral("%1 のネットワーク外のため, このPCからカードに接続できません.").arg(interface);
+        failure = QStringLiteral("%1 のネットワーク外のため, このPCからカードに接続できません.")
+                      .arg(interface);
         std::fprintf(stderr, "torvane: %s is outside every subnet of %s: no neighbour entry\n",
                      qPrintable(address), qPrintable(interface));
     } else {
@@ -214,7 +216,8 @@ QString F_Main::assign(std::span<std::uint8_t> bytes, QByteArray& message)
         F_Browser::get().addURL(QStringLiteral("http://") + address + QStringLiteral("/"));
         // Chromium cannot sandbox itself as root: the page is shown, but the operator should know.
         if (runsAsRoot()) {
-            return QStringLiteral("rootで実行中のため, ブラウザはサンドボックスなしで動作しています.");
+            return QStringLiteral(
+                "rootで実行中のため, ブラウザはサンドボックスなしで動作しています.");
         }
     }
     return failure;
@@ -258,7 +261,8 @@ QString F_Main::addNeighbourEntry(const QString& address, std::span<const std::u
     }
     std::fprintf(stderr, "torvane: %s: no neighbour entry on %s: %s\n", qPrintable(command),
                  qPrintable(name), failure.c_str());
-    return QStringLiteral("ARPエントリを登録できませんでした (%1).").arg(QString::fromStdString(failure));
+    return QStringLiteral("ARPエントリを登録できませんでした (%1).")
+        .arg(QString::fromStdString(failure));
 }
 
 void F_Main::waitSeconds(double seconds)

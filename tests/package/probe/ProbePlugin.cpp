@@ -42,8 +42,8 @@ struct Probe {
         ::close(fd);
         std::FILE* f = std::fopen(out, "a");
         if (f != nullptr) {
-            std::fprintf(f, "pid=%d CapEff=%s mtu=%s\n", static_cast<int>(::getpid()), capEff.c_str(),
-                         result == 0 ? "changed" : std::strerror(err));
+            std::fprintf(f, "pid=%d CapEff=%s mtu=%s\n", static_cast<int>(::getpid()),
+                         capEff.c_str(), result == 0 ? "changed" : std::strerror(err));
             std::fclose(f);
         }
     }
