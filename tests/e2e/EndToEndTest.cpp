@@ -322,7 +322,9 @@ private:
     static QStringList proposal(F_Config* d)
     {
         d->activateWindow();
-        QTest::qWaitFor([d] { return QApplication::focusWidget() == d->T_IpAddr[3]; }, 5000);
+        if (!QTest::qWaitFor([d] { return QApplication::focusWidget() == d->T_IpAddr[3]; }, 5000)) {
+            return {};
+        }
         return {d->T_IpAddr[0]->text(), d->T_IpAddr[1]->text(), d->T_IpAddr[2]->text()};
     }
     // Fills address, mask 255.255.255.0 and gateway 0.0.0.0, and confirms.
