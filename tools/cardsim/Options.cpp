@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <map>
 
@@ -17,6 +18,14 @@ std::optional<double> parseSeconds(std::string_view text)
         return std::nullopt;
     }
     return value;
+}
+
+// "0.01", "86400": the shortest text that reads back as the value.
+std::string number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
 
 template <typename T> std::optional<T> parseWhole(std::string_view text)
@@ -39,11 +48,14 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
 
     // Each option that takes a value: its reader returns an error text, empty on success.
     using Reader = std::function<std::string(std::string_view)>;
-    auto positive = [](double& target, const char* what) {
-        return [&target, what](std::string_view v) -> std::string {
+    // Bounded so that every deadline stays far inside the clock's range and a repeat loop
+    // cannot turn into a flood.
+    auto seconds = [](double& target, const char* what, double low, double high) {
+        return [&target, what, low, high](std::string_view v) -> std::string {
             const auto s = parseSeconds(v);
-            if (!s || *s <= 0) {
-                return std::string(what) + " must be a number of seconds above 0";
+            if (!s || *s < low || *s > high) {
+                return std::string(what) + " must be " + number(low) + " to " + number(high) +
+                       " seconds";
             }
             target = *s;
             return {};
@@ -72,8 +84,8 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
              o.length = *n;
              return {};
          }},
-        {"--interval", positive(o.interval, "--interval")},
-        {"--timeout", positive(o.timeout, "--timeout")},
+        {"--interval", seconds(o.interval, "--interval", kMinInterval, kMaxInterval)},
+        {"--timeout", seconds(o.timeout, "--timeout", kMinSeconds, kMaxSeconds)},
         {"--count",
          [&o](std::string_view v) -> std::string {
              const auto n = parseWhole<int>(v);
@@ -92,17 +104,17 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
              o.httpPort = *n;
              return {};
          }},
-        {"--serve-seconds", positive(o.serveSeconds, "--serve-seconds")},
+        {"--serve-seconds", seconds(o.serveSeconds, "--serve-seconds", kMinSeconds, kMaxSeconds)},
         {"--flood",
          [&o](std::string_view v) -> std::string {
              const auto r = parseSeconds(v);
-             if (!r || *r <= 0 || *r > 1e6) {
-                 return "--flood needs a rate above 0 and at most 1000000 datagrams/s";
+             if (!r || *r < kMinFloodRate || *r > kMaxFloodRate) {
+                 return "--flood needs a rate of 1 to 1000000 datagrams/s";
              }
              o.floodRate = *r;
              return {};
          }},
-        {"--duration", positive(o.floodDuration, "--duration")},
+        {"--duration", seconds(o.floodDuration, "--duration", kMinSeconds, kMaxSeconds)},
         {"--format",
          [&o](std::string_view v) -> std::string {
              if (v == "text") {
@@ -185,8 +197,9 @@ Card:
                       default: IF's own MAC with --serve-http, else a random locally
                       administered one
   --length N          request length in bytes, 300 to 1472 (default 300)
-  --interval S        repeat the request every S seconds until answered (default 4)
-  --timeout S         give up S seconds after the first request (default 60)
+  --interval S        repeat the request every S seconds until answered, 0.01 to 3600
+                      (default 4)
+  --timeout S         give up S seconds after the first request, 0.1 to 86400 (default 60)
   --count N           act as N cards one after another, each with a new xid and, unless
                       --mac is given, a new MAC (default 1)
   --strict            also require every byte the server has no reason to change (all but
@@ -203,13 +216,14 @@ After a valid reply:
                       address; /favicon.ico and other paths get 404. The address is
                       removed again on exit.
   --http-port P       port of that page (default 80)
-  --serve-seconds S   stop serving after S seconds (default: until SIGINT or SIGTERM)
+  --serve-seconds S   stop serving after S seconds, 0.1 to 86400 (default: until SIGINT or
+                      SIGTERM)
 
 Load:
   --flood RATE        instead of being a card, broadcast foreign DHCPDISCOVERs (option 53
-                      first, a new random MAC and xid each) at RATE datagrams/s, paced by
-                      the clock; the achieved rate is reported
-  --duration S        how long to flood (default 10)
+                      first, a new random MAC and xid each) at RATE datagrams/s (1 to
+                      1000000), paced by the clock; the achieved rate is reported
+  --duration S        how long to flood, 0.1 to 86400 seconds (default 10)
   --then-card         after the flood, act as a card as above
 
 Output:

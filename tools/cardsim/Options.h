@@ -21,6 +21,14 @@ enum Exit : int {
 
 enum class Format { Text, Kv, Json };
 
+/// Ranges of the time and rate options.
+inline constexpr double kMinInterval = 0.01;
+inline constexpr double kMaxInterval = 3600;
+inline constexpr double kMinSeconds = 0.1; // --timeout, --serve-seconds, --duration
+inline constexpr double kMaxSeconds = 86400;
+inline constexpr double kMinFloodRate = 1;
+inline constexpr double kMaxFloodRate = 1e6;
+
 struct Options {
     std::string interface;
     std::optional<Mac> mac;
