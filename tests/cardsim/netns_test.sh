@@ -118,7 +118,7 @@ expect "timeout" 3 "event=timeout"
 start_responder --count 1
 card_mac=$(in_card cat /sys/class/net/tvcard0/address | tr 'a-f:' 'A-F-')
 ip netns exec "$NETNS_CARD" "$CARDSIM" --interface tvcard0 --format kv --timeout 10 --serve-http \
-    --serve-seconds 60 >"$WORK/serve.out" 2>"$WORK/serve.err" &
+    --serve-seconds 60 --verbose >"$WORK/serve.out" 2>"$WORK/serve.err" &
 serve_pid=$!
 PIDS+=("$serve_pid")
 for _ in $(seq 100); do
@@ -143,12 +143,29 @@ else
         [[ "$(http_get /)" == *"<title>Web/SNMP Card"* ]] && good=$((good + 1))
     done
     [ $good -eq 30 ] && pass "30 sequential GETs" || fail "only $good of 30 GETs answered"
+
+    # Clients that connect and say nothing must not hold up the next one.
+    in_pc bash -c 'exec 3<>/dev/tcp/10.77.0.20/80 4<>/dev/tcp/10.77.0.20/80 \
+        5<>/dev/tcp/10.77.0.20/80 && sleep 20' &
+    idle_pid=$!
+    PIDS+=("$idle_pid")
+    sleep 0.3
+    started=$(date +%s%N)
+    page=$(http_get /)
+    elapsed_ms=$((($(date +%s%N) - started) / 1000000))
+    if [[ "$page" == *"<title>Web/SNMP Card"* ]] && [ "$elapsed_ms" -lt 2000 ]; then
+        pass "GET beside three idle connections in $elapsed_ms ms"
+    else
+        fail "GET beside three idle connections took $elapsed_ms ms: $page"
+    fi
+    kill "$idle_pid" 2>/dev/null
+    wait "$idle_pid" 2>/dev/null
 fi
 kill -TERM "$serve_pid"
 wait "$serve_pid"
 rc=$?
 [ $rc -eq 0 ] || fail "serve-http ended with $rc: $(cat "$WORK/serve.err")"
-grep -q "event=served requests=32" "$WORK/serve.out" ||
+grep -q "event=served requests=33" "$WORK/serve.out" ||
     fail "serve-http: served count: $(cat "$WORK/serve.out")"
 in_card ip -4 addr show dev tvcard0 | grep -q 10.77.0.20 &&
     fail "serve-http: address left on tvcard0 after exit"

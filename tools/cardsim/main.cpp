@@ -3,6 +3,7 @@
 
 #include "CardSim.h"
 #include "HttpPage.h"
+#include "HttpServer.h"
 #include "Link.h"
 #include "Options.h"
 #include "Output.h"
@@ -295,41 +296,6 @@ void Simulator::runFlood()
     emit(r);
 }
 
-// Reads one request head with a deadline, answers it and closes.
-int answerConnection(int fd, const std::string& page, std::string& method, std::string& path)
-{
-    std::string head;
-    char chunk[2048];
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 8192 && g_signal == 0) {
-        if (!waitReadable(fd, deadline)) {
-            break;
-        }
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n <= 0) {
-            break;
-        }
-        head.append(chunk, static_cast<std::size_t>(n));
-    }
-    if (head.empty()) {
-        return 0; // the client went away without asking
-    }
-    const HttpAnswer answer = answerHttp(head, page);
-    method = answer.method;
-    path = answer.path;
-    std::size_t written = 0;
-    while (written < answer.bytes.size()) {
-        const ssize_t n =
-            ::send(fd, answer.bytes.data() + written, answer.bytes.size() - written, MSG_NOSIGNAL);
-        if (n <= 0) {
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    ::shutdown(fd, SHUT_WR);
-    return answer.status;
-}
-
 int Simulator::serveHttp(const Mac& mac, const Assignment& a)
 {
     const auto prefix = prefixLength(a.mask);
@@ -363,24 +329,10 @@ int Simulator::serveHttp(const Mac& mac, const Assignment& a)
         }
     } remove{ifindex_, a.address, *prefix, added};
 
-    Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (listener.get() < 0) {
-        throw SysError("socket", errno);
-    }
-    const int on = 1;
-    ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(o_.httpPort);
-    std::memcpy(&local.sin_addr, a.address.data(), 4);
+    HttpServer server;
     const std::string url = "http://" + dotted(a.address) +
                             (o_.httpPort == 80 ? "" : ":" + std::to_string(o_.httpPort)) + "/";
-    if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
-        throw SysError("bind " + url, errno);
-    }
-    if (::listen(listener.get(), 32) < 0) {
-        throw SysError("listen " + url, errno);
-    }
+    server.listen(a.address, o_.httpPort, "", cardPage(mac, a));
 
     Record serving;
     serving.event = "serving";
@@ -390,28 +342,14 @@ int Simulator::serveHttp(const Mac& mac, const Assignment& a)
     serving.add("url", url).add("interface", o_.interface);
     emit(serving);
 
-    const std::string page = cardPage(mac, a);
     const auto until = o_.serveSeconds > 0
                            ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                 std::chrono::duration<double>(o_.serveSeconds))
                            : Clock::time_point::max();
-    int served = 0;
-    while (g_signal == 0 && Clock::now() < until) {
-        if (!waitReadable(listener.get(), std::min(until, Clock::now() + std::chrono::hours(1)))) {
-            continue;
-        }
-        const Fd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (connection.get() < 0) {
-            continue; // the client gave up before we took it
-        }
-        std::string method;
-        std::string path;
-        const int status = answerConnection(connection.get(), page, method, path);
-        if (status != 0) {
-            ++served;
-            note("http %s %s: %d", method.c_str(), path.c_str(), status);
-        }
-    }
+    server.serve(until, g_signal, &g_waitMask, [this](const HttpAnswer& answer) {
+        note("http %s %s: %d", answer.method.c_str(), answer.path.c_str(), answer.status);
+    });
+    const int served = server.answered();
     Record done;
     done.event = "served";
     done.text = "served " + std::to_string(served) + " HTTP requests";
