@@ -313,4 +313,14 @@ TEST(CardSimOutput, oneLinePerFormatWithTheSameKeys)
               "10.77.0.254 by server 10.77.0.1 (2 requests, 0.500 s)");
 }
 
+TEST(CardSimOutput, printableKeepsPlainTextAndEscapesTheRest)
+{
+    EXPECT_EQ(printable("/index.html?a=1&b=%20"), "/index.html?a=1&b=%20");
+    EXPECT_EQ(printable("/\x1b[2J\x1b]0;title\a"), "/\\x1b[2J\\x1b]0;title\\x07");
+    EXPECT_EQ(printable(std::string("a\0b\r\n\x7f", 6)), "a\\x00b\\x0d\\x0a\\x7f");
+    EXPECT_EQ(printable("caf\xc3\xa9"), "caf\\xc3\\xa9");
+    // A backslash is doubled, so an escape written by the client reads differently.
+    EXPECT_EQ(printable("\\x1b"), "\\\\x1b");
+}
+
 } // namespace

@@ -160,12 +160,26 @@ else
     fi
     kill "$idle_pid" 2>/dev/null
     wait "$idle_pid" 2>/dev/null
+
+    # The log shows a client's path without handing its terminal escapes to ours.
+    http_get $'/\e[2J\e]0;owned\a' >/dev/null
+    for _ in $(seq 20); do
+        grep -q 'owned' "$WORK/serve.err" && break
+        sleep 0.1
+    done
+    if grep -q $'\e' "$WORK/serve.err"; then
+        fail "verbose log holds a raw escape byte: $(grep -a owned "$WORK/serve.err" | od -c | head -3)"
+    elif grep -qF 'http GET /\x1b[2J\x1b]0;owned\x07: 404' "$WORK/serve.err"; then
+        pass "verbose log escapes the path"
+    else
+        fail "verbose log lacks the escaped path: $(grep -a owned "$WORK/serve.err")"
+    fi
 fi
 kill -TERM "$serve_pid"
 wait "$serve_pid"
 rc=$?
 [ $rc -eq 0 ] || fail "serve-http ended with $rc: $(cat "$WORK/serve.err")"
-grep -q "event=served requests=33" "$WORK/serve.out" ||
+grep -q "event=served requests=34" "$WORK/serve.out" ||
     fail "serve-http: served count: $(cat "$WORK/serve.out")"
 in_card ip -4 addr show dev tvcard0 | grep -q 10.77.0.20 &&
     fail "serve-http: address left on tvcard0 after exit"

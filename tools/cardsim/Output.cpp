@@ -67,6 +67,25 @@ std::string hexXid(std::uint32_t xid)
     return text;
 }
 
+std::string printable(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (byte >= 0x20 && byte < 0x7F) {
+            out += c;
+        } else {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
 Record assignedRecord(const Assignment& a, const Mac& mac, std::uint32_t xid, std::size_t length,
                       int requests, double seconds)
 {

@@ -3,6 +3,7 @@
 #include "Options.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cardsim {
@@ -31,5 +32,9 @@ Record assignedRecord(const Assignment& a, const Mac& mac, std::uint32_t xid, st
                       int requests, double seconds);
 
 std::string hexXid(std::uint32_t xid);
+
+/// `text` safe for a terminal: printable ASCII stays, a backslash is doubled and every other
+/// byte (control characters, escape sequences, non-ASCII) becomes \xNN.
+std::string printable(std::string_view text);
 
 } // namespace cardsim

@@ -347,7 +347,8 @@ int Simulator::serveHttp(const Mac& mac, const Assignment& a)
                                                 std::chrono::duration<double>(o_.serveSeconds))
                            : Clock::time_point::max();
     server.serve(until, g_signal, &g_waitMask, [this](const HttpAnswer& answer) {
-        note("http %s %s: %d", answer.method.c_str(), answer.path.c_str(), answer.status);
+        note("http %s %s: %d", printable(answer.method).c_str(), printable(answer.path).c_str(),
+             answer.status);
     });
     const int served = server.answered();
     Record done;
