@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -95,6 +96,33 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
              o.count = *n;
              return {};
          }},
+        {"--cards",
+         [&o](std::string_view v) -> std::string {
+             const auto n = parseWhole<int>(v);
+             if (!n || *n < 1 || *n > kMaxCards) {
+                 return "--cards must be 1 to " + std::to_string(kMaxCards);
+             }
+             o.cards = *n;
+             return {};
+         }},
+        {"--mac-base",
+         [&o](std::string_view v) -> std::string {
+             o.macBase = parseMac(v);
+             if (!o.macBase || ((*o.macBase)[0] & 1) != 0) {
+                 return "--mac-base needs a unicast MAC (first byte even) such as "
+                        "02-00-00-00-10-00";
+             }
+             return {};
+         }},
+        {"--spread",
+         [&o](std::string_view v) -> std::string {
+             const auto s = parseSeconds(v);
+             if (!s || *s < 0 || *s > kMaxSpread) {
+                 return "--spread must be 0 to " + number(kMaxSpread) + " seconds";
+             }
+             o.spread = *s;
+             return {};
+         }},
         {"--http-port",
          [&o](std::string_view v) -> std::string {
              const auto n = parseWhole<std::uint16_t>(v);
@@ -131,6 +159,7 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
     };
     const std::map<std::string_view, bool*> flags{
         {"--strict", &o.strict},
+        {"--any-layout", &o.anyLayout},
         {"--serve-http", &o.serveHttp},
         {"--then-card", &o.thenCard},
         {"--verbose", &o.verbose},
@@ -141,6 +170,8 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
 
     bool sawFlood = false;
     bool sawCount = false;
+    bool sawCards = false;
+    bool sawSpread = false;
     for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
         std::string_view arg = args[i];
         std::optional<std::string_view> inlineValue;
@@ -163,6 +194,8 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
         }
         sawFlood = sawFlood || arg == "--flood";
         sawCount = sawCount || arg == "--count";
+        sawCards = sawCards || arg == "--cards";
+        sawSpread = sawSpread || arg == "--spread";
         error = reader->second(inlineValue ? *inlineValue : args[++i]);
     }
     if (!error.empty() || o.help) {
@@ -170,12 +203,24 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
     }
     if (o.interface.empty()) {
         error = "--interface is required: name the interface the card is cabled to";
+    } else if (sawCards && sawCount) {
+        error = "--cards (at once) and --count (one after another) exclude each other";
     } else if (o.serveHttp && o.count > 1) {
-        error = "--serve-http works for one card only; leave out --count";
+        error = "--serve-http works for one card, or for many with --cards; leave out --count";
+    } else if (o.mac && (sawCards || o.macBase)) {
+        error = "--mac names one card; with --cards or --mac-base leave it out";
+    } else if (o.macBase && !sawCards && !sawCount) {
+        error = "--mac-base goes with --cards or --count";
+    } else if (sawSpread && !sawCards) {
+        error = "--spread goes with --cards";
     } else if (o.thenCard && !sawFlood) {
         error = "--then-card only goes with --flood";
-    } else if (sawFlood && !o.thenCard && (o.serveHttp || sawCount)) {
-        error = "--serve-http and --count need --then-card after --flood";
+    } else if (sawFlood && !o.thenCard && (o.serveHttp || sawCount || sawCards)) {
+        error = "--serve-http, --count and --cards need --then-card after --flood";
+    } else if (o.macBase &&
+               !macPlus(*o.macBase, static_cast<std::uint32_t>(std::max(o.cards, o.count) - 1))) {
+        error = "--mac-base " + formatMac(*o.macBase) + " leaves no room for " +
+                std::to_string(std::max(o.cards, o.count)) + " cards";
     }
     return parsed;
 }
@@ -183,6 +228,7 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
 const char* usageText()
 {
     return R"(Usage: torvane-cardsim --interface IF [options]
+       torvane-cardsim --interface IF --cards N [--mac-base MAC] [--spread S] [options]
        torvane-cardsim --interface IF --flood RATE [--duration S] [--then-card] [options]
 
 Simulates a factory-fresh Web/SNMP card on interface IF: broadcasts the card's BOOTP boot
@@ -204,6 +250,26 @@ Card:
                       --mac is given, a new MAC (default 1)
   --strict            also require every byte the server has no reason to change (all but
                       op, yiaddr, siaddr and offsets 246 to 258) to come back unchanged
+  --any-layout        also take a reply the card itself would refuse only for its length or
+                      for where its options stand, as a general DHCP client does: mask (1)
+                      and router (3) anywhere in the option list; such a reply is reported
+                      with layout=other. For comparing general servers; a card takes only
+                      its own layout
+  --mac-base MAC      with --cards or --count: card I (from 0) has MAC + I (default: a
+                      random locally administered base)
+
+Many cards at once:
+  --cards N           act as N cards (1 to 250) at the same time, each on a macvlan
+                      interface of IF (mode private, named csPID-I, removed on exit) that
+                      carries the card's MAC, so that frames the PC sends to that MAC reach
+                      it; each reports mac, address, mask, gateway and its latency
+                      (seconds from the last request sent before the reply to the reply's
+                      arrival in the kernel), then a summary event with the p50 and p99
+                      latency. With --serve-http each card's page is served on its own
+                      interface and address, and IF and the card interfaces answer ARP only
+                      for their own addresses (arp_ignore 1; IF's old value comes back)
+  --spread S          start the cards' first requests evenly over S seconds, 0 to 3600
+                      (default 0: all at once)
 
   A reply is valid when it has the request's length, op 2, the request's xid and chaddr,
   option 1 (length 4, mask) at offset 246, option 3 (length 4, router) at 252, option 255 at
@@ -224,21 +290,27 @@ Load:
                       first, a new random MAC and xid each) at RATE datagrams/s (1 to
                       1000000), paced by the clock; the achieved rate is reported
   --duration S        how long to flood, 0.1 to 86400 seconds (default 10)
-  --then-card         after the flood, act as a card as above
+  --then-card         after the flood, act as a card (or cards) as above
+                      The flood event counts foreign_replies: BOOTREPLYs on port 68 whose
+                      xid and chaddr are those of a flood datagram
 
 Output:
   --format F          text (default): one line per event for people
                       kv: one line per event, "event=NAME key=value ..." (no blanks in values)
                       json: one JSON object per line with the same keys
-                      events: assigned, invalid, timeout, serving, served, flood
+                      events: assigned, invalid, timeout, serving, served, flood,
+                      summary (--cards)
                       (invalid and timeout go to stderr only in text)
-  -v, --verbose       progress on stderr (each request sent, each datagram ignored, each page)
+  -v, --verbose       progress on stderr (each request sent, each datagram ignored, each
+                      page; a client's bytes outside printable ASCII as \xNN)
   -h, --help          this text
 
 Exit status:
-  0  every card got a valid reply (and the page was served until the end), or the flood ran
+  0  every card got a valid reply (and the pages were served until the end), or the flood
+     ran
   2  usage error
-  3  no reply with the request's xid before the timeout
+  3  no reply with the request's xid before the timeout (with --cards: for some card, and
+     no card got an invalid reply)
   4  a reply with the request's xid failed the check (stderr says which field)
   5  system error: no such interface, interface down, socket, address or page set-up
      failed

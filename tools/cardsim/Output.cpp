@@ -60,6 +60,15 @@ std::string formatRecord(const Record& record, Format format)
     return line;
 }
 
+void addLayout(Record& record, const ReplyCheck& check)
+{
+    record.add("layout", check.cardLayout ? "card" : "other");
+    if (!check.cardLayout) {
+        record.text += "; taken as a general DHCP client takes it: the card refuses it (" +
+                       check.layoutMessage + ")";
+    }
+}
+
 std::string hexXid(std::uint32_t xid)
 {
     char text[11];

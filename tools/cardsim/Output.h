@@ -31,6 +31,9 @@ std::string formatRecord(const Record& record, Format format);
 Record assignedRecord(const Assignment& a, const Mac& mac, std::uint32_t xid, std::size_t length,
                       int requests, double seconds);
 
+/// Adds layout=card or layout=other (and, for other, why the card itself would refuse it).
+void addLayout(Record& record, const ReplyCheck& check);
+
 std::string hexXid(std::uint32_t xid);
 
 /// `text` safe for a terminal: printable ASCII stays, a backslash is doubled and every other
