@@ -173,6 +173,7 @@ TEST_F(CardSimTest, anyLayoutTakesOptionsWhereverTheyStand)
     const ReplyCheck taken = checkReplyAnyLayout(request, dnsmasqLike);
     ASSERT_TRUE(taken.ok()) << taken.message;
     EXPECT_FALSE(taken.cardLayout);
+    EXPECT_EQ(taken.layoutFault, ReplyFault::MaskOption);
     EXPECT_NE(taken.layoutMessage.find("offset 246"), std::string::npos);
     EXPECT_EQ(dotted(taken.assignment.address), "10.77.0.101");
     EXPECT_EQ(dotted(taken.assignment.mask), "255.255.255.0");

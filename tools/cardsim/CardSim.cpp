@@ -320,6 +320,7 @@ ReplyCheck checkReplyAnyLayout(std::span<const std::uint8_t> request,
         return check;
     }
     check.cardLayout = false;
+    check.layoutFault = card.fault;
     check.layoutMessage = card.message;
     return check;
 }

@@ -90,6 +90,7 @@ struct ReplyCheck {
     // False when the reply was taken only because checkReplyAnyLayout found the options
     // elsewhere; layoutMessage then says what the card itself would have refused.
     bool cardLayout = true;
+    ReplyFault layoutFault = ReplyFault::None;
     std::string layoutMessage;
 
     bool ok() const { return fault == ReplyFault::None; }

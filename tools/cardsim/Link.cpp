@@ -310,7 +310,9 @@ int addMacvlan(const std::string& name, int parent, const Mac& mac)
     request.close(info);
     const int error = request.exchange();
     if (error != 0) {
-        throw SysError("create macvlan " + name + " on interface " + std::to_string(parent), error);
+        throw SysError("create macvlan " + name + " with MAC " + formatMac(mac) + " on interface " +
+                           std::to_string(parent),
+                       error);
     }
     return interfaceIndex(name);
 }

@@ -64,6 +64,7 @@ void addLayout(Record& record, const ReplyCheck& check)
 {
     record.add("layout", check.cardLayout ? "card" : "other");
     if (!check.cardLayout) {
+        record.add("card_fault", faultName(check.layoutFault));
         record.text += "; taken as a general DHCP client takes it: the card refuses it (" +
                        check.layoutMessage + ")";
     }

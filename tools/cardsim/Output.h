@@ -31,7 +31,7 @@ std::string formatRecord(const Record& record, Format format);
 Record assignedRecord(const Assignment& a, const Mac& mac, std::uint32_t xid, std::size_t length,
                       int requests, double seconds);
 
-/// Adds layout=card or layout=other (and, for other, why the card itself would refuse it).
+/// Adds layout=card, or layout=other and card_fault (why the card itself refuses the reply).
 void addLayout(Record& record, const ReplyCheck& check);
 
 std::string hexXid(std::uint32_t xid);

@@ -348,7 +348,11 @@ std::string hint(const SysError& e)
     case ENODEV:
         return " (no such interface)";
     case EADDRINUSE:
-        return " (another program holds the port without sharing it)";
+        // A macvlan refuses a MAC that another interface on the same link already carries.
+        return std::string_view(e.what()).starts_with("create macvlan")
+                   ? " (another interface on it carries that MAC: another torvane-cardsim "
+                     "--cards with the same --mac-base?)"
+                   : " (another program holds the port without sharing it)";
     default:
         return "";
     }
