@@ -13,6 +13,7 @@ PACKAGES=(
     clang-14 libclang-rt-14-dev
     iproute2 procps libcap2-bin
     desktop-file-utils appstream dpkg-dev file xdotool man-db
+    dnsmasq-base kea-dhcp4-server
 )
 
 ensure_packages() {

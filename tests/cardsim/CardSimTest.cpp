@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <random>
+#include <set>
 
 using namespace cardsim;
 
@@ -145,6 +146,153 @@ TEST_F(CardSimTest, floodDatagramIsNeverACardRequest)
     }
 }
 
+// A reply as a general server writes it: its own options after the cookie, in its own order.
+Bytes generalReply(const Bytes& request, std::initializer_list<std::uint8_t> options,
+                   std::size_t length = 0)
+{
+    Bytes reply = request;
+    reply.resize(length == 0 ? request.size() : length, 0);
+    reply[bootp::kOp] = bootp::kBootReply;
+    const std::uint8_t yiaddr[] = {10, 77, 0, 101};
+    std::copy(std::begin(yiaddr), std::end(yiaddr), reply.begin() + bootp::kYiaddr);
+    std::fill(reply.begin() + bootp::kOptions + 4, reply.end(), 0);
+    std::copy(options.begin(), options.end(), reply.begin() + bootp::kOptions + 4);
+    return reply;
+}
+
+TEST_F(CardSimTest, anyLayoutTakesOptionsWhereverTheyStand)
+{
+    const Bytes request = buildCardRequest(kXid, kMac, 300);
+    const auto dnsmasqLike = generalReply(request, {
+                                                       28,  4, 10,  77,  0,   255, // broadcast
+                                                       3,   4, 10,  77,  0,   254, // router
+                                                       1,   4, 255, 255, 255, 0,   // mask
+                                                       255,
+                                                   });
+    EXPECT_EQ(checkReply(request, dnsmasqLike).fault, ReplyFault::MaskOption);
+    const ReplyCheck taken = checkReplyAnyLayout(request, dnsmasqLike);
+    ASSERT_TRUE(taken.ok()) << taken.message;
+    EXPECT_FALSE(taken.cardLayout);
+    EXPECT_EQ(taken.layoutFault, ReplyFault::MaskOption);
+    EXPECT_NE(taken.layoutMessage.find("offset 246"), std::string::npos);
+    EXPECT_EQ(dotted(taken.assignment.address), "10.77.0.101");
+    EXPECT_EQ(dotted(taken.assignment.mask), "255.255.255.0");
+    EXPECT_EQ(dotted(taken.assignment.gateway), "10.77.0.254");
+
+    // Padding, two routers (the first counts), and a reply longer than the request.
+    const auto keaLike = generalReply(request,
+                                      {
+                                          0,   0,                                     // pad
+                                          1,   4, 255, 255, 0,   0,                   // mask
+                                          3,   8, 10,  77,  0,   253, 10, 77, 0, 254, // routers
+                                          61,  4, 'k', 'a', 'v', 'o',                 // echo
+                                          255,
+                                      },
+                                      548);
+    const ReplyCheck kea = checkReplyAnyLayout(request, keaLike);
+    ASSERT_TRUE(kea.ok()) << kea.message;
+    EXPECT_EQ(dotted(kea.assignment.mask), "255.255.0.0");
+    EXPECT_EQ(dotted(kea.assignment.gateway), "10.77.0.253");
+
+    // The card's own layout stays the card's.
+    const ReplyCheck own = checkReplyAnyLayout(request, replyTo(request));
+    EXPECT_TRUE(own.ok());
+    EXPECT_TRUE(own.cardLayout);
+}
+
+TEST_F(CardSimTest, anyLayoutStillRefusesWhatNoClientTakes)
+{
+    const Bytes request = buildCardRequest(kXid, kMac, 300);
+    const std::initializer_list<std::uint8_t> good = {1, 4,  255, 255, 255, 0,  3,
+                                                      4, 10, 77,  0,   1,   255};
+    struct Case {
+        const char* name;
+        Bytes reply;
+        ReplyFault fault;
+    };
+    std::vector<Case> cases = {
+        {"no router", generalReply(request, {1, 4, 255, 255, 255, 0, 255}), ReplyFault::MaskOption},
+        {"router of length 2", generalReply(request, {1, 4, 255, 255, 255, 0, 3, 2, 10, 77}),
+         ReplyFault::MaskOption},
+        {"mask of length 3", generalReply(request, {1, 3, 255, 255, 255, 3, 4, 10, 77, 0, 1, 255}),
+         ReplyFault::MaskOption},
+        {"too short for a cookie", Bytes(request.begin(), request.begin() + 239),
+         ReplyFault::Length},
+    };
+    Bytes noAddress = generalReply(request, good);
+    std::fill_n(noAddress.begin() + bootp::kYiaddr, 4, 0);
+    cases.push_back({"no address", noAddress, ReplyFault::Address});
+    Bytes otherClient = generalReply(request, good, 548);
+    otherClient[bootp::kChaddr + 5] ^= 1;
+    cases.push_back({"another chaddr", otherClient, ReplyFault::Length});
+    Bytes noCookie = generalReply(request, good);
+    noCookie[bootp::kOptions] = 0;
+    cases.push_back({"no cookie", noCookie, ReplyFault::MaskOption});
+    Bytes stillRequest = generalReply(request, good, 400);
+    stillRequest[bootp::kOp] = bootp::kBootRequest;
+    cases.push_back({"op 1", stillRequest, ReplyFault::Length});
+    // The last byte of an option list that runs past the datagram must not be read.
+    Bytes overrun = generalReply(request, good);
+    overrun.back() = 1;
+    overrun[overrun.size() - 2] = 0;
+    std::fill(overrun.begin() + bootp::kOptions + 4, overrun.end() - 1, 0);
+    cases.push_back({"option at the very end", overrun, ReplyFault::MaskOption});
+    for (const Case& c : cases) {
+        const ReplyCheck check = checkReplyAnyLayout(request, c.reply);
+        EXPECT_EQ(check.fault, c.fault) << c.name << ": " << check.message;
+    }
+}
+
+TEST(CardSimMac, macBasePlusIndexKeepsTheFirstByte)
+{
+    const Mac base{0x02, 0x00, 0x00, 0x00, 0x10, 0xFE};
+    EXPECT_EQ(macPlus(base, 0), base);
+    EXPECT_EQ(macPlus(base, 3), (Mac{0x02, 0x00, 0x00, 0x00, 0x11, 0x01})); // carries over
+    EXPECT_EQ(macPlus({0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 1), std::nullopt);
+    EXPECT_EQ(macPlus({0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, 1),
+              (Mac{0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(macPlus({0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 1), std::nullopt); // no wrap to 0
+}
+
+TEST(CardSimMac, floodRepliesAreKnownByXidAndChaddr)
+{
+    constexpr std::uint64_t kKey = 0x1234;
+    std::set<Mac> seen;
+    for (std::uint32_t xid = 0; xid < 1000; ++xid) {
+        const Mac mac = floodMac(xid, kKey);
+        EXPECT_EQ(mac[0] & 0x03, 0x02);
+        seen.insert(mac);
+        Bytes reply = buildDiscover(xid, mac, 300);
+        EXPECT_FALSE(answersFlood(reply, kKey)) << "a request is no reply";
+        reply[bootp::kOp] = bootp::kBootReply;
+        EXPECT_TRUE(answersFlood(reply, kKey));
+        EXPECT_FALSE(answersFlood(reply, kKey + 1)) << "another run's client";
+        restamp(reply, xid + 1, mac);
+        EXPECT_FALSE(answersFlood(reply, kKey)) << "another xid";
+    }
+    EXPECT_EQ(seen.size(), 1000u);
+    Bytes card = buildCardRequest(kXid, kMac, 300);
+    card[bootp::kOp] = bootp::kBootReply;
+    EXPECT_FALSE(answersFlood(card, kKey));
+    EXPECT_FALSE(answersFlood(std::span(card).first(33), kKey));
+}
+
+TEST(CardSimStats, nearestRankPercentile)
+{
+    EXPECT_EQ(percentile({}, 0.5), 0);
+    EXPECT_EQ(percentile({7}, 0.99), 7);
+    EXPECT_EQ(percentile({4, 1, 3, 2}, 0.5), 2);
+    std::vector<double> hundred;
+    for (int i = 100; i >= 1; --i) {
+        hundred.push_back(i);
+    }
+    EXPECT_EQ(percentile(hundred, 0.5), 50);
+    EXPECT_EQ(percentile(hundred, 0.99), 99);
+    EXPECT_EQ(percentile(hundred, 1.0), 100);
+    hundred.push_back(1000);
+    EXPECT_EQ(percentile(hundred, 0.99), 100); // one outlier in 101 stays above p99
+}
+
 TEST(CardSimMac, randomMacsAreLocalUnicastAndNeverZero)
 {
     std::mt19937_64 rng(1);
@@ -233,9 +381,22 @@ INSTANTIATE_TEST_SUITE_P(
         Args{{"--interface", "a-name-far-too-long"}, "1 to 15"},
         Args{{"--interface", "eth1", "--length", "299"}, "300 to 1472"},
         Args{{"--interface", "eth1", "--length", "30x"}, "300 to 1472"},
-        Args{{"--interface", "eth1", "--interval", "0"}, "above 0"},
-        Args{{"--interface", "eth1", "--timeout", "-1"}, "above 0"},
-        Args{{"--interface", "eth1", "--timeout", "nan"}, "above 0"},
+        Args{{"--interface", "eth1", "--interval", "0"}, "0.01 to 3600"},
+        Args{{"--interface", "eth1", "--timeout", "-1"}, "0.1 to 86400"},
+        Args{{"--interface", "eth1", "--timeout", "nan"}, "0.1 to 86400"},
+        // Bounded so that no deadline overflows the clock and no repeat loop floods.
+        Args{{"--interface", "eth1", "--timeout", "1e300"}, "--timeout must be 0.1 to 86400"},
+        Args{{"--interface", "eth1", "--timeout", "86400", "--interval", "3600"}, nullptr},
+        Args{{"--interface", "eth1", "--interval", "1e-300"}, "--interval must be 0.01 to 3600"},
+        Args{{"--interface", "eth1", "--interval", "0.01", "--timeout", "0.1"}, nullptr},
+        Args{{"--interface", "eth1", "--interval", "3601"}, "0.01 to 3600"},
+        Args{{"--interface", "eth1", "--serve-http", "--serve-seconds", "1e19"},
+             "--serve-seconds must be 0.1 to 86400"},
+        Args{{"--interface", "eth1", "--flood", "10", "--duration", "1e-9"},
+             "--duration must be 0.1 to 86400"},
+        Args{{"--interface", "eth1", "--flood", "1e-300"}, "1 to 1000000 datagrams/s"},
+        Args{{"--interface", "eth1", "--flood", "1000001"}, "1 to 1000000 datagrams/s"},
+        Args{{"--interface", "eth1", "--flood", "1", "--duration", "86400"}, nullptr},
         Args{{"--interface", "eth1", "--mac", "00-0A-1B"}, "six hex pairs"},
         Args{{"--interface", "eth1", "--count", "0"}, "at least 1"},
         Args{{"--interface", "eth1", "--http-port", "65536"}, "1 to 65535"},
@@ -243,6 +404,24 @@ INSTANTIATE_TEST_SUITE_P(
         Args{{"--interface", "eth1", "--serve-http", "--count", "2"}, "one card"},
         Args{{"--interface", "eth1", "--then-card"}, "only goes with --flood"},
         Args{{"--interface", "eth1", "--flood", "10", "--serve-http"}, "--then-card"},
+        Args{{"--interface", "eth1", "--cards", "5", "--mac-base", "02-00-00-00-10-00", "--spread",
+              "1", "--serve-http", "--any-layout"},
+             nullptr},
+        Args{{"--interface", "eth1", "--count", "3", "--mac-base", "02:00:00:00:10:00"}, nullptr},
+        Args{{"--interface", "eth1", "--flood", "50000", "--then-card", "--cards", "100"}, nullptr},
+        Args{{"--interface", "eth1", "--cards", "0"}, "1 to 250"},
+        Args{{"--interface", "eth1", "--cards", "251"}, "1 to 250"},
+        Args{{"--interface", "eth1", "--cards", "2", "--count", "2"}, "exclude each other"},
+        Args{{"--interface", "eth1", "--cards", "2", "--mac", "02-00-00-00-10-00"}, "leave it out"},
+        Args{{"--interface", "eth1", "--mac-base", "02-00-00-00-10-00"}, "goes with --cards"},
+        Args{{"--interface", "eth1", "--cards", "2", "--mac-base", "03-00-00-00-10-00"}, "unicast"},
+        Args{{"--interface", "eth1", "--cards", "3", "--mac-base", "02-FF-FF-FF-FF-FE"},
+             "leaves no room for 3 cards"},
+        Args{{"--interface", "eth1", "--count", "2", "--mac-base", "02-FF-FF-FF-FF-FF"},
+             "leaves no room for 2 cards"},
+        Args{{"--interface", "eth1", "--spread", "1"}, "--spread goes with --cards"},
+        Args{{"--interface", "eth1", "--cards", "2", "--spread", "-1"}, "0 to 3600"},
+        Args{{"--interface", "eth1", "--flood", "10", "--cards", "2"}, "--then-card"},
         Args{{"--interface", "eth1", "--strict=yes"}, "unknown option"},
         Args{{"--interface", "eth1", "extra"}, "unknown option extra"}));
 
@@ -298,6 +477,16 @@ TEST(CardSimOutput, oneLinePerFormatWithTheSameKeys)
     EXPECT_EQ(formatRecord(r, Format::Text),
               "card 02-0A-1B-C2-3D-FF was assigned address 10.77.0.20 mask 255.255.255.0 gateway "
               "10.77.0.254 by server 10.77.0.1 (2 requests, 0.500 s)");
+}
+
+TEST(CardSimOutput, printableKeepsPlainTextAndEscapesTheRest)
+{
+    EXPECT_EQ(printable("/index.html?a=1&b=%20"), "/index.html?a=1&b=%20");
+    EXPECT_EQ(printable("/\x1b[2J\x1b]0;title\a"), "/\\x1b[2J\\x1b]0;title\\x07");
+    EXPECT_EQ(printable(std::string("a\0b\r\n\x7f", 6)), "a\\x00b\\x0d\\x0a\\x7f");
+    EXPECT_EQ(printable("caf\xc3\xa9"), "caf\\xc3\\xa9");
+    // A backslash is doubled, so an escape written by the client reads differently.
+    EXPECT_EQ(printable("\\x1b"), "\\\\x1b");
 }
 
 } // namespace

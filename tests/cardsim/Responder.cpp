@@ -2,11 +2,14 @@
 // shared reply code, out of the interface each request came in on.
 //
 //   cardsim_responder --address A --mask M --gateway G --server S
-//                     [--count N] [--skip N] [--flip OFFSET] [--seconds S]
+//                     [--count N] [--skip N] [--flip OFFSET] [--seconds S] [--distinct 1]
 //
 // --count: exit after N replies; --skip: leave the first N card requests unanswered (the card
 // must repeat); --flip: invert one byte of each reply after it is made (a broken server);
-// --seconds: give up after S seconds (default 30). On exit it prints one line of counts.
+// --seconds: give up after S seconds (default 30); --distinct 1: the k-th card (by chaddr, in
+// order of arrival, from 0) is given --address + k; --answer-all 1: every other BOOTREQUEST is
+// sent back too, as a BOOTREPLY with the client's xid and chaddr (a server that answers foreign
+// DHCP clients). On exit it prints one line of counts.
 
 #include "BootMessage.h"
 #include "BootP.h"
@@ -23,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -61,6 +65,10 @@ int main(int argc, char** argv)
     long skip = 0;
     long flip = -1;
     double seconds = 30;
+    bool distinct = false;
+    bool answerAll = false;
+    long foreign = 0;
+    std::map<std::vector<std::uint8_t>, std::uint32_t> cardNumbers;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const char* value = argv[i + 1];
@@ -78,6 +86,10 @@ int main(int argc, char** argv)
             skip = std::strtol(value, nullptr, 10);
         } else if (option == "--flip") {
             flip = std::strtol(value, nullptr, 10);
+        } else if (option == "--answer-all") {
+            answerAll = std::strtol(value, nullptr, 10) != 0;
+        } else if (option == "--distinct") {
+            distinct = std::strtol(value, nullptr, 10) != 0;
         } else if (option == "--seconds") {
             seconds = std::strtod(value, nullptr);
         } else {
@@ -152,16 +164,41 @@ int main(int argc, char** argv)
             }
         }
         const std::span<std::uint8_t> datagram(message.data(), static_cast<std::size_t>(n));
-        if (datagram.size() < bootp::kMinMessage || !chkRequest(datagram)) {
+        if (datagram.size() < bootp::kMinMessage) {
             continue;
         }
-        ++cards;
-        if (skip > 0) {
-            --skip;
+        const bool card = chkRequest(datagram);
+        if (!card && !(answerAll && datagram[bootp::kOp] == bootp::kBootRequest)) {
             continue;
         }
-        makeReply(datagram);
-        if (flip >= 0 && static_cast<std::size_t>(flip) < datagram.size()) {
+        if (card) {
+            ++cards;
+            if (skip > 0) {
+                --skip;
+                continue;
+            }
+        }
+        const PublicArea::Octets first = G_IpAddr;
+        if (!card) {
+            datagram[bootp::kOp] = bootp::kBootReply;
+        } else if (distinct) {
+            const std::vector<std::uint8_t> chaddr(datagram.begin() + bootp::kChaddr,
+                                                   datagram.begin() + bootp::kChaddr + 6);
+            const std::uint32_t k =
+                cardNumbers.emplace(chaddr, static_cast<std::uint32_t>(cardNumbers.size()))
+                    .first->second;
+            const std::uint32_t address =
+                ((std::uint32_t{first[0]} << 24) | (first[1] << 16) | (first[2] << 8) | first[3]) +
+                k;
+            G_IpAddr = {
+                static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
+                static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
+        }
+        if (card) {
+            makeReply(datagram);
+        }
+        G_IpAddr = first;
+        if (card && flip >= 0 && static_cast<std::size_t>(flip) < datagram.size()) {
             datagram[static_cast<std::size_t>(flip)] ^= 0xFF;
         }
 
@@ -186,11 +223,16 @@ int main(int argc, char** argv)
         c->cmsg_len = CMSG_LEN(sizeof out);
         std::memcpy(CMSG_DATA(c), &out, sizeof out);
         if (::sendmsg(fd, &reply, 0) < 0) {
-            die("send reply");
+            if (card) {
+                die("send reply");
+            }
+            continue; // a full queue under a flood; the count of foreign replies says so
         }
-        ++replies;
+        replies += card;
+        foreign += !card;
     }
-    std::printf("datagrams=%ld cards=%ld replies=%ld\n", datagrams, cards, replies);
+    std::printf("datagrams=%ld cards=%ld replies=%ld foreign=%ld\n", datagrams, cards, replies,
+                foreign);
     ::close(fd);
     return 0;
 }

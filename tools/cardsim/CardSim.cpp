@@ -64,6 +64,41 @@ Mac localMac(std::uint64_t randomBits)
     return mac;
 }
 
+std::optional<Mac> macPlus(const Mac& base, std::uint32_t offset)
+{
+    std::uint64_t value = 0;
+    for (std::uint8_t b : base) {
+        value = (value << 8) | b;
+    }
+    value += offset;
+    Mac mac{};
+    for (std::size_t i = mac.size(); i-- > 0; value >>= 8) {
+        mac[i] = static_cast<std::uint8_t>(value);
+    }
+    if (value != 0 || mac[0] != base[0]) {
+        return std::nullopt;
+    }
+    return mac;
+}
+
+Mac floodMac(std::uint32_t xid, std::uint64_t key)
+{
+    // splitmix64's finaliser: every bit of xid and key reaches every bit of the MAC.
+    std::uint64_t z = key + 0x9E3779B97F4A7C15ull * (std::uint64_t{xid} + 1);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return localMac(z ^ (z >> 31));
+}
+
+bool answersFlood(std::span<const std::uint8_t> datagram, std::uint64_t key)
+{
+    if (datagram.size() < kChaddr + kMacSize || datagram[kOp] != kBootReply) {
+        return false;
+    }
+    const Mac mac = floodMac(*xidOf(datagram), key);
+    return std::equal(mac.begin(), mac.end(), datagram.begin() + kChaddr);
+}
+
 std::optional<Mac> parseMac(std::string_view text)
 {
     if (text.size() != 17) {
@@ -236,6 +271,68 @@ ReplyCheck checkReply(std::span<const std::uint8_t> request, std::span<const std
         }
     }
     return check;
+}
+
+ReplyCheck checkReplyAnyLayout(std::span<const std::uint8_t> request,
+                               std::span<const std::uint8_t> reply, bool strict)
+{
+    const ReplyCheck card = checkReply(request, reply, strict);
+    const ReplyFault f = card.fault;
+    if (f != ReplyFault::Length && f != ReplyFault::MaskOption && f != ReplyFault::RouterOption &&
+        f != ReplyFault::EndOption) {
+        return card;
+    }
+    constexpr std::uint8_t kCookie[] = {99, 130, 83, 99};
+    if (reply.size() < kOptions + sizeof kCookie || reply[kOp] != kBootReply ||
+        !std::equal(request.begin() + kXid, request.begin() + kXid + 4, reply.begin() + kXid) ||
+        !std::equal(request.begin() + kChaddr, request.begin() + kChaddr + kChaddrSize,
+                    reply.begin() + kChaddr) ||
+        !std::equal(std::begin(kCookie), std::end(kCookie), reply.begin() + kOptions)) {
+        return card; // the card's own check already names the first thing wrong
+    }
+    std::optional<Octets> mask;
+    std::optional<Octets> router;
+    for (std::size_t i = kOptions + sizeof kCookie; i < reply.size();) {
+        const std::uint8_t code = reply[i];
+        if (code == 0) { // pad
+            ++i;
+            continue;
+        }
+        if (code == kOptEnd || i + 1 >= reply.size() || i + 2 + reply[i + 1] > reply.size()) {
+            break;
+        }
+        const std::uint8_t length = reply[i + 1];
+        if (code == kOptSubnetMask && length == 4 && !mask) {
+            mask = get4(reply, i + 2);
+        } else if (code == kOptRouter && length >= 4 && !router) {
+            router = get4(reply, i + 2);
+        }
+        i += 2 + length;
+    }
+    if (!mask || !router) {
+        return card;
+    }
+    ReplyCheck check;
+    check.assignment = {get4(reply, kYiaddr), *mask, *router, get4(reply, kSiaddr)};
+    if (check.assignment.address == Octets{}) {
+        check.fault = ReplyFault::Address;
+        check.message = "yiaddr is 0.0.0.0: no address was assigned";
+        return check;
+    }
+    check.cardLayout = false;
+    check.layoutFault = card.fault;
+    check.layoutMessage = card.message;
+    return check;
+}
+
+double percentile(std::vector<double> values, double q)
+{
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(q * static_cast<double>(values.size())));
+    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
 }
 
 std::optional<int> prefixLength(const Octets& mask)

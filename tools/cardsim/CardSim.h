@@ -23,6 +23,18 @@ using Octets = std::array<std::uint8_t, 4>;
 /// made from random bits, so that a simulated card never poses as a real vendor's device.
 Mac localMac(std::uint64_t randomBits);
 
+/// `base` plus `offset`, counted as one 48-bit number; nothing when the sum would change the
+/// first byte, which holds the group and local bits.
+std::optional<Mac> macPlus(const Mac& base, std::uint32_t offset);
+
+/// The MAC a flood datagram with this xid carries. Made from xid and the run's `key`, so that a
+/// reply to a flood client can be recognised without remembering every datagram sent.
+Mac floodMac(std::uint32_t xid, std::uint64_t key);
+
+/// Whether `datagram` is a BOOTREPLY to one of the flood's clients: op 2 and a chaddr that is
+/// floodMac of its xid.
+bool answersFlood(std::span<const std::uint8_t> datagram, std::uint64_t key);
+
 /// Reads "00-0A-1B-C2-3D-FF" or "00:0a:1b:c2:3d:ff"; nothing for any other text.
 std::optional<Mac> parseMac(std::string_view text);
 
@@ -75,6 +87,11 @@ struct ReplyCheck {
     ReplyFault fault = ReplyFault::None;
     std::string message; // for the operator; empty when the reply is valid
     Assignment assignment;
+    // False when the reply was taken only because checkReplyAnyLayout found the options
+    // elsewhere; layoutMessage then says what the card itself would have refused.
+    bool cardLayout = true;
+    ReplyFault layoutFault = ReplyFault::None;
+    std::string layoutMessage;
 
     bool ok() const { return fault == ReplyFault::None; }
 };
@@ -83,6 +100,16 @@ struct ReplyCheck {
 /// yiaddr, siaddr and the thirteen reply option bytes to be as the card sent it.
 ReplyCheck checkReply(std::span<const std::uint8_t> request, std::span<const std::uint8_t> reply,
                       bool strict = false);
+
+/// As checkReply, but a reply the card would refuse only for its length or for where its
+/// options stand is taken the way a general DHCP client takes it: the request's op, xid and
+/// chaddr, the magic cookie, and a subnet mask (1, length 4) and a router (3, length 4 or more;
+/// the first router counts) anywhere in the option list.
+ReplyCheck checkReplyAnyLayout(std::span<const std::uint8_t> request,
+                               std::span<const std::uint8_t> reply, bool strict = false);
+
+/// The nearest-rank percentile (0 < q <= 1) of `values`; 0 when there are none.
+double percentile(std::vector<double> values, double q);
 
 /// The prefix length of a contiguous mask (255.255.255.0 gives 24); nothing for a mask with
 /// holes, which cannot be put on an interface.

@@ -2,6 +2,7 @@
 
 #include "CardSim.h"
 
+#include <span>
 #include <stdexcept>
 #include <string>
 
@@ -46,6 +47,11 @@ Mac interfaceMac(const std::string& name);
 /// SO_REUSEADDR lets it share port 68 with a DHCP client on the same host.
 Fd openCardSocket(const std::string& interface);
 
+/// Sends `message` from `fd` (a card socket) to 255.255.255.255:67; throws SysError, whose
+/// text names `interface`.
+void broadcastToServers(int fd, std::span<const std::uint8_t> message,
+                        const std::string& interface);
+
 /// Whether the interface is administratively up.
 bool isLinkUp(const std::string& interface);
 
@@ -58,5 +64,16 @@ bool addAddress(int ifindex, const Octets& address, int prefix);
 
 /// Takes it off again (RTM_DELADDR); throws on failure.
 void removeAddress(int ifindex, const Octets& address, int prefix);
+
+/// Creates a macvlan interface `name` (mode private) on the interface with index `parent`,
+/// carrying `mac`, and sets it up. Returns its index.
+int addMacvlan(const std::string& name, int parent, const Mac& mac);
+
+/// Removes an interface (RTM_DELLINK); its addresses go with it.
+void removeLink(int ifindex);
+
+/// The interface's net.ipv4.conf.IF.arp_ignore (1: answer ARP only for addresses on IF).
+int arpIgnore(const std::string& interface);
+void setArpIgnore(const std::string& interface, int value);
 
 } // namespace cardsim

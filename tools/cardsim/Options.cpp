@@ -1,7 +1,9 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <map>
 
@@ -17,6 +19,14 @@ std::optional<double> parseSeconds(std::string_view text)
         return std::nullopt;
     }
     return value;
+}
+
+// "0.01", "86400": the shortest text that reads back as the value.
+std::string number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
 
 template <typename T> std::optional<T> parseWhole(std::string_view text)
@@ -39,11 +49,14 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
 
     // Each option that takes a value: its reader returns an error text, empty on success.
     using Reader = std::function<std::string(std::string_view)>;
-    auto positive = [](double& target, const char* what) {
-        return [&target, what](std::string_view v) -> std::string {
+    // Bounded so that every deadline stays far inside the clock's range and a repeat loop
+    // cannot turn into a flood.
+    auto seconds = [](double& target, const char* what, double low, double high) {
+        return [&target, what, low, high](std::string_view v) -> std::string {
             const auto s = parseSeconds(v);
-            if (!s || *s <= 0) {
-                return std::string(what) + " must be a number of seconds above 0";
+            if (!s || *s < low || *s > high) {
+                return std::string(what) + " must be " + number(low) + " to " + number(high) +
+                       " seconds";
             }
             target = *s;
             return {};
@@ -72,8 +85,8 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
              o.length = *n;
              return {};
          }},
-        {"--interval", positive(o.interval, "--interval")},
-        {"--timeout", positive(o.timeout, "--timeout")},
+        {"--interval", seconds(o.interval, "--interval", kMinInterval, kMaxInterval)},
+        {"--timeout", seconds(o.timeout, "--timeout", kMinSeconds, kMaxSeconds)},
         {"--count",
          [&o](std::string_view v) -> std::string {
              const auto n = parseWhole<int>(v);
@@ -81,6 +94,33 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
                  return "--count must be a whole number of at least 1";
              }
              o.count = *n;
+             return {};
+         }},
+        {"--cards",
+         [&o](std::string_view v) -> std::string {
+             const auto n = parseWhole<int>(v);
+             if (!n || *n < 1 || *n > kMaxCards) {
+                 return "--cards must be 1 to " + std::to_string(kMaxCards);
+             }
+             o.cards = *n;
+             return {};
+         }},
+        {"--mac-base",
+         [&o](std::string_view v) -> std::string {
+             o.macBase = parseMac(v);
+             if (!o.macBase || ((*o.macBase)[0] & 1) != 0) {
+                 return "--mac-base needs a unicast MAC (first byte even) such as "
+                        "02-00-00-00-10-00";
+             }
+             return {};
+         }},
+        {"--spread",
+         [&o](std::string_view v) -> std::string {
+             const auto s = parseSeconds(v);
+             if (!s || *s < 0 || *s > kMaxSpread) {
+                 return "--spread must be 0 to " + number(kMaxSpread) + " seconds";
+             }
+             o.spread = *s;
              return {};
          }},
         {"--http-port",
@@ -92,17 +132,17 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
              o.httpPort = *n;
              return {};
          }},
-        {"--serve-seconds", positive(o.serveSeconds, "--serve-seconds")},
+        {"--serve-seconds", seconds(o.serveSeconds, "--serve-seconds", kMinSeconds, kMaxSeconds)},
         {"--flood",
          [&o](std::string_view v) -> std::string {
              const auto r = parseSeconds(v);
-             if (!r || *r <= 0 || *r > 1e6) {
-                 return "--flood needs a rate above 0 and at most 1000000 datagrams/s";
+             if (!r || *r < kMinFloodRate || *r > kMaxFloodRate) {
+                 return "--flood needs a rate of 1 to 1000000 datagrams/s";
              }
              o.floodRate = *r;
              return {};
          }},
-        {"--duration", positive(o.floodDuration, "--duration")},
+        {"--duration", seconds(o.floodDuration, "--duration", kMinSeconds, kMaxSeconds)},
         {"--format",
          [&o](std::string_view v) -> std::string {
              if (v == "text") {
@@ -119,6 +159,7 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
     };
     const std::map<std::string_view, bool*> flags{
         {"--strict", &o.strict},
+        {"--any-layout", &o.anyLayout},
         {"--serve-http", &o.serveHttp},
         {"--then-card", &o.thenCard},
         {"--verbose", &o.verbose},
@@ -129,6 +170,8 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
 
     bool sawFlood = false;
     bool sawCount = false;
+    bool sawCards = false;
+    bool sawSpread = false;
     for (std::size_t i = 0; i < args.size() && error.empty(); ++i) {
         std::string_view arg = args[i];
         std::optional<std::string_view> inlineValue;
@@ -151,6 +194,8 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
         }
         sawFlood = sawFlood || arg == "--flood";
         sawCount = sawCount || arg == "--count";
+        sawCards = sawCards || arg == "--cards";
+        sawSpread = sawSpread || arg == "--spread";
         error = reader->second(inlineValue ? *inlineValue : args[++i]);
     }
     if (!error.empty() || o.help) {
@@ -158,12 +203,24 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
     }
     if (o.interface.empty()) {
         error = "--interface is required: name the interface the card is cabled to";
+    } else if (sawCards && sawCount) {
+        error = "--cards (at once) and --count (one after another) exclude each other";
     } else if (o.serveHttp && o.count > 1) {
-        error = "--serve-http works for one card only; leave out --count";
+        error = "--serve-http works for one card, or for many with --cards; leave out --count";
+    } else if (o.mac && (sawCards || o.macBase)) {
+        error = "--mac names one card; with --cards or --mac-base leave it out";
+    } else if (o.macBase && !sawCards && !sawCount) {
+        error = "--mac-base goes with --cards or --count";
+    } else if (sawSpread && !sawCards) {
+        error = "--spread goes with --cards";
     } else if (o.thenCard && !sawFlood) {
         error = "--then-card only goes with --flood";
-    } else if (sawFlood && !o.thenCard && (o.serveHttp || sawCount)) {
-        error = "--serve-http and --count need --then-card after --flood";
+    } else if (sawFlood && !o.thenCard && (o.serveHttp || sawCount || sawCards)) {
+        error = "--serve-http, --count and --cards need --then-card after --flood";
+    } else if (o.macBase &&
+               !macPlus(*o.macBase, static_cast<std::uint32_t>(std::max(o.cards, o.count) - 1))) {
+        error = "--mac-base " + formatMac(*o.macBase) + " leaves no room for " +
+                std::to_string(std::max(o.cards, o.count)) + " cards";
     }
     return parsed;
 }
@@ -171,6 +228,7 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
 const char* usageText()
 {
     return R"(Usage: torvane-cardsim --interface IF [options]
+       torvane-cardsim --interface IF --cards N [--mac-base MAC] [--spread S] [options]
        torvane-cardsim --interface IF --flood RATE [--duration S] [--then-card] [options]
 
 Simulates a factory-fresh Web/SNMP card on interface IF: broadcasts the card's BOOTP boot
@@ -185,12 +243,33 @@ Card:
                       default: IF's own MAC with --serve-http, else a random locally
                       administered one
   --length N          request length in bytes, 300 to 1472 (default 300)
-  --interval S        repeat the request every S seconds until answered (default 4)
-  --timeout S         give up S seconds after the first request (default 60)
+  --interval S        repeat the request every S seconds until answered, 0.01 to 3600
+                      (default 4)
+  --timeout S         give up S seconds after the first request, 0.1 to 86400 (default 60)
   --count N           act as N cards one after another, each with a new xid and, unless
                       --mac is given, a new MAC (default 1)
   --strict            also require every byte the server has no reason to change (all but
                       op, yiaddr, siaddr and offsets 246 to 258) to come back unchanged
+  --any-layout        also take a reply the card itself would refuse only for its length or
+                      for where its options stand, as a general DHCP client does: mask (1)
+                      and router (3) anywhere in the option list; such a reply is reported
+                      with layout=other. For comparing general servers; a card takes only
+                      its own layout
+  --mac-base MAC      with --cards or --count: card I (from 0) has MAC + I (default: a
+                      random locally administered base)
+
+Many cards at once:
+  --cards N           act as N cards (1 to 250) at the same time, each on a macvlan
+                      interface of IF (mode private, named csPID-I, removed on exit) that
+                      carries the card's MAC, so that frames the PC sends to that MAC reach
+                      it; each reports mac, address, mask, gateway and its latency
+                      (seconds from the last request sent before the reply to the reply's
+                      arrival in the kernel), then a summary event with the p50 and p99
+                      latency. With --serve-http each card's page is served on its own
+                      interface and address, and IF and the card interfaces answer ARP only
+                      for their own addresses (arp_ignore 1; IF's old value comes back)
+  --spread S          start the cards' first requests evenly over S seconds, 0 to 3600
+                      (default 0: all at once)
 
   A reply is valid when it has the request's length, op 2, the request's xid and chaddr,
   option 1 (length 4, mask) at offset 246, option 3 (length 4, router) at 252, option 255 at
@@ -203,28 +282,35 @@ After a valid reply:
                       address; /favicon.ico and other paths get 404. The address is
                       removed again on exit.
   --http-port P       port of that page (default 80)
-  --serve-seconds S   stop serving after S seconds (default: until SIGINT or SIGTERM)
+  --serve-seconds S   stop serving after S seconds, 0.1 to 86400 (default: until SIGINT or
+                      SIGTERM)
 
 Load:
   --flood RATE        instead of being a card, broadcast foreign DHCPDISCOVERs (option 53
-                      first, a new random MAC and xid each) at RATE datagrams/s, paced by
-                      the clock; the achieved rate is reported
-  --duration S        how long to flood (default 10)
-  --then-card         after the flood, act as a card as above
+                      first, a new random MAC and xid each) at RATE datagrams/s (1 to
+                      1000000), paced by the clock; the achieved rate is reported
+  --duration S        how long to flood, 0.1 to 86400 seconds (default 10)
+  --then-card         after the flood, act as a card (or cards) as above
+                      The flood event counts foreign_replies: BOOTREPLYs on port 68 whose
+                      xid and chaddr are those of a flood datagram
 
 Output:
   --format F          text (default): one line per event for people
                       kv: one line per event, "event=NAME key=value ..." (no blanks in values)
                       json: one JSON object per line with the same keys
-                      events: assigned, invalid, timeout, serving, served, flood
+                      events: assigned, invalid, timeout, serving, served, flood,
+                      summary (--cards)
                       (invalid and timeout go to stderr only in text)
-  -v, --verbose       progress on stderr (each request sent, each datagram ignored, each page)
+  -v, --verbose       progress on stderr (each request sent, each datagram ignored, each
+                      page; a client's bytes outside printable ASCII as \xNN)
   -h, --help          this text
 
 Exit status:
-  0  every card got a valid reply (and the page was served until the end), or the flood ran
+  0  every card got a valid reply (and the pages were served until the end), or the flood
+     ran
   2  usage error
-  3  no reply with the request's xid before the timeout
+  3  no reply with the request's xid before the timeout (with --cards: for some card, and
+     no card got an invalid reply)
   4  a reply with the request's xid failed the check (stderr says which field)
   5  system error: no such interface, interface down, socket, address or page set-up
      failed

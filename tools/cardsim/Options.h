@@ -21,6 +21,16 @@ enum Exit : int {
 
 enum class Format { Text, Kv, Json };
 
+/// Ranges of the time and rate options.
+inline constexpr double kMinInterval = 0.01;
+inline constexpr double kMaxInterval = 3600;
+inline constexpr double kMinSeconds = 0.1; // --timeout, --serve-seconds, --duration
+inline constexpr double kMaxSeconds = 86400;
+inline constexpr double kMinFloodRate = 1;
+inline constexpr double kMaxFloodRate = 1e6;
+inline constexpr int kMaxCards = 250;
+inline constexpr double kMaxSpread = 3600;
+
 struct Options {
     std::string interface;
     std::optional<Mac> mac;
@@ -29,6 +39,11 @@ struct Options {
     double timeout = 60;
     int count = 1;
     bool strict = false;
+    bool anyLayout = false;
+
+    int cards = 0; // 0: one card on IF itself; N: N cards at once, each on a macvlan of IF
+    std::optional<Mac> macBase;
+    double spread = 0;
 
     bool serveHttp = false;
     std::uint16_t httpPort = 80;

@@ -60,11 +60,40 @@ std::string formatRecord(const Record& record, Format format)
     return line;
 }
 
+void addLayout(Record& record, const ReplyCheck& check)
+{
+    record.add("layout", check.cardLayout ? "card" : "other");
+    if (!check.cardLayout) {
+        record.add("card_fault", faultName(check.layoutFault));
+        record.text += "; taken as a general DHCP client takes it: the card refuses it (" +
+                       check.layoutMessage + ")";
+    }
+}
+
 std::string hexXid(std::uint32_t xid)
 {
     char text[11];
     std::snprintf(text, sizeof text, "0x%08x", xid);
     return text;
+}
+
+std::string printable(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (byte >= 0x20 && byte < 0x7F) {
+            out += c;
+        } else {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        }
+    }
+    return out;
 }
 
 Record assignedRecord(const Assignment& a, const Mac& mac, std::uint32_t xid, std::size_t length,

@@ -3,6 +3,7 @@
 #include "Options.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cardsim {
@@ -30,6 +31,13 @@ std::string formatRecord(const Record& record, Format format);
 Record assignedRecord(const Assignment& a, const Mac& mac, std::uint32_t xid, std::size_t length,
                       int requests, double seconds);
 
+/// Adds layout=card, or layout=other and card_fault (why the card itself refuses the reply).
+void addLayout(Record& record, const ReplyCheck& check);
+
 std::string hexXid(std::uint32_t xid);
+
+/// `text` safe for a terminal: printable ASCII stays, a backslash is doubled and every other
+/// byte (control characters, escape sequences, non-ASCII) becomes \xNN.
+std::string printable(std::string_view text);
 
 } // namespace cardsim

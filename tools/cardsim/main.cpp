@@ -2,10 +2,14 @@
 // set-up can be tried without a card. See --help or README.md beside this file.
 
 #include "CardSim.h"
+#include "Console.h"
+#include "Fleet.h"
 #include "HttpPage.h"
+#include "HttpServer.h"
 #include "Link.h"
 #include "Options.h"
 #include "Output.h"
+#include "Signals.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,7 +20,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -27,67 +30,15 @@ using namespace cardsim;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-volatile sig_atomic_t g_signal = 0;
-
-void onSignal(int signal)
-{
-    g_signal = signal;
-}
-
-// SIGINT and SIGTERM stay blocked and are only let in while waiting in ppoll, so a signal can
-// never slip in between the check of g_signal and the wait.
-sigset_t g_waitMask;
-
-void installSignals()
-{
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGINT);
-    sigaddset(&blocked, SIGTERM);
-    sigprocmask(SIG_BLOCK, &blocked, &g_waitMask);
-    sigdelset(&g_waitMask, SIGINT);
-    sigdelset(&g_waitMask, SIGTERM);
-}
-
-/// Waits until `fd` is readable (fd < 0: just waits) or `until`; false on timeout or signal.
-bool waitReadable(int fd, Clock::time_point until)
-{
-    const auto left = std::max(until - Clock::now(), Clock::duration::zero());
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    timespec timeout{static_cast<time_t>(ns / 1'000'000'000),
-                     static_cast<long>(ns % 1'000'000'000)};
-    pollfd p{fd, POLLIN, 0};
-    const int n = ::ppoll(&p, fd < 0 ? 0 : 1, &timeout, &g_waitMask);
-    if (n < 0 && errno != EINTR) {
-        throw SysError("ppoll", errno);
-    }
-    return n > 0;
-}
-
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-std::string fixed(double value, int decimals)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
 class Simulator {
 public:
     explicit Simulator(Options options)
-        : o_(std::move(options)), rng_(std::random_device{}()),
+        : o_(std::move(options)), console_(o_.format, o_.verbose), rng_(std::random_device{}()),
           ifindex_(interfaceIndex(o_.interface)), socket_(openCardSocket(o_.interface))
     {
         if (!isLinkUp(o_.interface)) {
@@ -102,50 +53,21 @@ public:
 private:
     enum class Outcome { Valid, Timeout, Invalid, Interrupted };
 
-    void emit(const Record& record) const
-    {
-        std::printf("%s\n", formatRecord(record, o_.format).c_str());
-        std::fflush(stdout);
-    }
-
-    // A failure goes to stderr for people and, in the machine formats, to stdout as well.
-    void fault(const Record& record) const
-    {
-        if (o_.format != Format::Text) {
-            emit(record);
-        }
-        std::fprintf(stderr, "torvane-cardsim: %s\n", record.text.c_str());
-    }
-
-    void note(const char* format, ...) const
-    {
-        if (!o_.verbose) {
-            return;
-        }
-        va_list args;
-        va_start(args, format);
-        std::fputs("torvane-cardsim: ", stderr);
-        std::vfprintf(stderr, format, args);
-        std::fputc('\n', stderr);
-        va_end(args);
-    }
+    void emit(const Record& record) const { console_.emit(record); }
+    void fault(const Record& record) const { console_.fault(record); }
 
     void broadcast(std::span<const std::uint8_t> message)
     {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(bootp::kServerPort);
-        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-        if (::sendto(socket_.get(), message.data(), message.size(), 0,
-                     reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
-            throw SysError("send to 255.255.255.255:67 on " + o_.interface, errno);
-        }
+        broadcastToServers(socket_.get(), message, o_.interface);
     }
 
-    Mac cardMac()
+    Mac cardMac(int card)
     {
         if (o_.mac) {
             return *o_.mac;
+        }
+        if (o_.macBase) {
+            return *macPlus(*o_.macBase, static_cast<std::uint32_t>(card)); // room checked
         }
         // The PC pins the card's address to chaddr in its neighbour table, so a card that is
         // to answer HTTP must announce the MAC it really has.
@@ -157,6 +79,7 @@ private:
     int serveHttp(const Mac& mac, const Assignment& assignment);
 
     Options o_;
+    Console console_;
     std::mt19937_64 rng_;
     int ifindex_;
     Fd socket_;
@@ -192,8 +115,8 @@ Simulator::Outcome Simulator::runCard(const Mac& mac, Assignment& assignment)
         if (now >= nextSend) {
             broadcast(request);
             ++requests;
-            note("request %d sent: xid %s, chaddr %s, %zu bytes", requests, hexXid(xid).c_str(),
-                 formatMac(mac).c_str(), request.size());
+            console_.note("request %d sent: xid %s, chaddr %s, %zu bytes", requests,
+                          hexXid(xid).c_str(), formatMac(mac).c_str(), request.size());
             nextSend += interval;
         }
         if (!waitReadable(socket_.get(), std::min(nextSend, deadline))) {
@@ -213,10 +136,11 @@ Simulator::Outcome Simulator::runCard(const Mac& mac, Assignment& assignment)
         char source[INET_ADDRSTRLEN] = "?";
         ::inet_ntop(AF_INET, &from.sin_addr, source, sizeof source);
         if (xidOf(reply) != xid) {
-            note("ignored %zd bytes from %s: another transaction", n, source);
+            console_.note("ignored %zd bytes from %s: another transaction", n, source);
             continue;
         }
-        const ReplyCheck check = checkReply(request, reply, o_.strict);
+        const ReplyCheck check = o_.anyLayout ? checkReplyAnyLayout(request, reply, o_.strict)
+                                              : checkReply(request, reply, o_.strict);
         if (!check.ok()) {
             Record r;
             r.event = "invalid";
@@ -230,7 +154,12 @@ Simulator::Outcome Simulator::runCard(const Mac& mac, Assignment& assignment)
             return Outcome::Invalid;
         }
         assignment = check.assignment;
-        emit(assignedRecord(assignment, mac, xid, request.size(), requests, secondsSince(start)));
+        Record r =
+            assignedRecord(assignment, mac, xid, request.size(), requests, secondsSince(start));
+        if (o_.anyLayout) {
+            addLayout(r, check);
+        }
+        emit(r);
         return Outcome::Valid;
     }
     return Outcome::Interrupted;
@@ -242,11 +171,25 @@ void Simulator::runFlood()
                                   std::chrono::duration<double>(o_.floodDuration)));
     Bytes message = buildDiscover(0, localMac(0), bootp::kMinMessage);
     std::uint64_t errors = 0;
+    // Each datagram's MAC follows from its xid and this key, so that a reply to any of them is
+    // known when it comes.
+    const std::uint64_t key = rng_();
+    std::uint64_t foreignReplies = 0;
+    std::vector<std::uint8_t> buffer(65536);
+    auto drain = [&] {
+        ssize_t n;
+        while ((n = ::recv(socket_.get(), buffer.data(), buffer.size(), MSG_DONTWAIT)) >= 0) {
+            foreignReplies += answersFlood(
+                std::span(buffer.data(), std::min(static_cast<std::size_t>(n), buffer.size())),
+                key);
+        }
+    };
     // At most this many in one go, so that a sender that fell behind catches up in bursts the
     // receiver's queue can take.
     constexpr std::uint64_t kBatch = 256;
-    note("flood: %llu DHCPDISCOVERs at %.1f/s on %s",
-         static_cast<unsigned long long>(pacer.total()), o_.floodRate, o_.interface.c_str());
+    console_.note("flood: %llu DHCPDISCOVERs at %.1f/s on %s",
+                  static_cast<unsigned long long>(pacer.total()), o_.floodRate,
+                  o_.interface.c_str());
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration_cast<Clock::duration>(
                                  std::chrono::duration<double>(o_.floodDuration));
@@ -260,11 +203,14 @@ void Simulator::runFlood()
         }
         const auto due = std::min(pacer.due(std::min(now, end) - start), kBatch);
         if (due == 0) {
-            waitReadable(-1, start + pacer.nextDue());
+            if (waitReadable(socket_.get(), start + pacer.nextDue())) {
+                drain();
+            }
             continue;
         }
         for (std::uint64_t i = 0; i < due; ++i) {
-            restamp(message, static_cast<std::uint32_t>(rng_()), localMac(rng_()));
+            const auto xid = static_cast<std::uint32_t>(rng_());
+            restamp(message, xid, floodMac(xid, key));
             try {
                 broadcast(message);
             } catch (const SysError& e) {
@@ -276,9 +222,12 @@ void Simulator::runFlood()
         }
         pacer.markSent(due);
     }
-    if (g_signal == 0) {
-        waitReadable(-1, end);
+    while (g_signal == 0 && Clock::now() < end) {
+        if (waitReadable(socket_.get(), end)) {
+            drain();
+        }
     }
+    drain();
     const double seconds = secondsSince(start);
     const std::uint64_t sent = pacer.sent() - errors;
     const double rate = seconds > 0 ? static_cast<double>(sent) / seconds : 0;
@@ -286,48 +235,15 @@ void Simulator::runFlood()
     r.event = "flood";
     r.text = "flood: " + std::to_string(sent) + " DHCPDISCOVERs in " + fixed(seconds, 3) + " s, " +
              fixed(rate, 1) + "/s achieved for " + fixed(o_.floodRate, 1) + "/s asked (" +
-             std::to_string(errors) + " send errors)";
+             std::to_string(errors) + " send errors); " + std::to_string(foreignReplies) +
+             " replies to these foreign clients seen";
     r.addNumber("sent", std::to_string(sent))
         .addNumber("errors", std::to_string(errors))
         .addNumber("seconds", fixed(seconds, 3))
         .addNumber("rate", fixed(rate, 1))
-        .addNumber("target", fixed(o_.floodRate, 1));
+        .addNumber("target", fixed(o_.floodRate, 1))
+        .addNumber("foreign_replies", std::to_string(foreignReplies));
     emit(r);
-}
-
-// Reads one request head with a deadline, answers it and closes.
-int answerConnection(int fd, const std::string& page, std::string& method, std::string& path)
-{
-    std::string head;
-    char chunk[2048];
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 8192 && g_signal == 0) {
-        if (!waitReadable(fd, deadline)) {
-            break;
-        }
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-        if (n <= 0) {
-            break;
-        }
-        head.append(chunk, static_cast<std::size_t>(n));
-    }
-    if (head.empty()) {
-        return 0; // the client went away without asking
-    }
-    const HttpAnswer answer = answerHttp(head, page);
-    method = answer.method;
-    path = answer.path;
-    std::size_t written = 0;
-    while (written < answer.bytes.size()) {
-        const ssize_t n =
-            ::send(fd, answer.bytes.data() + written, answer.bytes.size() - written, MSG_NOSIGNAL);
-        if (n <= 0) {
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    ::shutdown(fd, SHUT_WR);
-    return answer.status;
 }
 
 int Simulator::serveHttp(const Mac& mac, const Assignment& a)
@@ -338,10 +254,9 @@ int Simulator::serveHttp(const Mac& mac, const Assignment& a)
                        EINVAL);
     }
     if (o_.mac && *o_.mac != interfaceMac(o_.interface)) {
-        std::fprintf(stderr,
-                     "torvane-cardsim: warning: --mac %s is not %s's own address; a PC that pins "
-                     "the card's address to it will not reach the page\n",
-                     formatMac(*o_.mac).c_str(), o_.interface.c_str());
+        console_.warn("--mac " + formatMac(*o_.mac) + " is not " + o_.interface +
+                      "'s own address; a PC that pins the card's address to it will not reach "
+                      "the page");
     }
     setLinkUp(o_.interface);
     const bool added = addAddress(ifindex_, a.address, *prefix);
@@ -363,24 +278,10 @@ int Simulator::serveHttp(const Mac& mac, const Assignment& a)
         }
     } remove{ifindex_, a.address, *prefix, added};
 
-    Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (listener.get() < 0) {
-        throw SysError("socket", errno);
-    }
-    const int on = 1;
-    ::setsockopt(listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(o_.httpPort);
-    std::memcpy(&local.sin_addr, a.address.data(), 4);
+    HttpServer server;
     const std::string url = "http://" + dotted(a.address) +
                             (o_.httpPort == 80 ? "" : ":" + std::to_string(o_.httpPort)) + "/";
-    if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
-        throw SysError("bind " + url, errno);
-    }
-    if (::listen(listener.get(), 32) < 0) {
-        throw SysError("listen " + url, errno);
-    }
+    server.listen(a.address, o_.httpPort, "", cardPage(mac, a));
 
     Record serving;
     serving.event = "serving";
@@ -390,28 +291,15 @@ int Simulator::serveHttp(const Mac& mac, const Assignment& a)
     serving.add("url", url).add("interface", o_.interface);
     emit(serving);
 
-    const std::string page = cardPage(mac, a);
     const auto until = o_.serveSeconds > 0
                            ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                 std::chrono::duration<double>(o_.serveSeconds))
                            : Clock::time_point::max();
-    int served = 0;
-    while (g_signal == 0 && Clock::now() < until) {
-        if (!waitReadable(listener.get(), std::min(until, Clock::now() + std::chrono::hours(1)))) {
-            continue;
-        }
-        const Fd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (connection.get() < 0) {
-            continue; // the client gave up before we took it
-        }
-        std::string method;
-        std::string path;
-        const int status = answerConnection(connection.get(), page, method, path);
-        if (status != 0) {
-            ++served;
-            note("http %s %s: %d", method.c_str(), path.c_str(), status);
-        }
-    }
+    server.serve(until, g_signal, waitMask(), [this](const HttpAnswer& answer) {
+        console_.note("http %s %s: %d", printable(answer.method).c_str(),
+                      printable(answer.path).c_str(), answer.status);
+    });
+    const int served = server.answered();
     Record done;
     done.event = "served";
     done.text = "served " + std::to_string(served) + " HTTP requests";
@@ -428,10 +316,14 @@ int Simulator::run()
             return g_signal != 0 ? 128 + g_signal : kExitOk;
         }
     }
+    if (o_.cards > 0) {
+        Fleet fleet(o_, console_, rng_);
+        return fleet.run();
+    }
     Mac mac{};
     Assignment assignment;
     for (int card = 0; card < o_.count; ++card) {
-        mac = cardMac();
+        mac = cardMac(card);
         switch (runCard(mac, assignment)) {
         case Outcome::Valid:
             break;
@@ -456,7 +348,11 @@ std::string hint(const SysError& e)
     case ENODEV:
         return " (no such interface)";
     case EADDRINUSE:
-        return " (another program holds the port without sharing it)";
+        // A macvlan refuses a MAC that another interface on the same link already carries.
+        return std::string_view(e.what()).starts_with("create macvlan")
+                   ? " (another interface on it carries that MAC: another torvane-cardsim "
+                     "--cards with the same --mac-base?)"
+                   : " (another program holds the port without sharing it)";
     default:
         return "";
     }

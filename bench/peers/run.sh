@@ -1,0 +1,321 @@
+#!/usr/bin/env bash
+# General DHCP/BOOTP servers beside torvane-assign, on the same veth pair against the same
+# simulated cards. Root; everything runs inside network namespaces this script creates.
+#   bench/peers/run.sh [--build DIR] [--assign PATH] [--cards N] [--flood RATE]
+#                      [--servers "dnsmasq kea torvane-assign"]
+# Prints a Markdown table on stdout; progress on stderr.
+set -u
+
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+build=$top/build
+assign=""
+cards=100
+flood=50000
+servers="dnsmasq kea torvane-assign"
+while [ $# -gt 0 ]; do
+    case $1 in
+    --build) build=$(cd "$2" && pwd) && shift ;;
+    --assign) assign=$2 && shift ;;
+    --cards) cards=$2 && shift ;;
+    --flood) flood=$2 && shift ;;
+    --servers) servers=$2 && shift ;;
+    *)
+        echo "usage: $0 [--build DIR] [--assign PATH] [--cards N] [--flood RATE] [--servers LIST]" >&2
+        exit 2
+        ;;
+    esac
+    shift
+done
+[ -n "$assign" ] || assign=$build/app/torvane-assign
+cardsim=$build/tools/cardsim/torvane-cardsim
+[ -x "$cardsim" ] || {
+    echo "no $cardsim: build the target torvane-cardsim first" >&2
+    exit 2
+}
+[ "$cards" -ge 1 ] && [ "$cards" -le 150 ] || {
+    echo "--cards must be 1 to 150 (addresses 10.77.0.100 to .249)" >&2
+    exit 2
+}
+
+# shellcheck source=../../tests/support/netns.sh
+source "$top/tests/support/netns.sh"
+work=$(mktemp -d)
+NETNS_ON_EXIT='[ -n "${KEEP_WORK:-}" ] && echo "kept $work" >&2 || rm -rf "$work"'
+SPREAD=2      # the cards' first requests spread over 2 s: latency without a queue of cards
+FLOOD_LEAD=1  # the flood runs this long before the cards start
+CARD_TIMEOUT=4
+MASK=255.255.255.0
+GATEWAY=10.77.0.254
+KEA_HOOK=$(ls /usr/lib/*/kea/hooks/libdhcp_bootp.so 2>/dev/null | head -1)
+
+log() { echo "== $*" >&2; }
+in_pc() { ip netns exec "$NETNS_PC" "$@"; }
+
+# Card i: MAC 02-00-00-00-10-00 + i, address 10.77.0.100 + i.
+mac_of() { printf '02-00-00-00-%02X-%02X' $(((0x1000 + $1) >> 8)) $(((0x1000 + $1) & 255)); }
+ip_of() { echo "10.77.0.$((100 + $1))"; }
+relations() { # what the operator's list says: "MAC IP" per card
+    local i
+    for ((i = 0; i < cards; i++)); do echo "$(mac_of $i) $(ip_of $i)"; done
+}
+
+kv() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" | head -1; }
+ms() { [ -n "$1" ] && awk -v s="$1" 'BEGIN { printf "%.3f", s * 1000 }' || echo "–"; }
+
+# CPU time of a running process and all its threads, in ns: the scheduler's run time, which
+# is utime + stime without their 10 ms ticks.
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ t += $1 } END { printf "%.0f", t }'; }
+
+wait_port67() { # until something in the pc namespace listens on UDP 67
+    local i
+    for i in $(seq 100); do
+        [ -n "$(in_pc ss -Hlun 'sport = :67')" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+start_dnsmasq() {
+    local conf=$work/dnsmasq.conf
+    {
+        echo "port=0"
+        echo "interface=tvpc0"
+        echo "bind-interfaces"
+        echo "dhcp-range=10.77.0.0,static,$MASK"
+        # dnsmasq 2.90 writes these options in the opposite order of their lines, after its
+        # own option 28: router first here puts the mask at offset 246 and the router at 252.
+        echo "dhcp-option=3,$GATEWAY"
+        echo "dhcp-option=1,$MASK"
+        relations | while read -r mac address; do echo "dhcp-host=${mac//-/:},$address"; done
+    } >"$conf"
+    CONFIG_LINES=$(grep -c . "$conf")
+    # Lease file, pid file and log are the bench's plumbing, not the operator's configuration.
+    ip netns exec "$NETNS_PC" dnsmasq --conf-file="$conf" --keep-in-foreground \
+        --log-facility=- --pid-file="$work/dnsmasq.pid" --dhcp-leasefile="$work/dnsmasq.leases" \
+        >/dev/null 2>"$work/dnsmasq.log" &
+    SERVER_PID=$!
+}
+
+start_kea() {
+    local conf=$work/kea.json i
+    {
+        echo '{ "Dhcp4": {'
+        echo '  "interfaces-config": { "interfaces": [ "tvpc0" ] },'
+        echo "  \"lease-database\": { \"type\": \"memfile\", \"name\": \"$work/kea-leases.csv\" },"
+        echo "  \"hooks-libraries\": [ { \"library\": \"$KEA_HOOK\" } ],"
+        echo '  "subnet4": [ {'
+        echo '    "id": 1, "subnet": "10.77.0.0/24",'
+        echo "    \"option-data\": [ { \"name\": \"subnet-mask\", \"data\": \"$MASK\" },"
+        echo "                     { \"name\": \"routers\", \"data\": \"$GATEWAY\" } ],"
+        echo '    "reservations": ['
+        i=0
+        relations | while read -r mac address; do
+            i=$((i + 1))
+            printf '      { "hw-address": "%s", "ip-address": "%s" }%s\n' "${mac//-/:}" "$address" \
+                "$([ $i -lt "$cards" ] && echo ,)"
+        done
+        echo '    ]'
+        echo '  } ]'
+        echo '} }'
+    } >"$conf"
+    CONFIG_LINES=$(grep -c . "$conf")
+    ip netns exec "$NETNS_PC" env KEA_PIDFILE_DIR="$work" KEA_LOCKFILE_DIR="$work" \
+        kea-dhcp4 -c "$conf" >/dev/null 2>"$work/kea.log" &
+    SERVER_PID=$!
+}
+
+write_list() {
+    local list=$work/cards.csv
+    {
+        echo "mac,ip,mask,gateway"
+        relations | while read -r mac address; do echo "$mac,$address,$MASK,$GATEWAY"; done
+    } >"$list"
+    CONFIG_LINES=$(grep -c . "$list")
+}
+
+# torvane-assign is started for each batch of cards and ends when all are assigned; its CPU
+# time (with the helper it starts) is the `times` of the shell that waited for it.
+start_assign() { # out-file
+    ip netns exec "$NETNS_PC" bash -c '"$@" >"$OUT" 2>&1; times >"$OUT.times"' _ \
+        "$assign" --list "$work/cards.csv" --interface tvpc0 --format json --confirm none \
+        --timeout 30 &
+    SERVER_PID=$!
+}
+export OUT
+assign_cpu_ms() { # from the second line of `times`: children's user and system time
+    sed -n 2p "$1" | awk '{
+        t = 0
+        for (f = 1; f <= 2; f++) { split($f, p, /[ms]/); t += p[1] * 60 + p[2] }
+        printf "%.3f", t * 1000 }'
+}
+
+card_options() { echo --interface tvcard0 --cards "$cards" --mac-base "$(mac_of 0)" --spread $SPREAD --interval 1 --format kv; }
+
+reachable() { # GETs every assigned address from the pc namespace; counts the cards' own pages
+    local out=$1 mac address n=0
+    while read -r mac address; do
+        in_pc timeout 5 bash -c 'exec 3<>/dev/tcp/$1/80 &&
+            printf "GET / HTTP/1.0\r\n\r\n" >&3 && cat <&3' _ "$address" 2>/dev/null |
+            grep -q "<title>Web/SNMP Card $mac</title>" && echo ok &
+    done < <(sed -n 's/^event=assigned mac=\([^ ]*\) address=\([^ ]*\) .*/\1 \2/p' "$out") >"$out.get"
+    wait
+    grep -c ok "$out.get"
+}
+
+reserved() { # cards given the address the list holds for their MAC
+    relations | sort >"$1.want"
+    sed -n 's/^event=assigned mac=\([^ ]*\) address=\([^ ]*\) .*/\1 \2/p' "$1" | sort >"$1.got"
+    comm -12 "$1.want" "$1.got" | wc -l
+}
+
+declare -A R
+
+measure() { # server
+    local s=$1 quiet=$work/$s.quiet flooded=$work/$s.flood cards_pid cpu0 cpu1 served
+    netns_cleanup
+    netns_setup "tvpb$$" || exit 1
+    case $s in
+    dnsmasq) start_dnsmasq ;;
+    kea) start_kea ;;
+    torvane-assign) write_list && OUT=$quiet.server && start_assign ;;
+    esac
+    R[$s, config]=$CONFIG_LINES
+    if ! wait_port67; then
+        R[$s, note]="did not listen on port 67"
+        kill "$SERVER_PID" 2>/dev/null
+        return
+    fi
+
+    log "$s: $cards cards, pages served"
+    : >"$quiet"
+    cpu0=$(cpu_ns "$SERVER_PID")
+    # shellcheck disable=SC2046
+    ip netns exec "$NETNS_CARD" "$cardsim" $(card_options) --timeout 8 --any-layout \
+        --serve-http --serve-seconds 60 >"$quiet" 2>&1 &
+    cards_pid=$!
+    for _ in $(seq 300); do
+        served=$(grep -c '^event=serving' "$quiet")
+        grep -q '^event=summary' "$quiet" &&
+            [ "$served" -ge "$(kv assigned <<<"$(grep '^event=summary' "$quiet")")" ] && break
+        sleep 0.1
+    done
+    if [ "$s" = torvane-assign ]; then
+        wait "$SERVER_PID"
+        R[$s, cpu]=$(awk -v t="$(assign_cpu_ms "$quiet.server.times")" -v n="$cards" \
+            'BEGIN { printf "%.3f", t / n }')
+    else
+        cpu1=$(cpu_ns "$SERVER_PID")
+        R[$s, cpu]=$(awk -v t=$((cpu1 - cpu0)) -v n="$cards" 'BEGIN { printf "%.3f", t / 1e6 / n }')
+    fi
+    R[$s, reachable]=$(reachable "$quiet")
+    kill -TERM "$cards_pid" 2>/dev/null
+    wait "$cards_pid" 2>/dev/null
+    local summary
+    summary=$(grep '^event=summary' "$quiet")
+    R[$s, answered]=$(kv answered <<<"$summary")
+    R[$s, own]=$(($(kv assigned <<<"$summary") - $(kv other_layout <<<"$summary")))
+    R[$s, reserved]=$(reserved "$quiet")
+    R[$s, p50]=$(ms "$(kv p50 <<<"$summary")")
+    R[$s, p99]=$(ms "$(kv p99 <<<"$summary")")
+    R[$s, fault]=$(sed -n 's/^event=assigned .* card_fault=\([^ ]*\).*/\1/p' "$quiet" | sort |
+        uniq -c | awk '{ printf "%s%s (%d)", (NR > 1 ? ", " : ""), $2, $1 }')
+
+    log "$s: the same cards while $flood foreign DISCOVERs/s flood port 67"
+    local t0 t1
+    t0=$(date +%s%N)
+    [ "$s" = torvane-assign ] && OUT=$flooded.server && start_assign && wait_port67
+    ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --flood "$flood" \
+        --duration $((FLOOD_LEAD + SPREAD + CARD_TIMEOUT + 1)) --format kv >"$flooded.flood" 2>&1 &
+    local flood_pid=$!
+    [ "$s" = torvane-assign ] || t0=$(date +%s%N)
+    cpu0=$(cpu_ns "$SERVER_PID")
+    sleep $FLOOD_LEAD
+    # shellcheck disable=SC2046
+    ip netns exec "$NETNS_CARD" "$cardsim" $(card_options) --timeout $CARD_TIMEOUT --any-layout \
+        >"$flooded" 2>&1
+    # The share of one core the server used while the flood ran and the cards were waiting
+    # (torvane-assign: over its whole run, which ends when its cards are done).
+    if [ "$s" = torvane-assign ]; then
+        wait "$SERVER_PID"
+        t1=$(date +%s%N)
+        R[$s, floodcpu]=$(awk -v t="$(assign_cpu_ms "$flooded.server.times")" -v w=$((t1 - t0)) \
+            'BEGIN { printf "%.0f %%", t * 1e6 / w * 100 }')
+    else
+        cpu1=$(cpu_ns "$SERVER_PID")
+        t1=$(date +%s%N)
+        R[$s, floodcpu]=$(awk -v t=$((cpu1 - cpu0)) -v w=$((t1 - t0)) \
+            'BEGIN { printf "%.0f %%", t / w * 100 }')
+    fi
+    wait "$flood_pid"
+    summary=$(grep '^event=summary' "$flooded")
+    R[$s, fanswered]=$(kv answered <<<"$summary")
+    R[$s, frequests]=$(sed -n 's/^event=\(assigned\|invalid\|timeout\) .* requests=\([0-9]*\).*/\2/p' \
+        "$flooded" | awk '{ t += $1 } END { print t + 0 }')
+    R[$s, fp50]=$(ms "$(kv p50 <<<"$summary")")
+    R[$s, fp99]=$(ms "$(kv p99 <<<"$summary")")
+    local floodline
+    floodline=$(grep '^event=flood' "$flooded.flood")
+    R[$s, foreign]=$(kv foreign_replies <<<"$floodline")
+    R[$s, rate]=$(kv rate <<<"$floodline")
+    kill -TERM "$SERVER_PID" 2>/dev/null
+    wait "$SERVER_PID" 2>/dev/null
+}
+
+columns=()
+for s in $servers; do
+    case $s in
+    dnsmasq) command -v dnsmasq >/dev/null || R[$s, note]="dnsmasq not installed" ;;
+    kea) command -v kea-dhcp4 >/dev/null && [ -n "$KEA_HOOK" ] ||
+        R[$s, note]="kea-dhcp4 or its BOOTP hook not installed" ;;
+    torvane-assign) [ -x "$assign" ] || R[$s, note]="not built" ;;
+    *)
+        echo "unknown server $s" >&2
+        exit 2
+        ;;
+    esac
+    [ -n "${R[$s, note]:-}" ] || measure "$s"
+    columns+=("$s")
+done
+
+cell() { # server key [suffix]
+    if [ -n "${R[$1, note]:-}" ]; then echo "${R[$1, note]}"; else echo "${R[$1, $2]:-–}${3:-}"; fi
+}
+row() { # label key [suffix]
+    local line="| $1 |" s
+    for s in "${columns[@]}"; do line+=" $(cell "$s" "$2" "${3:-}") |"; done
+    echo "$line"
+}
+pair() { # label key1 key2
+    local line="| $1 |" s
+    for s in "${columns[@]}"; do
+        if [ -n "${R[$s, note]:-}" ]; then line+=" ${R[$s, note]} |"; else
+            line+=" ${R[$s, $2]:-–} / ${R[$s, $3]:-–} |"; fi
+    done
+    echo "$line"
+}
+
+echo "$cards cards (MACs $(mac_of 0) to $(mac_of $((cards - 1))), first requests spread over ${SPREAD} s)"
+echo
+header="| |"
+rule="|---|"
+for s in "${columns[@]}"; do
+    header+=" $s |"
+    rule+="---|"
+done
+echo "$header"
+echo "$rule"
+row "cards answered" answered "/$cards"
+row "replies a card takes (options at 246-258)" own "/$cards"
+row "why the card refuses the others" fault
+row "cards given their reserved address" reserved "/$cards"
+pair "request-to-reply latency p50 / p99 (ms)" p50 p99
+pair "the same under $flood foreign DISCOVERs/s (ms)" fp50 fp99
+row "cards answered under the flood (within $CARD_TIMEOUT s)" fanswered "/$cards"
+row "requests the cards sent under the flood (1 s apart)" frequests
+row "server CPU per assigned card (ms)" cpu
+row "server CPU under the flood (share of one core)" floodcpu
+row "replies sent to foreign DHCP clients" foreign
+row "cards reachable by HTTP GET" reachable "/$cards"
+row "lines of configuration written" config
+row "flood rate achieved (/s)" rate
