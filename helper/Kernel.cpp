@@ -21,6 +21,15 @@ namespace helper {
 
 namespace {
 
+// The system-call numbers below are those of the architecture the helper is built for.
+#if defined(__x86_64__)
+constexpr std::uint32_t kAuditArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+constexpr std::uint32_t kAuditArch = AUDIT_ARCH_AARCH64;
+#else
+#error "torvane-helper has a system-call filter for x86_64 and aarch64 only"
+#endif
+
 struct Request {
     nlmsghdr header;
     union {
@@ -235,12 +244,15 @@ bool setCapabilities(std::uint64_t permitted, std::uint64_t effective)
 bool restrictSystemCalls()
 {
     static constexpr int allowed[] = {
-        SYS_read,          SYS_write,      SYS_close,        SYS_poll,    SYS_ppoll,
-        SYS_recvfrom,      SYS_recvmsg,    SYS_sendto,       SYS_sendmsg, SYS_bind,
-        SYS_getsockname,   SYS_setsockopt, SYS_getsockopt,   SYS_capget,  SYS_capset,
-        SYS_clock_gettime, SYS_brk,        SYS_mmap,         SYS_munmap,  SYS_mremap,
-        SYS_madvise,       SYS_futex,      SYS_rt_sigreturn, SYS_exit,    SYS_exit_group,
-        SYS_getpid,        SYS_gettid,
+        SYS_read,       SYS_write,        SYS_close,   SYS_ppoll,      SYS_recvfrom,
+        SYS_recvmsg,    SYS_sendto,       SYS_sendmsg, SYS_bind,       SYS_getsockname,
+        SYS_setsockopt, SYS_getsockopt,   SYS_capget,  SYS_capset,     SYS_clock_gettime,
+        SYS_brk,        SYS_mmap,         SYS_munmap,  SYS_mremap,     SYS_madvise,
+        SYS_futex,      SYS_rt_sigreturn, SYS_exit,    SYS_exit_group, SYS_getpid,
+        SYS_gettid,
+#ifdef SYS_poll
+        SYS_poll, // glibc's poll() on architectures that still have the call
+#endif
     };
     constexpr std::size_t n = std::size(allowed);
     // Architecture check, number load, the allow list, then socket() for rtnetlink only and
@@ -248,7 +260,7 @@ bool restrictSystemCalls()
     sock_filter program[4 + n + 9];
     std::size_t i = 0;
     program[i++] = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch));
-    program[i++] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0);
+    program[i++] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0);
     program[i++] = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS);
     program[i++] = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr));
     for (std::size_t k = 0; k < n; ++k) {

@@ -119,19 +119,32 @@ bool isLoopback(int ifindex)
     return (req.ifr_flags & IFF_LOOPBACK) != 0;
 }
 
+/// One datagram with its peer address and room for an IP_PKTINFO record, for recvmsg/sendmsg.
+struct Datagram {
+    Datagram(void* data, std::size_t size) : iov{data, size}
+    {
+        msg.msg_name = &peer;
+        msg.msg_namelen = sizeof peer;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+    }
+    Datagram(const Datagram&) = delete;
+    Datagram& operator=(const Datagram&) = delete;
+
+    sockaddr_in peer{};
+    iovec iov;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr msg{};
+};
+
 void receiveDatagram()
 {
     std::uint8_t data[kMaxRequest + 1];
-    iovec iov{data, sizeof data};
-    sockaddr_in from{};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
+    Datagram d(data, sizeof data);
+    msghdr& msg = d.msg;
+    const sockaddr_in& from = d.peer;
     const ssize_t n = ::recvmsg(g_udp, &msg, MSG_DONTWAIT);
     if (n < 0 || !g_listening || (msg.msg_flags & MSG_TRUNC) != 0) {
         return;
@@ -166,27 +179,18 @@ Message sendReply(const Message& m)
     }
     // Always the limited broadcast to the client port, out of the interface the request came
     // in on: the card has no address yet, and the routing table may point elsewhere.
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(bootp::kClientPort);
-    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    iovec iov{const_cast<std::uint8_t*>(m.bytes.data()), m.bytes.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr msg{};
-    msg.msg_name = &to;
-    msg.msg_namelen = sizeof to;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    Datagram d(const_cast<std::uint8_t*>(m.bytes.data()), m.bytes.size());
+    d.peer.sin_family = AF_INET;
+    d.peer.sin_port = htons(bootp::kClientPort);
+    d.peer.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    cmsghdr* c = CMSG_FIRSTHDR(&d.msg);
     c->cmsg_level = IPPROTO_IP;
     c->cmsg_type = IP_PKTINFO;
     c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
     in_pktinfo info{};
     info.ipi_ifindex = entry.ifindex;
     std::memcpy(CMSG_DATA(c), &info, sizeof info);
-    if (::sendmsg(g_udp, &msg, 0) != static_cast<ssize_t>(m.bytes.size())) {
+    if (::sendmsg(g_udp, &d.msg, 0) != static_cast<ssize_t>(m.bytes.size())) {
         const int err = errno;
         return answer(err, std::strerror(err));
     }

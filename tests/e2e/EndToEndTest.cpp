@@ -212,22 +212,12 @@ private slots:
     // The PC's default route leaves by tvpc1 (10.78.0.1); the card hangs on tvpc0 (10.77.0.1).
     void proposalAndServerComeFromTheCardsInterface()
     {
-        Card card({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-04"),
-                   QStringLiteral("--timeout"), QStringLiteral("20")});
         QStringList proposed;
-        ModalOperator<QMessageBox> yes(
-            [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
-        ModalOperator<F_Config> op([&](F_Config* d) {
-            proposed = proposal(d);
-            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"),
-                     QStringLiteral("22")});
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(card.finished(), 25000);
+        const QString output =
+            assignOnce(QStringLiteral("02-00-00-00-00-04"), QStringLiteral("22"), proposed);
+        QVERIFY2(!output.startsWith(QLatin1Char('(')), qPrintable(output));
         QCOMPARE(proposed, QStringList({"10", "77", "0"}));
-        QVERIFY2(card.output().contains(QStringLiteral("address=10.77.0.22 ")) &&
-                     card.output().contains(QStringLiteral("server=10.77.0.1 ")),
-                 qPrintable(card.output()));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->inputBlocked(), 15000);
+        QVERIFY2(output.contains(QStringLiteral("server=10.77.0.1 ")), qPrintable(output));
         QCOMPARE(m_window->Text1->toPlainText(), kSearching);
     }
 
@@ -235,22 +225,12 @@ private slots:
     // gets its address, and the window says this PC cannot reach it from tvpc0.
     void cardOnANicWithoutAddress()
     {
-        Card card({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-05"),
-                   QStringLiteral("--timeout"), QStringLiteral("20")});
         QStringList proposed;
-        ModalOperator<QMessageBox> yes(
-            [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
-        ModalOperator<F_Config> op([&](F_Config* d) {
-            proposed = proposal(d);
-            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"),
-                     QStringLiteral("23")});
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(card.finished(), 25000);
+        const QString output =
+            assignOnce(QStringLiteral("02-00-00-00-00-05"), QStringLiteral("23"), proposed);
+        QVERIFY2(!output.startsWith(QLatin1Char('(')), qPrintable(output));
         QCOMPARE(proposed, QStringList({"", "", ""}));
-        QVERIFY2(card.output().contains(QStringLiteral("address=10.77.0.23 ")) &&
-                     card.output().contains(QStringLiteral("server=0.0.0.0 ")),
-                 qPrintable(card.output()));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_window->inputBlocked(), 15000);
+        QVERIFY2(output.contains(QStringLiteral("server=0.0.0.0 ")), qPrintable(output));
         QCOMPARE(
             m_window->Text1->toPlainText(),
             QStringLiteral("tvpc0 のネットワーク外のため, このPCからカードに接続できません.\n") +
@@ -318,6 +298,28 @@ private slots:
     }
 
 private:
+    // A card with this MAC is given 10.77.0.<last>/24 without a gateway; returns what the card
+    // printed, with the dialog's proposal in proposed, once the window takes input again.
+    QString assignOnce(const QString& mac, const QString& last, QStringList& proposed)
+    {
+        Card card(
+            {QStringLiteral("--mac"), mac, QStringLiteral("--timeout"), QStringLiteral("20")});
+        ModalOperator<QMessageBox> yes(
+            [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+        ModalOperator<F_Config> op([&](F_Config* d) {
+            proposed = proposal(d);
+            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"), last});
+        });
+        if (!QTest::qWaitFor([&card] { return card.finished(); }, 25000) ||
+            !QTest::qWaitFor([this] { return !m_window->inputBlocked(); }, 15000)) {
+            return QStringLiteral("(no answer) ") + card.output();
+        }
+        const QString output = card.output();
+        return output.contains(QStringLiteral("address=10.77.0.") + last + QLatin1Char(' '))
+                   ? output
+                   : QStringLiteral("(another address) ") + output;
+    }
+
     // What the dialog proposes once it is active, as the operator sees it.
     static QStringList proposal(F_Config* d)
     {
