@@ -6,6 +6,8 @@
 
 #ifdef STANDIN_BROWSER_LIBRARY
 #include "F_Browser.h"
+#endif
+#if defined(STANDIN_BROWSER_LIBRARY) || defined(STANDIN_FONTS)
 #include "Fonts.h"
 #endif
 
@@ -15,7 +17,7 @@ int main(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 #endif
     QApplication app(argc, argv);
-#ifdef STANDIN_BROWSER_LIBRARY
+#if defined(STANDIN_BROWSER_LIBRARY) || defined(STANDIN_FONTS)
     installFonts();
 #endif
     QLabel label(QStringLiteral("Web/SNMPカード検索中..."));
