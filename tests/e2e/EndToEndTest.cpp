@@ -6,7 +6,10 @@
 #include "F_Main.h"
 #include "ModalOperator.h"
 #include "PublicArea.h"
+#include "linux/HelperUdpSocket.h"
+
 #include "WebViewLoader.h"
+#include <csignal>
 
 #include <QCheckBox>
 #include <QLabel>
@@ -295,6 +298,28 @@ private slots:
                  QStringLiteral("インタフェース tvpc0 がなくなりました.\n") + kSearching);
         QVERIFY(m_window->Winsock1->isBound());
         QVERIFY(m_window->isVisible());
+    }
+
+    void helperDiesDuringTheSearch()
+    {
+        const auto pid = static_cast<HelperUdpSocket*>(m_window->Winsock1)->helperPid();
+        QVERIFY(pid > 0);
+        QString text;
+        ModalOperator<QMessageBox> ok([&text](QMessageBox* box) {
+            text = box->text();
+            box->accept();
+        });
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(ok.acted(), 5000);
+        QVERIFY2(text.contains(QStringLiteral("補助プログラム torvane-helper が終了しました")),
+                 qPrintable(text));
+        QTRY_VERIFY(m_window->Command1->isEnabled());
+        QVERIFY(m_window->isVisible());
+        QVERIFY(!m_window->M_Search);
+        // Started again, the search works with a new helper.
+        m_window->Command1->click();
+        QVERIFY(m_window->Winsock1->isBound());
+        QVERIFY(static_cast<HelperUdpSocket*>(m_window->Winsock1)->helperPid() != pid);
     }
 
 private:

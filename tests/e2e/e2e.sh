@@ -32,4 +32,5 @@ variant "no default route" "anotherCardInTheSameSearch" --no-default-route
 variant "a NIC without an address" "cardOnANicWithoutAddress" --pc-no-address
 variant "the NIC removed during the wait" "interfaceRemovedDuringTheWait"
 variant "the NIC removed while the dialog is open" "interfaceRemovedWhileTheDialogIsOpen"
+variant "the helper ends during the search" "helperDiesDuringTheSearch anotherCardInTheSameSearch"
 exit $failures
