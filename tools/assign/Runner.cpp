@@ -64,10 +64,9 @@ std::string groupOf(const std::string& path)
 
 std::string answerText(const helper::Answer& a)
 {
-    std::string text = a.refused() ? helper::refusalText(static_cast<helper::Refusal>(a.code))
-                                   : std::strerror(a.code);
-    if (!a.text.empty() && a.text != text) {
-        text += " (" + a.text + ")";
+    std::string text = a.refused() ? helper::refusalText(a.refusal) : std::strerror(a.error);
+    if (!a.reason.empty() && a.reason != text) {
+        text += " (" + a.reason + ")";
     }
     return text;
 }
@@ -238,7 +237,7 @@ int Runner::run()
         }
         const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now);
         ::poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(0, waitMs.count()) + 1));
-        while (std::optional<helper::Message> request = m_link.readRequest()) {
+        while (std::optional<helper::Request> request = m_link.readRequest()) {
             handle(std::move(*request));
         }
         if (m_link.died()) {
@@ -280,12 +279,12 @@ int Runner::run()
     return report(status);
 }
 
-void Runner::handle(helper::Message request)
+void Runner::handle(helper::Request request)
 {
-    if (m_ifindex != 0 && static_cast<unsigned>(request.number) != m_ifindex) {
+    if (m_ifindex != 0 && static_cast<unsigned>(request.ifindex) != m_ifindex) {
         return;
     }
-    const Mac mac = requestMac(request.bytes);
+    const Mac mac = requestMac(request.datagram);
     auto [it, isNew] = m_cards.try_emplace(mac);
     Card& card = it->second;
     if (isNew) {
@@ -319,7 +318,7 @@ void Runner::decide(Card& card)
     card.settings = d.settings;
     card.name = d.name;
     card.fromPool = !m_plan.isListed(card.mac);
-    const std::string where = interfaceText(static_cast<unsigned>(card.request.number));
+    const std::string where = interfaceText(static_cast<unsigned>(card.request.ifindex));
     switch (d.kind) {
     case Plan::Decision::Kind::Assign:
         assign(card);
@@ -347,7 +346,7 @@ void Runner::decide(Card& card)
 
 void Runner::startProbe(Card& card)
 {
-    const unsigned index = static_cast<unsigned>(card.request.number);
+    const unsigned index = static_cast<unsigned>(card.request.ifindex);
     card.phase = Card::Phase::Probing;
     card.probeEnd = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                        std::chrono::duration<double>(m_options.probeWait));
@@ -373,7 +372,7 @@ void Runner::startProbe(Card& card)
 
 void Runner::stepProbe(Card& card, Clock::time_point now)
 {
-    const unsigned index = static_cast<unsigned>(card.request.number);
+    const unsigned index = static_cast<unsigned>(card.request.ifindex);
     const std::optional<Neighbour> n = neighbourEntry(index, card.settings.ip);
     const bool taken = n && heldByOther(*n, card.mac);
     if (taken && (settled(*n) || now >= card.probeEnd)) {
@@ -403,23 +402,25 @@ void Runner::stepProbe(Card& card, Clock::time_point now)
 
 void Runner::assign(Card& card)
 {
-    const unsigned index = static_cast<unsigned>(card.request.number);
+    const unsigned index = static_cast<unsigned>(card.request.ifindex);
     const Settings& s = card.settings;
     const Ip server = serverAddress(m_local, index, s.ip, s.mask);
     const std::vector<std::uint8_t> reply =
-        cardReply(card.request.bytes, s.ip, s.mask, s.gateway, server);
+        cardReply(card.request.datagram, s.ip, s.mask, s.gateway, server);
     const bool again = card.phase == Card::Phase::Checking || card.phase == Card::Phase::Done;
     const helper::Answer sent = m_link.reply(card.request.id, reply);
     if (!sent.ok()) {
         const std::string why = answerText(sent);
         const bool refused = sent.refused();
-        m_out.emit(cardEvent(refused ? "refused" : "failed", card,
-                             macText(card.mac) + " " + ipText(s.ip) +
-                                 (refused ? ": torvane-helper refused the reply: "
-                                          : ": the reply could not be sent: ") +
-                                 why)
-                       .add("reason", why)
-                       .number("code", static_cast<long>(sent.code)));
+        m_out.emit(
+            cardEvent(refused ? "refused" : "failed", card,
+                      macText(card.mac) + " " + ipText(s.ip) +
+                          (refused ? ": torvane-helper refused the reply: "
+                                   : ": the reply could not be sent: ") +
+                          why)
+                .add("reason", why)
+                .number("code", static_cast<long>(sent.refused() ? -static_cast<int>(sent.refusal)
+                                                                 : sent.error)));
         if (!again) {
             card.phase = Card::Phase::Failed;
             m_failures.push_back(macText(card.mac) + " " + ipText(s.ip) + ": " + why);

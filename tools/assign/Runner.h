@@ -39,7 +39,7 @@ private:
         Plan::Source source = Plan::Source::List;
         Settings settings;
         std::string name;
-        helper::Message request;
+        helper::Request request;
         Clock::time_point probeEnd;
         Clock::time_point assignedAt;
         std::unique_ptr<HttpCheck> check;
@@ -48,7 +48,7 @@ private:
     };
 
     int startHelper();
-    void handle(helper::Message request);
+    void handle(helper::Request request);
     void decide(Card& card);
     void startProbe(Card& card);
     void stepProbe(Card& card, Clock::time_point now);
