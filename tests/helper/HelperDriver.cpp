@@ -9,6 +9,9 @@
 //   raw HEX               sends these bytes as one message; prints the answer
 //   status                prints the listener's CapPrm, CapEff, NoNewPrivs and Seccomp lines
 //   status-writer         the same for the neighbour-table writer
+//   nofile N              sets the listener's and the writer's RLIMIT_NOFILE to N (as the
+//                         same user may with prlimit); prints "nofile ok" or the error
+//   pidfile PATH          writes the listener's and the writer's pids to PATH
 //   send DEV PORT DST MAC sends one card request with that MAC from PORT on DEV (or "-" for
 //                         none) to DST:67
 //   sleep S               waits S seconds
@@ -25,6 +28,7 @@
 #include <fstream>
 #include <poll.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -52,6 +56,16 @@ void print(const Answer& a)
 {
     const int code = a.refused() ? -static_cast<int>(a.refusal) : a.error;
     std::printf("answer %d %s\n", code, a.reason.c_str());
+}
+
+/// The writer's pid: the listener's one child.
+std::string writerPid(pid_t listener)
+{
+    const std::string pid = std::to_string(listener);
+    std::ifstream children("/proc/" + pid + "/task/" + pid + "/children");
+    std::string writer;
+    children >> writer;
+    return writer;
 }
 
 void printStatus(const std::string& pid)
@@ -171,11 +185,7 @@ int main(int argc, char** argv)
         } else if (step == "status") {
             printStatus(std::to_string(link.pid()));
         } else if (step == "status-writer") {
-            // The writer is the listener's one child.
-            const std::string pid = std::to_string(link.pid());
-            std::ifstream children("/proc/" + pid + "/task/" + pid + "/children");
-            std::string writer;
-            children >> writer;
+            const std::string writer = writerPid(link.pid());
             if (writer.empty()) {
                 std::printf("no writer\n");
             } else {
@@ -208,6 +218,16 @@ int main(int argc, char** argv)
                                        reinterpret_cast<sockaddr*>(&to), sizeof to) > 0;
             ::close(fd);
             std::printf("sent %s\n", sent ? "ok" : std::strerror(errno));
+        } else if (step == "nofile" && i + 1 < argc) {
+            const rlim_t n = std::stoul(argv[++i]);
+            const rlimit limit{n, n};
+            const std::string writer = writerPid(link.pid());
+            const bool ok = ::prlimit(link.pid(), RLIMIT_NOFILE, &limit, nullptr) == 0 &&
+                            !writer.empty() &&
+                            ::prlimit(std::stoi(writer), RLIMIT_NOFILE, &limit, nullptr) == 0;
+            std::printf("nofile %s\n", ok ? "ok" : std::strerror(errno));
+        } else if (step == "pidfile" && i + 1 < argc) {
+            std::ofstream(argv[++i]) << link.pid() << " " << writerPid(link.pid()) << "\n";
         } else if (step == "sleep" && i + 1 < argc) {
             std::this_thread::sleep_for(std::chrono::duration<double>(std::stod(argv[++i])));
         } else {
