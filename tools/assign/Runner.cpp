@@ -146,7 +146,7 @@ int Runner::startHelper()
         message = r.path +
                   " lacks the capability cap_net_bind_service, so it cannot bind UDP "
                   "port 67. The package sets it at installation; for a build tree run: "
-                  "sudo setcap cap_net_bind_service,cap_net_admin+ep " +
+                  "sudo setcap cap_net_bind_service,cap_net_admin,cap_net_raw+ep " +
                   r.path;
         break;
     case StartError::PortInUse: {
