@@ -389,19 +389,21 @@ Result<Progress> readDatagram(std::span<const std::uint8_t> datagram, std::uint3
 {
     // The whole datagram is checked before any message of it is taken: its messages must fill
     // it exactly and all answer this request.
-    if (datagram.empty()) {
+    // Done here in unsigned arithmetic: libmnl's own check takes a length of 2 GiB or more for
+    // a negative one and walks off the datagram.
+    if (datagram.empty() || datagram.size() > kReceiveSize) {
         return Failure{EBADMSG};
     }
-    int left = static_cast<int>(datagram.size());
-    auto* m = reinterpret_cast<const nlmsghdr*>(datagram.data());
-    while (mnl_nlmsg_ok(m, left)) {
+    for (std::size_t at = 0; at < datagram.size();) {
+        const std::size_t left = datagram.size() - at;
+        const auto* m = reinterpret_cast<const nlmsghdr*>(datagram.data() + at);
+        if (left < sizeof(nlmsghdr) || m->nlmsg_len < sizeof(nlmsghdr) || m->nlmsg_len > left) {
+            return Failure{EBADMSG};
+        }
         if (m->nlmsg_seq != seq || m->nlmsg_pid != portid) {
             return Failure{EPROTO};
         }
-        m = mnl_nlmsg_next(m, &left);
-    }
-    if (left > 0) {
-        return Failure{EBADMSG};
+        at += NLMSG_ALIGN(m->nlmsg_len);
     }
     Dispatch d{&handler};
     std::array<mnl_cb_t, NLMSG_MIN_TYPE> control{};

@@ -231,6 +231,14 @@ std::vector<BrokenCase> brokenCases()
         cases.push_back({"TrailingBytes", d, EBADMSG, true});
     }
     {
+        // A length of 2 GiB or more, which a signed check takes for negative.
+        Datagram d;
+        d.address(2, "10.77.0.1", 24, "tvpc0").address(2, "10.77.0.2", 24, "tvpc0").done();
+        const std::uint32_t huge = 0xFFFFFFECu;
+        std::memcpy(d.bytes().data() + d.bytes().size() - NLMSG_ALIGN(NLMSG_LENGTH(4)), &huge, 4);
+        cases.push_back({"HugeLength", d, EBADMSG, true});
+    }
+    {
         Datagram d;
         d.address(2, "10.77.0.1", 24, "tvpc0")
             .message(RTM_NEWADDR, NLM_F_MULTI, kSeq + 1)
