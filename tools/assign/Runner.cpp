@@ -172,7 +172,13 @@ int Runner::run()
     if (const int status = startHelper(); status != 0) {
         return status;
     }
-    m_local = localAddresses();
+    if (netlink::Result<std::vector<LocalAddress>> local = readLocalAddresses(); local) {
+        m_local = std::move(local.value());
+    } else {
+        m_out.error(std::string("the addresses of this PC cannot be read: ") +
+                    std::strerror(local.error()));
+        return report(kExitFailed);
+    }
     if (const helper::Answer a = m_link.listen(); !a.ok()) {
         m_out.error("torvane-helper did not start listening: " + answerText(a));
         return report(kExitFailed);
@@ -373,7 +379,21 @@ void Runner::startProbe(Card& card)
 void Runner::stepProbe(Card& card, Clock::time_point now)
 {
     const unsigned index = static_cast<unsigned>(card.request.ifindex);
-    const std::optional<Neighbour> n = neighbourEntry(index, card.settings.ip);
+    const netlink::Result<std::optional<Neighbour>> entry =
+        readNeighbourEntry(index, card.settings.ip);
+    if (!entry) {
+        // Whether the address is free cannot be known: it is not handed out.
+        const std::string why =
+            std::string("the neighbour table cannot be read: ") + std::strerror(entry.error());
+        m_out.emit(cardEvent("failed", card,
+                             macText(card.mac) + " " + ipText(card.settings.ip) + ": " + why +
+                                 ": not handed out")
+                       .add("reason", why));
+        card.phase = Card::Phase::Failed;
+        m_failures.push_back(macText(card.mac) + " " + ipText(card.settings.ip) + ": " + why);
+        return;
+    }
+    const std::optional<Neighbour>& n = *entry;
     const bool taken = n && heldByOther(*n, card.mac);
     if (taken && (settled(*n) || now >= card.probeEnd)) {
         m_out.emit(Event("in_use", ipText(card.settings.ip) + " already answers on " +

@@ -7,6 +7,7 @@
 #include "Runner.h"
 
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -46,8 +47,13 @@ int main(int argc, char** argv)
         !readFile(o.record, kMaxFile, inputs.recordText, error)) {
         errors.push_back(error);
     }
-    for (const LocalAddress& a : localAddresses()) {
-        inputs.local.insert(a.ip);
+    if (const netlink::Result<std::vector<LocalAddress>> local = readLocalAddresses(); local) {
+        for (const LocalAddress& a : *local) {
+            inputs.local.insert(a.ip);
+        }
+    } else {
+        errors.push_back(std::string("the addresses of this PC cannot be read: ") +
+                         std::strerror(local.error()));
     }
     Plan plan;
     if (errors.empty()) {
@@ -56,7 +62,10 @@ int main(int argc, char** argv)
     unsigned ifindex = 0;
     if (!o.interface.empty()) {
         const InterfaceState s = interfaceState(o.interface);
-        if (s.index == 0) {
+        if (s.error != 0) {
+            errors.push_back("--interface: the interfaces cannot be read: " +
+                             std::string(std::strerror(s.error)));
+        } else if (s.index == 0) {
             errors.push_back("--interface: there is no interface " + o.interface);
         } else if (!s.up) {
             errors.push_back("--interface: " + o.interface + " is down (ip link set " +
