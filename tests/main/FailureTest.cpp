@@ -15,6 +15,7 @@
 #include "Resources.h"
 #include "Texts.h"
 #include "linux/HelperAccess.h"
+#include "linux/HelperTexts.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -466,6 +467,27 @@ private slots:
         // Texts without a command stay plain, as the catalogue has them.
         QCOMPARE(messageBoxText("a.\r\nb.", &format), QStringLiteral("a.\r\nb."));
         QCOMPARE(format, Qt::PlainText);
+    }
+
+    void everyHelperAnswerHasItsOwnJapaneseCause()
+    {
+        // Every refusal the helper knows has a text of its own, and the Japanese never carries
+        // the helper's English reason; the English twin does, for stderr.
+        for (int code = -17; code <= -1; ++code) {
+            const auto refusal = static_cast<helper::Refusal>(code);
+            QVERIFY2(refusalTextId(refusal) != text::Id::CauseRefused,
+                     qPrintable(QString::number(code)));
+            const text::Twin cause = commandFailureText({code, "english reason"});
+            QVERIFY(!QString::fromStdString(cause.japanese).contains(QStringLiteral("english")));
+            QVERIFY(
+                QString::fromStdString(cause.english).endsWith(QStringLiteral("(english reason)")));
+        }
+        for (const int code : {EACCES, ENODEV, EPIPE, ETIMEDOUT, EIO}) {
+            const text::Twin cause = commandFailureText({code, "english reason"});
+            QVERIFY(!QString::fromStdString(cause.japanese).contains(QStringLiteral("english")));
+        }
+        QCOMPARE(QString::fromStdString(commandFailureText({EIO, {}}).japanese),
+                 QStringLiteral("エラーコード %1").arg(EIO));
     }
 
     void accessToTheHelperIsToldApart_data()

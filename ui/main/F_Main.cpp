@@ -61,9 +61,9 @@ F_Main::F_Main(Services services, QWidget* parent)
     statusColours.setColor(QPalette::Text, Qt::black);
     Text1->setPalette(statusColours);
     Img_Card->setPixmap(res::cardPicture());
-    for (int i = 0; i < int(ImgAni.size()); ++i) {
-        ImgAni[i]->setPixmap(res::animationFrame(i));
-    }
+    // Frame 0 is all a window at rest shows; the others are read when the animation first
+    // runs, which keeps their decoding out of the start-up.
+    ImgAni[0]->setPixmap(res::animationFrame(0));
     Img_AniBuf->setPixmap(ImgAni[0]->pixmap());
     setDefaultButton(Command3);
     Command1->setFocus();
@@ -148,6 +148,11 @@ void F_Main::Form_Unload()
 
 void F_Main::Timer1_Timer()
 {
+    if (ImgAni[M_AniIdx]->pixmap().isNull()) {
+        for (int i = 1; i < int(ImgAni.size()); ++i) {
+            ImgAni[i]->setPixmap(res::animationFrame(i));
+        }
+    }
     Img_AniBuf->setPixmap(ImgAni[M_AniIdx]->pixmap());
     ++M_AniIdx;
     if (M_AniIdx > 11) {
