@@ -83,9 +83,11 @@ int main(int argc, char** argv)
     // The web engine module sets up its shared context itself when the browser first opens.
     // Japanese on a Japanese or C/POSIX desktop, English on any other.
     text::setLanguage(text::languageFromEnvironment());
+    FontWarmUp fonts;
     TorvaneApplication app(argc, argv);
     installFonts();
     installQtTranslations(app);
+    fonts.wait();
     try {
         F_Main window;
         window.show();
