@@ -6,6 +6,7 @@
 #include "FakeServices.h"
 #include "Fonts.h"
 #include "Texts.h"
+#include "Translations.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
@@ -78,6 +79,19 @@ class CaptionsFitTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { installFonts(); }
+
+    void standardButtonsFollowTheLanguage()
+    {
+        // In English no Japanese Qt catalogue is loaded, so Yes and No stay English.
+        text::setLanguage(text::Lang::English);
+        installQtTranslations(*QCoreApplication::instance());
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("&Yes"));
+        text::setLanguage(text::Lang::Japanese);
+        installQtTranslations(*QCoreApplication::instance());
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("はい(&Y)"));
+        QCOMPARE(QCoreApplication::translate("RenderViewContextMenuQt", "Copy"),
+                 QStringLiteral("コピー"));
+    }
     void cleanup() { text::setLanguage(text::Lang::Japanese); }
 
     void everyCaptionFits_data()
