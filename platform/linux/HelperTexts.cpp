@@ -38,11 +38,16 @@ text::Twin startFailureText(const helper::StartResult& r)
         return twin(Id::HelperPortInUse, {who});
     }
     case helper::StartError::Died:
-        return twin(Id::HelperDidNotStart);
-    case helper::StartError::Other:
         break;
+    case helper::StartError::Other: {
+        text::Twin t = twin(Id::HelperCannotStart, {errnoText(r.errnoValue)});
+        t.english += " (" + r.detail + ")";
+        return t;
     }
-    return twin(Id::HelperCannotStart, {errnoText(r.errnoValue)});
+    }
+    text::Twin t = twin(Id::HelperDidNotStart);
+    t.english += " (" + r.detail + ")";
+    return t;
 }
 
 text::Id refusalTextId(Refusal r)
