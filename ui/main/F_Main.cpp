@@ -255,11 +255,11 @@ std::optional<F_Main::Report> F_Main::assign(std::span<std::uint8_t> bytes, QByt
         const QString browserFailure = F_Browser::startFailure();
         if (!browserFailure.isEmpty()) {
             // The loader has named the cause on stderr in English already.
-            return Report{0,
-                          text::Twin(browserFailure.toStdString()),
-                          twin(Id::CardSent, {dotted}),
-                          twin(Id::DoOtherBrowser, {dotted}),
-                          {}};
+            const text::Twin what(
+                browserFailure.toStdString(),
+                text::format(text::tr(Id::BrowserCannotStart, text::Lang::English), {"see above"}));
+            return Report{
+                0, what, twin(Id::CardSent, {dotted}), twin(Id::DoOtherBrowser, {dotted}), {}};
         }
         F_Browser::get().addURL(QStringLiteral("http://") + address + QStringLiteral("/"));
         if (m_services.asRoot && m_services.asRoot() && !m_rootNoticeShown) {
