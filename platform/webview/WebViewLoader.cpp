@@ -1,6 +1,7 @@
 #include "WebViewLoader.h"
 
 #include "FatalError.h"
+#include "Texts.h"
 #include "WebViewEngine.h"
 
 #include <QCoreApplication>
@@ -19,9 +20,11 @@ const QString kModuleName = QStringLiteral(TORVANE_WEBENGINE_MODULE_NAME);
 const QString kProcessName = QStringLiteral("QtWebEngineProcess");
 constexpr int kProcessProbeMs = 5000;
 
-QString cannotStart(const QString& why)
+// The operator's text for a browser that cannot start, with the cause in the same language.
+QString cannotStart(text::Id why, const QString& name = {})
 {
-    return QStringLiteral("ブラウザを起動できません (%1).").arg(why);
+    const std::string cause = text::format(why, {name.toStdString()});
+    return QString::fromStdString(text::format(text::Id::BrowserCannotStart, {cause}));
 }
 
 // Holds the module's view and turns its reports into the seam's signals.
@@ -131,13 +134,13 @@ HelperProcessCheck checkWebEngineProcess()
         return {{},
                 QStringLiteral("the web engine's helper process is in none of %1")
                     .arg(candidates.join(QStringLiteral(", "))),
-                cannotStart(QStringLiteral("%1が見つかりません").arg(kProcessName))};
+                cannotStart(text::Id::BrowserProcessMissing, kProcessName)};
     }
     const QString path = *found;
     const QFileInfo info(path);
     if (!info.isFile() || !info.isExecutable()) {
         return {path, QStringLiteral("%1 is not an executable file").arg(path),
-                cannotStart(QStringLiteral("%1を実行できません").arg(kProcessName))};
+                cannotStart(text::Id::BrowserProcessNotExecutable, kProcessName)};
     }
 
     QProcess probe;
@@ -162,7 +165,7 @@ HelperProcessCheck checkWebEngineProcess()
                            output.isEmpty() ? QString() : QStringLiteral(": ") + output);
     }
     if (!failure.isEmpty()) {
-        return {path, failure, cannotStart(QStringLiteral("%1が起動しません").arg(kProcessName))};
+        return {path, failure, cannotStart(text::Id::BrowserProcessFails, kProcessName)};
     }
     return {path, {}, {}};
 }
@@ -175,7 +178,7 @@ QString webViewStartFailure()
         if (module.factory == nullptr) {
             std::fprintf(stderr, "torvane: the browser window cannot open: %s\n",
                          qPrintable(module.failure));
-            return cannotStart(QStringLiteral("Web表示モジュールを読み込めません"));
+            return cannotStart(text::Id::BrowserModuleMissing);
         }
         loadedFactory() = module.factory;
     }

@@ -12,7 +12,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
     iproute2 procps libcap2-bin nftables libmnl-dev
-    desktop-file-utils appstream dpkg-dev file xdotool man-db
+    desktop-file-utils appstream dpkg-dev file xdotool man-db x11-utils openbox xfwm4 dbus-daemon
     dnsmasq-base kea-dhcp4-server
 )
 
