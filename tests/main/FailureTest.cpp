@@ -473,21 +473,23 @@ private slots:
     {
         // Every refusal the helper knows has a text of its own, and the Japanese never carries
         // the helper's English reason; the English twin does, for stderr.
-        for (int code = -17; code <= -1; ++code) {
+        for (int code = 1; code <= static_cast<int>(helper::Refusal::KernelQuery); ++code) {
             const auto refusal = static_cast<helper::Refusal>(code);
             QVERIFY2(refusalTextId(refusal) != text::Id::CauseRefused,
                      qPrintable(QString::number(code)));
-            const text::Twin cause = commandFailureText({code, "english reason"});
+            const text::Twin cause = commandFailureText({0, refusal, "english reason"});
             QVERIFY(!QString::fromStdString(cause.japanese).contains(QStringLiteral("english")));
             QVERIFY(
                 QString::fromStdString(cause.english).endsWith(QStringLiteral("(english reason)")));
         }
         for (const int code : {EACCES, ENODEV, EPIPE, ETIMEDOUT, EIO}) {
-            const text::Twin cause = commandFailureText({code, "english reason"});
+            const text::Twin cause =
+                commandFailureText({code, helper::Refusal::None, "english reason"});
             QVERIFY(!QString::fromStdString(cause.japanese).contains(QStringLiteral("english")));
         }
-        QCOMPARE(QString::fromStdString(commandFailureText({EIO, {}}).japanese),
-                 QStringLiteral("エラーコード %1").arg(EIO));
+        QCOMPARE(
+            QString::fromStdString(commandFailureText({EIO, helper::Refusal::None, {}}).japanese),
+            QStringLiteral("エラーコード %1").arg(EIO));
     }
 
     void accessToTheHelperIsToldApart_data()
