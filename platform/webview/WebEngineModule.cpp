@@ -9,6 +9,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QObject>
 #include <QOpenGLContext>
 #include <QPointer>
@@ -314,13 +315,25 @@ private:
             error.rejectCertificate(); // nothing the operator could check
             return;
         }
-        // The question is asked outside the engine's call, which waits for the answer.
+        // The question is asked outside the engine's call, which waits for the answer. The
+        // engine may meet the same certificate on several connections at once: one question
+        // answers them all.
         error.defer();
-        QTimer::singleShot(0, this, [this, error, certificate]() mutable {
-            if (m_events.acceptCertificate(certificate)) {
-                error.acceptCertificate();
-            } else {
-                error.rejectCertificate();
+        const QString key = certificate.host + u'\n' + certificate.sha256;
+        auto pending = m_certificateQuestions.find(key);
+        if (pending != m_certificateQuestions.end()) {
+            pending->append(error);
+            return;
+        }
+        m_certificateQuestions.insert(key, {error});
+        QTimer::singleShot(0, this, [this, key, certificate] {
+            const bool accepted = m_events.acceptCertificate(certificate);
+            for (QWebEngineCertificateError& waiting : m_certificateQuestions.take(key)) {
+                if (accepted) {
+                    waiting.acceptCertificate();
+                } else {
+                    waiting.rejectCertificate();
+                }
             }
         });
     }
@@ -417,6 +430,8 @@ private:
     QPointer<QWebEngineView> m_view;
     QList<QPointer<QWidget>> m_popups;
     QList<QPointer<QWebEngineDownloadRequest>> m_downloads;
+    // Certificate errors waiting for the operator's answer, by host and fingerprint.
+    QHash<QString, QList<QWebEngineCertificateError>> m_certificateQuestions;
     std::array<std::optional<bool>, 2> m_reported;
     // Between navigate() and the engine's loadStarted the view counts as busy already.
     bool m_requested = false;
