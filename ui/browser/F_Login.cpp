@@ -24,6 +24,9 @@ F_Login::F_Login(const WebViewLogin& request, bool retry, QWidget* owner)
     ui->T_Password->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData |
                                         Qt::ImhNoPredictiveText);
     ui->T_User->setFocus();
+    // As tall as its lines need, whether the failure line shows or not.
+    setMinimumWidth(360);
+    adjustSize();
 
     connect(ui->Command1, &QPushButton::clicked, this, &F_Login::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &F_Login::Command2_Click);
