@@ -23,8 +23,8 @@
 #include <QWebEngineView>
 
 #include <array>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <unistd.h>
 
@@ -369,10 +369,9 @@ private:
         const QFileInfo target(path);
         download->setDownloadDirectory(target.absolutePath());
         download->setDownloadFileName(target.fileName());
-        connect(download, &QWebEngineDownloadRequest::receivedBytesChanged, this,
-                [this, download] {
-                    m_events.downloadProgress(download->receivedBytes(), download->totalBytes());
-                });
+        connect(download, &QWebEngineDownloadRequest::receivedBytesChanged, this, [this, download] {
+            m_events.downloadProgress(download->receivedBytes(), download->totalBytes());
+        });
         connect(download, &QWebEngineDownloadRequest::isFinishedChanged, this, [this, download] {
             if (!download->isFinished()) {
                 return;

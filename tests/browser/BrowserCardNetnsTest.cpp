@@ -59,8 +59,8 @@ public:
     /// Waits until the card serves; the value of `key` in its serving event.
     bool serving()
     {
-        return QTest::qWaitFor([this] { return output().contains(QStringLiteral("event=serving")); },
-                               40000);
+        return QTest::qWaitFor(
+            [this] { return output().contains(QStringLiteral("event=serving")); }, 40000);
     }
     QString serving(const QString& key)
     {
@@ -115,7 +115,8 @@ private slots:
         QVERIFY2(titleBecomes(window, QStringLiteral("Web/SNMP Card ") + card.mac()),
                  qPrintable(window.windowTitle()));
         QCOMPARE(login.count(), 2);
-        QCOMPARE(seen[0].message, QStringLiteral("10.77.0.20 がユーザー名とパスワードを求めています."));
+        QCOMPARE(seen[0].message,
+                 QStringLiteral("10.77.0.20 がユーザー名とパスワードを求めています."));
         QVERIFY(!seen[0].failedShown);
         QVERIFY(seen[1].failedShown);
     }
@@ -126,9 +127,8 @@ private slots:
     {
         QList<QuestionSeen> seen;
         const QList<bool> answers{false, true, true};
-        ModalSequence<QMessageBox> questions([&](int n, QMessageBox* box) {
-            seen << answerQuestion(box, answers.value(n, false));
-        });
+        ModalSequence<QMessageBox> questions(
+            [&](int n, QMessageBox* box) { seen << answerQuestion(box, answers.value(n, false)); });
         QString firstFingerprint;
         {
             Card card({QStringLiteral("--https")});
@@ -139,13 +139,14 @@ private slots:
             window.addURL(kCardUrl);
             QTRY_COMPARE_WITH_TIMEOUT(questions.count(), 1, kLoadTimeoutMs);
             QVERIFY(seen[0].noIsDefault);
-            QVERIFY2(seen[0].text.startsWith(QStringLiteral("10.77.0.20 の証明書は信頼できません.")),
-                     qPrintable(seen[0].text));
+            QVERIFY2(
+                seen[0].text.startsWith(QStringLiteral("10.77.0.20 の証明書は信頼できません.")),
+                qPrintable(seen[0].text));
             QVERIFY(seen[0].text.contains(firstFingerprint.left(47) + u'\n' +
                                           firstFingerprint.mid(48)));
-            QTRY_VERIFY_WITH_TIMEOUT(pageText(page(window)).contains(
-                                         QStringLiteral("ERR_CERT_AUTHORITY_INVALID")),
-                                     kLoadTimeoutMs);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                pageText(page(window)).contains(QStringLiteral("ERR_CERT_AUTHORITY_INVALID")),
+                kLoadTimeoutMs);
 
             window.addURL(kCardUrl);
             QVERIFY2(titleBecomes(window, QStringLiteral("Web/SNMP Card ") + card.mac()),

@@ -21,9 +21,8 @@
 namespace {
 
 const WebViewLogin kCard{QStringLiteral("10.77.0.20"), QStringLiteral("Web/SNMP Card"), false};
-const QString kFingerprint =
-    QStringLiteral("AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:"
-                   "AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99");
+const QString kFingerprint = QStringLiteral("AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:"
+                                            "AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99");
 
 WebViewCertificate certificate(const QString& host, const QString& sha256,
                                WebViewCertificate::Problem problem)
@@ -110,7 +109,8 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("realm");
         QTest::newRow("card") << true << false << QStringLiteral("ログイン")
-                              << QStringLiteral("10.77.0.20 がユーザー名とパスワードを求めています.")
+                              << QStringLiteral(
+                                     "10.77.0.20 がユーザー名とパスワードを求めています.")
                               << QStringLiteral("領域: Web/SNMP Card");
         QTest::newRow("proxy") << true << true << QStringLiteral("ログイン")
                                << QStringLiteral(
@@ -158,10 +158,13 @@ private slots:
         });
         using P = WebViewCertificate::Problem;
         const QString other = QString(kFingerprint).replace(0, 2, QStringLiteral("BB"));
-        QVERIFY(!requests()->acceptCertificate(certificate("10.77.0.20", kFingerprint, P::Authority)));
-        QVERIFY(requests()->acceptCertificate(certificate("10.77.0.20", kFingerprint, P::Authority)));
+        QVERIFY(
+            !requests()->acceptCertificate(certificate("10.77.0.20", kFingerprint, P::Authority)));
+        QVERIFY(
+            requests()->acceptCertificate(certificate("10.77.0.20", kFingerprint, P::Authority)));
         QCOMPARE(op.count(), 2);
-        QVERIFY(requests()->acceptCertificate(certificate("10.77.0.20", kFingerprint, P::Authority)));
+        QVERIFY(
+            requests()->acceptCertificate(certificate("10.77.0.20", kFingerprint, P::Authority)));
         QCOMPARE(op.count(), 2); // accepted before: not asked again
         QVERIFY(requests()->acceptCertificate(certificate("10.77.0.20", other, P::Name)));
         QCOMPARE(op.count(), 3); // another certificate asks again
@@ -182,7 +185,8 @@ private slots:
                           QDateTime(QDate(2027, 1, 2), QTime(3, 4), Qt::UTC)
                               .toLocalTime()
                               .toString(QStringLiteral("yyyy/MM/dd HH:mm"))));
-        QVERIFY(texts.value(2).contains(QStringLiteral("証明書の名前がこのアドレスと一致しません.")));
+        QVERIFY(
+            texts.value(2).contains(QStringLiteral("証明書の名前がこのアドレスと一致しません.")));
         QVERIFY(texts.value(3).startsWith(QStringLiteral("10.77.0.21 の証明書")));
         QVERIFY(texts.value(3).contains(QStringLiteral("有効期限が切れているか")));
     }
@@ -193,11 +197,13 @@ private slots:
         ModalSequence<QMessageBox> op(
             [](int, QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
         using P = WebViewCertificate::Problem;
-        QVERIFY(requests()->acceptCertificate(certificate("10.77.0.20", kFingerprint, P::Authority)));
+        QVERIFY(
+            requests()->acceptCertificate(certificate("10.77.0.20", kFingerprint, P::Authority)));
         F_Browser::unload();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m_window = &F_Browser::get();
-        QVERIFY(requests()->acceptCertificate(certificate("10.77.0.20", kFingerprint, P::Authority)));
+        QVERIFY(
+            requests()->acceptCertificate(certificate("10.77.0.20", kFingerprint, P::Authority)));
         QCOMPARE(op.count(), 2);
     }
 
@@ -261,7 +267,7 @@ private slots:
         QCOMPARE(requests()->chooseFiles(false, {}), QStringList{file});
         QCOMPARE(requests()->chooseFiles(true, {}), QStringList());
         QCOMPARE(modes, (QList<QFileDialog::FileMode>{QFileDialog::ExistingFile,
-                                                       QFileDialog::ExistingFiles}));
+                                                      QFileDialog::ExistingFiles}));
     }
 };
 

@@ -8,7 +8,6 @@
 #include "ModalSequence.h"
 
 #include <QApplication>
-#include <functional>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,7 +17,7 @@
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
-
+#include <functional>
 
 namespace cardpages {
 
@@ -44,9 +43,12 @@ struct LoginSeen {
 inline LoginSeen typeLogin(F_Login* box, const QString& user, const QString& password)
 {
     box->activateWindow();
-    QTest::qWaitFor([box] { return QApplication::focusWidget() != nullptr &&
-                                   QApplication::focusWidget()->window() == box; },
-                    5000);
+    static_cast<void>(QTest::qWaitFor(
+        [box] {
+            return QApplication::focusWidget() != nullptr &&
+                   QApplication::focusWidget()->window() == box;
+        },
+        5000));
     auto* userField = box->findChild<QLineEdit*>(QStringLiteral("T_User"));
     auto* passwordField = box->findChild<QLineEdit*>(QStringLiteral("T_Password"));
     LoginSeen seen;
@@ -94,7 +96,7 @@ inline QString pageText(QWebEnginePage* page)
         text = t;
         done = true;
     });
-    QTest::qWaitFor([&done] { return done; }, 10000);
+    static_cast<void>(QTest::qWaitFor([&done] { return done; }, 10000));
     return text;
 }
 
@@ -106,7 +108,7 @@ inline QVariant runScript(QWebEnginePage* page, const QString& script)
         result = v;
         done = true;
     });
-    QTest::qWaitFor([&done] { return done; }, 10000);
+    static_cast<void>(QTest::qWaitFor([&done] { return done; }, 10000));
     return result;
 }
 

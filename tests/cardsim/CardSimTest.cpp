@@ -426,8 +426,7 @@ INSTANTIATE_TEST_SUITE_P(
              nullptr},
         Args{{"--interface", "eth1", "--https"}, "go with --serve-http"},
         Args{{"--interface", "eth1", "--http-basic", "a:b"}, "go with --serve-http"},
-        Args{{"--interface", "eth1", "--cards", "2", "--serve-http", "--https"},
-             "for one card"},
+        Args{{"--interface", "eth1", "--cards", "2", "--serve-http", "--https"}, "for one card"},
         Args{{"--interface", "eth1", "--serve-http", "--http-basic", ":pw"}, "USER:PASSWORD"},
         Args{{"--interface", "eth1", "--serve-http", "--http-basic", "admin"}, "USER:PASSWORD"},
         Args{{"--interface", "eth1", "--strict=yes"}, "unknown option"},
@@ -483,8 +482,8 @@ TEST(CardSimHttp, cardPagesBehindALoginAsFirmwareServesThem)
                                "filename=\"<fw>.bin\"\r\n\r\nABC\r\n--b--\r\n";
     const Case cases[] = {
         {"GET / HTTP/1.1\r\n\r\n", "", 401, "WWW-Authenticate: Basic realm=\"Web/SNMP Card\""},
-        {"GET / HTTP/1.1\r\nAuthorization: Basic " + base64("admin:wrong") + "\r\n\r\n", "",
-         401, "<title>401 Unauthorized</title>"},
+        {"GET / HTTP/1.1\r\nAuthorization: Basic " + base64("admin:wrong") + "\r\n\r\n", "", 401,
+         "<title>401 Unauthorized</title>"},
         {"GET / HTTP/1.1\r\nAuthorization: Digest x\r\n\r\n", "", 401, "401"},
         {"GET / HTTP/1.1\r\n" + login + "\r\n", "", 200, "<title>card</title>"},
         {"GET /config.txt HTTP/1.1\r\n" + login + "\r\n", "", 200,
@@ -493,8 +492,7 @@ TEST(CardSimHttp, cardPagesBehindALoginAsFirmwareServesThem)
         {"POST /upload HTTP/1.1\r\n" + login +
              "Content-Type: multipart/form-data; boundary=b\r\n\r\n",
          upload, 200, "&lt;fw&gt;.bin 3 bytes fnv1a64 "},
-        {"POST /upload HTTP/1.1\r\n" + login + "Content-Type: text/plain\r\n\r\n", "x", 400,
-         "400"},
+        {"POST /upload HTTP/1.1\r\n" + login + "Content-Type: text/plain\r\n\r\n", "x", 400, "400"},
         {"POST / HTTP/1.1\r\n" + login + "\r\n", "", 405, "Allow: GET, HEAD\r\n"},
         {"GET /about HTTP/1.1\r\n" + login + "\r\n", "", 200, "<title>About this card</title>"},
         {"GET /popup HTTP/1.1\r\n" + login + "\r\n", "", 200, "<title>Card status</title>"},

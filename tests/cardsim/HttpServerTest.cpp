@@ -216,8 +216,8 @@ TEST_F(HttpServerTest, httpsWithItsOwnCertificateBehindALoginAndTheRedirectToIt)
         kLoopback, 0, "", HttpSite{"<title>card</title>", "admin:secret", {}}, tls.context());
     run();
 
-    const std::string redirect = exchange(connectTo(kLoopback, port_),
-                                          "GET /upload?x=1 HTTP/1.1\r\nHost: a\r\n\r\n");
+    const std::string redirect =
+        exchange(connectTo(kLoopback, port_), "GET /upload?x=1 HTTP/1.1\r\nHost: a\r\n\r\n");
     EXPECT_TRUE(redirect.starts_with("HTTP/1.0 302 Found\r\n")) << redirect;
     EXPECT_NE(redirect.find("\r\nLocation: https://127.0.0.1/upload?x=1\r\n"), std::string::npos);
 
@@ -244,8 +244,8 @@ TEST_F(HttpServerTest, uploadArrivesWholeOverTls)
 {
     server_ = std::make_unique<HttpServer>(5s);
     const Tls tls(kLoopback);
-    port_ = server_->listen(kLoopback, 0, "", HttpSite{"<title>card</title>", {}, {}},
-                            tls.context());
+    port_ =
+        server_->listen(kLoopback, 0, "", HttpSite{"<title>card</title>", {}, {}}, tls.context());
     run();
     std::string image(300000, '\0');
     for (std::size_t i = 0; i < image.size(); ++i) {
@@ -255,11 +255,11 @@ TEST_F(HttpServerTest, uploadArrivesWholeOverTls)
                              "filename=\"fw.bin\"\r\nContent-Type: application/octet-stream"
                              "\r\n\r\n" +
                              image + "\r\n--XyZ--\r\n";
-    const TlsExchange upload = tlsExchange(
-        kLoopback, port_,
-        "POST /upload HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
-        "Content-Length: " +
-            std::to_string(body.size()) + "\r\n\r\n" + body);
+    const TlsExchange upload =
+        tlsExchange(kLoopback, port_,
+                    "POST /upload HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=XyZ\r\n"
+                    "Content-Length: " +
+                        std::to_string(body.size()) + "\r\n\r\n" + body);
     EXPECT_TRUE(upload.answer.starts_with("HTTP/1.0 200 OK\r\n")) << upload.answer.substr(0, 200);
     EXPECT_NE(upload.answer.find(">fw.bin 300000 bytes fnv1a64 "), std::string::npos)
         << upload.answer;

@@ -35,4 +35,3 @@ private:
     QTimer m_timer;
     int m_count = 0;
 };
-

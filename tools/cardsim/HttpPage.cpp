@@ -33,7 +33,6 @@ std::string errorPage(int status, const char* reason)
            "</h1></body></html>\n";
 }
 
-
 std::string plainPage(const std::string& title, const std::string& body)
 {
     return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
@@ -212,7 +211,6 @@ std::optional<std::size_t> contentLength(std::string_view head)
     return n;
 }
 
-
 std::string cardPage(const Mac& mac, const Assignment& a)
 {
     const std::string name = "Web/SNMP Card " + formatMac(mac);
@@ -255,10 +253,10 @@ HttpAnswer answerHttp(std::string_view head, std::string_view body, const HttpSi
     if (!site.redirectTo.empty()) {
         answer.status = 302;
         const std::string to =
-            site.redirectTo + std::string(answer.path.starts_with('/') ? answer.path.substr(1)
-                                                                        : std::string());
-        answer.bytes = response(302, "Found", errorPage(302, "Found"), !isHead,
-                                "Location: " + to + "\r\n");
+            site.redirectTo +
+            std::string(answer.path.starts_with('/') ? answer.path.substr(1) : std::string());
+        answer.bytes =
+            response(302, "Found", errorPage(302, "Found"), !isHead, "Location: " + to + "\r\n");
         return answer;
     }
     if (!site.basicAuth.empty() && !authorized(head, site.basicAuth)) {
@@ -276,32 +274,32 @@ HttpAnswer answerHttp(std::string_view head, std::string_view body, const HttpSi
             return answer;
         }
         answer.status = 200;
-        answer.bytes = response(
-            200, "OK",
-            plainPage("Upload received",
-                      "<p id=\"result\">" + escaped(upload->name) + " " +
-                          std::to_string(upload->bytes.size()) + " bytes fnv1a64 " +
-                          checksum(upload->bytes) + "</p>\n<p><a href=\"/\">Back</a></p>\n"),
-            true);
+        answer.bytes =
+            response(200, "OK",
+                     plainPage("Upload received", "<p id=\"result\">" + escaped(upload->name) +
+                                                      " " + std::to_string(upload->bytes.size()) +
+                                                      " bytes fnv1a64 " + checksum(upload->bytes) +
+                                                      "</p>\n<p><a href=\"/\">Back</a></p>\n"),
+                     true);
         return answer;
     }
     if (answer.method != "GET" && !isHead) {
         answer.status = 405;
-        answer.bytes = response(405, "Method Not Allowed", errorPage(405, "Method Not Allowed"),
-                                true, path == "/upload" ? "Allow: GET, HEAD, POST\r\n"
-                                                        : "Allow: GET, HEAD\r\n");
+        answer.bytes =
+            response(405, "Method Not Allowed", errorPage(405, "Method Not Allowed"), true,
+                     path == "/upload" ? "Allow: GET, HEAD, POST\r\n" : "Allow: GET, HEAD\r\n");
         return answer;
     }
     answer.status = 200;
     if (path == "/" || path == "/index.html") {
         answer.bytes = response(200, "OK", site.page, !isHead);
     } else if (path == "/config.txt") {
-        answer.bytes = response(200, "OK",
-                                "# Web/SNMP card configuration\nsnmp.community=public\n"
-                                "http.port=80\n",
-                                !isHead,
-                                "Content-Disposition: attachment; filename=\"card-config.txt\"\r\n",
-                                "text/plain; charset=utf-8");
+        answer.bytes =
+            response(200, "OK",
+                     "# Web/SNMP card configuration\nsnmp.community=public\n"
+                     "http.port=80\n",
+                     !isHead, "Content-Disposition: attachment; filename=\"card-config.txt\"\r\n",
+                     "text/plain; charset=utf-8");
     } else if (path == "/upload") {
         answer.bytes = response(
             200, "OK",
@@ -313,10 +311,11 @@ HttpAnswer answerHttp(std::string_view head, std::string_view body, const HttpSi
                       "<input type=\"submit\" id=\"send\" value=\"Upload\">\n</form>\n"),
             !isHead);
     } else if (path == "/about") {
-        answer.bytes = response(200, "OK", plainPage("About this card", "<p>About.</p>\n"), !isHead);
+        answer.bytes =
+            response(200, "OK", plainPage("About this card", "<p>About.</p>\n"), !isHead);
     } else if (path == "/popup") {
-        answer.bytes = response(200, "OK", plainPage("Card status", "<p>Status: normal.</p>\n"),
-                                !isHead);
+        answer.bytes =
+            response(200, "OK", plainPage("Card status", "<p>Status: normal.</p>\n"), !isHead);
     } else {
         answer.status = 404;
         answer.bytes = response(404, "Not Found", errorPage(404, "Not Found"), !isHead);

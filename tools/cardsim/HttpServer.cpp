@@ -1,9 +1,9 @@
 #include "HttpServer.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 

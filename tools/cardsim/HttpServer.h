@@ -17,8 +17,8 @@ struct ssl_ctx_st;
 
 namespace cardsim {
 
-/// Serves the cards' pages over HTTP/1.0 (and HTTPS) to many clients at once: one poll loop over every
-/// listener and connection, each connection with a deadline of its own, so that a client that
+/// Serves the cards' pages over HTTP/1.0 (and HTTPS) to many clients at once: one poll loop over
+/// every listener and connection, each connection with a deadline of its own, so that a client that
 /// connects and says nothing holds up nobody else.
 class HttpServer {
 public:

@@ -16,8 +16,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
-#include <QTest>
 #include <QTcpSocket>
+#include <QTest>
 #include <QTimer>
 
 #include <csignal>
@@ -85,7 +85,8 @@ int main(int argc, char** argv)
     cardsim::Tls tls(kHost);
     cardsim::HttpServer server;
     const auto basicPort = server.listen(kHost, 0, "", cardsim::HttpSite{page, "admin:card", {}});
-    const auto tlsPort = server.listen(kHost, 0, "", cardsim::HttpSite{page, {}, {}}, tls.context());
+    const auto tlsPort =
+        server.listen(kHost, 0, "", cardsim::HttpSite{page, {}, {}}, tls.context());
     volatile sig_atomic_t stop = 0;
     std::thread serving([&] {
         server.serve(cardsim::HttpServer::Clock::now() + std::chrono::seconds(100), stop, nullptr);

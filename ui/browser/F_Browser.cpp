@@ -362,9 +362,10 @@ void F_Browser::downloadProgress(qint64 received, qint64 total)
 {
     // Shown as the busy indicator shows a load; the timer must not put the page's name back.
     Timer1->stop();
-    setWindowTitle(total > 0 ? format(text::Id::DownloadPercent,
-                                      QString::number(std::min<qint64>(received * 100 / total, 100)))
-                             : format(text::Id::DownloadBytes, QString::number(received / 1024)));
+    setWindowTitle(total > 0
+                       ? format(text::Id::DownloadPercent,
+                                QString::number(std::min<qint64>(received * 100 / total, 100)))
+                       : format(text::Id::DownloadBytes, QString::number(received / 1024)));
 }
 
 void F_Browser::downloadFinished(bool ok, const QString& path, const QString& reason)
