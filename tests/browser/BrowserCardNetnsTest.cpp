@@ -3,6 +3,7 @@
 // address by a boot server in the "pc" namespace. A card behind HTTP Basic authentication and
 // a card that redirects to HTTPS with its own certificate are both reached.
 
+#include "BrowserTexts.h"
 #include "CardPages.h"
 #include "Texts.h"
 #include "Translations.h"
@@ -116,9 +117,35 @@ private slots:
                  qPrintable(window.windowTitle()));
         QCOMPARE(login.count(), 2);
         QCOMPARE(seen[0].message,
-                 QStringLiteral("10.77.0.20 がユーザー名とパスワードを求めています."));
+                 browsertext::format(text::Id::LoginServer, QStringLiteral("10.77.0.20")));
         QVERIFY(!seen[0].failedShown);
         QVERIFY(seen[1].failedShown);
+        QCOMPARE(seen[0].title, browsertext::tr(text::Id::LoginTitle));
+    }
+
+    // The engine asks pages for the desktop's language as the windows speak it, and its own
+    // pages are in that language.
+    void engineLanguage()
+    {
+        const bool japanese = qEnvironmentVariable("LANG").startsWith(QStringLiteral("ja"));
+        QCOMPARE(text::language(), japanese ? text::Lang::Japanese : text::Lang::English);
+        Card card({});
+        QVERIFY2(card.serving(), qPrintable(card.output()));
+        F_Browser& window = F_Browser::get();
+        window.addURL(kCardUrl);
+        QVERIFY(titleBecomes(window, QStringLiteral("Web/SNMP Card ") + card.mac()));
+        QCOMPARE(
+            runScript(page(window), QStringLiteral("navigator.languages.join(',')")).toString(),
+            japanese ? QStringLiteral("ja,en") : QStringLiteral("en-US,en"));
+        // Nothing answers on 10.77.0.20:81: the engine's own page.
+        window.addURL(QStringLiteral("http://10.77.0.20:81/"));
+        QString shown;
+        QVERIFY(QTest::qWaitFor(
+            [&] { return (shown = pageText(page(window))).contains(QStringLiteral("ERR_")); },
+            kLoadTimeoutMs));
+        QVERIFY2(shown.startsWith(japanese ? QStringLiteral("このサイトにアクセスできません")
+                                           : QStringLiteral("This site can’t be reached")),
+                 qPrintable(shown));
     }
 
     // Port 80 redirects to HTTPS with the card's own certificate: No shows the engine's page,
@@ -139,9 +166,9 @@ private slots:
             window.addURL(kCardUrl);
             QTRY_COMPARE_WITH_TIMEOUT(questions.count(), 1, kLoadTimeoutMs);
             QVERIFY(seen[0].noIsDefault);
-            QVERIFY2(
-                seen[0].text.startsWith(QStringLiteral("10.77.0.20 の証明書は信頼できません.")),
-                qPrintable(seen[0].text));
+            QVERIFY2(seen[0].text.startsWith(
+                         browsertext::format(text::Id::CertHost, QStringLiteral("10.77.0.20"))),
+                     qPrintable(seen[0].text));
             QVERIFY(seen[0].text.contains(firstFingerprint.left(47) + u'\n' +
                                           firstFingerprint.mid(48)));
             QTRY_VERIFY_WITH_TIMEOUT(

@@ -18,7 +18,7 @@ failures=0
 
 # Answers every card start of the test (each test case starts the card anew).
 ip netns exec "$NETNS_PC" "$responder" --address 10.77.0.20 --mask 255.255.255.0 \
-    --gateway 10.77.0.254 --server 10.77.0.1 --count 20 --seconds 280 >"$work/responder.out" 2>&1 &
+    --gateway 10.77.0.254 --server 10.77.0.1 --count 40 --seconds 280 >"$work/responder.out" 2>&1 &
 responder_pid=$!
 for _ in $(seq 50); do
     grep -q listening "$work/responder.out" && break
@@ -29,12 +29,16 @@ done
 password="Pw-$(od -An -N6 -tx1 /dev/urandom | tr -d ' \n')"
 mkdir -p "$work/home" "$work/runtime" "$work/cwd"
 chmod 700 "$work/runtime"
-(cd "$work/cwd" && ip netns exec "$NETNS_PC" env CARD_NS="$NETNS_CARD" CARDSIM="$cardsim" \
-    CARD_PASSWORD="$password" HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" \
-    XDG_CACHE_HOME="$work/home/.cache" XDG_CONFIG_HOME="$work/home/.config" \
-    XDG_DATA_HOME="$work/home/.local/share" TMPDIR="$work/cwd" LANG=ja_JP.UTF-8 \
-    QT_QPA_PLATFORM=offscreen QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu" \
-    timeout -k 5 200 "$test_binary" 2>"$work/stderr.txt") || failures=$((failures + 1))
+# Once as on a Japanese desktop, once as on an English one.
+for lang in ja_JP.UTF-8 en_US.UTF-8; do
+    echo "== LANG=$lang"
+    (cd "$work/cwd" && ip netns exec "$NETNS_PC" env CARD_NS="$NETNS_CARD" CARDSIM="$cardsim" \
+        CARD_PASSWORD="$password" HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" \
+        XDG_CACHE_HOME="$work/home/.cache" XDG_CONFIG_HOME="$work/home/.config" \
+        XDG_DATA_HOME="$work/home/.local/share" TMPDIR="$work/cwd" LANG=$lang \
+        QT_QPA_PLATFORM=offscreen QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu" \
+        timeout -k 5 200 "$test_binary" 2>>"$work/stderr.txt") || failures=$((failures + 1))
+done
 cat "$work/stderr.txt" >&2
 kill "$responder_pid" 2>/dev/null
 wait "$responder_pid" 2>/dev/null
