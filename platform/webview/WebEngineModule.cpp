@@ -144,7 +144,8 @@ protected:
 private:
     void take(const QUrl& url)
     {
-        if (m_taken || url.isEmpty()) {
+        // A new window starts on about:blank before the page it is opened for.
+        if (m_taken || url.isEmpty() || url == QUrl(QStringLiteral("about:blank"))) {
             return;
         }
         m_taken = true;
@@ -170,7 +171,6 @@ public:
         // cache live in memory and go with the window.
         m_profile = new QWebEngineProfile;
         m_profile->setHttpAcceptLanguage(settings.acceptLanguage);
-        m_profile->setDownloadPath(QDir::homePath());
         connect(m_profile, &QWebEngineProfile::downloadRequested, this,
                 &QtWebEngineView::onDownloadRequested);
 

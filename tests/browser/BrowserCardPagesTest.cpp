@@ -290,6 +290,11 @@ private slots:
         QCOMPARE(window.findChild<QComboBox*>(QStringLiteral("Combo1"))->count(), 1);
         QTest::mouseClick(back, Qt::LeftButton);
         QVERIFY(titleBecomes(window, QStringLiteral("Web/SNMP Card 02-00-00-00-00-01")));
+        // window.open without a size of its own: the same.
+        QVERIFY(clickElement(window, QStringLiteral("open")));
+        QVERIFY(titleBecomes(window, QStringLiteral("About this card")));
+        QTest::mouseClick(back, Qt::LeftButton);
+        QVERIFY(titleBecomes(window, QStringLiteral("Web/SNMP Card 02-00-00-00-00-01")));
 
         // A pop-up of its own size: a plain window of that size, beside the browser window.
         QVERIFY(clickElement(window, QStringLiteral("popup")));

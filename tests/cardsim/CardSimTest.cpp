@@ -504,8 +504,9 @@ TEST(CardSimHttp, cardPagesBehindALoginAsFirmwareServesThem)
     }
     // The start page links to each of them.
     const std::string page = cardPage(kMac, {{10, 77, 0, 20}, {255, 255, 255, 0}, {}, {}});
-    for (const char* link : {"href=\"/config.txt\"", "href=\"/upload\"",
-                             "href=\"/about\" target=\"_blank\"", "window.open('/popup'"}) {
+    for (const char* link :
+         {"href=\"/config.txt\"", "href=\"/upload\"", "href=\"/about\" target=\"_blank\"",
+          "window.open('/about')", "window.open('/popup'"}) {
         EXPECT_NE(page.find(link), std::string::npos) << link;
     }
 }

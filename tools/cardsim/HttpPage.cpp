@@ -223,6 +223,8 @@ std::string cardPage(const Mac& mac, const Assignment& a)
            "<li><a id=\"download\" href=\"/config.txt\">Configuration file</a></li>\n"
            "<li><a id=\"upload\" href=\"/upload\">Firmware upload</a></li>\n"
            "<li><a id=\"blank\" href=\"/about\" target=\"_blank\">About (new window)</a></li>\n"
+           "<li><a id=\"open\" href=\"/about\" onclick=\"window.open('/about'); return false;\">"
+           "About (window.open)</a></li>\n"
            "<li><a id=\"popup\" href=\"/popup\" onclick=\"window.open('/popup', 'cardpopup', "
            "'width=420,height=260'); return false;\">Status (pop-up)</a></li>\n"
            "</ul>\n<p>Simulated by torvane-cardsim.</p></body></html>\n";
