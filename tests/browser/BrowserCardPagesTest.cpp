@@ -17,6 +17,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -199,6 +200,12 @@ private slots:
         window.addURL(other.url("https"));
         QTRY_COMPARE_WITH_TIMEOUT(questions.count(), 3, kLoadTimeoutMs);
         QVERIFY(seen[2].text.startsWith(QStringLiteral("127.0.0.2 ")));
+        // The operator reads the engine's page before going on.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            pageText(page(window)).contains(QStringLiteral("ERR_CERT_AUTHORITY_INVALID")),
+            kLoadTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive(),
+                                 kLoadTimeoutMs);
 
         // A card that made a new certificate asks again.
         cardsim::Tls changed(kHost);
@@ -206,7 +213,9 @@ private slots:
         window.addURL(restarted.url("https"));
         QTRY_COMPARE_WITH_TIMEOUT(questions.count(), 4, kLoadTimeoutMs);
         QVERIFY(seen[3].text.contains(QString::fromStdString(changed.fingerprint()).left(47)));
-        QVERIFY(titleBecomes(window, QStringLiteral("Web/SNMP Card 02-00-00-00-00-01")));
+        QVERIFY2(titleBecomes(window, QStringLiteral("Web/SNMP Card 02-00-00-00-00-01")),
+                 qPrintable(window.windowTitle() + u' ' + page(window)->url().toString() + u' ' +
+                            page(window)->title() + u' ' + QString::number(questions.count())));
     }
 
     void downloadIsSavedWhereChosen()
