@@ -27,10 +27,23 @@ QString cannotStart(text::Id why, const QString& name = {})
     return QString::fromStdString(text::format(text::Id::BrowserCannotStart, {cause}));
 }
 
-// Holds the module's view and turns its reports into the seam's signals.
+// The engine's pages and the Accept-Language header follow the language of the windows.
+WebViewSettings viewSettings()
+{
+    if (text::language() == text::Lang::Japanese) {
+        return {QStringLiteral("ja"), QStringLiteral("ja,en;q=0.8")};
+    }
+    return {QStringLiteral("en-US"), QStringLiteral("en-US,en;q=0.9")};
+}
+
+// Holds the module's view and turns its reports into the seam's signals; its requests go to
+// the window, and without a window they are refused.
 class EngineWebView final : public WebView, private WebViewEvents {
 public:
-    explicit EngineWebView(WebViewEngineFactory& factory) : m_engine(factory.create(*this)) {}
+    explicit EngineWebView(WebViewEngineFactory& factory)
+        : m_engine(factory.create(*this, viewSettings()))
+    {
+    }
 
     QWidget* widget() override { return m_engine->widget(); }
     void Navigate(const QString& url) override { m_engine->navigate(url); }
@@ -52,6 +65,34 @@ private:
         if (ok) {
             emit DocumentComplete(url);
         }
+    }
+    std::optional<WebViewCredentials> login(const WebViewLogin& request) override
+    {
+        return requests() ? requests()->login(request) : std::nullopt;
+    }
+    bool acceptCertificate(const WebViewCertificate& certificate) override
+    {
+        return requests() && requests()->acceptCertificate(certificate);
+    }
+    QString downloadPath(const QString& suggestedName) override
+    {
+        return requests() ? requests()->downloadPath(suggestedName) : QString();
+    }
+    void downloadProgress(qint64 received, qint64 total) override
+    {
+        if (requests()) {
+            requests()->downloadProgress(received, total);
+        }
+    }
+    void downloadFinished(bool ok, const QString& path, const QString& reason) override
+    {
+        if (requests()) {
+            requests()->downloadFinished(ok, path, reason);
+        }
+    }
+    QStringList chooseFiles(bool multiple, const QStringList& acceptedTypes) override
+    {
+        return requests() ? requests()->chooseFiles(multiple, acceptedTypes) : QStringList();
     }
 
     std::unique_ptr<WebViewEngine> m_engine;
