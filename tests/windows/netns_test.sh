@@ -3,9 +3,11 @@
 # makes: win_card_probe.exe runs in the "pc" namespace (its own Wine prefix, so its wineserver
 # and every socket live there), torvane-cardsim in the "card" one. The card must get the
 # address; the arrival interface must be tvpc0; the neighbour step must say what it could do.
-#   netns_test.sh CARDSIM PROBE_EXE PREFIX_TO_COPY WORK_DIR
+# ROUTE is --second-nic (the pc's default route leaves by another NIC) or --no-default-route:
+# either way the reply must go out of tvpc0.
+#   netns_test.sh CARDSIM PROBE_EXE PREFIX_TO_COPY WORK_DIR ROUTE
 set -euo pipefail
-cardsim=$1 probe=$2 source_prefix=$3 work=$4
+cardsim=$1 probe=$2 source_prefix=$3 work=$4 route=$5
 # shellcheck source=../support/netns.sh
 source "$(dirname "$0")/../support/netns.sh"
 
@@ -27,8 +29,7 @@ rm -rf "$work"
 mkdir -p "$work"
 cp -a "$source_prefix" "$work/prefix"
 
-# The default route leaves by the other NIC: the reply must still go out of tvpc0.
-netns_setup tvwin --second-nic
+netns_setup tvwin "$route"
 trap '{ wineserver -k 2>/dev/null || true; }; netns_cleanup' EXIT
 ifindex=$(ip -n "$NETNS_PC" -o link show tvpc0 | cut -d: -f1)
 
