@@ -82,6 +82,10 @@ printf 'mac,ip,mask,gateway,time,confirmed\n00-0A-1B-C2-3D-09,10.0.0.101,%s,10.0
     $M >"$WORK/record.csv"
 check "broken record" "$WORK/record.csv:2:53: 'now' is not a time" "$H\n$C1\n" "${POOL[@]}"
 rm -f "$WORK/record.csv"
+printf 'mac,ip,mask,gateway,time,confirmed,name\n' >"$WORK/real-record.csv"
+ln -s "$WORK/real-record.csv" "$WORK/linked.csv"
+check "record is a symbolic link" "$WORK/linked.csv: is a symbolic link; give the record file itself" \
+    "$H\n$C1\n" --record "$WORK/linked.csv"
 check "usage" "say which cards" -
 check "unknown option" "unknown option '--pol'" - --pol 1
 check "every problem at once" "$L:4:1: MAC 00-0A-1B-C2-3D-02 is listed twice" \

@@ -7,9 +7,10 @@
 
 namespace assign {
 
-/// The record on disk. Every change rewrites the whole file into a temporary beside it,
-/// fsyncs it, renames it over the record and fsyncs the folder: a reader or a later run sees
-/// the old or the new file, never half a line, and nothing written is lost to a crash.
+/// The record on disk. Every change rewrites the whole file into a temporary beside it (a new
+/// name, created exclusively, so that a shared folder is safe), fsyncs it, renames it over the
+/// record and fsyncs the folder: a reader or a later run sees the old or the new file, never half a
+/// line, and nothing written is lost to a crash.
 class RecordFile {
 public:
     RecordFile(std::string path, std::vector<RecordEntry> entries);
@@ -28,8 +29,14 @@ private:
     std::vector<RecordEntry> m_entries;
 };
 
-/// Reads a whole file of at most maxBytes; false and error when it cannot.
-bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error);
+/// Whether path may be the record: missing (a new record) or a regular file. A symbolic link
+/// is refused, since replacing it by a plain file would silently drop what it points to.
+bool recordPathUsable(const std::string& path, std::string& error);
+
+/// Reads a whole file of at most maxBytes; false and error when it cannot. With noFollow a
+/// symbolic link is refused (the record).
+bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error,
+              bool noFollow = false);
 
 /// The current local time as the record writes it: 2026-03-02T10:14:05+01:00.
 std::string localTimeText();

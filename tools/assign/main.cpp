@@ -42,9 +42,13 @@ int main(int argc, char** argv)
     if (!o.list.empty() && !readFile(o.list, kMaxFile, inputs.listText, error)) {
         errors.push_back(error);
     }
-    if (!o.record.empty() && ::access(o.record.c_str(), F_OK) == 0 &&
-        !readFile(o.record, kMaxFile, inputs.recordText, error)) {
-        errors.push_back(error);
+    if (!o.record.empty()) {
+        if (!recordPathUsable(o.record, error)) {
+            errors.push_back(error);
+        } else if (::access(o.record.c_str(), F_OK) == 0 &&
+                   !readFile(o.record, kMaxFile, inputs.recordText, error, true)) {
+            errors.push_back(error);
+        }
     }
     for (const LocalAddress& a : localAddresses()) {
         inputs.local.insert(a.ip);
