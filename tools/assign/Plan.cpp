@@ -180,4 +180,17 @@ void Plan::given(const Mac& mac, const Settings& settings)
     }
 }
 
+void Plan::release(const Mac& mac)
+{
+    if (const auto candidate = m_candidate.find(mac); candidate != m_candidate.end()) {
+        m_pool->giveBack(candidate->second);
+        m_candidate.erase(candidate);
+    }
+}
+
+void Plan::unusable(const Mac& mac)
+{
+    m_candidate.erase(mac);
+}
+
 } // namespace assign

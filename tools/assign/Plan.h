@@ -59,6 +59,10 @@ public:
     Decision inUse(const Mac& mac);
     /// The reply to mac went out: a later request from it gets the same settings.
     void given(const Mac& mac, const Settings& settings);
+    /// The reply to mac did not go out: its pool address goes back to the pool.
+    void release(const Mac& mac);
+    /// The pool address offered to mac may be nobody's: it is dropped, not handed out again.
+    void unusable(const Mac& mac);
 
     const std::vector<ListedCard>& listed() const { return m_listed; }
     bool isListed(const Mac& mac) const { return m_byMac.contains(mac); }

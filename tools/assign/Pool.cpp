@@ -80,6 +80,11 @@ void Pool::continueAfter(Ip ip)
 
 std::optional<Ip> Pool::take()
 {
+    if (!m_returned.empty()) {
+        const Ip ip = *m_returned.begin();
+        m_returned.erase(m_returned.begin());
+        return ip;
+    }
     while (m_next <= m_range.last) {
         const Ip ip = static_cast<Ip>(m_next++);
         if (!m_reserved.contains(ip)) {

@@ -74,6 +74,47 @@ std::string answerText(const helper::Answer& a)
 
 } // namespace
 
+bool healable(const helper::Answer& a)
+{
+    if (a.refused()) {
+        switch (static_cast<helper::Refusal>(a.code)) {
+        case helper::Refusal::UnknownRequest:
+        case helper::Refusal::Expired:
+        case helper::Refusal::Outstanding:
+            return true;
+        default:
+            return false;
+        }
+    }
+    switch (a.code) {
+    case EAGAIN:
+    case EINTR:
+    case ENOBUFS:
+    case ENOMEM:
+    case ENETDOWN:
+    case EBUSY:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool addressRefused(const helper::Answer& a)
+{
+    if (!a.refused()) {
+        return false;
+    }
+    switch (static_cast<helper::Refusal>(a.code)) {
+    case helper::Refusal::LocalAddress:
+    case helper::Refusal::SubnetEdge:
+    case helper::Refusal::GatewayAddress:
+    case helper::Refusal::OtherMac:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void catchStopSignals()
 {
     struct sigaction action {};
@@ -298,6 +339,10 @@ void Runner::handle(helper::Message request)
     case Card::Phase::Probing:
         card.request = std::move(request); // answer the newest
         break;
+    case Card::Phase::Waiting:
+        card.request = std::move(request);
+        decide(card);
+        break;
     case Card::Phase::Checking:
     case Card::Phase::Done:
         // It asks again: it missed the reply, or was restarted. Same settings again.
@@ -413,17 +458,39 @@ void Runner::assign(Card& card)
     if (!sent.ok()) {
         const std::string why = answerText(sent);
         const bool refused = sent.refused();
-        m_out.emit(cardEvent(refused ? "refused" : "failed", card,
-                             macText(card.mac) + " " + ipText(s.ip) +
-                                 (refused ? ": torvane-helper refused the reply: "
-                                          : ": the reply could not be sent: ") +
-                                 why)
-                       .add("reason", why)
-                       .number("code", static_cast<long>(sent.code)));
-        if (!again) {
-            card.phase = Card::Phase::Failed;
-            m_failures.push_back(macText(card.mac) + " " + ipText(s.ip) + ": " + why);
+        const bool heals = !again && healable(sent);
+        const bool otherAddress = !again && card.fromPool && addressRefused(sent);
+        std::string sentence = macText(card.mac) + " " + ipText(s.ip) +
+                               (refused ? ": torvane-helper refused the reply: "
+                                        : ": the reply could not be sent: ") +
+                               why;
+        if (heals) {
+            sentence += "; its next request will be answered";
+        } else if (otherAddress) {
+            sentence += "; its next request gets another address from the pool";
         }
+        m_out.emit(cardEvent(refused ? "refused" : "failed", card, sentence)
+                       .add("reason", why)
+                       .number("code", static_cast<long>(sent.code))
+                       .flag("final", !again && !heals && !otherAddress));
+        if (again) {
+            return;
+        }
+        if (heals || otherAddress) {
+            // The address was not given: it goes back to the pool, unless the helper said it
+            // cannot be anybody's.
+            if (otherAddress) {
+                m_plan.unusable(card.mac);
+            } else {
+                m_plan.release(card.mac);
+            }
+            card.phase = Card::Phase::Waiting;
+            card.lastProblem = why;
+            return;
+        }
+        m_plan.release(card.mac);
+        card.phase = Card::Phase::Failed;
+        m_failures.push_back(macText(card.mac) + " " + ipText(s.ip) + ": " + why);
         return;
     }
     const helper::Answer entry = m_link.neighbour(card.request.id, wire(s.ip), card.mac);
@@ -560,7 +627,8 @@ int Runner::report(int status)
     std::vector<std::string> unchecked;
     for (const ListedCard& listed : m_plan.listed()) {
         const auto it = m_cards.find(listed.mac);
-        if (it == m_cards.end() || it->second.phase == Card::Phase::Probing) {
+        if (it == m_cards.end() || it->second.phase == Card::Phase::Probing ||
+            it->second.phase == Card::Phase::Waiting) {
             missing.push_back(macText(listed.mac));
         }
     }

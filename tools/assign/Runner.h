@@ -33,7 +33,15 @@ public:
 
 private:
     struct Card {
-        enum class Phase { Probing, Checking, Done, Failed, NotListed, Exhausted };
+        enum class Phase {
+            Probing,
+            Waiting, ///< its reply could not go out for a passing reason: its next request is used
+            Checking,
+            Done,
+            Failed,
+            NotListed,
+            Exhausted
+        };
         Phase phase = Phase::NotListed;
         Mac mac{};
         Plan::Source source = Plan::Source::List;
@@ -45,6 +53,7 @@ private:
         std::unique_ptr<HttpCheck> check;
         bool answered = false; ///< the page check succeeded
         bool fromPool = false; ///< not on the list: counts towards --count
+        std::string lastProblem; ///< why the last reply could not go out (Waiting)
     };
 
     int startHelper();
@@ -77,6 +86,14 @@ private:
     bool m_poolWarned = false;
     bool m_helperDied = false;
 };
+
+/// Whether a failed reply may succeed for the card's next request: the helper forgot or
+/// expired the request, another assignment was still outstanding, or the kernel was short of
+/// something for a moment. Such a failure is not final for the card.
+bool healable(const helper::Answer& answer);
+/// Whether the helper refused the reply for the address itself (it is this PC's, a gateway,
+/// a subnet edge, or held by another MAC): a pool card gets another address instead.
+bool addressRefused(const helper::Answer& answer);
 
 /// Set by the SIGINT/SIGTERM handler: the signal's number.
 extern volatile int g_stopSignal;
