@@ -161,6 +161,27 @@ TEST(RelationList, ColumnsMayComeInAnyOrder)
     EXPECT_EQ(ipText(list.cards.at(0).gateway), "10.0.0.1");
 }
 
+TEST(RelationList, KeepsTheOperatorsOwnColumns)
+{
+    const RelationList list =
+        readRelationList("Location,MAC,ip,Asset tag,mask,gateway\n"
+                         "Hall 2,00-0A-1B-C2-3D-01,10.0.0.21,A-17,255.255.255.0,10.0.0.1\n");
+    ASSERT_TRUE(list.errors.empty()) << errorsText(list.errors);
+    ASSERT_EQ(list.cards.at(0).extra.size(), 2u);
+    EXPECT_EQ(list.cards[0].extra[0], (ExtraField{"Location", "Hall 2"}));
+    EXPECT_EQ(list.cards[0].extra[1], (ExtraField{"Asset tag", "A-17"}));
+}
+
+TEST(RelationList, AFileWithoutHeaderGivesOneError)
+{
+    const RelationList list =
+        readRelationList("00-0A-1B-C2-3D-01,10.0.0.21,255.255.255.0,10.0.0.1\n"
+                         "00-0A-1B-C2-3D-02,10.0.0.22,255.255.255.0,10.0.0.1\n");
+    ASSERT_EQ(list.errors.size(), 1u) << errorsText(list.errors);
+    EXPECT_EQ(errorsText(list.errors), "1:1: the first line is not a header: it must name the "
+                                       "columns mac, ip, mask, gateway (and optionally name)\n");
+}
+
 struct BadList {
     const char* what;
     std::string text;
@@ -184,7 +205,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadList{"empty", "", "1:1: the list is empty"},
         BadList{"header only", kHeader, "1:25: the list has a header but no card"},
         BadList{"missing column", "mac,ip,mask\n", "1:12: the header lacks the column 'gateway'"},
-        BadList{"unknown column", "mac,ip,mask,gatway\n", "1:13: unknown column 'gatway'"},
+        BadList{"misspelt column", "mac,ip,mask,gatway\n",
+                "1:19: the header lacks the column 'gateway'"},
+        BadList{"column of the record", "mac,ip,mask,gateway,Time\n",
+                "1:21: column 'Time' is a name the record uses itself"},
+        BadList{"extra column twice", "mac,ip,mask,gateway,Rack,rack\n",
+                "1:26: column 'rack' appears twice"},
+        BadList{"column without a name", "mac,ip,,mask,gateway\n", "1:8: a column without a name"},
         BadList{"column twice", "mac,ip,mask,gateway,IP\n", "1:21: column 'ip' appears twice"},
         BadList{"malformed MAC",
                 kHeader + kGood + "00-0A-1B-C2-3D,10.0.0.22,255.255.255.0,10.0.0.1,x\n",
@@ -255,6 +282,7 @@ TEST(Record, ReadsBackWhatItWrites)
                   "2026-03-02T10:14:05+01:00",
                   Confirmed::Yes,
                   "a, \"quoted\" # name",
+                  {{"Location", "Hall 2, row \"B\""}},
                   {},
                   {}};
     entries[1] = {*parseMac("00-0A-1B-C2-3D-02", why),
@@ -265,6 +293,7 @@ TEST(Record, ReadsBackWhatItWrites)
                   Confirmed::Pending,
                   "",
                   {},
+                  {},
                   {}};
     const RecordTable back = readRecord(recordText(entries));
     ASSERT_TRUE(back.errors.empty()) << errorsText(back.errors);
@@ -274,6 +303,10 @@ TEST(Record, ReadsBackWhatItWrites)
     EXPECT_EQ(back.entries[1].time, entries[1].time);
     EXPECT_EQ(back.entries[1].confirmed, Confirmed::Pending);
     EXPECT_EQ(back.entries[1].ipAt.line, 3);
+    ASSERT_EQ(back.entries[0].extra.size(), 1u);
+    EXPECT_EQ(back.entries[0].extra[0].second, "Hall 2, row \"B\"");
+    ASSERT_EQ(back.entries[1].extra.size(), 1u); // every row has every column
+    EXPECT_EQ(back.entries[1].extra[0], (ExtraField{"Location", ""}));
 }
 
 TEST(Record, RefusesContradictionsAndStrangeValues)

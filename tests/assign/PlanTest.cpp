@@ -278,6 +278,7 @@ TEST_F(RecordOnDisk, EachChangeIsOnDiskAndOneLinePerCard)
                   Confirmed::Pending,
                   "",
                   {},
+                  {},
                   {}};
     ASSERT_TRUE(file.put(e, error)) << error;
     e.confirmed = Confirmed::Yes;
@@ -324,6 +325,7 @@ TEST_F(RecordOnDisk, SharedFolderAttacksAreRefusedOrHarmless)
                   localTimeText(),
                   Confirmed::Pending,
                   "",
+                  {},
                   {},
                   {}};
     ASSERT_TRUE(file.put(e, error)) << error;

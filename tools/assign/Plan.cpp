@@ -43,7 +43,7 @@ Plan Plan::make(const Options& o, const Inputs& in, std::vector<std::string>& er
                                                                       : "--gateway";
                 errors.push_back(std::string(option) + ": " + problem->text);
             } else if (mac) {
-                plan.m_listed.push_back({*mac, *ip, *mask, *gateway, {}, {}, {}});
+                plan.m_listed.push_back({*mac, *ip, *mask, *gateway, {}, {}, {}, {}});
             }
         }
     }
@@ -137,6 +137,7 @@ Plan::Decision Plan::decide(const Mac& mac)
         d.source = Source::List;
         d.settings = {card.ip, card.mask, card.gateway};
         d.name = card.name;
+        d.extra = card.extra;
         return d;
     }
     if (!m_pool) {

@@ -45,6 +45,7 @@ public:
         Source source = Source::List;
         Settings settings;
         std::string name;
+        std::vector<ExtraField> extra;
     };
 
     /// Checks the options' values and the files against each other. Every problem is added to

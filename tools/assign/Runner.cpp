@@ -363,6 +363,7 @@ void Runner::decide(Card& card)
     card.source = d.source;
     card.settings = d.settings;
     card.name = d.name;
+    card.extra = d.extra;
     card.fromPool = !m_plan.isListed(card.mac);
     const std::string where = interfaceText(static_cast<unsigned>(card.request.number));
     switch (d.kind) {
@@ -460,10 +461,10 @@ void Runner::assign(Card& card)
         const bool refused = sent.refused();
         const bool heals = !again && healable(sent);
         const bool otherAddress = !again && card.fromPool && addressRefused(sent);
-        std::string sentence = macText(card.mac) + " " + ipText(s.ip) +
-                               (refused ? ": torvane-helper refused the reply: "
-                                        : ": the reply could not be sent: ") +
-                               why;
+        std::string sentence =
+            macText(card.mac) + " " + ipText(s.ip) +
+            (refused ? ": torvane-helper refused the reply: " : ": the reply could not be sent: ") +
+            why;
         if (heals) {
             sentence += "; its next request will be answered";
         } else if (otherAddress) {
@@ -580,8 +581,14 @@ void Runner::writeRecord(const Card& card, Confirmed confirmed)
     e.gateway = card.settings.gateway;
     e.confirmed = confirmed;
     e.name = card.name;
+    e.extra = card.extra;
     e.time = localTimeText();
     for (const RecordEntry& old : m_record->entries()) {
+        // A card the list no longer names keeps what the record knew of it.
+        if (old.mac == card.mac && card.name.empty() && card.extra.empty()) {
+            e.name = old.name;
+            e.extra = old.extra;
+        }
         // The time is the reply's: a later change of the confirmation keeps it.
         if (old.mac == card.mac && confirmed != Confirmed::Pending &&
             confirmed != Confirmed::Unchecked) {

@@ -47,12 +47,13 @@ private:
         Plan::Source source = Plan::Source::List;
         Settings settings;
         std::string name;
+        std::vector<ExtraField> extra;
         helper::Message request;
         Clock::time_point probeEnd;
         Clock::time_point assignedAt;
         std::unique_ptr<HttpCheck> check;
-        bool answered = false; ///< the page check succeeded
-        bool fromPool = false; ///< not on the list: counts towards --count
+        bool answered = false;   ///< the page check succeeded
+        bool fromPool = false;   ///< not on the list: counts towards --count
         std::string lastProblem; ///< why the last reply could not go out (Waiting)
     };
 
