@@ -364,6 +364,12 @@ TEST(Options, RefusesCombinationsThatMeanNothing)
         {{"--list", "l", "--format", "xml"}, "neither text nor json"},
         {{"--list"}, "--list needs a value"},
         {{"--list", "l", "--verbose"}, "unknown option '--verbose'"},
+        // 0 once meant no limit without saying so.
+        {{"--list", "l", "--timeout", "0"}, "--timeout: give a number of seconds above 0"},
+        {{"--export", "dnsmasq"}, "--export needs --record"},
+        {{"--export", "isc", "--record", "r"}, "--export: 'isc' is neither dnsmasq nor kea"},
+        {{"--export", "kea", "--record", "r", "--list", "l"}, "--export reads only the record"},
+        {{"--export", "kea", "--record", "r", "--dry-run"}, "--export reads only the record"},
     };
     for (const auto& c : cases) {
         const Parsed p = parseArgs(c.args);
@@ -378,6 +384,12 @@ TEST(Options, RefusesCombinationsThatMeanNothing)
     EXPECT_FALSE(p.options.confirm);
     EXPECT_EQ(p.options.format, Format::Json);
     EXPECT_DOUBLE_EQ(p.options.probeWait, 0.5);
+    EXPECT_FALSE(p.options.timeout);
+    const Parsed dry = parseArgs({"--list", "l", "--dry-run", "--timeout", "0.5"});
+    EXPECT_EQ(dry.error, "");
+    EXPECT_TRUE(dry.options.dryRun);
+    EXPECT_EQ(dry.options.timeout, 0.5);
+    EXPECT_EQ(parseArgs({"--export=kea", "--record", "r"}).error, "");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "BootMessage.h"
 #include "CardRequest.h"
 #include "Event.h"
+#include "Export.h"
 #include "HttpCheck.h"
 #include "RecordFile.h"
 #include "Reply.h"
@@ -184,6 +185,80 @@ TEST(Plan, RefusesInputsThatContradictEachOther)
     Plan::make(one, {}, errors);
     EXPECT_EQ(joined(errors), "--gateway: gateway 10.0.1.1 lies outside the subnet 10.0.0.0/24 "
                               "of 10.0.0.21\n");
+}
+
+TEST(Plan, AnAddressNotGivenGoesBackToThePool)
+{
+    Inputs in;
+    in.listText = kListHeader + macText(mac(1)) + ",10.0.0.21,255.255.255.0,10.0.0.1\n";
+    Plan plan = makePlan(poolOptions(), in);
+    EXPECT_EQ(ipText(plan.decide(mac(2)).settings.ip), "10.0.0.101");
+    EXPECT_EQ(ipText(plan.decide(mac(3)).settings.ip), "10.0.0.102");
+    // The reply to mac 2 was refused for a passing reason: its address is the next one out.
+    plan.release(mac(2));
+    EXPECT_EQ(ipText(plan.decide(mac(4)).settings.ip), "10.0.0.101");
+    EXPECT_EQ(ipText(plan.decide(mac(2)).settings.ip), "10.0.0.103");
+    // The helper refused 10.0.0.103 itself (a gateway of this PC): nobody gets it.
+    plan.unusable(mac(2));
+    EXPECT_EQ(ipText(plan.decide(mac(2)).settings.ip), "10.0.0.104");
+    plan.given(mac(2), {ip("10.0.0.104"), ip("255.255.255.0"), ip("10.0.0.1")});
+    plan.release(mac(2)); // nothing to release once given
+    EXPECT_EQ(ipText(plan.decide(mac(5)).settings.ip), "10.0.0.105");
+}
+
+TEST(Plan, CountIsTheTotalOfTheRollOut)
+{
+    Inputs in;
+    in.listText = kListHeader + macText(mac(1)) + ",10.0.0.21,255.255.255.0,10.0.0.1\n";
+    // The listed card and an address outside the pool do not count as cards from the pool.
+    in.recordText = kRecordHeader + recordLine(1, "10.0.0.21") + recordLine(2, "10.0.0.101") +
+                    recordLine(3, "10.0.0.102", "pending") + recordLine(4, "10.0.0.50");
+    Options o = poolOptions();
+    o.count = 5;
+    const Plan plan = makePlan(o, in);
+    EXPECT_EQ(plan.recordedFromPool(), 2);
+}
+
+TEST(Export, RecordBecomesDnsmasqAndKeaConfiguration)
+{
+    std::vector<RecordEntry> entries(3);
+    entries[0].mac = mac(1);
+    entries[0].ip = ip("10.0.0.21");
+    entries[0].mask = ip("255.255.255.0");
+    entries[0].gateway = ip("10.0.0.1");
+    entries[0].name = "UPS \"A\"";
+    entries[0].extra = {{"Location", "Hall 2"}};
+    entries[1] = entries[0];
+    entries[1].mac = mac(0xAB);
+    entries[1].ip = ip("10.0.0.22");
+    entries[1].name.clear();
+    entries[1].extra.clear();
+    entries[2] = entries[1];
+    entries[2].mac = mac(3);
+    entries[2].ip = ip("10.0.1.5");
+    entries[2].gateway = 0;
+    EXPECT_EQ(dnsmasqConfig(entries), "# 3 cards from a torvane-assign record\n"
+                                      "# UPS \"A\"\n"
+                                      "dhcp-host=00:0a:1b:c2:3d:01,set:torvane-1,10.0.0.21\n"
+                                      "dhcp-host=00:0a:1b:c2:3d:ab,set:torvane-1,10.0.0.22\n"
+                                      "dhcp-host=00:0a:1b:c2:3d:03,set:torvane-2,10.0.1.5\n"
+                                      "dhcp-option=tag:torvane-1,option:router,10.0.0.1\n"
+                                      "dhcp-option=tag:torvane-1,option:netmask,255.255.255.0\n"
+                                      "dhcp-option=tag:torvane-2,option:netmask,255.255.255.0\n");
+    EXPECT_EQ(
+        keaReservations(entries),
+        "[\n"
+        "  { \"hw-address\": \"00:0a:1b:c2:3d:01\", \"ip-address\": \"10.0.0.21\",\n"
+        "    \"option-data\": [ { \"name\": \"routers\", \"data\": \"10.0.0.1\" }, "
+        "{ \"name\": \"subnet-mask\", \"data\": \"255.255.255.0\" } ],\n"
+        "    \"user-context\": { \"name\": \"UPS \\\"A\\\"\", \"Location\": \"Hall 2\" } },\n"
+        "  { \"hw-address\": \"00:0a:1b:c2:3d:ab\", \"ip-address\": \"10.0.0.22\",\n"
+        "    \"option-data\": [ { \"name\": \"routers\", \"data\": \"10.0.0.1\" }, "
+        "{ \"name\": \"subnet-mask\", \"data\": \"255.255.255.0\" } ] },\n"
+        "  { \"hw-address\": \"00:0a:1b:c2:3d:03\", \"ip-address\": \"10.0.1.5\",\n"
+        "    \"option-data\": [ { \"name\": \"subnet-mask\", \"data\": \"255.255.255.0\" } ] }\n"
+        "]\n");
+    EXPECT_EQ(keaReservations({}), "[]\n");
 }
 
 TEST(Pool, RangeEndingAtTheTopDoesNotWrap)

@@ -4,6 +4,8 @@
 # that only notes that it ran; no datagram is ever sent.
 #   bad_input.sh ASSIGN
 set -u
+# The messages checked here are the English ones.
+export LC_ALL=en_GB.UTF-8 LANGUAGE= 2>/dev/null
 ASSIGN=$1
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT

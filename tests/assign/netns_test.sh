@@ -4,6 +4,8 @@
 # runs in namespaces this test creates; nothing is sent from the machine's own namespace.
 #   netns_test.sh SOURCE_DIR ASSIGN CARDSIM
 set -u
+# The messages checked here are the English ones.
+export LC_ALL=en_GB.UTF-8 LANGUAGE= 2>/dev/null
 
 SOURCE_DIR=$1
 ASSIGN=$2

@@ -101,6 +101,10 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
             o.version = true;
             continue;
         }
+        if (name == "--dry-run") {
+            o.dryRun = true;
+            continue;
+        }
         static const char* const valued[] = {"--mac",       "--ip",
                                              "--list",      "--pool",
                                              "--record",    "--count",
@@ -108,7 +112,7 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
                                              "--interface", "--confirm",
                                              "--timeout",   "--probe-wait",
                                              "--format",    "--confirm-timeout",
-                                             "--helper"};
+                                             "--helper",    "--export"};
         bool known = false;
         for (const char* v : valued) {
             known = known || name == v;
@@ -142,6 +146,11 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
             o.interface = value;
         } else if (name == "--helper") {
             o.helper = value;
+        } else if (name == "--export") {
+            if (value != "dnsmasq" && value != "kea") {
+                fail("--export: '" + value + "' is neither dnsmasq nor kea");
+            }
+            o.exportFormat = value;
         } else if (name == "--count") {
             char* end = nullptr;
             errno = 0;
@@ -166,10 +175,17 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
             } else {
                 fail("--format: '" + value + "' is neither text nor json");
             }
+        } else if (name == "--timeout") {
+            double limit = 0;
+            if (!seconds(value, limit)) {
+                fail(name + ": '" + value + "' is not a number of seconds");
+            } else if (limit <= 0) {
+                fail("--timeout: give a number of seconds above 0 (leave the option out for no "
+                     "limit)");
+            }
+            o.timeout = limit;
         } else {
-            double* target = name == "--timeout"      ? &o.timeout
-                             : name == "--probe-wait" ? &o.probeWait
-                                                      : &o.confirmTimeout;
+            double* target = name == "--probe-wait" ? &o.probeWait : &o.confirmTimeout;
             if (!seconds(value, *target)) {
                 fail(name + ": '" + value + "' is not a number of seconds");
             }
@@ -179,6 +195,14 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
         return parsed;
     }
     const bool one = !o.mac.empty() || !o.ip.empty();
+    if (!o.exportFormat.empty()) {
+        if (o.record.empty()) {
+            fail("--export needs --record, the file to turn into configuration");
+        } else if (one || !o.list.empty() || !o.pool.empty() || o.dryRun) {
+            fail("--export reads only the record; it goes with no other cards or --dry-run");
+        }
+        return parsed;
+    }
     if (one && (o.mac.empty() || o.ip.empty())) {
         fail("one card needs both --mac and --ip");
     } else if (one && (!o.list.empty() || !o.pool.empty())) {

@@ -107,6 +107,9 @@ Plan Plan::make(const Options& o, const Inputs& in, std::vector<std::string>& er
                 for (const RecordEntry& e : plan.m_recorded) {
                     pool.reserve(e.ip);
                     pool.continueAfter(e.ip);
+                    if (pool.contains(e.ip) && !plan.m_byMac.contains(e.mac)) {
+                        ++plan.m_recordedFromPool;
+                    }
                 }
                 for (Ip ip : in.local) {
                     pool.reserve(ip);

@@ -72,6 +72,9 @@ public:
     std::optional<long> poolCount() const { return m_poolCount; }
     const std::optional<Pool>& pool() const { return m_pool; }
     const std::vector<RecordEntry>& recorded() const { return m_recorded; }
+    /// Cards the record holds from the pool (not listed, an address in the range): they count
+    /// towards --count, which is the total of the roll-out.
+    long recordedFromPool() const { return m_recordedFromPool; }
 
 private:
     std::vector<ListedCard> m_listed;
@@ -80,6 +83,7 @@ private:
     Ip m_poolMask = 0;
     Ip m_poolGateway = 0;
     std::optional<long> m_poolCount;
+    long m_recordedFromPool = 0;
     std::vector<RecordEntry> m_recorded;
     std::map<Mac, std::pair<Settings, bool>> m_given; ///< settings, and whether from this run
     std::map<Mac, Ip> m_candidate;

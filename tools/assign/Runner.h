@@ -5,6 +5,7 @@
 #include "Plan.h"
 #include "RecordFile.h"
 #include "Reporter.h"
+#include "Say.h"
 
 #include "HelperLink.h"
 
@@ -12,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,10 +56,12 @@ private:
         std::unique_ptr<HttpCheck> check;
         bool answered = false;   ///< the page check succeeded
         bool fromPool = false;   ///< not on the list: counts towards --count
+        bool recheck = false;    ///< a check the record left pending, done again
         std::string lastProblem; ///< why the last reply could not go out (Waiting)
     };
 
     int startHelper();
+    void takeOverRecord();
     void handle(helper::Message request);
     void decide(Card& card);
     void startProbe(Card& card);
@@ -68,8 +72,12 @@ private:
     bool finished() const;
     int report(int status);
     std::string progress() const;
+    std::string startedText() const;
+    bool doneBefore(const Mac& mac) const;
+    long poolDone() const;
     std::string interfaceText(unsigned index) const;
     Event cardEvent(const char* name, const Card& card, const std::string& sentence) const;
+    void problem(const Said& said);
 
     const Options& m_options;
     Plan& m_plan;
@@ -79,7 +87,9 @@ private:
     helper::HelperLink m_link;
     std::vector<LocalAddress> m_local;
     std::map<Mac, Card> m_cards;
-    std::vector<std::string> m_failures;
+    std::vector<std::string> m_failures; ///< "MAC IP: reason", for the JSON summary
+    std::vector<std::string> m_failedMacs;
+    std::set<Mac> m_counted; ///< cards of the roll-out given an address, in the record or now
     Clock::time_point m_start;
     long m_assigned = 0;
     long m_poolAssigned = 0;
