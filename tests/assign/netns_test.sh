@@ -203,18 +203,40 @@ again_ip=$(grep "^$again_mac," "$WORK/pool.csv" | cut -d, -f2)
 kill -TERM "${CARD_PIDS[0]}"
 wait "${CARD_PIDS[0]}" 2>/dev/null
 mv "$WORK/card-cp1.out" "$WORK/first-cp1.out"
-remaining=$((8 - first))
+# A run cut short left checks pending: the next run does them again. The line of cp2 says
+# pending as if Ctrl-C had come during its check; cp2 still serves its page.
+pending_mac=$(mac_text "$(mac_of 2 2)")
+sed -i "s/^\($pending_mac,.*\),[a-z]*,\(.*\)$/\1,pending,\2/" "$WORK/pool.csv"
+grep -q "^$pending_mac,.*,pending," "$WORK/pool.csv" || fail "pool: could not mark $pending_mac pending"
 start_card cp1 --serve-http
-run_assign pool2 "${pool_args[@]}" --count $((remaining + 1)) --timeout 40
+# --count is the total of the roll-out: 8 cards so far and one more, cp9, still to come.
+ip netns exec "$NETNS_PC" "$ASSIGN" "${pool_args[@]}" --count 9 --timeout 40 \
+    >"$WORK/pool2.out" 2>"$WORK/pool2.err" &
+pool_pid=$!
+for _ in $(seq 100); do
+    grep -q "\"event\":\"assigned\",\"mac\":\"$again_mac\"" "$WORK/pool2.out" && break
+    sleep 0.1
+done
+add_card_link cp9 "$(mac_of 9 2)"
+start_card cp9 --serve-http
+wait "$pool_pid"
+RC=$?
 [ "$RC" -eq 0 ] && pass "pool: resumed run exits 0" || fail "pool: resumed: exit $RC $(cat "$WORK/pool2.err") $(tail -3 "$WORK/pool2.out")"
 bad=$(json_lines_parse "$WORK/pool2.out") && pass "pool: every output line is JSON" ||
     fail "pool: not JSON: $bad"
 grep -q "\"event\":\"assigned\",\"mac\":\"$again_mac\",\"ip\":\"$again_ip\".*\"source\":\"record\"" \
     "$WORK/pool2.out" && pass "pool: a recorded card gets its recorded address again" ||
     fail "pool: $again_mac did not get $again_ip again: $(grep "$again_mac" "$WORK/pool2.out")"
+grep -q "\"event\":\"started\".*\"count\":9,\"recorded_from_pool\":$first" "$WORK/pool2.out" &&
+    pass "pool: the resumed run counts the $first recorded cards towards --count 9" ||
+    fail "pool: started: $(grep '"started"' "$WORK/pool2.out")"
+grep -q "\"event\":\"confirmed\",\"mac\":\"$pending_mac\".*\"recheck\":true" "$WORK/pool2.out" &&
+    grep -q "^$pending_mac,.*,yes," "$WORK/pool.csv" &&
+    pass "pool: a check left pending is done again" ||
+    fail "pool: pending check: $(grep "$pending_mac" "$WORK/pool2.out" "$WORK/pool.csv")"
 lines=$(recorded "$WORK/pool.csv")
-[ "$(echo "$lines" | wc -l)" -eq 8 ] && pass "pool: 8 cards in the record" || fail "pool: record: $lines"
-[ "$(echo "$lines" | cut -d' ' -f2 | sort -u | wc -l)" -eq 8 ] &&
+[ "$(echo "$lines" | wc -l)" -eq 9 ] && pass "pool: 9 cards in the record" || fail "pool: record: $lines"
+[ "$(echo "$lines" | cut -d' ' -f2 | sort -u | wc -l)" -eq 9 ] &&
     pass "pool: no address given twice" || fail "pool: an address twice: $lines"
 echo "$lines" | grep -q ' 10.77.0.103$' && fail "pool: the address in use was handed out"
 for ip in $(echo "$lines" | cut -d' ' -f2); do
@@ -228,6 +250,11 @@ for ip in $(grep '"event":"assigned"' "$WORK/pool2.out" | grep '"source":"pool"'
 done
 [ "$(received "$WORK"/card-cp*.out)" = "$lines" ] && pass "pool: the record matches the cards" ||
     fail "pool: cards received $(received "$WORK"/card-cp*.out) but the record says $lines"
+# The same command once more: the total is reached, so nothing is waited for.
+run_assign pool3 "${pool_args[@]}" --count 9 --timeout 10
+[ "$RC" -eq 0 ] && grep -q '"event":"summary".*"pool_missing":0' "$WORK/pool3.out" &&
+    pass "pool: the same --count again ends at once" ||
+    fail "pool: the same --count again: exit $RC $(tail -2 "$WORK/pool3.out")"
 stop_cards
 
 # --- exit statuses and messages -----------------------------------------------------------
@@ -301,6 +328,38 @@ in_pc ip link add tvdown0 type veth peer name tvdown1
 run_assign downif --mac 02:00:00:00:03:01 --ip 10.77.0.63 --mask $MASK --gateway $GW --interface tvdown0
 [ "$RC" -eq 2 ] && grep -q "tvdown0 is down" "$WORK/downif.err" &&
     pass "interface down: exit 2" || fail "interface down: exit $RC: $(cat "$WORK/downif.err")"
+
+# --- a burst: 100 listed cards asking at the same moment ------------------------------
+in_pc ip neigh flush dev tvpc0 nud permanent 2>/dev/null
+BURST=${ASSIGN_BURST:-100}
+{
+    echo "mac,ip,mask,gateway"
+    for ((i = 0; i < BURST; i++)); do
+        printf '02-00-00-00-%02X-%02X,10.77.%d.%d,%s,%s\n' $(((0x2000 + i) >> 8)) $(((0x2000 + i) & 255)) \
+            $((i / 200)) $((20 + i % 200)) $MASK $GW
+    done
+} >"$WORK/burst.csv"
+[ "$BURST" -le 200 ] || fail "burst: at most 200 cards fit the subnet"
+in_pc timeout 80 "$ASSIGN" --list "$WORK/burst.csv" --format json --interface tvpc0 \
+    --confirm none --timeout 60 >"$WORK/burst.out" 2>"$WORK/burst.err" &
+burst_pid=$!
+for _ in $(seq 50); do
+    grep -q '"event":"started"' "$WORK/burst.out" && break
+    sleep 0.1
+done
+in_card "$CARDSIM" --interface tvcard0 --cards "$BURST" --mac-base 02-00-00-00-20-00 --spread 0 \
+    --interval 1 --timeout 50 --format kv >"$WORK/burst-cards.out" 2>"$WORK/burst-cards.err"
+cards_rc=$?
+wait "$burst_pid"
+RC=$?
+summary=$(grep '^event=summary' "$WORK/burst-cards.out")
+[ "$RC" -eq 0 ] && [ "$cards_rc" -eq 0 ] && grep -q " answered=$BURST " <<<"$summary " &&
+    pass "burst: $BURST cards at once, all answered ($summary)" ||
+    fail "burst: exit $RC, cards $cards_rc: $summary $(tail -1 "$WORK/burst.out")"
+want=$(tail -n +2 "$WORK/burst.csv" | cut -d, -f1,2 | tr , ' ' | sort)
+[ "$(received "$WORK/burst-cards.out")" = "$want" ] &&
+    pass "burst: every card received its own address" ||
+    fail "burst: $(diff <(received "$WORK/burst-cards.out") <(echo "$want") | head -5)"
 
 [ $FAILURES -eq 0 ] || {
     echo "$FAILURES failure(s)" >&2
