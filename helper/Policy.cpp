@@ -1,7 +1,7 @@
 #include "Policy.h"
 
 #include "BootMessage.h"
-#include "BootP.h"
+#include "Card.h"
 
 #include <algorithm>
 
@@ -38,17 +38,10 @@ bool mayDiffer(std::size_t i)
 
 } // namespace
 
-Mac requestMac(std::span<const std::uint8_t> m)
-{
-    Mac mac{};
-    std::copy_n(m.begin() + bootp::kChaddr, mac.size(), mac.begin());
-    return mac;
-}
-
 bool passOn(std::span<const std::uint8_t> datagram, std::uint16_t sourcePort, bool loopback)
 {
     if (sourcePort != bootp::kClientPort || loopback || datagram.size() < bootp::kMinMessage ||
-        datagram.size() > kMaxRequest || !chkRequest(datagram, bootp::kCardOptions)) {
+        datagram.size() > kMaxRequest || !bootp::isCardRequest(datagram)) {
         return false;
     }
     // A group bit set is a multicast or broadcast address, never a card's own.
@@ -188,7 +181,7 @@ std::optional<Refusal> Ledger::mayWriteNeighbour(std::uint32_t id, const Ipv4& i
     if (now - e->received > 2 * kReplyWindowSeconds) {
         return Refusal::Expired;
     }
-    if (ip != e->yiaddr || mac != requestMac(e->request)) {
+    if (ip != e->yiaddr || mac != bootp::requestMac(e->request)) {
         return Refusal::Mismatch;
     }
     if ((mac[0] & 1) != 0 || std::all_of(mac.begin(), mac.end(), [](auto b) { return b == 0; })) {

@@ -65,7 +65,4 @@ private:
     std::uint32_t m_outstanding = 0; // id of a replied request still waiting for its entry
 };
 
-/// The MAC in a request's chaddr.
-Mac requestMac(std::span<const std::uint8_t> message);
-
 } // namespace helper
