@@ -1,9 +1,9 @@
 // What the operator hands in: addresses, relation lists, records and the command line. Each
 // bad input must be refused with the place it lies at and a message that names the problem.
-#include "Address.h"
 #include "Options.h"
 #include "Record.h"
 #include "RelationList.h"
+#include "Wording.h"
 
 #include <gtest/gtest.h>
 
@@ -59,21 +59,23 @@ INSTANTIATE_TEST_SUITE_P(
                       IpCase{"1000.0.0.1", false, "not an IPv4"},
                       IpCase{"-1.0.0.1", false, "not an IPv4"}, IpCase{"", false, "not an IPv4"}));
 
-TEST(MacText, BothSeparatorsAndCasesReadTheSame)
+TEST(MacText, EveryFormOperatorsPasteReadsTheSame)
 {
     std::string why;
-    const auto dashes = parseMac("00-0a-1B-c2-3D-ff", why);
-    const auto colons = parseMac("00:0A:1b:C2:3d:FF", why);
-    ASSERT_TRUE(dashes && colons);
-    EXPECT_EQ(*dashes, *colons);
-    EXPECT_EQ(macText(*dashes), "00-0A-1B-C2-3D-FF");
+    for (const char* text :
+         {"00-0a-1B-c2-3D-ff", "00:0A:1b:C2:3d:FF", "000a.1BC2.3dFF", "000A1bc23DfF"}) {
+        const auto mac = parseMac(text, why);
+        ASSERT_TRUE(mac) << text << ": " << why;
+        EXPECT_EQ(macText(*mac), "00-0A-1B-C2-3D-FF") << text;
+    }
 }
 
 TEST(MacText, RefusesWhatNoCardSends)
 {
     std::string why;
-    for (const char* text : {"00-0A-1B-C2-3D", "00-0A-1B-C2-3D-FF-00", "00-0A:1B-C2-3D-FF",
-                             "00-0A-1B-C2-3D-FG", "000A1BC23DFF", "0-0A-1B-C2-3D-FF0"}) {
+    for (const char* text :
+         {"00-0A-1B-C2-3D", "00-0A-1B-C2-3D-FF-00", "00-0A:1B-C2-3D-FF", "00-0A-1B-C2-3D-FG",
+          "000A1BC23DF", "0-0A-1B-C2-3D-FF0", "000A.1BC2:3DFF"}) {
         EXPECT_FALSE(parseMac(text, why)) << text;
         EXPECT_NE(why.find("is not a MAC address"), std::string::npos) << text << ": " << why;
     }
@@ -159,6 +161,22 @@ TEST(RelationList, ColumnsMayComeInAnyOrder)
                          "10.0.0.1,10.0.0.21,00-0A-1B-C2-3D-01,255.255.255.0\n");
     ASSERT_TRUE(list.errors.empty()) << errorsText(list.errors);
     EXPECT_EQ(ipText(list.cards.at(0).gateway), "10.0.0.1");
+}
+
+TEST(RelationList, TakesMacsInEveryFormOperatorsPaste)
+{
+    const RelationList list =
+        readRelationList("mac,ip,mask,gateway\n"
+                         "00:0a:1b:c2:3d:01,10.0.0.21,255.255.255.0,10.0.0.1\n"
+                         "000A.1BC2.3D02,10.0.0.22,255.255.255.0,10.0.0.1\n"
+                         "000a1bc23d03,10.0.0.23,255.255.255.0,10.0.0.1\n"
+                         // the same card as the first, written another way
+                         "000A1BC23D01,10.0.0.24,255.255.255.0,10.0.0.1\n");
+    ASSERT_EQ(list.cards.size(), 3u) << errorsText(list.errors);
+    EXPECT_EQ(macText(list.cards[1].mac), "00-0A-1B-C2-3D-02");
+    EXPECT_EQ(macText(list.cards[2].mac), "00-0A-1B-C2-3D-03");
+    EXPECT_EQ(errorsText(list.errors),
+              "5:1: MAC 00-0A-1B-C2-3D-01 is listed twice (first on line 2)\n");
 }
 
 TEST(RelationList, KeepsTheOperatorsOwnColumns)

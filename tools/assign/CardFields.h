@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Address.h"
 #include "Csv.h"
+#include "Wording.h"
 
 #include <optional>
 #include <string>

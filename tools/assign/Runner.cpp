@@ -1,7 +1,5 @@
 #include "Runner.h"
 
-#include "Reply.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -30,12 +28,6 @@ double secondsSince(std::chrono::steady_clock::time_point start,
                     std::chrono::steady_clock::time_point now)
 {
     return std::chrono::duration<double>(now - start).count();
-}
-
-helper::Ipv4 wire(Ip ip)
-{
-    return {static_cast<std::uint8_t>(ip >> 24), static_cast<std::uint8_t>(ip >> 16),
-            static_cast<std::uint8_t>(ip >> 8), static_cast<std::uint8_t>(ip)};
 }
 
 const char* sourceText(Plan::Source s)
@@ -483,7 +475,7 @@ void Runner::handle(helper::Message request)
     if (m_ifindex != 0 && static_cast<unsigned>(request.number) != m_ifindex) {
         return;
     }
-    const Mac mac = requestMac(request.bytes);
+    const Mac mac = bootp::requestMac(request.bytes);
     auto [it, isNew] = m_cards.try_emplace(mac);
     Card& card = it->second;
     if (isNew) {
@@ -607,8 +599,8 @@ void Runner::assign(Card& card)
     const unsigned index = static_cast<unsigned>(card.request.number);
     const Settings& s = card.settings;
     const Ip server = serverAddress(m_local, index, s.ip, s.mask);
-    const std::vector<std::uint8_t> reply =
-        cardReply(card.request.bytes, s.ip, s.mask, s.gateway, server);
+    const std::vector<std::uint8_t> reply = bootp::buildReply(
+        card.request.bytes, {octets(s.ip), octets(s.mask), octets(s.gateway), octets(server)});
     const bool again = card.phase == Card::Phase::Checking || card.phase == Card::Phase::Done;
     const helper::Answer sent = m_link.reply(card.request.id, reply);
     if (!sent.ok()) {
@@ -649,7 +641,7 @@ void Runner::assign(Card& card)
         m_failedMacs.push_back(macText(card.mac));
         return;
     }
-    const helper::Answer entry = m_link.neighbour(card.request.id, wire(s.ip), card.mac);
+    const helper::Answer entry = m_link.neighbour(card.request.id, octets(s.ip), card.mac);
     if (!entry.ok()) {
         m_out.emit(cardEvent("warning", card,
                              text::format(text::Id::AssignNoNeighbour,
