@@ -153,10 +153,11 @@ std::string recordText(const std::vector<RecordEntry>& entries)
 {
     std::vector<std::string> extras;
     for (const RecordEntry& e : entries) {
-        for (const auto& [name, value] : e.extra) {
-            if (std::none_of(extras.begin(), extras.end(),
-                             [&](const std::string& known) { return sameName(known, name); })) {
-                extras.push_back(name);
+        for (const ExtraField& field : e.extra) {
+            if (std::none_of(extras.begin(), extras.end(), [&](const std::string& known) {
+                    return sameName(known, field.first);
+                })) {
+                extras.push_back(field.first);
             }
         }
     }
