@@ -490,7 +490,12 @@ void Runner::handle(helper::Message request)
         break;
     case Card::Phase::Waiting:
         card.request = std::move(request);
-        decide(card);
+        if (card.keepSettings) {
+            card.keepSettings = false;
+            assign(card);
+        } else {
+            decide(card);
+        }
         break;
     case Card::Phase::Checking:
     case Card::Phase::Done:
@@ -624,14 +629,13 @@ void Runner::assign(Card& card)
             return;
         }
         if (heals || otherAddress) {
-            // The address was not given: it goes back to the pool, unless the helper said it
-            // cannot be anybody's.
+            // A pool address the helper refused itself is nobody's; one whose reply merely
+            // has to wait stays the card's, already probed, for its next request.
             if (otherAddress) {
                 m_plan.unusable(card.mac);
-            } else {
-                m_plan.release(card.mac);
             }
             card.phase = Card::Phase::Waiting;
+            card.keepSettings = heals;
             card.lastProblem = why;
             return;
         }

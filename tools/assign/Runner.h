@@ -54,10 +54,11 @@ private:
         Clock::time_point probeEnd;
         Clock::time_point assignedAt;
         std::unique_ptr<HttpCheck> check;
-        bool answered = false;   ///< the page check succeeded
-        bool fromPool = false;   ///< not on the list: counts towards --count
-        bool recheck = false;    ///< a check the record left pending, done again
-        std::string lastProblem; ///< why the last reply could not go out (Waiting)
+        bool answered = false;     ///< the page check succeeded
+        bool fromPool = false;     ///< not on the list: counts towards --count
+        bool recheck = false;      ///< a check the record left pending, done again
+        std::string lastProblem;   ///< why the last reply could not go out (Waiting)
+        bool keepSettings = false; ///< Waiting: answer the next request with the same settings
     };
 
     int startHelper();
