@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Address.h"
+#include "Addresses.h"
 #include "BootMessage.h"
 
 #include <cstdint>

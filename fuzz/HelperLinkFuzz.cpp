@@ -1,7 +1,8 @@
 // Feeds any byte string to the helper as a message from its front-end: decoding never
 // crashes, a decoded message encodes back to the same bytes, and a reply the checks accept
-// differs from its request only where a reply writes, with an address a card may have.
+// is its request turned into a reply, with settings a card may have.
 #include "BootMessage.h"
+#include "Card.h"
 #include "Policy.h"
 #include "Protocol.h"
 
@@ -24,48 +25,39 @@ Bytes request()
     return m;
 }
 
-bool mayDiffer(std::size_t i)
-{
-    return i == bootp::kOp || (i >= bootp::kYiaddr && i < bootp::kGiaddr) ||
-           (i >= bootp::kReplyOptions && i < bootp::kTouchedEnd);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::span<const std::uint8_t> in(data, size);
-    const std::optional<Message> m = decode(in);
+    const std::optional<ToHelper> m = decodeToHelper(in);
     if (!m) {
         return 0;
     }
     const Bytes again = encode(*m);
-    if (m->tag != Tag::Answer &&
-        (again.size() != size || !std::equal(again.begin(), again.end(), data))) {
+    if (again.size() != size || !std::equal(again.begin(), again.end(), data)) {
         __builtin_trap();
     }
-    if (m->tag != Tag::Reply) {
+    const Reply* reply = std::get_if<Reply>(&*m);
+    if (reply == nullptr) {
         return 0;
     }
-    NetFacts facts;
-    facts.addresses = {{{10, 77, 0, 1}, 24}};
-    facts.gateways = {{10, 77, 0, 254}};
+    HostFacts host;
+    host.addresses = {{{10, 77, 0, 1}, 24, 2}};
+    host.gateways = {{10, 77, 0, 254}};
     Ledger ledger;
     const Bytes q = request();
     const std::uint32_t id = ledger.remember(q, 2, 0);
-    if (ledger.mayReply(m->id, 1) && m->id == id) {
+    if (ledger.mayReply(reply->id, 1) && reply->id == id) {
         __builtin_trap();
     }
-    if (checkReply(q, m->bytes, facts)) {
+    if (checkReply(q, reply->datagram, 2, host)) {
         return 0;
     }
-    for (std::size_t i = 0; i < q.size(); ++i) {
-        if (m->bytes[i] != q[i] && !mayDiffer(i)) {
-            __builtin_trap();
-        }
-    }
-    const Ipv4 yiaddr{m->bytes[16], m->bytes[17], m->bytes[18], m->bytes[19]};
-    if (checkAddress(yiaddr, facts)) {
+    // Accepted: exactly the request turned into a reply, with settings a card may have.
+    const std::optional<bootp::Assignment> a = bootp::readReply(q, reply->datagram);
+    if (!a || bootp::checkSettings(a->ip, a->mask, a->gateway) ||
+        bootp::clashWithHost(a->ip, host) || checkEntry(a->ip, bootp::requestMac(q), host)) {
         __builtin_trap();
     }
     return 0;

@@ -3,15 +3,11 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <functional>
-#include <linux/audit.h>
 #include <linux/capability.h>
-#include <linux/filter.h>
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <linux/seccomp.h>
-#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -21,16 +17,8 @@ namespace helper {
 
 namespace {
 
-// The system-call numbers below are those of the architecture the helper is built for.
-#if defined(__x86_64__)
-constexpr std::uint32_t kAuditArch = AUDIT_ARCH_X86_64;
-#elif defined(__aarch64__)
-constexpr std::uint32_t kAuditArch = AUDIT_ARCH_AARCH64;
-#else
-#error "torvane-helper has a system-call filter for x86_64 and aarch64 only"
-#endif
-
-struct Request {
+/// A request: the header, one fixed part, room for a few attributes.
+struct NetlinkRequest {
     nlmsghdr header;
     union {
         ndmsg neighbour;
@@ -40,7 +28,7 @@ struct Request {
     char attributes[64];
 };
 
-void addAttribute(Request& r, unsigned short type, const void* data, std::size_t size)
+void addAttribute(NetlinkRequest& r, unsigned short type, const void* data, std::size_t size)
 {
     auto* a =
         reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&r) + NLMSG_ALIGN(r.header.nlmsg_len));
@@ -51,66 +39,30 @@ void addAttribute(Request& r, unsigned short type, const void* data, std::size_t
         static_cast<std::uint32_t>(NLMSG_ALIGN(r.header.nlmsg_len) + RTA_ALIGN(a->rta_len));
 }
 
-/// Sends one request and hands every answer message to each; returns 0 or an errno.
-int talk(Request& r, const std::function<void(const nlmsghdr&)>& each)
-{
-    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (fd < 0) {
-        return errno;
-    }
-    r.header.nlmsg_seq = 1;
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    if (::sendto(fd, &r, r.header.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
-                 sizeof kernel) < 0) {
-        const int err = errno;
-        ::close(fd);
-        return err;
-    }
-    alignas(nlmsghdr) static char buffer[32768];
-    int result = 0;
-    for (bool more = true; more;) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0) {
-            result = errno;
-            break;
-        }
-        int left = static_cast<int>(n);
-        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left);
-             h = NLMSG_NEXT(h, left)) {
-            if (h->nlmsg_type == NLMSG_DONE) {
-                more = false;
-            } else if (h->nlmsg_type == NLMSG_ERROR) {
-                result = -static_cast<const nlmsgerr*>(NLMSG_DATA(h))->error;
-                more = false;
-            } else {
-                each(*h);
-            }
-        }
-    }
-    ::close(fd);
-    return result;
-}
-
 /// Calls each(type, data, size) for the attributes of a message whose fixed part is `fixed`.
-void attributes(const nlmsghdr& h, std::size_t fixed,
+/// False when the message is too short for its fixed part.
+bool attributes(const nlmsghdr& h, std::size_t fixed,
                 const std::function<void(unsigned short, const void*, std::size_t)>& each)
 {
-    int left = static_cast<int>(h.nlmsg_len) - static_cast<int>(NLMSG_LENGTH(fixed));
+    if (h.nlmsg_len < NLMSG_LENGTH(fixed)) {
+        return false;
+    }
+    int left = static_cast<int>(h.nlmsg_len) - static_cast<int>(NLMSG_SPACE(fixed));
     const auto* a = reinterpret_cast<const rtattr*>(reinterpret_cast<const char*>(NLMSG_DATA(&h)) +
                                                     NLMSG_ALIGN(fixed));
     for (; left > 0 && RTA_OK(a, left); a = RTA_NEXT(a, left)) {
         each(a->rta_type, RTA_DATA(a), RTA_PAYLOAD(a));
     }
+    return true;
 }
 
-Request dump(unsigned short type)
+NetlinkRequest dump(unsigned short type, std::size_t fixed)
 {
-    Request r{};
-    r.header.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
+    NetlinkRequest r{};
+    r.header.nlmsg_len = static_cast<std::uint32_t>(NLMSG_LENGTH(fixed));
     r.header.nlmsg_type = type;
     r.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    r.route.rtm_family = AF_INET;
+    r.route.rtm_family = AF_INET; // the family is the first byte of every fixed part
     return r;
 }
 
@@ -143,83 +95,242 @@ void gatewaysOf(const void* data, std::size_t size, std::vector<Ipv4>& out, bool
 
 } // namespace
 
-NetFacts readNetFacts()
+RouteLink::RouteLink()
 {
-    NetFacts facts;
-    Request addresses = dump(RTM_GETADDR);
-    talk(addresses, [&](const nlmsghdr& h) {
+    m_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    m_openError = m_fd < 0 ? errno : 0;
+}
+
+RouteLink::~RouteLink()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+int RouteLink::talk(nlmsghdr& request, const std::function<void(const nlmsghdr&)>& each)
+{
+    // A dump that the kernel marks as interrupted (the table changed meanwhile) is asked
+    // again; what it delivered is dropped.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int err = talkOnce(request, each);
+        if (err != EAGAIN || (request.nlmsg_flags & NLM_F_DUMP) != NLM_F_DUMP) {
+            return err;
+        }
+    }
+    return EAGAIN;
+}
+
+int RouteLink::talkOnce(nlmsghdr& request, const std::function<void(const nlmsghdr&)>& each)
+{
+    if (m_fd < 0) {
+        return m_openError != 0 ? m_openError : EBADF;
+    }
+    const bool isDump = (request.nlmsg_flags & NLM_F_DUMP) == NLM_F_DUMP;
+    request.nlmsg_seq = ++m_seq;
+    request.nlmsg_pid = 0;
+    if (!isDump) {
+        request.nlmsg_flags |= NLM_F_ACK; // every answer then ends with NLMSG_ERROR
+    }
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(m_fd, &request, request.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
+                 sizeof kernel) < 0) {
+        return errno;
+    }
+    alignas(nlmsghdr) static char buffer[65536];
+    bool interrupted = false;
+    for (;;) {
+        sockaddr_nl from{};
+        iovec iov{buffer, sizeof buffer};
+        msghdr msg{};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        const ssize_t n = ::recvmsg(m_fd, &msg, 0);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if ((msg.msg_flags & MSG_TRUNC) != 0) {
+            return EMSGSIZE;
+        }
+        if (from.nl_pid != 0) {
+            continue; // not from the kernel
+        }
+        int left = static_cast<int>(n);
+        auto* h = reinterpret_cast<nlmsghdr*>(buffer);
+        for (; NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+            if (h->nlmsg_seq != m_seq) {
+                continue; // the rest of an earlier, abandoned answer
+            }
+            if ((h->nlmsg_flags & NLM_F_DUMP_INTR) != 0) {
+                interrupted = true;
+            }
+            if (h->nlmsg_type == NLMSG_DONE) {
+                int status = 0;
+                if (h->nlmsg_len >= NLMSG_LENGTH(sizeof status)) {
+                    std::memcpy(&status, NLMSG_DATA(h), sizeof status);
+                }
+                return status < 0 ? -status : interrupted ? EAGAIN : 0;
+            }
+            if (h->nlmsg_type == NLMSG_ERROR) {
+                if (h->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr))) {
+                    return EPROTO;
+                }
+                const int error = -static_cast<const nlmsgerr*>(NLMSG_DATA(h))->error;
+                return error != 0 ? error : interrupted ? EAGAIN : 0;
+            }
+            each(*h);
+        }
+        if (left != 0) {
+            return EPROTO; // a message cut short
+        }
+    }
+}
+
+int RouteLink::hostFacts(HostFacts& facts)
+{
+    facts = {};
+    bool malformed = false;
+    NetlinkRequest addresses = dump(RTM_GETADDR, sizeof(ifaddrmsg));
+    int err = talk(addresses.header, [&](const nlmsghdr& h) {
         if (h.nlmsg_type != RTM_NEWADDR) {
             return;
         }
         const auto* a = static_cast<const ifaddrmsg*>(NLMSG_DATA(&h));
-        attributes(h, sizeof(ifaddrmsg),
-                   [&](unsigned short type, const void* data, std::size_t size) {
-                       if ((type == IFA_LOCAL || type == IFA_ADDRESS) && size == 4) {
-                           NetFacts::Address local;
-                           std::memcpy(local.ip.data(), data, 4);
-                           local.prefix = a->ifa_prefixlen;
-                           facts.addresses.push_back(local);
-                       }
-                   });
+        std::optional<Ipv4> local;
+        std::optional<Ipv4> peer;
+        if (!attributes(h, sizeof(ifaddrmsg),
+                        [&](unsigned short type, const void* data, std::size_t size) {
+                            if (size == 4 && (type == IFA_LOCAL || type == IFA_ADDRESS)) {
+                                Ipv4 ip;
+                                std::memcpy(ip.data(), data, 4);
+                                (type == IFA_LOCAL ? local : peer) = ip;
+                            }
+                        })) {
+            malformed = true;
+            return;
+        }
+        if (a->ifa_family != AF_INET || a->ifa_prefixlen > 32) {
+            return;
+        }
+        // IFA_LOCAL is the address itself; IFA_ADDRESS is the peer on point-to-point links.
+        const int ifindex = static_cast<int>(a->ifa_index);
+        if (local) {
+            facts.addresses.push_back({*local, a->ifa_prefixlen, ifindex});
+        }
+        if (peer && peer != local) {
+            facts.addresses.push_back({*peer, a->ifa_prefixlen, ifindex});
+        }
     });
-    Request routes = dump(RTM_GETROUTE);
-    talk(routes, [&](const nlmsghdr& h) {
+    if (err == 0 && malformed) {
+        err = EPROTO;
+    }
+    if (err != 0) {
+        facts = {};
+        return err;
+    }
+    NetlinkRequest routes = dump(RTM_GETROUTE, sizeof(rtmsg));
+    err = talk(routes.header, [&](const nlmsghdr& h) {
         if (h.nlmsg_type != RTM_NEWROUTE) {
             return;
         }
-        attributes(h, sizeof(rtmsg), [&](unsigned short type, const void* data, std::size_t size) {
-            if (type == RTA_GATEWAY || type == RTA_MULTIPATH) {
-                gatewaysOf(data, size, facts.gateways, type == RTA_MULTIPATH);
-            }
-        });
+        malformed |= !attributes(
+            h, sizeof(rtmsg), [&](unsigned short type, const void* data, std::size_t size) {
+                if (type == RTA_GATEWAY || type == RTA_MULTIPATH) {
+                    gatewaysOf(data, size, facts.gateways, type == RTA_MULTIPATH);
+                }
+            });
     });
-    return facts;
+    if (err == 0 && malformed) {
+        err = EPROTO;
+    }
+    if (err != 0) {
+        facts = {};
+    }
+    return err;
 }
 
-std::optional<Mac> neighbourMac(int ifindex, const Ipv4& ip)
+int RouteLink::neighbour(int ifindex, const Ipv4& ip, NeighbourEntry& out)
 {
-    std::optional<Mac> found;
-    Request r = dump(RTM_GETNEIGH);
+    out = {};
+    NetlinkRequest r{};
     r.header.nlmsg_len = NLMSG_LENGTH(sizeof(ndmsg));
-    r.neighbour = ndmsg{};
+    r.header.nlmsg_type = RTM_GETNEIGH;
+    r.header.nlmsg_flags = NLM_F_REQUEST;
     r.neighbour.ndm_family = AF_INET;
-    talk(r, [&](const nlmsghdr& h) {
-        const auto* n = static_cast<const ndmsg*>(NLMSG_DATA(&h));
-        if (h.nlmsg_type != RTM_NEWNEIGH || n->ndm_ifindex != ifindex ||
-            (n->ndm_state & (NUD_INCOMPLETE | NUD_FAILED | NUD_NOARP)) != 0) {
+    r.neighbour.ndm_ifindex = ifindex;
+    addAttribute(r, NDA_DST, ip.data(), ip.size());
+    bool malformed = false;
+    const int err = talk(r.header, [&](const nlmsghdr& h) {
+        if (h.nlmsg_type != RTM_NEWNEIGH) {
             return;
         }
+        const auto* n = static_cast<const ndmsg*>(NLMSG_DATA(&h));
         bool match = false;
         std::optional<Mac> mac;
-        attributes(h, sizeof(ndmsg), [&](unsigned short type, const void* data, std::size_t size) {
-            if (type == NDA_DST && size == 4) {
-                match = std::memcmp(data, ip.data(), 4) == 0;
-            } else if (type == NDA_LLADDR && size == 6) {
-                mac.emplace();
-                std::memcpy(mac->data(), data, 6);
-            }
-        });
-        if (match && mac) {
-            found = mac;
+        if (!attributes(h, sizeof(ndmsg),
+                        [&](unsigned short type, const void* data, std::size_t size) {
+                            if (type == NDA_DST && size == 4) {
+                                match = std::memcmp(data, ip.data(), 4) == 0;
+                            } else if (type == NDA_LLADDR && size == 6) {
+                                mac.emplace();
+                                std::memcpy(mac->data(), data, 6);
+                            }
+                        })) {
+            malformed = true;
+            return;
         }
+        if (!match || n->ndm_ifindex != ifindex) {
+            return;
+        }
+        out.present = true;
+        // An entry still resolving, or one that failed to, holds no MAC worth keeping.
+        out.hasMac = mac && (n->ndm_state & (NUD_INCOMPLETE | NUD_FAILED)) == 0;
+        out.mac = mac.value_or(Mac{});
+        out.permanent = (n->ndm_state & NUD_PERMANENT) != 0;
     });
-    return found;
+    if (err == ENOENT) {
+        out = {};
+        return 0;
+    }
+    if (err == 0 && malformed) {
+        return EPROTO;
+    }
+    return err;
 }
 
-int writeNeighbour(int ifindex, const Ipv4& ip, const Mac& mac)
+int RouteLink::addPermanent(int ifindex, const Ipv4& ip, const Mac& mac)
 {
-    Request r{};
+    // Neither NLM_F_REPLACE nor NLM_F_EXCL: the kernel then keeps a valid entry that holds
+    // another MAC as it is (neigh_update without the override flag), makes an entry with the
+    // same MAC permanent, and fills one that holds no MAC. That decision is taken under the
+    // entry's lock, so no entry that appears meanwhile can be replaced. The kernel answers
+    // success in every case; the entry read back afterwards tells which it was.
+    NetlinkRequest r{};
     r.header.nlmsg_len = NLMSG_LENGTH(sizeof(ndmsg));
     r.header.nlmsg_type = RTM_NEWNEIGH;
-    // REPLACE turns a learnt entry for the same MAC into a permanent one; an entry for another
-    // MAC was refused before this point.
-    r.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK | NLM_F_CREATE | NLM_F_REPLACE;
+    r.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_CREATE;
     r.neighbour.ndm_family = AF_INET;
     r.neighbour.ndm_ifindex = ifindex;
     r.neighbour.ndm_state = NUD_PERMANENT;
     addAttribute(r, NDA_DST, ip.data(), ip.size());
     addAttribute(r, NDA_LLADDR, mac.data(), mac.size());
-    return talk(r, [](const nlmsghdr&) {});
+    if (const int err = talk(r.header, [](const nlmsghdr&) {}); err != 0) {
+        return err;
+    }
+    NeighbourEntry now;
+    if (const int err = neighbour(ifindex, ip, now); err != 0) {
+        return err;
+    }
+    if (!now.present || !now.hasMac || now.mac != mac) {
+        return EEXIST; // another MAC holds the address
+    }
+    return now.permanent ? 0 : EEXIST;
 }
 
 bool setCapabilities(std::uint64_t permitted, std::uint64_t effective)
@@ -241,44 +352,10 @@ bool setCapabilities(std::uint64_t permitted, std::uint64_t effective)
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 
-bool restrictSystemCalls()
+bool installSystemCallFilter(std::span<const sock_filter> program)
 {
-    static constexpr int allowed[] = {
-        SYS_read,       SYS_write,        SYS_close,   SYS_ppoll,      SYS_recvfrom,
-        SYS_recvmsg,    SYS_sendto,       SYS_sendmsg, SYS_bind,       SYS_getsockname,
-        SYS_setsockopt, SYS_getsockopt,   SYS_capget,  SYS_capset,     SYS_clock_gettime,
-        SYS_brk,        SYS_mmap,         SYS_munmap,  SYS_mremap,     SYS_madvise,
-        SYS_futex,      SYS_rt_sigreturn, SYS_exit,    SYS_exit_group, SYS_getpid,
-        SYS_gettid,
-#ifdef SYS_poll
-        SYS_poll, // glibc's poll() on architectures that still have the call
-#endif
-    };
-    constexpr std::size_t n = std::size(allowed);
-    // Architecture check, number load, the allow list, then socket() for rtnetlink only and
-    // ioctl() for reading an interface's name and flags only; anything else kills.
-    sock_filter program[4 + n + 9];
-    std::size_t i = 0;
-    program[i++] = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch));
-    program[i++] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0);
-    program[i++] = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS);
-    program[i++] = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr));
-    for (std::size_t k = 0; k < n; ++k) {
-        // To the ALLOW statement, the last one.
-        program[i] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(allowed[k]),
-                              static_cast<std::uint8_t>(n - k + 7), 0);
-        ++i;
-    }
-    program[i++] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 2);
-    program[i++] = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0]));
-    program[i++] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_NETLINK, 5, 4);
-    program[i++] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_ioctl, 0, 3);
-    program[i++] = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[1]));
-    program[i++] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SIOCGIFNAME, 2, 0);
-    program[i++] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SIOCGIFFLAGS, 1, 0);
-    program[i++] = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS);
-    program[i++] = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
-    sock_fprog fprog{static_cast<unsigned short>(i), program};
+    sock_fprog fprog{static_cast<unsigned short>(program.size()),
+                     const_cast<sock_filter*>(program.data())};
     return ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &fprog) == 0;
 }
 

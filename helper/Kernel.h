@@ -3,30 +3,67 @@
 #include "Policy.h"
 
 #include <cstdint>
-#include <optional>
+#include <functional>
+#include <span>
+
+#include <linux/filter.h>
+
+struct nlmsghdr;
 
 // The kernel services the helper uses: rtnetlink for addresses, routes and neighbours,
-// capabilities and the system-call filter. Nothing here reads a file.
+// capabilities and the system-call filter. Nothing here reads a file. Every query either
+// answers in full or fails with an errno: a failed query is never an empty answer.
 namespace helper {
 
-/// This PC's IPv4 addresses and the gateways of its routes (all tables).
-NetFacts readNetFacts();
+/// An rtnetlink socket, opened once before the system-call filter forbids new sockets.
+class RouteLink {
+public:
+    /// Opens the socket; check error() afterwards.
+    RouteLink();
+    ~RouteLink();
+    RouteLink(const RouteLink&) = delete;
+    RouteLink& operator=(const RouteLink&) = delete;
 
-/// The MAC that the neighbour table holds for ip on ifindex, if it holds a resolved one.
-std::optional<Mac> neighbourMac(int ifindex, const Ipv4& ip);
+    /// 0 when open, else the errno of opening it.
+    int error() const { return m_fd < 0 ? m_openError : 0; }
 
-/// Writes a permanent neighbour entry; returns 0 or an errno. Needs cap_net_admin in effect.
-int writeNeighbour(int ifindex, const Ipv4& ip, const Mac& mac);
+    /// This PC's IPv4 addresses (with their interfaces) and the gateways of its routes, all
+    /// tables; 0 or an errno.
+    int hostFacts(HostFacts& out);
+
+    /// The neighbour entry for ip on ifindex: whether there is one with a MAC, its MAC and
+    /// whether it is permanent; 0 or an errno (ENOENT is "no entry", not an error).
+    struct NeighbourEntry {
+        bool present = false;
+        bool hasMac = false;
+        Mac mac{};
+        bool permanent = false;
+    };
+    int neighbour(int ifindex, const Ipv4& ip, NeighbourEntry& out);
+
+    /// Makes the entry for ip on ifindex permanent with mac, without ever replacing an entry
+    /// that holds another MAC (see Kernel.cpp); 0 or an errno. Needs cap_net_admin.
+    int addPermanent(int ifindex, const Ipv4& ip, const Mac& mac);
+
+private:
+    /// Sends one request and hands every message of its answer to each; 0 or an errno.
+    int talk(nlmsghdr& request, const std::function<void(const nlmsghdr&)>& each);
+    int talkOnce(nlmsghdr& request, const std::function<void(const nlmsghdr&)>& each);
+
+    int m_fd = -1;
+    int m_openError = 0;
+    std::uint32_t m_seq = 0;
+};
 
 /// Narrows the permitted and effective capability sets to these bit masks of CAP_* (what
 /// the process does not hold stays out); the inheritable set is emptied. False on failure.
 bool setCapabilities(std::uint64_t permitted, std::uint64_t effective);
 
-/// Installs the allow-list of system calls that the helper's loop needs; any other call
-/// kills the process.
-bool restrictSystemCalls();
+/// Installs a system-call filter made by systemCallFilter(); false on failure.
+bool installSystemCallFilter(std::span<const sock_filter> program);
 
 inline constexpr std::uint64_t kCapNetBindService = std::uint64_t(1) << 10;
 inline constexpr std::uint64_t kCapNetAdmin = std::uint64_t(1) << 12;
+inline constexpr std::uint64_t kCapNetRaw = std::uint64_t(1) << 13;
 
 } // namespace helper

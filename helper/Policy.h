@@ -1,46 +1,56 @@
 #pragma once
 
 #include "Protocol.h"
+#include "Rules.h"
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
 
 // What the helper lets through, as pure functions over the message bytes and a snapshot of
-// this PC's addresses and routes, so that every rule can be tested without privileges.
+// this PC's addresses and routes, so that every rule can be tested without privileges. The
+// card rules themselves are bootp's; this adds what only the helper knows.
 namespace helper {
 
-/// This PC as the checks need it: every IPv4 address with its prefix length, and the gateway
-/// of every route.
-struct NetFacts {
-    struct Address {
-        Ipv4 ip{};
-        int prefix = 32;
-    };
-    std::vector<Address> addresses;
-    std::vector<Ipv4> gateways;
-};
+using bootp::HostFacts;
 
-/// A datagram is passed on to the front-end only if it is a card request (300 to 576 bytes),
-/// came from port 68 on an interface other than loopback and names a unicast MAC.
+/// A datagram is passed on to the front-end only if it is a card request (300 to 576 bytes)
+/// from port 68, arrived on an interface other than loopback, and names a unicast MAC.
 bool passOn(std::span<const std::uint8_t> datagram, std::uint16_t sourcePort, bool loopback);
 
-/// Refuses an address that no card may be given, nor written into the neighbour table.
-std::optional<Refusal> checkAddress(const Ipv4& ip, const NetFacts& facts);
+/// A request sent from one of this PC's own addresses is the PC talking to itself, not a
+/// card (a card without an address sends from 0.0.0.0).
+bool fromThisPc(const Ipv4& source, const HostFacts& host);
 
-/// Refuses a reply that differs from its request elsewhere than op, yiaddr, siaddr and the
-/// options at 246 to 258, or that carries addresses no card should get.
+/// Refuses a reply that is not exactly its request turned into a reply, that gives the card
+/// settings the card rules refuse or an address that clashes with this PC, or that names a
+/// server (siaddr) other than 0.0.0.0 or an address of the interface the request came in on.
 std::optional<Refusal> checkReply(std::span<const std::uint8_t> request,
-                                  std::span<const std::uint8_t> reply, const NetFacts& facts);
+                                  std::span<const std::uint8_t> reply, int arrivalIfindex,
+                                  const HostFacts& host);
 
-/// The requests passed on, and the one assignment that may be outstanding.
+/// Refuses a neighbour entry that no card may have: a zero or group MAC, an address that is
+/// no unicast host's or that clashes with this PC. The writer checks this again itself.
+std::optional<Refusal> checkEntry(const Ipv4& ip, const Mac& mac, const HostFacts& host);
+
+/// The requests passed on, and the one assignment that may be outstanding. Each card's
+/// latest requests are kept, so a card of a large burst is never forgotten while it still
+/// asks; the oldest card's requests go first when the ledger is full.
 class Ledger {
 public:
+    /// Requests kept per card: a card repeats its request every second or two, and a reply
+    /// may answer a slightly older one.
+    static constexpr std::size_t kPerCard = 4;
+    /// Requests kept in all: a rack of cards powering up at once fits many times.
+    static constexpr std::size_t kKept = 4096;
+
     struct Entry {
         std::uint32_t id = 0;
         int ifindex = 0;
         double received = 0;
         Bytes request;
+        Mac mac{};
         bool replied = false;
         Ipv4 yiaddr{};
     };
@@ -56,11 +66,12 @@ public:
     /// Ends the assignment of id, whatever became of its entry.
     void finished(std::uint32_t id);
     const Entry* find(std::uint32_t id) const;
+    std::size_t size() const { return m_entries.size(); }
 
 private:
-    static constexpr std::size_t kKept = 64;
-    std::vector<Entry> m_entries; // a ring of the last kKept requests
-    std::size_t m_next = 0;
+    void forgetOne(const Mac* sameCard);
+
+    std::vector<Entry> m_entries; // in the order they were received
     std::uint32_t m_lastId = 0;
     std::uint32_t m_outstanding = 0; // id of a replied request still waiting for its entry
 };

@@ -2,113 +2,187 @@
 
 #include "BootMessage.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace helper {
 
 namespace {
 
-void put(Bytes& out, const void* data, std::size_t size)
-{
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    out.insert(out.end(), p, p + size);
-}
+enum class Tag : std::uint8_t {
+    Listen = 'L',
+    Pause = 'P',
+    Reply = 'S',
+    Neighbour = 'N',
+    Bound = 'B',
+    Request = 'Q',
+    Answer = 'A',
+};
 
-template <typename T> bool take(std::span<const std::uint8_t>& in, T& value)
-{
-    if (in.size() < sizeof value) {
-        return false;
+/// The longest reason an answer carries.
+constexpr std::size_t kMaxReason = 200;
+
+class Writer {
+public:
+    explicit Writer(Tag tag) : m_out{static_cast<std::uint8_t>(tag)} {}
+    template <typename T> Writer& put(const T& value)
+    {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(&value);
+        m_out.insert(m_out.end(), p, p + sizeof value);
+        return *this;
     }
-    std::memcpy(&value, in.data(), sizeof value);
-    in = in.subspan(sizeof value);
-    return true;
-}
+    Writer& bytes(std::span<const std::uint8_t> data)
+    {
+        m_out.insert(m_out.end(), data.begin(), data.end());
+        return *this;
+    }
+    Bytes take() { return std::move(m_out); }
 
-bool datagramSize(std::size_t size)
+private:
+    Bytes m_out;
+};
+
+class Reader {
+public:
+    explicit Reader(std::span<const std::uint8_t> in) : m_in(in) {}
+    template <typename T> bool get(T& value)
+    {
+        if (m_in.size() < sizeof value) {
+            return false;
+        }
+        std::memcpy(&value, m_in.data(), sizeof value);
+        m_in = m_in.subspan(sizeof value);
+        return true;
+    }
+    /// The rest, which must be a datagram of a card request's size.
+    bool datagram(Bytes& out)
+    {
+        if (m_in.size() < bootp::kMinMessage || m_in.size() > kMaxRequest) {
+            return false;
+        }
+        out.assign(m_in.begin(), m_in.end());
+        m_in = {};
+        return true;
+    }
+    bool done() const { return m_in.empty(); }
+    std::span<const std::uint8_t> rest() const { return m_in; }
+
+private:
+    std::span<const std::uint8_t> m_in;
+};
+
+bool knownRefusal(Refusal r)
 {
-    return size >= bootp::kMinMessage && size <= kMaxRequest;
+    return r >= Refusal::None && r <= Refusal::KernelQuery;
 }
 
 } // namespace
 
-Bytes encode(const Message& m)
+Bytes encode(const ToHelper& m)
 {
-    Bytes out{static_cast<std::uint8_t>(m.tag)};
-    switch (m.tag) {
-    case Tag::Listen:
-    case Tag::Pause:
-        break;
-    case Tag::Reply:
-        put(out, &m.id, sizeof m.id);
-        put(out, m.bytes.data(), m.bytes.size());
-        break;
-    case Tag::Neighbour:
-        put(out, &m.id, sizeof m.id);
-        put(out, m.ip.data(), m.ip.size());
-        put(out, m.mac.data(), m.mac.size());
-        break;
-    case Tag::Bound:
-        put(out, &m.number, sizeof m.number);
-        break;
-    case Tag::Request:
-        put(out, &m.id, sizeof m.id);
-        put(out, &m.number, sizeof m.number);
-        put(out, m.bytes.data(), m.bytes.size());
-        break;
-    case Tag::Answer:
-        put(out, &m.number, sizeof m.number);
-        put(out, m.text.data(), std::min<std::size_t>(m.text.size(), 200));
-        break;
-    }
-    return out;
+    struct {
+        Bytes operator()(const Listen&) { return Writer(Tag::Listen).take(); }
+        Bytes operator()(const Pause&) { return Writer(Tag::Pause).take(); }
+        Bytes operator()(const Reply& r)
+        {
+            return Writer(Tag::Reply).put(r.id).bytes(r.datagram).take();
+        }
+        Bytes operator()(const Neighbour& n)
+        {
+            return Writer(Tag::Neighbour).put(n.id).put(n.ip).put(n.mac).take();
+        }
+    } visit;
+    return std::visit(visit, m);
 }
 
-std::optional<Message> decode(std::span<const std::uint8_t> in)
+Bytes encode(const FromHelper& m)
 {
-    if (in.empty() || in.size() > kMaxMessage) {
+    struct {
+        Bytes operator()(const Bound& b) { return Writer(Tag::Bound).put(b.error).take(); }
+        Bytes operator()(const Request& r)
+        {
+            return Writer(Tag::Request).put(r.id).put(r.ifindex).bytes(r.datagram).take();
+        }
+        Bytes operator()(const Answer& a)
+        {
+            const auto* reason = reinterpret_cast<const std::uint8_t*>(a.reason.data());
+            return Writer(Tag::Answer)
+                .put(a.error)
+                .put(a.refusal)
+                .bytes({reason, std::min(a.reason.size(), kMaxReason)})
+                .take();
+        }
+    } visit;
+    return std::visit(visit, m);
+}
+
+std::optional<ToHelper> decodeToHelper(std::span<const std::uint8_t> data)
+{
+    if (data.empty() || data.size() > kMaxMessage) {
         return std::nullopt;
     }
-    Message m;
-    m.tag = static_cast<Tag>(in[0]);
-    in = in.subspan(1);
-    switch (m.tag) {
+    Reader in(data.subspan(1));
+    switch (static_cast<Tag>(data[0])) {
     case Tag::Listen:
+        return in.done() ? std::optional<ToHelper>(Listen{}) : std::nullopt;
     case Tag::Pause:
-        return in.empty() ? std::optional(m) : std::nullopt;
-    case Tag::Reply:
-        if (!take(in, m.id) || !datagramSize(in.size())) {
-            return std::nullopt;
-        }
-        m.bytes.assign(in.begin(), in.end());
-        return m;
-    case Tag::Neighbour:
-        if (!take(in, m.id) || !take(in, m.ip) || !take(in, m.mac) || !in.empty()) {
-            return std::nullopt;
-        }
-        return m;
-    case Tag::Bound:
-        return take(in, m.number) && in.empty() ? std::optional(m) : std::nullopt;
-    case Tag::Request:
-        if (!take(in, m.id) || !take(in, m.number) || !datagramSize(in.size())) {
-            return std::nullopt;
-        }
-        m.bytes.assign(in.begin(), in.end());
-        return m;
-    case Tag::Answer:
-        if (!take(in, m.number)) {
-            return std::nullopt;
-        }
-        m.text.assign(in.begin(), in.end());
-        return m;
+        return in.done() ? std::optional<ToHelper>(Pause{}) : std::nullopt;
+    case Tag::Reply: {
+        Reply r;
+        return in.get(r.id) && in.datagram(r.datagram) ? std::optional<ToHelper>(std::move(r))
+                                                       : std::nullopt;
     }
-    return std::nullopt;
+    case Tag::Neighbour: {
+        Neighbour n;
+        return in.get(n.id) && in.get(n.ip) && in.get(n.mac) && in.done()
+                   ? std::optional<ToHelper>(n)
+                   : std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<FromHelper> decodeFromHelper(std::span<const std::uint8_t> data)
+{
+    if (data.empty() || data.size() > kMaxMessage) {
+        return std::nullopt;
+    }
+    Reader in(data.subspan(1));
+    switch (static_cast<Tag>(data[0])) {
+    case Tag::Bound: {
+        Bound b;
+        return in.get(b.error) && in.done() ? std::optional<FromHelper>(b) : std::nullopt;
+    }
+    case Tag::Request: {
+        Request r;
+        return in.get(r.id) && in.get(r.ifindex) && in.datagram(r.datagram)
+                   ? std::optional<FromHelper>(std::move(r))
+                   : std::nullopt;
+    }
+    case Tag::Answer: {
+        Answer a;
+        if (!in.get(a.error) || !in.get(a.refusal) || !knownRefusal(a.refusal) ||
+            in.rest().size() > kMaxReason) {
+            return std::nullopt;
+        }
+        a.reason.assign(in.rest().begin(), in.rest().end());
+        return a;
+    }
+    default:
+        return std::nullopt;
+    }
 }
 
 const char* refusalText(Refusal r)
 {
     switch (r) {
+    case Refusal::None:
+        return "";
     case Refusal::Malformed:
         return "malformed message";
     case Refusal::UnknownRequest:
-        return "no such request was passed on";
+        return "no such request is remembered";
     case Refusal::AlreadyReplied:
         return "that request has already been answered";
     case Refusal::Expired:
@@ -116,13 +190,13 @@ const char* refusalText(Refusal r)
     case Refusal::ChangedBytes:
         return "the reply changes bytes outside the reply's fields";
     case Refusal::BadAddress:
-        return "the address is not a unicast host address";
+        return "the address is not a unicast host address of its subnet";
     case Refusal::BadMask:
-        return "the subnet mask is not contiguous";
+        return "the subnet mask is zero or not contiguous";
     case Refusal::BadGateway:
-        return "the gateway lies outside the card's subnet";
+        return "the gateway is not a host of the card's subnet";
     case Refusal::BadServer:
-        return "the server address is not an address of this PC";
+        return "the server address is not an address of the arrival interface";
     case Refusal::Outstanding:
         return "another assignment is still outstanding";
     case Refusal::NotReplied:
@@ -139,8 +213,23 @@ const char* refusalText(Refusal r)
         return "the neighbour table maps the address to another MAC";
     case Refusal::BadMac:
         return "the MAC is not a unicast hardware address";
+    case Refusal::KernelQuery:
+        return "the kernel's addresses, routes or neighbours could not be read";
     }
     return "refused";
+}
+
+bool refusalHeals(Refusal r)
+{
+    switch (r) {
+    case Refusal::UnknownRequest:
+    case Refusal::Expired:
+    case Refusal::Outstanding:
+    case Refusal::KernelQuery:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace helper

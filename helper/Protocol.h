@@ -1,17 +1,20 @@
 #pragma once
 
+#include "Addresses.h"
+
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
+#include <variant>
 #include <vector>
 
-// The messages between a front-end (the windows, torvane-assign) and torvane-helper, one
-// per SOCK_SEQPACKET datagram on their socketpair. Byte 0 is the tag; integers follow in the
-// host's byte order (both ends run on the same machine), addresses in network order.
+// The messages between a front-end (the windows, torvane-assign) and torvane-helper, one per
+// SOCK_SEQPACKET datagram on their socketpair, and the fixed-size records between the
+// helper's listener and its neighbour-table writer. Each kind is one struct; byte 0 of a
+// link message is its tag, integers follow in the host's byte order (both ends run on the
+// same machine), addresses in network order.
 namespace helper {
 
 /// The descriptor on which the helper finds its end of the socketpair.
@@ -23,60 +26,94 @@ inline constexpr std::size_t kMaxRequest = 576;
 /// A reply is accepted this long after its request was passed on.
 inline constexpr int kReplyWindowSeconds = 180;
 
-enum class Tag : std::uint8_t {
-    // front-end -> helper; each is answered with Answer
-    Listen = 'L',    ///< pass card requests on
-    Pause = 'P',     ///< pass nothing on; what arrives meanwhile is dropped
-    Reply = 'S',     ///< u32 id, then the reply's bytes
-    Neighbour = 'N', ///< u32 id, ip[4], mac[6]
-    // helper -> front-end
-    Bound = 'B',   ///< i32 errno of binding port 67, 0 when bound
-    Request = 'Q', ///< u32 id, i32 arrival ifindex, then the request's bytes
-    Answer = 'A',  ///< i32 code (0 done, > 0 errno, < 0 a Refusal), then an English reason
-};
+using Bytes = std::vector<std::uint8_t>;
+using bootp::Ipv4;
+using bootp::Mac;
 
 /// Why the helper refused a front-end's message.
 enum class Refusal : std::int32_t {
-    Malformed = -1,       ///< not a message the helper knows
-    UnknownRequest = -2,  ///< no request with that id was passed on
-    AlreadyReplied = -3,  ///< that request has had its reply
-    Expired = -4,         ///< the request is older than kReplyWindowSeconds
-    ChangedBytes = -5,    ///< the reply differs from its request outside the reply's fields
-    BadAddress = -6,      ///< the address is not a unicast host address
-    BadMask = -7,         ///< the mask is not contiguous
-    BadGateway = -8,      ///< the gateway lies outside the card's subnet
-    BadServer = -9,       ///< siaddr is neither 0.0.0.0 nor an address of this PC
-    Outstanding = -10,    ///< another assignment still waits for its neighbour entry
-    NotReplied = -11,     ///< a neighbour entry for a request that had no reply
-    Mismatch = -12,       ///< the entry differs from the reply sent (address or MAC)
-    LocalAddress = -13,   ///< an address of this PC
-    SubnetEdge = -14,     ///< the network or broadcast address of a connected subnet
-    GatewayAddress = -15, ///< the gateway of a route of this PC
-    OtherMac = -16,       ///< the neighbour table maps the address to another MAC
-    BadMac = -17,         ///< a multicast, broadcast or zero MAC
+    None = 0,
+    Malformed = 1,       ///< not a message the helper knows
+    UnknownRequest = 2,  ///< no request with that id is remembered
+    AlreadyReplied = 3,  ///< that request has had its reply
+    Expired = 4,         ///< the request is older than kReplyWindowSeconds
+    ChangedBytes = 5,    ///< the reply is not its request turned into a reply
+    BadAddress = 6,      ///< the address is not a unicast host address of its subnet
+    BadMask = 7,         ///< the mask is zero or not contiguous
+    BadGateway = 8,      ///< the gateway is not a host of the card's subnet
+    BadServer = 9,       ///< siaddr is neither 0.0.0.0 nor an address of the arrival interface
+    Outstanding = 10,    ///< another assignment still waits for its neighbour entry
+    NotReplied = 11,     ///< a neighbour entry for a request that had no reply
+    Mismatch = 12,       ///< the entry differs from the reply sent (address or MAC)
+    LocalAddress = 13,   ///< an address of this PC
+    SubnetEdge = 14,     ///< the network or broadcast address of a connected subnet
+    GatewayAddress = 15, ///< the gateway of a route of this PC
+    OtherMac = 16,       ///< the neighbour table maps the address to another MAC
+    BadMac = 17,         ///< a multicast, broadcast or zero MAC
+    KernelQuery = 18,    ///< the kernel's addresses, routes or neighbours could not be read
 };
 
-using Bytes = std::vector<std::uint8_t>;
-using Ipv4 = std::array<std::uint8_t, 4>;
-using Mac = std::array<std::uint8_t, 6>;
+/// English, for stderr and logs; the windows and torvane-assign show their own texts.
+const char* refusalText(Refusal r);
 
-/// One decoded message. Fields not used by a tag stay zero or empty.
-struct Message {
-    explicit Message(Tag t = Tag::Answer) : tag(t) {}
-    Tag tag;
+/// Whether the card's next request can succeed where this one was refused, so that a
+/// front-end should not give the card up.
+bool refusalHeals(Refusal r);
+
+// Front-end -> helper; each is answered with an Answer.
+struct Listen {}; ///< pass card requests on
+struct Pause {};  ///< pass nothing on; what arrives meanwhile is dropped
+struct Reply {    ///< send this reply to a passed-on request
     std::uint32_t id = 0;
-    std::int32_t number = 0; ///< ifindex (Request), errno (Bound), code (Answer)
+    Bytes datagram;
+};
+struct Neighbour { ///< write the neighbour entry for the reply just sent
+    std::uint32_t id = 0;
     Ipv4 ip{};
     Mac mac{};
-    Bytes bytes;      ///< datagram (Request, Reply)
-    std::string text; ///< reason (Answer)
 };
 
-Bytes encode(const Message& m);
-/// Decodes a message received from the other end; nullopt for anything malformed: unknown
-/// tag, wrong length, or a datagram outside the sizes a card request can have.
-std::optional<Message> decode(std::span<const std::uint8_t> data);
+// Helper -> front-end.
+struct Bound { ///< the outcome of binding port 67: 0 or an errno
+    std::int32_t error = 0;
+};
+struct Request { ///< a card request, with the interface it arrived on
+    std::uint32_t id = 0;
+    std::int32_t ifindex = 0;
+    Bytes datagram;
+};
+struct Answer { ///< done, a kernel error (errno), or a refusal; never both
+    std::int32_t error = 0;
+    Refusal refusal = Refusal::None;
+    std::string reason; ///< English
+    bool ok() const { return error == 0 && refusal == Refusal::None; }
+    bool refused() const { return refusal != Refusal::None; }
+};
 
-const char* refusalText(Refusal r);
+using ToHelper = std::variant<Listen, Pause, Reply, Neighbour>;
+using FromHelper = std::variant<Bound, Request, Answer>;
+
+Bytes encode(const ToHelper& m);
+Bytes encode(const FromHelper& m);
+/// Decoders for what the other end sent; nullopt for anything malformed: an unknown tag, a
+/// wrong length, or a datagram outside the sizes a card request can have.
+std::optional<ToHelper> decodeToHelper(std::span<const std::uint8_t> data);
+std::optional<FromHelper> decodeFromHelper(std::span<const std::uint8_t> data);
+
+/// Listener -> writer: write this permanent neighbour entry. A fixed-size record.
+struct EntryRecord {
+    std::int32_t ifindex = 0;
+    Ipv4 ip{};
+    Mac mac{};
+    std::array<std::uint8_t, 2> zero{}; ///< padding, must be zero
+};
+static_assert(sizeof(EntryRecord) == 16);
+
+/// Writer -> listener: what became of it.
+struct EntryResult {
+    std::int32_t error = 0;
+    Refusal refusal = Refusal::None;
+};
+static_assert(sizeof(EntryResult) == 8);
 
 } // namespace helper

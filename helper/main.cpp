@@ -1,13 +1,20 @@
 // torvane-helper: the one program of Torvane that holds privileges. A front-end (the windows,
-// torvane-assign) starts it for one search with its end of a socketpair on descriptor 3. It
-// binds UDP port 67, keeps only cap_net_admin, passes card requests on, and carries out the
-// front-end's reply and neighbour entry only after checking them against the request it
-// passed on. It ends when the link closes.
+// torvane-assign) starts it for one search with its end of a socketpair on descriptor 3.
+// After dhcpcd's privilege separation it is two processes:
+// - the listener binds UDP port 67, then gives up every capability; it reads datagrams and
+//   the front-end's messages, passes card requests on, and sends a reply only after checking
+//   it against the request it passed on;
+// - the writer, forked before anything untrusted is read, holds cap_net_admin alone; it takes
+//   fixed-size entry records from the listener, checks them again against the kernel and
+//   writes the neighbour entry so that it never replaces another MAC's.
+// Both open every socket before a system-call filter that lets them open none. They end when
+// the link closes.
 #include "BootMessage.h"
 #include "Filter.h"
 #include "Kernel.h"
 #include "Policy.h"
 #include "Protocol.h"
+#include "SystemCalls.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -24,12 +31,15 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <variant>
 
 using namespace helper;
 
 namespace {
 
 int g_udp = -1;
+int g_writer = -1; // the listener's end of its link to the writer
+RouteLink* g_route = nullptr;
 Ledger g_ledger;
 bool g_listening = false;
 
@@ -45,7 +55,7 @@ void fail(const char* what)
     std::exit(1);
 }
 
-void send(const Message& m)
+void send(const FromHelper& m)
 {
     const Bytes data = encode(m);
     if (::send(kLinkFd, data.data(), data.size(), MSG_NOSIGNAL) < 0) {
@@ -53,18 +63,20 @@ void send(const Message& m)
     }
 }
 
-Message answer(std::int32_t code, const char* text = "")
+Answer done()
 {
-    Message m{Tag::Answer};
-    m.number = code;
-    m.text = text;
-    return m;
+    return {};
 }
 
-Message refuse(Refusal r)
+Answer failed(int error)
+{
+    return {error, Refusal::None, std::strerror(error)};
+}
+
+Answer refuse(Refusal r)
 {
     std::fprintf(stderr, "torvane-helper: refused: %s\n", refusalText(r));
-    return answer(static_cast<std::int32_t>(r), refusalText(r));
+    return {0, r, refusalText(r)};
 }
 
 /// Descriptor 3 must be a SOCK_SEQPACKET unix socket: the link to the front-end.
@@ -144,7 +156,6 @@ void receiveDatagram()
     std::uint8_t data[kMaxRequest + 1];
     Datagram d(data, sizeof data);
     msghdr& msg = d.msg;
-    const sockaddr_in& from = d.peer;
     const ssize_t n = ::recvmsg(g_udp, &msg, MSG_DONTWAIT);
     if (n < 0 || !g_listening || (msg.msg_flags & MSG_TRUNC) != 0) {
         return;
@@ -158,28 +169,41 @@ void receiveDatagram()
         }
     }
     const std::span datagram(data, static_cast<std::size_t>(n));
-    if (ifindex <= 0 || !passOn(datagram, ntohs(from.sin_port), isLoopback(ifindex))) {
+    if (ifindex <= 0 || !passOn(datagram, ntohs(d.peer.sin_port), isLoopback(ifindex))) {
         return;
     }
-    Message request{Tag::Request};
-    request.bytes.assign(datagram.begin(), datagram.end());
-    request.number = ifindex;
-    request.id = g_ledger.remember(request.bytes, ifindex, now());
+    if (d.peer.sin_addr.s_addr != htonl(INADDR_ANY)) {
+        // Only a sender with an address can be this PC itself; a failed query passes nothing.
+        Ipv4 source;
+        std::memcpy(source.data(), &d.peer.sin_addr, 4);
+        HostFacts host;
+        if (g_route->hostFacts(host) != 0 || fromThisPc(source, host)) {
+            return;
+        }
+    }
+    Request request;
+    request.datagram.assign(datagram.begin(), datagram.end());
+    request.ifindex = ifindex;
+    request.id = g_ledger.remember(request.datagram, ifindex, now());
     send(request);
 }
 
-Message sendReply(const Message& m)
+Answer sendReply(const Reply& m)
 {
     if (const auto refusal = g_ledger.mayReply(m.id, now())) {
         return refuse(*refusal);
     }
     const Ledger::Entry& entry = *g_ledger.find(m.id);
-    if (const auto refusal = checkReply(entry.request, m.bytes, readNetFacts())) {
+    HostFacts host;
+    if (g_route->hostFacts(host) != 0) {
+        return refuse(Refusal::KernelQuery);
+    }
+    if (const auto refusal = checkReply(entry.request, m.datagram, entry.ifindex, host)) {
         return refuse(*refusal);
     }
     // Always the limited broadcast to the client port, out of the interface the request came
     // in on: the card has no address yet, and the routing table may point elsewhere.
-    Datagram d(const_cast<std::uint8_t*>(m.bytes.data()), m.bytes.size());
+    Datagram d(const_cast<std::uint8_t*>(m.datagram.data()), m.datagram.size());
     d.peer.sin_family = AF_INET;
     d.peer.sin_port = htons(bootp::kClientPort);
     d.peer.sin_addr.s_addr = htonl(INADDR_BROADCAST);
@@ -190,60 +214,139 @@ Message sendReply(const Message& m)
     in_pktinfo info{};
     info.ipi_ifindex = entry.ifindex;
     std::memcpy(CMSG_DATA(c), &info, sizeof info);
-    if (::sendmsg(g_udp, &d.msg, 0) != static_cast<ssize_t>(m.bytes.size())) {
-        const int err = errno;
-        return answer(err, std::strerror(err));
+    if (::sendmsg(g_udp, &d.msg, 0) != static_cast<ssize_t>(m.datagram.size())) {
+        return failed(errno);
     }
     Ipv4 yiaddr;
-    std::copy_n(m.bytes.begin() + bootp::kYiaddr, 4, yiaddr.begin());
+    std::copy_n(m.datagram.begin() + bootp::kYiaddr, 4, yiaddr.begin());
     g_ledger.replied(m.id, yiaddr);
-    return answer(0);
+    return done();
 }
 
-Message writeEntry(const Message& m)
+Answer writeEntry(const Neighbour& m)
 {
     if (const auto refusal = g_ledger.mayWriteNeighbour(m.id, m.ip, m.mac, now())) {
         return refuse(*refusal);
     }
     const int ifindex = g_ledger.find(m.id)->ifindex;
     g_ledger.finished(m.id);
-    if (const auto refusal = checkAddress(m.ip, readNetFacts())) {
+    HostFacts host;
+    if (g_route->hostFacts(host) != 0) {
+        return refuse(Refusal::KernelQuery);
+    }
+    if (const auto refusal = checkEntry(m.ip, m.mac, host)) {
         return refuse(*refusal);
     }
-    if (const auto present = neighbourMac(ifindex, m.ip); present && *present != m.mac) {
-        return refuse(Refusal::OtherMac);
+    // The writer checks the entry again against the kernel and writes it.
+    const EntryRecord record{ifindex, m.ip, m.mac};
+    EntryResult result;
+    if (::send(g_writer, &record, sizeof record, MSG_NOSIGNAL) != sizeof record ||
+        ::recv(g_writer, &result, sizeof result, 0) != sizeof result) {
+        return failed(EPIPE);
     }
-    // cap_net_admin is in effect for this one call only.
-    if (!setCapabilities(kCapNetAdmin, kCapNetAdmin)) {
-        return answer(EPERM, "cannot raise cap_net_admin");
+    if (result.refusal != Refusal::None) {
+        return refuse(result.refusal);
     }
-    const int err = writeNeighbour(ifindex, m.ip, m.mac);
-    setCapabilities(kCapNetAdmin, 0);
-    return answer(err, err == 0 ? "" : std::strerror(err));
+    return result.error == 0 ? done() : failed(result.error);
 }
 
-Message handle(const std::optional<Message>& m)
+Answer handle(const std::optional<ToHelper>& m)
 {
     if (!m) {
         return refuse(Refusal::Malformed);
     }
-    switch (m->tag) {
-    case Tag::Listen:
+    if (std::holds_alternative<Listen>(*m)) {
         g_listening = true;
-        return answer(0);
-    case Tag::Pause:
+        return done();
+    }
+    if (std::holds_alternative<Pause>(*m)) {
         g_listening = false;
         // Whatever arrived until now belongs to no search.
         while (::recv(g_udp, nullptr, 0, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
         }
-        return answer(0);
-    case Tag::Reply:
-        return sendReply(*m);
-    case Tag::Neighbour:
-        return writeEntry(*m);
-    default:
-        return refuse(Refusal::Malformed);
+        return done();
     }
+    if (const auto* reply = std::get_if<Reply>(&*m)) {
+        return sendReply(*reply);
+    }
+    return writeEntry(std::get<Neighbour>(*m));
+}
+
+/// The writer's answer to one record, checked again against the kernel.
+EntryResult writeChecked(RouteLink& route, const EntryRecord& r)
+{
+    HostFacts host;
+    if (route.hostFacts(host) != 0) {
+        return {0, Refusal::KernelQuery};
+    }
+    if (const auto refusal = checkEntry(r.ip, r.mac, host)) {
+        return {0, *refusal};
+    }
+    RouteLink::NeighbourEntry present;
+    if (route.neighbour(r.ifindex, r.ip, present) != 0) {
+        return {0, Refusal::KernelQuery};
+    }
+    if (present.hasMac && present.mac != r.mac) {
+        return {0, Refusal::OtherMac};
+    }
+    const int err = route.addPermanent(r.ifindex, r.ip, r.mac);
+    if (err == EEXIST) {
+        return {0, Refusal::OtherMac}; // appeared after the check; it was left as it was
+    }
+    return {err, Refusal::None};
+}
+
+/// The neighbour-table writer: the one process that holds cap_net_admin. It reads only
+/// fixed-size records from the listener and can open nothing.
+[[noreturn]] void runWriter(int link)
+{
+    if (!setCapabilities(kCapNetAdmin, kCapNetAdmin)) {
+        fail("capset (writer)");
+    }
+    RouteLink route;
+    if (route.error() != 0) {
+        errno = route.error();
+        fail("rtnetlink (writer)");
+    }
+    if (!installSystemCallFilter(systemCallFilter(writerCalls()))) {
+        fail("seccomp (writer)");
+    }
+    for (;;) {
+        EntryRecord record;
+        const ssize_t n = ::recv(link, &record, sizeof record, 0);
+        if (n <= 0) {
+            std::exit(0); // the listener has gone
+        }
+        EntryResult result{0, Refusal::Malformed};
+        if (n == sizeof record && record.ifindex > 0 && record.zero == decltype(record.zero){}) {
+            result = writeChecked(route, record);
+        }
+        if (::send(link, &result, sizeof result, MSG_NOSIGNAL) != sizeof result) {
+            std::exit(0);
+        }
+    }
+}
+
+/// Starts the writer on its own socketpair; returns the listener's end.
+int startWriter()
+{
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+        fail("socketpair");
+    }
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        fail("fork");
+    }
+    if (pid == 0) {
+        // The writer keeps nothing of the listener's: not the front-end's link, no socket.
+        if (::dup2(pair[1], kLinkFd) < 0 || ::close_range(kLinkFd + 1, ~0U, 0) != 0) {
+            fail("writer descriptors");
+        }
+        runWriter(kLinkFd);
+    }
+    ::close(pair[1]);
+    return pair[0];
 }
 
 } // namespace
@@ -270,19 +373,22 @@ int main(int argc, char**)
         fail("prctl");
     }
 
+    g_writer = startWriter();
+    // Every socket the listener will use is opened now: after the filter below none can be.
+    RouteLink route;
+    g_route = &route;
     g_udp = bindServerPort();
-    Message bound{Tag::Bound};
-    bound.number = g_udp < 0 ? -g_udp : 0;
-    // Port 67 is bound or refused: the capability that binds it goes, whatever the outcome;
-    // cap_net_admin stays permitted but not in effect.
-    if (!setCapabilities(kCapNetAdmin, 0)) {
+    Bound bound{g_udp < 0 ? -g_udp : route.error()};
+    // Port 67 is bound or refused: the listener gives up every capability, whatever the
+    // outcome. Only the writer holds cap_net_admin.
+    if (!setCapabilities(0, 0)) {
         fail("capset");
     }
-    if (!restrictSystemCalls()) {
+    if (!installSystemCallFilter(systemCallFilter(listenerCalls()))) {
         fail("seccomp");
     }
     send(bound);
-    if (g_udp < 0) {
+    if (bound.error != 0) {
         return 1;
     }
 
@@ -300,7 +406,7 @@ int main(int argc, char**)
             if (n <= 0) {
                 return 0; // the front-end closed the link: the search is over
             }
-            send(handle(decode(std::span(buffer, static_cast<std::size_t>(n)))));
+            send(handle(decodeToHelper(std::span(buffer, static_cast<std::size_t>(n)))));
         }
         if (fds[1].revents & POLLIN) {
             receiveDatagram();

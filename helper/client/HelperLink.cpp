@@ -104,16 +104,17 @@ StartResult HelperLink::start(const std::string& path, std::chrono::milliseconds
     m_paused = true;
     m_pending.clear();
 
-    const std::optional<Message> bound = receive(static_cast<int>(timeout.count()));
-    if (!bound || bound->tag != Tag::Bound) {
+    const std::optional<FromHelper> in = receive(static_cast<int>(timeout.count()));
+    const Bound* bound = in ? std::get_if<Bound>(&*in) : nullptr;
+    if (bound == nullptr) {
         result.error = StartError::Died;
         result.detail = "torvane-helper ended before it bound UDP port 67";
         stop();
         return result;
     }
-    result.errnoValue = bound->number;
-    if (bound->number != 0) {
-        switch (bound->number) {
+    result.errnoValue = bound->error;
+    if (bound->error != 0) {
+        switch (bound->error) {
         case EADDRINUSE:
             result.error = StartError::PortInUse;
             break;
@@ -125,13 +126,13 @@ StartResult HelperLink::start(const std::string& path, std::chrono::milliseconds
             result.error = StartError::Other;
             break;
         }
-        result.detail = std::string("cannot bind UDP port 67: ") + std::strerror(bound->number);
+        result.detail = std::string("cannot bind UDP port 67: ") + std::strerror(bound->error);
         stop();
     }
     return result;
 }
 
-std::optional<Message> HelperLink::receive(int timeoutMs)
+std::optional<FromHelper> HelperLink::receive(int timeoutMs)
 {
     if (m_fd < 0) {
         return std::nullopt;
@@ -157,39 +158,39 @@ std::optional<Message> HelperLink::receive(int timeoutMs)
     if (n < 0) {
         return std::nullopt;
     }
-    return decode(std::span(buffer, static_cast<std::size_t>(n)));
+    return decodeFromHelper(std::span(buffer, static_cast<std::size_t>(n)));
 }
 
-Answer HelperLink::command(const Message& m)
+Answer HelperLink::command(const ToHelper& m)
 {
     if (m_fd < 0) {
-        return {EPIPE, "torvane-helper is not running"};
+        return {EPIPE, Refusal::None, "torvane-helper is not running"};
     }
     const Bytes data = encode(m);
     if (::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(data.size())) {
         m_died = true;
-        return {EPIPE, "torvane-helper has ended"};
+        return {EPIPE, Refusal::None, "torvane-helper has ended"};
     }
     for (;;) {
-        std::optional<Message> in = receive(kAnswerTimeoutMs);
+        std::optional<FromHelper> in = receive(kAnswerTimeoutMs);
         if (m_fd < 0) {
-            return {EPIPE, "torvane-helper has ended"};
+            return {EPIPE, Refusal::None, "torvane-helper has ended"};
         }
         if (!in) {
-            return {ETIMEDOUT, "torvane-helper did not answer"};
+            return {ETIMEDOUT, Refusal::None, "torvane-helper did not answer"};
         }
-        if (in->tag == Tag::Answer) {
-            return {in->number, in->text};
+        if (auto* answer = std::get_if<Answer>(&*in)) {
+            return std::move(*answer);
         }
-        if (in->tag == Tag::Request && !m_paused) {
-            m_pending.push_back(std::move(*in));
+        if (auto* request = std::get_if<Request>(&*in); request != nullptr && !m_paused) {
+            m_pending.push_back(std::move(*request));
         }
     }
 }
 
 Answer HelperLink::listen()
 {
-    const Answer a = command(Message(Tag::Listen));
+    const Answer a = command(Listen{});
     m_paused = !a.ok();
     return a;
 }
@@ -198,41 +199,34 @@ Answer HelperLink::pause()
 {
     m_paused = true;
     m_pending.clear();
-    return command(Message(Tag::Pause));
+    return command(Pause{});
 }
 
 Answer HelperLink::reply(std::uint32_t id, const Bytes& datagram)
 {
-    Message m{Tag::Reply};
-    m.id = id;
-    m.bytes = datagram;
-    return command(m);
+    return command(Reply{id, datagram});
 }
 
 Answer HelperLink::neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac)
 {
-    Message m{Tag::Neighbour};
-    m.id = id;
-    m.ip = ip;
-    m.mac = mac;
-    return command(m);
+    return command(Neighbour{id, ip, mac});
 }
 
-std::optional<Message> HelperLink::readRequest()
+std::optional<Request> HelperLink::readRequest()
 {
     while (m_pending.empty()) {
-        std::optional<Message> in = receive(0);
+        std::optional<FromHelper> in = receive(0);
         if (!in) {
             return std::nullopt;
         }
         // Requests still in flight from before a pause belong to no search any more.
-        if (in->tag == Tag::Request && !m_paused) {
-            m_pending.push_back(std::move(*in));
+        if (auto* request = std::get_if<Request>(&*in); request != nullptr && !m_paused) {
+            m_pending.push_back(std::move(*request));
         }
     }
-    Message m = std::move(m_pending.front());
+    Request r = std::move(m_pending.front());
     m_pending.pop_front();
-    return m;
+    return r;
 }
 
 void HelperLink::stop()

@@ -31,14 +31,6 @@ struct StartResult {
     std::string detail; ///< English, for stderr
 };
 
-/// The outcome of a command: code 0 done, > 0 an errno from the kernel, < 0 a Refusal.
-struct Answer {
-    std::int32_t code = 0;
-    std::string text;
-    bool ok() const { return code == 0; }
-    bool refused() const { return code < 0; }
-};
-
 /// Where a front-end whose executable lies in exeDir finds the helper: beside it (a build
 /// tree), else in the installed directory relative to it (../libexec/torvane). Never a path
 /// baked in at build time.
@@ -69,7 +61,7 @@ public:
 
     /// The next passed-on card request, without blocking; nullopt when none is waiting.
     /// Requests read while waiting for an answer are kept for this call, unless paused.
-    std::optional<Message> readRequest();
+    std::optional<Request> readRequest();
     /// True once the helper has gone (end of file on the link, or a broken link).
     bool died() const { return m_died; }
 
@@ -78,14 +70,14 @@ public:
     void stop();
 
 private:
-    Answer command(const Message& m);
-    std::optional<Message> receive(int timeoutMs);
+    Answer command(const ToHelper& m);
+    std::optional<FromHelper> receive(int timeoutMs);
 
     int m_fd = -1;
     pid_t m_pid = -1;
     bool m_died = false;
     bool m_paused = true;
-    std::deque<Message> m_pending;
+    std::deque<Request> m_pending;
 };
 
 } // namespace helper

@@ -10,5 +10,5 @@ std::string HelperNeighbourTable::addPermanent(int, const std::array<std::uint8_
     if (a.ok()) {
         return {};
     }
-    return commandFailureText(a).toStdString() + " (" + a.text + ")";
+    return commandFailureText(a).toStdString() + " (" + a.reason + ")";
 }

@@ -47,26 +47,34 @@ QString startFailureText(const helper::StartResult& r)
         .arg(QString::fromStdString(r.detail));
 }
 
+int answerCode(const helper::Answer& a)
+{
+    return a.refused() ? -static_cast<int>(a.refusal) : a.error;
+}
+
 QString commandFailureText(const helper::Answer& a)
 {
-    switch (a.code) {
-    case static_cast<int>(Refusal::BadAddress):
+    if (a.refusal == Refusal::KernelQuery) {
+        return QStringLiteral("このPCのネットワーク設定を読み取れませんでした");
+    }
+    switch (answerCode(a)) {
+    case -static_cast<int>(Refusal::BadAddress):
         return QStringLiteral("カードに使えないIPアドレスです");
-    case static_cast<int>(Refusal::BadMask):
+    case -static_cast<int>(Refusal::BadMask):
         return QStringLiteral("サブネットマスクが正しくありません");
-    case static_cast<int>(Refusal::BadGateway):
+    case -static_cast<int>(Refusal::BadGateway):
         return QStringLiteral("ゲートウェイがサブネットの外です");
-    case static_cast<int>(Refusal::LocalAddress):
+    case -static_cast<int>(Refusal::LocalAddress):
         return QStringLiteral("このPCのIPアドレスです");
-    case static_cast<int>(Refusal::SubnetEdge):
+    case -static_cast<int>(Refusal::SubnetEdge):
         return QStringLiteral("ネットワークアドレスかブロードキャストアドレスです");
-    case static_cast<int>(Refusal::GatewayAddress):
+    case -static_cast<int>(Refusal::GatewayAddress):
         return QStringLiteral("ゲートウェイのIPアドレスです");
-    case static_cast<int>(Refusal::OtherMac):
+    case -static_cast<int>(Refusal::OtherMac):
         return QStringLiteral("他の機器が使用中のIPアドレスです");
-    case static_cast<int>(Refusal::BadMac):
+    case -static_cast<int>(Refusal::BadMac):
         return QStringLiteral("カードのMACアドレスが正しくありません");
-    case static_cast<int>(Refusal::Expired):
+    case -static_cast<int>(Refusal::Expired):
         return QStringLiteral("カードの要求から時間が経ちすぎました");
     case EPERM:
     case EACCES:
@@ -83,5 +91,5 @@ QString commandFailureText(const helper::Answer& a)
     }
     return QStringLiteral("%1 (%2)").arg(
         a.refused() ? QStringLiteral("補助プログラムが拒否しました") : QStringLiteral("エラー"),
-        QString::fromStdString(a.text));
+        QString::fromStdString(a.reason));
 }

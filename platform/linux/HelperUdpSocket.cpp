@@ -58,9 +58,9 @@ void HelperUdpSocket::bind(int localPort)
     }
     const helper::Answer a = link.listen();
     if (!a.ok()) {
-        logFailure("the helper does not listen", a.text);
+        logFailure("the helper does not listen", a.reason);
         endSearch();
-        throw SearchFailure(a.code, commandFailureText(a), QString::fromStdString(a.text));
+        throw SearchFailure(answerCode(a), commandFailureText(a), QString::fromStdString(a.reason));
     }
     m_waiting.clear();
     m_listening = true;
@@ -74,14 +74,14 @@ void HelperUdpSocket::readable()
     helper::HelperLink& link = m_session->link;
     for (int i = 0; i < kBurst && m_listening; ++i) {
         if (m_waiting.empty()) {
-            std::optional<helper::Message> m = link.readRequest();
+            std::optional<helper::Request> m = link.readRequest();
             if (!m) {
                 break;
             }
             m_waiting.push_back(std::move(*m));
         }
         const std::size_t before = m_waiting.size();
-        emit DataArrival(static_cast<qint32>(m_waiting.front().bytes.size()));
+        emit DataArrival(static_cast<qint32>(m_waiting.front().datagram.size()));
         if (m_waiting.size() == before) {
             return; // the handler left it waiting
         }
@@ -102,14 +102,15 @@ QByteArray HelperUdpSocket::getData(int maxLength)
     if (m_waiting.empty()) {
         return {};
     }
-    helper::Message m = std::move(m_waiting.front());
+    helper::Request m = std::move(m_waiting.front());
     m_waiting.pop_front();
     m_session->requestId = m.id;
-    m_session->arrivalInterface = m.number;
-    m_arrivalName = interfaceName(m.number);
+    m_session->arrivalInterface = m.ifindex;
+    m_arrivalName = interfaceName(m.ifindex);
     const auto size =
-        std::min<std::size_t>(m.bytes.size(), static_cast<std::size_t>(std::max(0, maxLength)));
-    return QByteArray(reinterpret_cast<const char*>(m.bytes.data()), static_cast<qsizetype>(size));
+        std::min<std::size_t>(m.datagram.size(), static_cast<std::size_t>(std::max(0, maxLength)));
+    return QByteArray(reinterpret_cast<const char*>(m.datagram.data()),
+                      static_cast<qsizetype>(size));
 }
 
 void HelperUdpSocket::sendData(const QByteArray& data)
@@ -124,8 +125,8 @@ void HelperUdpSocket::sendData(const QByteArray& data)
     const helper::Bytes bytes(data.begin(), data.end());
     const helper::Answer a = m_session->link.reply(m_session->requestId, bytes);
     if (!a.ok()) {
-        logFailure("the reply was not sent", a.text);
-        throw SearchFailure(a.code, commandFailureText(a), QString::fromStdString(a.text));
+        logFailure("the reply was not sent", a.reason);
+        throw SearchFailure(answerCode(a), commandFailureText(a), QString::fromStdString(a.reason));
     }
 }
 

@@ -42,7 +42,7 @@ private:
 
     std::shared_ptr<HelperSession> m_session;
     QSocketNotifier* m_notifier = nullptr;
-    std::deque<helper::Message> m_waiting;
+    std::deque<helper::Request> m_waiting;
     QString m_arrivalName; // kept from the arrival: a removed interface has no name any more
     bool m_listening = false;
 };

@@ -6,8 +6,8 @@
 //
 // Script lines (after the Listen command, which is always answered 0):
 //   request ID MAC        pass on a card request with xid ID from MAC (ifindex 1)
-//   reply ID CODE         wait for the reply to request ID and answer CODE (0, errno, or a
-//                         negative refusal)
+//   reply ID CODE         wait for the reply to request ID and answer CODE (0, an errno, or
+//                         minus a refusal's number)
 //   neighbour ID CODE     the same for the neighbour entry
 // Anything after the script is answered 0; the fake ends when the link closes.
 #include "CardRequest.h"
@@ -22,6 +22,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <variant>
 
 namespace {
 
@@ -32,21 +33,26 @@ std::string self()
     return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
 }
 
-void send(const helper::Message& m)
+void send(const helper::FromHelper& m)
 {
     const helper::Bytes data = helper::encode(m);
     ::send(helper::kLinkFd, data.data(), data.size(), MSG_NOSIGNAL);
 }
 
+/// code: 0 done, > 0 an errno, < 0 the refusal numbered -code.
 void answer(std::int32_t code)
 {
-    helper::Message a(helper::Tag::Answer);
-    a.number = code;
-    a.text = code < 0 ? helper::refusalText(static_cast<helper::Refusal>(code)) : "";
+    helper::Answer a;
+    if (code < 0) {
+        a.refusal = static_cast<helper::Refusal>(-code);
+        a.reason = helper::refusalText(a.refusal);
+    } else {
+        a.error = code;
+    }
     send(a);
 }
 
-helper::Message receive()
+helper::ToHelper receive()
 {
     for (;;) {
         std::uint8_t buffer[helper::kMaxMessage + 1];
@@ -57,10 +63,10 @@ helper::Message receive()
         if (n <= 0) {
             std::exit(0); // the front-end closed the link
         }
-        if (auto m = helper::decode(std::span(buffer, static_cast<std::size_t>(n)))) {
+        if (auto m = helper::decodeToHelper(std::span(buffer, static_cast<std::size_t>(n)))) {
             return *m;
         }
-        answer(static_cast<std::int32_t>(helper::Refusal::Malformed));
+        answer(-static_cast<std::int32_t>(helper::Refusal::Malformed));
     }
 }
 
@@ -77,24 +83,26 @@ int main()
     const std::string me = self();
     std::ifstream script(me + ".script");
     std::ofstream log(me + ".log", std::ios::app);
-    helper::Message bound(helper::Tag::Bound);
-    send(bound);
-    // Every command is logged and answered; the script decides the code of the one it waits for.
-    auto handle = [&log](const helper::Message& m, helper::Tag waitTag, std::uint32_t waitId,
-                         std::int32_t code) {
-        const bool waited = m.tag == waitTag && m.id == waitId;
-        if (m.tag == helper::Tag::Reply) {
-            log << "reply " << m.id << " " << ipText(m.bytes, bootp::kYiaddr) << " "
+    send(helper::Bound{});
+    // Every command is logged and answered; the script decides the code of the one it waits
+    // for ("reply" or "neighbour" with its id).
+    auto handle = [&log](const helper::ToHelper& m, const std::string& waitVerb,
+                         std::uint32_t waitId, std::int32_t code) {
+        bool waited = false;
+        if (const auto* r = std::get_if<helper::Reply>(&m)) {
+            waited = waitVerb == "reply" && r->id == waitId;
+            log << "reply " << r->id << " " << ipText(r->datagram, bootp::kYiaddr) << " "
                 << (waited ? code : 0) << "\n";
-        } else if (m.tag == helper::Tag::Neighbour) {
-            log << "neighbour " << m.id << " " << (waited ? code : 0) << "\n";
+        } else if (const auto* n = std::get_if<helper::Neighbour>(&m)) {
+            waited = waitVerb == "neighbour" && n->id == waitId;
+            log << "neighbour " << n->id << " " << (waited ? code : 0) << "\n";
         }
         log.flush();
         answer(waited ? code : 0);
         return waited;
     };
     // Listen first.
-    while (receive().tag != helper::Tag::Listen) {
+    while (!std::holds_alternative<helper::Listen>(receive())) {
         answer(0);
     }
     answer(0);
@@ -114,21 +122,20 @@ int main()
             for (int i = 0; i < 6; ++i) {
                 mac[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(b[i]);
             }
-            helper::Message r(helper::Tag::Request);
+            helper::Request r;
             r.id = id;
-            r.number = 1;
-            r.bytes = testing_support::cardRequest(300, mac);
-            r.bytes[4] = static_cast<std::uint8_t>(id); // xid
+            r.ifindex = 1;
+            r.datagram = testing_support::cardRequest(300, mac);
+            r.datagram[4] = static_cast<std::uint8_t>(id); // xid
             send(r);
         } else if (verb == "reply" || verb == "neighbour") {
             std::int32_t code = 0;
             words >> code;
-            const helper::Tag tag = verb == "reply" ? helper::Tag::Reply : helper::Tag::Neighbour;
-            while (!handle(receive(), tag, id, code)) {
+            while (!handle(receive(), verb, id, code)) {
             }
         }
     }
     for (;;) {
-        handle(receive(), helper::Tag::Answer, 0, 0);
+        handle(receive(), "", 0, 0);
     }
 }

@@ -38,7 +38,7 @@ run() {
 
 # A request the helper has forgotten (a burst), one that expired, and a moment without
 # buffers: each card is answered at its next request, and the run succeeds.
-for refusal in -2:forgotten -4:expired -10:outstanding 105:ENOBUFS; do
+for refusal in -2:forgotten -4:expired -10:outstanding -18:kernel-query 105:ENOBUFS; do
     code=${refusal%%:*}
     run "heal$code" "request 1 02-00-00-00-00-01\nrequest 2 02-00-00-00-00-02\nreply 1 $code\nreply 2 0\nrequest 3 02-00-00-00-00-01\nreply 3 0\n"
     if [ "$RC" -eq 0 ] && grep -q '^reply 3 10.0.0.21 0$' "$WORK/heal$code.log" &&

@@ -7,21 +7,28 @@
 //                         (changes that byte), id=N (another id); prints "answer CODE TEXT"
 //   neigh K=V...          ip= (default: the reply's), mac=MAC, id=N; prints "answer CODE TEXT"
 //   raw HEX               sends these bytes as one message; prints the answer
-//   status                prints the helper's CapPrm, CapEff and NoNewPrivs lines
+//   status                prints the listener's CapPrm, CapEff, NoNewPrivs and Seccomp lines
+//   status-writer         the same for the neighbour-table writer
+//   nofile N              sets the listener's and the writer's RLIMIT_NOFILE to N (as the
+//                         same user may with prlimit); prints "nofile ok" or the error
+//   pidfile PATH          writes the listener's and the writer's pids to PATH
 //   send DEV PORT DST MAC sends one card request with that MAC from PORT on DEV (or "-" for
 //                         none) to DST:67
 //   sleep S               waits S seconds
 // Plain C++ like the helper's own link, so the test sees exactly what a front-end sees.
 #include "BootMessage.h"
+#include "Card.h"
 #include "CardRequest.h"
 #include "HelperLink.h"
 
 #include <arpa/inet.h>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <poll.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -44,9 +51,32 @@ void setAddress(Bytes& b, std::size_t offset, const std::string& dotted)
     }
 }
 
+/// One number for the shell: the errno, or the refusal code negated.
 void print(const Answer& a)
 {
-    std::printf("answer %d %s\n", a.code, a.text.c_str());
+    const int code = a.refused() ? -static_cast<int>(a.refusal) : a.error;
+    std::printf("answer %d %s\n", code, a.reason.c_str());
+}
+
+/// The writer's pid: the listener's one child.
+std::string writerPid(pid_t listener)
+{
+    const std::string pid = std::to_string(listener);
+    std::ifstream children("/proc/" + pid + "/task/" + pid + "/children");
+    std::string writer;
+    children >> writer;
+    return writer;
+}
+
+void printStatus(const std::string& pid)
+{
+    std::ifstream status("/proc/" + pid + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("CapPrm", 0) == 0 || line.rfind("CapEff", 0) == 0 ||
+            line.rfind("NoNewPrivs", 0) == 0 || line.rfind("Seccomp:", 0) == 0) {
+            std::printf("%s\n", line.c_str());
+        }
+    }
 }
 
 } // namespace
@@ -54,7 +84,7 @@ void print(const Answer& a)
 int main(int argc, char** argv)
 {
     HelperLink link;
-    std::optional<Message> last;
+    std::optional<Request> last;
     Ipv4 replied{};
     for (int i = 1; i < argc; ++i) {
         const std::string step = argv[i];
@@ -81,11 +111,10 @@ int main(int argc, char** argv)
                 std::printf("no request%s\n", link.died() ? " (helper died)" : "");
                 continue;
             }
-            const Mac mac = {last->bytes[28], last->bytes[29], last->bytes[30],
-                             last->bytes[31], last->bytes[32], last->bytes[33]};
+            const Mac mac = bootp::requestMac(last->datagram);
             std::printf("request id=%u if=%d size=%zu mac=%02X-%02X-%02X-%02X-%02X-%02X\n",
-                        last->id, last->number, last->bytes.size(), mac[0], mac[1], mac[2], mac[3],
-                        mac[4], mac[5]);
+                        last->id, last->ifindex, last->datagram.size(), mac[0], mac[1], mac[2],
+                        mac[3], mac[4], mac[5]);
         } else if (step == "reply" || step == "neigh") {
             if (!last) {
                 for (; i + 1 < argc && std::string(argv[i + 1]).find('=') != std::string::npos;
@@ -95,12 +124,12 @@ int main(int argc, char** argv)
                 continue;
             }
             std::uint32_t id = last->id;
-            Bytes reply = last->bytes;
+            Bytes reply = last->datagram;
             reply[bootp::kOp] = bootp::kBootReply;
             const std::uint8_t options[13] = {1, 4, 255, 255, 255, 0, 3, 4, 0, 0, 0, 0, 255};
             std::memcpy(reply.data() + bootp::kReplyOptions, options, sizeof options);
             Mac mac;
-            std::memcpy(mac.data(), last->bytes.data() + bootp::kChaddr, 6);
+            std::memcpy(mac.data(), last->datagram.data() + bootp::kChaddr, 6);
             Ipv4 ip = replied;
             for (; i + 1 < argc && std::string(argv[i + 1]).find('=') != std::string::npos; ++i) {
                 const std::string arg = argv[i + 1];
@@ -147,16 +176,20 @@ int main(int argc, char** argv)
             std::uint8_t in[kMaxMessage];
             const ssize_t n = ::poll(&p, 1, 2000) == 1 ? ::recv(link.fd(), in, sizeof in, 0) : -1;
             const auto m =
-                n > 0 ? decode(std::span(in, static_cast<std::size_t>(n))) : std::nullopt;
-            std::printf("answer %s\n",
-                        m ? (std::to_string(m->number) + " " + m->text).c_str() : "none");
+                n > 0 ? decodeFromHelper(std::span(in, static_cast<std::size_t>(n))) : std::nullopt;
+            if (const Answer* a = m ? std::get_if<Answer>(&*m) : nullptr) {
+                print(*a);
+            } else {
+                std::printf("answer none\n");
+            }
         } else if (step == "status") {
-            std::ifstream status("/proc/" + std::to_string(link.pid()) + "/status");
-            for (std::string line; std::getline(status, line);) {
-                if (line.rfind("CapPrm", 0) == 0 || line.rfind("CapEff", 0) == 0 ||
-                    line.rfind("NoNewPrivs", 0) == 0 || line.rfind("Seccomp:", 0) == 0) {
-                    std::printf("%s\n", line.c_str());
-                }
+            printStatus(std::to_string(link.pid()));
+        } else if (step == "status-writer") {
+            const std::string writer = writerPid(link.pid());
+            if (writer.empty()) {
+                std::printf("no writer\n");
+            } else {
+                printStatus(writer);
             }
         } else if (step == "send" && i + 4 < argc) {
             const std::string dev = argv[++i];
@@ -185,6 +218,16 @@ int main(int argc, char** argv)
                                        reinterpret_cast<sockaddr*>(&to), sizeof to) > 0;
             ::close(fd);
             std::printf("sent %s\n", sent ? "ok" : std::strerror(errno));
+        } else if (step == "nofile" && i + 1 < argc) {
+            const rlim_t n = std::stoul(argv[++i]);
+            const rlimit limit{n, n};
+            const std::string writer = writerPid(link.pid());
+            const bool ok = ::prlimit(link.pid(), RLIMIT_NOFILE, &limit, nullptr) == 0 &&
+                            !writer.empty() &&
+                            ::prlimit(std::stoi(writer), RLIMIT_NOFILE, &limit, nullptr) == 0;
+            std::printf("nofile %s\n", ok ? "ok" : std::strerror(errno));
+        } else if (step == "pidfile" && i + 1 < argc) {
+            std::ofstream(argv[++i]) << link.pid() << " " << writerPid(link.pid()) << "\n";
         } else if (step == "sleep" && i + 1 < argc) {
             std::this_thread::sleep_for(std::chrono::duration<double>(std::stod(argv[++i])));
         } else {

@@ -5,19 +5,26 @@
 #include "Filter.h"
 #include "Policy.h"
 #include "Protocol.h"
+#include "SystemCalls.h"
 
 #include <gtest/gtest.h>
+
+#include <cstddef>
+#include <linux/seccomp.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
 
 using namespace helper;
 using testing_support::cardRequest;
 
 namespace {
 
-// A PC on 10.77.0.1/24 (gateway 10.77.0.254) and 192.168.1.10/24 (gateway 192.168.1.1).
-NetFacts pc()
+// A PC on 10.77.0.1/24 (interface 2, gateway 10.77.0.254) and 192.168.1.10/24 (interface 3,
+// gateway 192.168.1.1).
+HostFacts pc()
 {
-    NetFacts f;
-    f.addresses = {{{10, 77, 0, 1}, 24}, {{192, 168, 1, 10}, 24}, {{127, 0, 0, 1}, 8}};
+    HostFacts f;
+    f.addresses = {{{10, 77, 0, 1}, 24, 2}, {{192, 168, 1, 10}, 24, 3}, {{127, 0, 0, 1}, 8, 1}};
     f.gateways = {{10, 77, 0, 254}, {192, 168, 1, 1}};
     return f;
 }
@@ -65,71 +72,129 @@ TEST(HelperPassOn, OnlyCardRequestsFromPort68OnARealInterfaceWithAUnicastMac)
     EXPECT_FALSE(passOn(testing_support::foreignDiscover(), 68, false));
 }
 
-TEST(HelperAddress, RefusesWhatNoCardMayBeGiven)
+TEST(HelperPassOn, NothingThatThisPcSentItself)
 {
-    const NetFacts f = pc();
-    EXPECT_FALSE(checkAddress({10, 77, 0, 20}, f));
-    EXPECT_EQ(checkAddress({127, 0, 0, 1}, f), Refusal::BadAddress);
-    EXPECT_EQ(checkAddress({0, 1, 2, 3}, f), Refusal::BadAddress);
-    EXPECT_EQ(checkAddress({224, 0, 0, 1}, f), Refusal::BadAddress);
-    EXPECT_EQ(checkAddress({240, 0, 0, 1}, f), Refusal::BadAddress);
-    EXPECT_EQ(checkAddress({255, 255, 255, 255}, f), Refusal::BadAddress);
-    EXPECT_EQ(checkAddress({10, 77, 0, 1}, f), Refusal::LocalAddress);
-    EXPECT_EQ(checkAddress({192, 168, 1, 10}, f), Refusal::LocalAddress);
-    EXPECT_EQ(checkAddress({10, 77, 0, 0}, f), Refusal::SubnetEdge);
-    EXPECT_EQ(checkAddress({192, 168, 1, 255}, f), Refusal::SubnetEdge);
-    EXPECT_EQ(checkAddress({10, 77, 0, 254}, f), Refusal::GatewayAddress);
-    EXPECT_EQ(checkAddress({192, 168, 1, 1}, f), Refusal::GatewayAddress);
+    EXPECT_TRUE(fromThisPc({10, 77, 0, 1}, pc()));
+    EXPECT_TRUE(fromThisPc({127, 0, 0, 1}, pc()));
+    EXPECT_FALSE(fromThisPc({10, 77, 0, 9}, pc()));
+}
+
+TEST(HelperEntry, RefusesWhatNoCardMayBeGiven)
+{
+    const HostFacts f = pc();
+    const Mac card{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0xFF};
+    EXPECT_FALSE(checkEntry({10, 77, 0, 20}, card, f));
+    EXPECT_EQ(checkEntry({127, 0, 0, 1}, card, f), Refusal::BadAddress);
+    EXPECT_EQ(checkEntry({0, 1, 2, 3}, card, f), Refusal::BadAddress);
+    EXPECT_EQ(checkEntry({224, 0, 0, 1}, card, f), Refusal::BadAddress);
+    EXPECT_EQ(checkEntry({255, 255, 255, 255}, card, f), Refusal::BadAddress);
+    EXPECT_EQ(checkEntry({10, 77, 0, 1}, card, f), Refusal::LocalAddress);
+    EXPECT_EQ(checkEntry({192, 168, 1, 10}, card, f), Refusal::LocalAddress);
+    EXPECT_EQ(checkEntry({10, 77, 0, 0}, card, f), Refusal::SubnetEdge);
+    EXPECT_EQ(checkEntry({192, 168, 1, 255}, card, f), Refusal::SubnetEdge);
+    EXPECT_EQ(checkEntry({10, 77, 0, 254}, card, f), Refusal::GatewayAddress);
+    EXPECT_EQ(checkEntry({192, 168, 1, 1}, card, f), Refusal::GatewayAddress);
+    EXPECT_EQ(checkEntry({10, 77, 0, 20}, Mac{0x01, 0, 0x5E, 0, 0, 1}, f), Refusal::BadMac);
+    EXPECT_EQ(checkEntry({10, 77, 0, 20}, Mac{}, f), Refusal::BadMac);
 }
 
 TEST(HelperReply, DiffersFromItsRequestOnlyWhereAReplyWrites)
 {
-    const NetFacts f = pc();
+    const HostFacts f = pc();
     const Bytes request = cardRequest(548);
-    EXPECT_FALSE(checkReply(request, replyTo(request), f));
+    EXPECT_FALSE(checkReply(request, replyTo(request), 2, f));
     for (std::size_t offset :
          {1u, 3u, 4u, 12u, 24u, 28u, 33u, 34u, 44u, 108u, 236u, 245u, 259u, 547u}) {
         Bytes changed = replyTo(request);
         changed[offset] ^= 0x5A;
-        EXPECT_EQ(checkReply(request, changed, f), Refusal::ChangedBytes) << "offset " << offset;
+        EXPECT_EQ(checkReply(request, changed, 2, f), Refusal::ChangedBytes) << "offset " << offset;
     }
     Bytes longer = replyTo(request);
     longer.push_back(0);
-    EXPECT_EQ(checkReply(request, longer, f), Refusal::ChangedBytes);
+    EXPECT_EQ(checkReply(request, longer, 2, f), Refusal::ChangedBytes);
     Bytes stillRequest = replyTo(request);
     stillRequest[0] = 1;
-    EXPECT_EQ(checkReply(request, stillRequest, f), Refusal::ChangedBytes);
+    EXPECT_EQ(checkReply(request, stillRequest, 2, f), Refusal::ChangedBytes);
     Bytes noEnd = replyTo(request);
     noEnd[258] = 0;
-    EXPECT_EQ(checkReply(request, noEnd, f), Refusal::ChangedBytes);
+    EXPECT_EQ(checkReply(request, noEnd, 2, f), Refusal::ChangedBytes);
 }
 
-TEST(HelperReply, RefusesAddressesMaskGatewayAndServerThatMakeNoSense)
+struct ReplyCase {
+    const char* name;
+    Ipv4 ip;
+    Ipv4 mask;
+    Ipv4 gateway;
+    Ipv4 server;
+    std::optional<Refusal> expected;
+};
+
+class HelperReplyAddresses : public testing::TestWithParam<ReplyCase> {};
+
+TEST_P(HelperReplyAddresses, AreCheckedByTheCardRulesAndAgainstThisPc)
 {
-    const NetFacts f = pc();
+    const ReplyCase& c = GetParam();
     const Bytes q = cardRequest();
-    EXPECT_EQ(checkReply(q, replyTo(q, {127, 0, 0, 1}), f), Refusal::BadAddress);
-    EXPECT_EQ(checkReply(q, replyTo(q, {224, 0, 0, 1}), f), Refusal::BadAddress);
-    EXPECT_EQ(checkReply(q, replyTo(q, {10, 77, 0, 254}), f), Refusal::GatewayAddress);
-    EXPECT_EQ(checkReply(q, replyTo(q, {10, 77, 0, 1}), f), Refusal::LocalAddress);
-    EXPECT_EQ(checkReply(q, replyTo(q, {10, 77, 0, 20}, {255, 0, 255, 0}), f), Refusal::BadMask);
-    EXPECT_EQ(checkReply(q, replyTo(q, {10, 77, 0, 20}, {0, 0, 0, 0}), f), Refusal::BadMask);
-    EXPECT_EQ(checkReply(q, replyTo(q, {10, 78, 0, 0}, {255, 255, 0, 0}, {0, 0, 0, 0}), f),
-              Refusal::BadAddress)
-        << "the network address of the card's own subnet";
-    EXPECT_EQ(checkReply(q, replyTo(q, {10, 77, 0, 20}, {255, 255, 255, 0}, {10, 78, 0, 1}), f),
-              Refusal::BadGateway);
-    EXPECT_EQ(checkReply(q, replyTo(q, {10, 77, 0, 20}, {255, 255, 255, 0}, {10, 77, 0, 20}), f),
-              Refusal::BadGateway);
-    EXPECT_FALSE(checkReply(q, replyTo(q, {10, 77, 0, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}), f));
-    EXPECT_FALSE(checkReply(q, replyTo(q, {10, 77, 0, 20}, {255, 255, 255, 255}, {0, 0, 0, 0}), f));
-    EXPECT_EQ(
-        checkReply(q, replyTo(q, {10, 77, 0, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, {8, 8, 8, 8}),
-                   f),
-        Refusal::BadServer);
-    EXPECT_FALSE(checkReply(
-        q, replyTo(q, {10, 77, 0, 20}, {255, 255, 255, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}), f));
+    EXPECT_EQ(checkReply(q, replyTo(q, c.ip, c.mask, c.gateway, c.server), 2, pc()), c.expected);
 }
+
+constexpr Ipv4 kMask24{255, 255, 255, 0};
+constexpr Ipv4 kNone{0, 0, 0, 0};
+constexpr Ipv4 kServer{10, 77, 0, 1};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HelperReplyAddresses,
+    testing::Values(
+        ReplyCase{"usual", {10, 77, 0, 20}, kMask24, {10, 77, 0, 254}, kServer, std::nullopt},
+        ReplyCase{"noGatewayNoServer", {10, 77, 0, 20}, kMask24, kNone, kNone, std::nullopt},
+        ReplyCase{"hostRoute", {10, 77, 0, 20}, {255, 255, 255, 255}, kNone, kServer, std::nullopt},
+        ReplyCase{"loopback", {127, 0, 0, 1}, kMask24, kNone, kServer, Refusal::BadAddress},
+        ReplyCase{"multicast", {224, 0, 0, 1}, kMask24, kNone, kServer, Refusal::BadAddress},
+        ReplyCase{"pcsGateway", {10, 77, 0, 254}, kMask24, kNone, kServer, Refusal::GatewayAddress},
+        ReplyCase{"pcsAddress", {10, 77, 0, 1}, kMask24, kNone, kServer, Refusal::LocalAddress},
+        ReplyCase{"maskHoles", {10, 77, 0, 20}, {255, 0, 255, 0}, kNone, kServer, Refusal::BadMask},
+        ReplyCase{"maskZero", {10, 77, 0, 20}, kNone, kNone, kServer, Refusal::BadMask},
+        ReplyCase{
+            "ownNetwork", {10, 78, 0, 0}, {255, 255, 0, 0}, kNone, kServer, Refusal::BadAddress},
+        ReplyCase{"gatewayOutside",
+                  {10, 77, 0, 20},
+                  kMask24,
+                  {10, 78, 0, 1},
+                  kServer,
+                  Refusal::BadGateway},
+        ReplyCase{"gatewayIsCard",
+                  {10, 77, 0, 20},
+                  kMask24,
+                  {10, 77, 0, 20},
+                  kServer,
+                  Refusal::BadGateway},
+        // Accepted before: a gateway that is no host of the card's subnet.
+        ReplyCase{
+            "gatewayNetwork", {10, 99, 0, 20}, kMask24, {10, 99, 0, 0}, kNone, Refusal::BadGateway},
+        ReplyCase{"gatewayBroadcast",
+                  {10, 99, 0, 20},
+                  kMask24,
+                  {10, 99, 0, 255},
+                  kNone,
+                  Refusal::BadGateway},
+        ReplyCase{"gatewayLoopback",
+                  {10, 99, 0, 20},
+                  {128, 0, 0, 0},
+                  {127, 0, 0, 1},
+                  kNone,
+                  Refusal::BadGateway},
+        // siaddr must be an address of the interface the request came in on (2).
+        ReplyCase{
+            "serverLoopback", {10, 77, 0, 20}, kMask24, kNone, {127, 0, 0, 1}, Refusal::BadServer},
+        ReplyCase{"serverOtherInterface",
+                  {10, 77, 0, 20},
+                  kMask24,
+                  kNone,
+                  {192, 168, 1, 10},
+                  Refusal::BadServer},
+        ReplyCase{
+            "serverForeign", {10, 77, 0, 20}, kMask24, kNone, {8, 8, 8, 8}, Refusal::BadServer}),
+    [](const testing::TestParamInfo<ReplyCase>& i) { return i.param.name; });
 
 TEST(HelperLedger, OneReplyPerPassedOnRequestOneAssignmentAtATime)
 {
@@ -184,33 +249,107 @@ TEST(HelperFilter, KeepsCardRequestsAndDropsOtherTraffic)
     EXPECT_FALSE(filterKeeps({}));
 }
 
+TEST(HelperLedger, EveryCardOfABurstCanBeAnsweredWithItsLatestRequests)
+{
+    Ledger ledger;
+    std::vector<std::uint32_t> ids;
+    for (std::uint8_t card = 0; card < 200; ++card) {
+        ids.push_back(ledger.remember(cardRequest(300, {0x02, 0, 0, 0, 1, card}), 2, 0));
+    }
+    // Each card repeats its request many times while the operator works through the rack.
+    std::vector<std::uint32_t> latest(200);
+    for (int round = 0; round < 10; ++round) {
+        for (std::uint8_t card = 0; card < 200; ++card) {
+            latest[card] = ledger.remember(cardRequest(300, {0x02, 0, 0, 0, 1, card}), 2, 1);
+        }
+    }
+    for (std::uint32_t id : latest) {
+        EXPECT_FALSE(ledger.mayReply(id, 2));
+    }
+    EXPECT_EQ(ledger.mayReply(ids[0], 2), Refusal::UnknownRequest) << "older than kPerCard";
+    EXPECT_EQ(ledger.size(), 200 * Ledger::kPerCard);
+}
+
 TEST(HelperProtocol, DecodesOnlyWellFormedMessages)
 {
-    Message reply(Tag::Reply);
-    reply.id = 7;
-    reply.bytes = cardRequest();
-    const auto decoded = decode(encode(reply));
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->id, 7u);
-    EXPECT_EQ(decoded->bytes, reply.bytes);
+    const Reply reply{7, cardRequest()};
+    const auto decoded = decodeToHelper(encode(ToHelper(reply)));
+    ASSERT_TRUE(decoded && std::holds_alternative<Reply>(*decoded));
+    EXPECT_EQ(std::get<Reply>(*decoded).id, 7u);
+    EXPECT_EQ(std::get<Reply>(*decoded).datagram, reply.datagram);
 
-    Message neighbour(Tag::Neighbour);
-    neighbour.id = 9;
-    neighbour.ip = {10, 77, 0, 20};
-    neighbour.mac = {2, 0, 0, 0, 0, 1};
-    const auto back = decode(encode(neighbour));
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->ip, neighbour.ip);
-    EXPECT_EQ(back->mac, neighbour.mac);
+    const Neighbour neighbour{9, {10, 77, 0, 20}, {2, 0, 0, 0, 0, 1}};
+    const auto back = decodeToHelper(encode(ToHelper(neighbour)));
+    ASSERT_TRUE(back && std::holds_alternative<Neighbour>(*back));
+    EXPECT_EQ(std::get<Neighbour>(*back).ip, neighbour.ip);
+    EXPECT_EQ(std::get<Neighbour>(*back).mac, neighbour.mac);
 
-    Bytes trailing = encode(Message(Tag::Listen));
+    Bytes trailing = encode(ToHelper(Listen{}));
     trailing.push_back(0);
-    EXPECT_FALSE(decode(trailing));
-    Bytes shortNeighbour = encode(neighbour);
+    EXPECT_FALSE(decodeToHelper(trailing));
+    Bytes shortNeighbour = encode(ToHelper(neighbour));
     shortNeighbour.pop_back();
-    EXPECT_FALSE(decode(shortNeighbour));
-    reply.bytes = cardRequest(577);
-    EXPECT_FALSE(decode(encode(reply)));
-    EXPECT_FALSE(decode(Bytes{'Z'}));
-    EXPECT_FALSE(decode(Bytes{}));
+    EXPECT_FALSE(decodeToHelper(shortNeighbour));
+    EXPECT_FALSE(decodeToHelper(encode(ToHelper(Reply{7, cardRequest(577)}))));
+    EXPECT_FALSE(decodeToHelper(Bytes{'Z'}));
+    EXPECT_FALSE(decodeToHelper(Bytes{}));
+    // A front-end's message is never taken for one of the helper's, nor the other way round.
+    EXPECT_FALSE(decodeFromHelper(encode(ToHelper(reply))));
+    EXPECT_FALSE(decodeToHelper(encode(FromHelper(Bound{0}))));
+
+    // An answer keeps the kernel's errno and the helper's refusal apart.
+    const auto refused = decodeFromHelper(encode(FromHelper(Answer{0, Refusal::OtherMac, "x"})));
+    ASSERT_TRUE(refused && std::holds_alternative<Answer>(*refused));
+    EXPECT_EQ(std::get<Answer>(*refused).refusal, Refusal::OtherMac);
+    EXPECT_EQ(std::get<Answer>(*refused).error, 0);
+    Bytes unknownRefusal = encode(FromHelper(Answer{0, Refusal::OtherMac, ""}));
+    unknownRefusal[5] = 0x7F;
+    EXPECT_FALSE(decodeFromHelper(unknownRefusal));
+}
+
+namespace {
+
+/// What the filter decides for one system call: the seccomp_data fields laid out as the
+/// runner reads them (big-endian words at the kernel's offsets).
+std::uint32_t decide(std::span<const sock_filter> program, int nr, std::uint32_t arg0 = 0,
+                     std::uint32_t arg1 = 0, std::uint32_t arch = auditArch())
+{
+    Bytes data(sizeof(seccomp_data), 0);
+    const auto put = [&](std::size_t offset, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            data[offset + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(v >> (24 - 8 * i));
+        }
+    };
+    put(offsetof(seccomp_data, nr), static_cast<std::uint32_t>(nr));
+    put(offsetof(seccomp_data, arch), arch);
+    put(offsetof(seccomp_data, args), arg0);
+    put(offsetof(seccomp_data, args) + 8, arg1);
+    return testing_support::runClassicBpf(program, data);
+}
+
+} // namespace
+
+TEST(HelperSystemCalls, NeitherProcessCanOpenASocketOrRaiseACapability)
+{
+    for (const auto& program :
+         {systemCallFilter(listenerCalls()), systemCallFilter(writerCalls())}) {
+        for (int nr : {SYS_socket, SYS_socketpair, SYS_capset, SYS_capget, SYS_setsockopt, SYS_bind,
+                       SYS_connect, SYS_execve, SYS_fork, SYS_clone, SYS_openat, SYS_prctl,
+                       SYS_ptrace, SYS_setuid, SYS_dup2, SYS_mprotect}) {
+            EXPECT_EQ(decide(program, nr), SECCOMP_RET_KILL_PROCESS) << "call " << nr;
+        }
+        EXPECT_EQ(decide(program, SYS_recvmsg), SECCOMP_RET_ALLOW);
+        EXPECT_EQ(decide(program, SYS_sendto), SECCOMP_RET_ALLOW);
+        EXPECT_EQ(decide(program, SYS_exit_group), SECCOMP_RET_ALLOW);
+        EXPECT_EQ(decide(program, SYS_recvmsg, 0, 0, 0x12345678), SECCOMP_RET_KILL_PROCESS)
+            << "another architecture's numbers";
+    }
+    const auto listener = systemCallFilter(listenerCalls());
+    EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCGIFNAME), SECCOMP_RET_ALLOW);
+    EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCGIFFLAGS), SECCOMP_RET_ALLOW);
+    EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCSIFFLAGS), SECCOMP_RET_KILL_PROCESS);
+    EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCSIFMTU), SECCOMP_RET_KILL_PROCESS);
+    EXPECT_EQ(decide(systemCallFilter(writerCalls()), SYS_ioctl, 5, SIOCGIFNAME),
+              SECCOMP_RET_KILL_PROCESS);
 }

@@ -2,10 +2,11 @@
 # torvane-helper against crafted messages on its link, in test namespaces: it passes on only
 # card requests from port 68 on a real interface with a unicast MAC, and refuses every reply
 # and neighbour entry that does not belong to a request it passed on.
-#   netns.sh HELPER_DRIVER CARDSIM     (root)
+#   netns.sh HELPER_DRIVER CARDSIM NEIGHBOUR_PROBE     (root)
 set -u
 driver=$1
 cardsim=$2
+probe=$3
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/netns.sh"
 
@@ -20,6 +21,7 @@ check() { # description, output, expected pattern
     fi
 }
 nth() { sed -n "$1p" <<<"$2"; }
+n=0
 
 netns_setup "tvhe$$"
 pc() { ip netns exec "$NETNS_PC" "$@"; }
@@ -61,14 +63,77 @@ check "the other device's entry is untouched" "$(pc ip neigh show 10.77.0.30 dev
 # Requests that must never reach the front-end, then one that must.
 out=$(pc "$driver" start listen \
     send - 68 127.0.0.1 02-00-00-00-00-02 wait-request 2 \
-    send tvpc0 68 255.255.255.255 FF-FF-FF-FF-FF-FF wait-request 2)
+    send tvpc0 68 255.255.255.255 FF-FF-FF-FF-FF-FF wait-request 2 \
+    send tvpc0 68 255.255.255.255 02-00-00-00-00-05 wait-request 2 \
+    send tvpc0 68 10.77.0.255 02-00-00-00-00-06 wait-request 2 \
+    send - 68 10.77.0.1 02-00-00-00-00-07 wait-request 2)
 check "a request over loopback is not passed on" "$(nth 4 "$out")" "^no request$"
 check "a request with a broadcast MAC is not passed on" "$(nth 6 "$out")" "^no request$"
+check "the PC's own broadcast is not passed on" "$(nth 8 "$out")" "^no request$"
+check "the PC's own subnet broadcast is not passed on" "$(nth 10 "$out")" "^no request$"
+check "a request to the PC's own address is not passed on" "$(nth 12 "$out")" "^no request$"
 ip netns exec "$NETNS_CARD" "$driver" send tvcard0 6868 255.255.255.255 02-00-00-00-00-03 >/dev/null &
 out=$(pc "$driver" start listen wait-request 2)
 check "a request from a port other than 68 is not passed on" "$(nth 3 "$out")" "^no request$"
 ip netns exec "$NETNS_CARD" "$driver" sleep 0.5 send tvcard0 68 255.255.255.255 02-00-00-00-00-04 >/dev/null &
 out=$(pc "$driver" start listen wait-request)
 check "while a card from port 68 on tvpc0 is" "$(nth 3 "$out")" "^request id=1 .*mac=02-00-00-00-00-04$"
+wait
+
+# The write itself never replaces an entry that holds another MAC, whatever state it is in,
+# even when that entry appears after every check (the probe writes with no check at all).
+for state in reachable stale permanent; do
+    n=$((n + 1))
+    pc ip neigh add 10.77.0.4$n lladdr 02:00:00:00:00:98 dev tvpc0 nud $state
+    check "a write over another MAC's $state entry is refused by the kernel" \
+        "$(pc "$probe" tvpc0 10.77.0.4$n 02-00-00-00-00-01)" "^result 17$"
+    check "and the $state entry keeps its MAC" "$(pc ip neigh show 10.77.0.4$n dev tvpc0)" \
+        "lladdr 02:00:00:00:00:98"
+done
+pc ip neigh add 10.77.0.45 lladdr 02:00:00:00:00:01 dev tvpc0 nud stale
+check "an entry learnt with the card's MAC becomes permanent" \
+    "$(pc "$probe" tvpc0 10.77.0.45 02-00-00-00-00-01 | tr '\n' ' '; pc ip neigh show 10.77.0.45 dev tvpc0)" \
+    "result 0.*lladdr 02:00:00:00:00:01 PERMANENT"
+pc ping -c 1 -W 0.3 10.77.0.46 >/dev/null 2>&1 # leaves an entry that never resolved
+check "an entry that never resolved is filled" \
+    "$(pc "$probe" tvpc0 10.77.0.46 02-00-00-00-00-01 | tr '\n' ' '; pc ip neigh show 10.77.0.46 dev tvpc0)" \
+    "result 0.*lladdr 02:00:00:00:00:01 PERMANENT"
+
+# A descriptor limit cannot blind the checks: the helper opens every socket at its start.
+out=$(pc prlimit --nofile=5 "$driver" start)
+check "under a tiny descriptor limit the helper does not start" "$out" "^start [1-9]"
+pc ip neigh replace 10.77.0.254 lladdr 02:00:00:00:00:fe dev tvpc0 nud reachable
+ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-08 \
+    --interval 0.3 --timeout 20 --format kv >/dev/null 2>&1 &
+out=$(pc "$driver" start listen wait-request nofile 4 \
+    reply ip=10.77.0.254 reply ip=10.77.0.1 reply ip=10.77.0.32 neigh)
+check "the limit is set on the running listener and writer" "$(nth 4 "$out")" "^nofile ok$"
+check "under it the gateway's address is still refused" "$(nth 5 "$out")" "^answer -15 "
+check "under it the PC's own address is still refused" "$(nth 6 "$out")" "^answer -13 "
+check "under it a sound reply is sent" "$(nth 7 "$out")" "^answer 0 $"
+check "under it the writer still writes the card's entry" "$(nth 8 "$out")" "^answer 0 $"
+wait
+
+# A racer flips the limit while replies naming the gateway's address arrive.
+ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-09 \
+    --interval 0.3 --timeout 20 --format kv >/dev/null 2>&1 &
+pids=$(mktemp)
+NETNS_ON_EXIT="rm -f $pids"
+replies=()
+for _ in $(seq 30); do replies+=(reply ip=10.77.0.254 sleep 0.01); done
+pc "$driver" start listen wait-request pidfile "$pids" "${replies[@]}" >"$pids.out" &
+driver_pid=$!
+while kill -0 "$driver_pid" 2>/dev/null; do
+    for limit in 4 1024; do
+        for p in $(cat "$pids" 2>/dev/null); do prlimit --pid "$p" --nofile=$limit:1024 2>/dev/null; done
+    done
+done
+wait "$driver_pid"
+out=$(cat "$pids.out")
+rm -f "$pids.out"
+check "every reply naming the gateway is refused while the limit flips" \
+    "$(grep -c '^answer -15 ' <<<"$out")" "^30$"
+check "the gateway's entry comes through untouched" "$(pc ip neigh show 10.77.0.254 dev tvpc0)" \
+    "lladdr 02:00:00:00:00:fe"
 wait
 exit $failures

@@ -161,6 +161,14 @@ int main(int argc, char** argv)
                     qPrintable(field(helper, "CapPrm:")), qPrintable(field(helper, "CapEff:")),
                     qPrintable(field(helper, "NoNewPrivs:")),
                     qPrintable(field(helper, "Seccomp:")));
+        // The neighbour-table writer is the listener's one child.
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(helper));
+        children.open(QIODevice::ReadOnly);
+        const QString writer = QString::fromLatin1(children.readAll()).trimmed();
+        std::printf("writer CapPrm: %s CapEff: %s NoNewPrivs: %s Seccomp: %s\n",
+                    qPrintable(field(writer, "CapPrm:")), qPrintable(field(writer, "CapEff:")),
+                    qPrintable(field(writer, "NoNewPrivs:")),
+                    qPrintable(field(writer, "Seccomp:")));
         QFile environ(QStringLiteral("/proc/%1/environ").arg(helper));
         environ.open(QIODevice::ReadOnly);
         std::printf("helper environ bytes: %lld\n",

@@ -90,8 +90,10 @@ check "a user outside the group is told to join it, and no port is bound" \
 out=$(as_user --groups="$gid" "$inst/socket_probe" status 2>&1)
 check "a member of the group binds port 67 through the helper" "$out" "^bound$"
 check "the front-end holds no capability" "$out" "^front-end CapEff: 0000000000000000$"
-check "after the bind the helper keeps only cap_net_admin, not in effect, with no new privileges" "$out" \
-    "helper CapPrm: 0000000000001000 CapEff: 0000000000000000 NoNewPrivs: 1 Seccomp: 2"
+check "after the bind the listener holds no capability, with no new privileges and its filter" \
+    "$out" "helper CapPrm: 0000000000000000 CapEff: 0000000000000000 NoNewPrivs: 1 Seccomp: 2"
+check "the neighbour-table writer holds cap_net_admin alone, with no new privileges and its filter" \
+    "$out" "writer CapPrm: 0000000000001000 CapEff: 0000000000001000 NoNewPrivs: 1 Seccomp: 2"
 check "the helper's environment is empty" "$out" "^helper environ bytes: 0$"
 
 chmod 0755 "$inst/torvane-helper" && setcap -r "$inst/torvane-helper"

@@ -88,10 +88,9 @@ std::string groupOf(const std::string& path)
 
 std::string answerText(const helper::Answer& a)
 {
-    std::string text = a.refused() ? helper::refusalText(static_cast<helper::Refusal>(a.code))
-                                   : std::strerror(a.code);
-    if (!a.text.empty() && a.text != text) {
-        text += " (" + a.text + ")";
+    std::string text = a.refused() ? helper::refusalText(a.refusal) : std::strerror(a.error);
+    if (!a.reason.empty() && a.reason != text) {
+        text += " (" + a.reason + ")";
     }
     return text;
 }
@@ -101,16 +100,9 @@ std::string answerText(const helper::Answer& a)
 bool healable(const helper::Answer& a)
 {
     if (a.refused()) {
-        switch (static_cast<helper::Refusal>(a.code)) {
-        case helper::Refusal::UnknownRequest:
-        case helper::Refusal::Expired:
-        case helper::Refusal::Outstanding:
-            return true;
-        default:
-            return false;
-        }
+        return helper::refusalHeals(a.refusal);
     }
-    switch (a.code) {
+    switch (a.error) {
     case EAGAIN:
     case EINTR:
     case ENOBUFS:
@@ -125,10 +117,7 @@ bool healable(const helper::Answer& a)
 
 bool addressRefused(const helper::Answer& a)
 {
-    if (!a.refused()) {
-        return false;
-    }
-    switch (static_cast<helper::Refusal>(a.code)) {
+    switch (a.refusal) {
     case helper::Refusal::LocalAddress:
     case helper::Refusal::SubnetEdge:
     case helper::Refusal::GatewayAddress:
@@ -345,7 +334,7 @@ void Runner::takeOverRecord()
         card.extra = e.extra;
         card.fromPool = !listed;
         card.recheck = true;
-        card.request.number = static_cast<std::int32_t>(m_ifindex);
+        card.request.ifindex = static_cast<std::int32_t>(m_ifindex);
         card.assignedAt = now;
         card.check = std::make_unique<HttpCheck>(
             e.ip, m_ifindex,
@@ -425,7 +414,7 @@ int Runner::run()
         }
         const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now);
         ::poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(0, waitMs.count()) + 1));
-        while (std::optional<helper::Message> request = m_link.readRequest()) {
+        while (std::optional<helper::Request> request = m_link.readRequest()) {
             handle(std::move(*request));
         }
         if (m_link.died()) {
@@ -470,12 +459,12 @@ int Runner::run()
     return report(status);
 }
 
-void Runner::handle(helper::Message request)
+void Runner::handle(helper::Request request)
 {
-    if (m_ifindex != 0 && static_cast<unsigned>(request.number) != m_ifindex) {
+    if (m_ifindex != 0 && static_cast<unsigned>(request.ifindex) != m_ifindex) {
         return;
     }
-    const Mac mac = bootp::requestMac(request.bytes);
+    const Mac mac = bootp::requestMac(request.datagram);
     auto [it, isNew] = m_cards.try_emplace(mac);
     Card& card = it->second;
     if (isNew) {
@@ -519,7 +508,7 @@ void Runner::decide(Card& card)
     card.name = d.name;
     card.extra = d.extra;
     card.fromPool = !m_plan.isListed(card.mac);
-    const std::string where = interfaceText(static_cast<unsigned>(card.request.number));
+    const std::string where = interfaceText(static_cast<unsigned>(card.request.ifindex));
     switch (d.kind) {
     case Plan::Decision::Kind::Assign:
         assign(card);
@@ -546,7 +535,7 @@ void Runner::decide(Card& card)
 
 void Runner::startProbe(Card& card)
 {
-    const unsigned index = static_cast<unsigned>(card.request.number);
+    const unsigned index = static_cast<unsigned>(card.request.ifindex);
     card.phase = Card::Phase::Probing;
     card.probeEnd = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                        std::chrono::duration<double>(m_options.probeWait));
@@ -571,7 +560,7 @@ void Runner::startProbe(Card& card)
 
 void Runner::stepProbe(Card& card, Clock::time_point now)
 {
-    const unsigned index = static_cast<unsigned>(card.request.number);
+    const unsigned index = static_cast<unsigned>(card.request.ifindex);
     const std::optional<Neighbour> n = neighbourEntry(index, card.settings.ip);
     const bool taken = n && heldByOther(*n, card.mac);
     if (taken && (settled(*n) || now >= card.probeEnd)) {
@@ -601,11 +590,11 @@ void Runner::stepProbe(Card& card, Clock::time_point now)
 
 void Runner::assign(Card& card)
 {
-    const unsigned index = static_cast<unsigned>(card.request.number);
+    const unsigned index = static_cast<unsigned>(card.request.ifindex);
     const Settings& s = card.settings;
     const Ip server = serverAddress(m_local, index, s.ip, s.mask);
     const std::vector<std::uint8_t> reply = bootp::buildReply(
-        card.request.bytes, {octets(s.ip), octets(s.mask), octets(s.gateway), octets(server)});
+        card.request.datagram, {octets(s.ip), octets(s.mask), octets(s.gateway), octets(server)});
     const bool again = card.phase == Card::Phase::Checking || card.phase == Card::Phase::Done;
     const helper::Answer sent = m_link.reply(card.request.id, reply);
     if (!sent.ok()) {
@@ -621,10 +610,12 @@ void Runner::assign(Card& card)
         } else if (otherAddress) {
             sentence = text::format(text::Id::AssignNextAddress, {sentence});
         }
-        m_out.emit(cardEvent(refused ? "refused" : "failed", card, sentence)
-                       .add("reason", why)
-                       .number("code", static_cast<long>(sent.code))
-                       .flag("final", !again && !heals && !otherAddress));
+        m_out.emit(
+            cardEvent(refused ? "refused" : "failed", card, sentence)
+                .add("reason", why)
+                .number("code", static_cast<long>(sent.refused() ? -static_cast<int>(sent.refusal)
+                                                                 : sent.error))
+                .flag("final", !again && !heals && !otherAddress));
         if (again) {
             return;
         }

@@ -50,7 +50,7 @@ private:
         Settings settings;
         std::string name;
         std::vector<ExtraField> extra;
-        helper::Message request;
+        helper::Request request;
         Clock::time_point probeEnd;
         Clock::time_point assignedAt;
         std::unique_ptr<HttpCheck> check;
@@ -63,7 +63,7 @@ private:
 
     int startHelper();
     void takeOverRecord();
-    void handle(helper::Message request);
+    void handle(helper::Request request);
     void decide(Card& card);
     void startProbe(Card& card);
     void stepProbe(Card& card, Clock::time_point now);
@@ -99,9 +99,9 @@ private:
     bool m_helperDied = false;
 };
 
-/// Whether a failed reply may succeed for the card's next request: the helper forgot or
-/// expired the request, another assignment was still outstanding, or the kernel was short of
-/// something for a moment. Such a failure is not final for the card.
+/// Whether a failed reply may succeed for the card's next request: a refusal the helper says
+/// heals (it forgot or expired the request, another assignment was outstanding, a kernel
+/// query failed), or an errno of a passing shortage. Such a failure is not final for the card.
 bool healable(const helper::Answer& answer);
 /// Whether the helper refused the reply for the address itself (it is this PC's, a gateway,
 /// a subnet edge, or held by another MAC): a pool card gets another address instead.

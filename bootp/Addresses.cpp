@@ -1,4 +1,4 @@
-#include "Address.h"
+#include "Addresses.h"
 
 #include <algorithm>
 #include <cstdio>

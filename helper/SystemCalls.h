@@ -1,0 +1,33 @@
+#pragma once
+
+#include <linux/filter.h>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+// The system-call allow-lists of the helper's two processes, as data, and the classic BPF
+// program made from one. Anything not allowed kills the process.
+namespace helper {
+
+/// One allowed call; with arg >= 0 only when that argument (its low 32 bits) equals value.
+struct AllowedCall {
+    int nr;
+    int arg = -1;
+    std::uint32_t value = 0;
+};
+
+/// The listener after its sockets are open: reads the link and its sockets, sends on them,
+/// names interfaces. It can open nothing and change no capability.
+std::span<const AllowedCall> listenerCalls();
+/// The writer: reads its records, talks rtnetlink on the socket it already has.
+std::span<const AllowedCall> writerCalls();
+
+/// The seccomp program: the architecture check, one self-contained entry per allowed call,
+/// then kill.
+std::vector<sock_filter> systemCallFilter(std::span<const AllowedCall> allowed);
+
+/// The audit architecture the call numbers above belong to.
+std::uint32_t auditArch();
+
+} // namespace helper
