@@ -64,7 +64,7 @@ burst() {
         args=(--pool 10.77.0.20-10.77.0.250 --mask $MASK --gateway $GATEWAY --record "$work/record.csv"
             --count "$cards")
     fi
-    ip netns exec "$NETNS_PC" "$assign" "${args[@]}" --interface tvpc0 --confirm none \
+    ip netns exec "$NETNS_PC" ${TIMER:-} "$assign" "${args[@]}" --interface tvpc0 --confirm none \
         --format json --timeout 120 >"$out.assign" 2>&1 &
     local pid=$!
     for _ in $(seq 100); do

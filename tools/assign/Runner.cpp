@@ -17,7 +17,10 @@ volatile int g_stopSignal = 0;
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(200);
-constexpr auto kProbeTick = std::chrono::milliseconds(20);
+// Each look at the neighbour table reads all of it: with hundreds of cards probing at once,
+// looking for each every 20 ms took seconds of the loop. A card is looked at every 250 ms and
+// at the end of its probe.
+constexpr auto kProbeTick = std::chrono::milliseconds(250);
 
 void onStopSignal(int signal)
 {
@@ -404,7 +407,7 @@ int Runner::run()
         Clock::time_point wake = std::min(now + kTick, deadline);
         for (auto& [mac, card] : m_cards) {
             if (card.phase == Card::Phase::Probing) {
-                wake = std::min(wake, now + kProbeTick);
+                wake = std::min(wake, card.nextLook);
             } else if (card.phase == Card::Phase::Checking) {
                 wake = std::min(wake, card.check->wakeAt());
                 if (card.check->fd() >= 0) {
@@ -539,6 +542,7 @@ void Runner::startProbe(Card& card)
     card.phase = Card::Phase::Probing;
     card.probeEnd = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                        std::chrono::duration<double>(m_options.probeWait));
+    card.nextLook = std::min(Clock::now() + kProbeTick, card.probeEnd);
     if (!m_poolWarned) {
         const bool onLink = std::any_of(m_local.begin(), m_local.end(), [&](const LocalAddress& a) {
             return a.index == index && (a.ip & a.mask) == (card.settings.ip & a.mask);
@@ -560,6 +564,10 @@ void Runner::startProbe(Card& card)
 
 void Runner::stepProbe(Card& card, Clock::time_point now)
 {
+    if (now < card.nextLook) {
+        return;
+    }
+    card.nextLook = std::min(now + kProbeTick, card.probeEnd);
     const unsigned index = static_cast<unsigned>(card.request.ifindex);
     const std::optional<Neighbour> n = neighbourEntry(index, card.settings.ip);
     const bool taken = n && heldByOther(*n, card.mac);

@@ -52,6 +52,7 @@ private:
         std::vector<ExtraField> extra;
         helper::Request request;
         Clock::time_point probeEnd;
+        Clock::time_point nextLook; ///< when the neighbour table is read for it next
         Clock::time_point assignedAt;
         std::unique_ptr<HttpCheck> check;
         bool answered = false;     ///< the page check succeeded
