@@ -169,7 +169,9 @@ void Simulator::runFlood()
 {
     Pacer pacer(o_.floodRate, std::chrono::duration_cast<Pacer::Duration>(
                                   std::chrono::duration<double>(o_.floodDuration)));
-    Bytes message = buildDiscover(0, localMac(0), bootp::kMinMessage);
+    Bytes message = o_.floodCards ? buildCardRequest(0, localMac(0), o_.length)
+                                  : buildDiscover(0, localMac(0), bootp::kMinMessage);
+    const char* kind = o_.floodCards ? "card requests" : "DHCPDISCOVERs";
     std::uint64_t errors = 0;
     // Each datagram's MAC follows from its xid and this key, so that a reply to any of them is
     // known when it comes.
@@ -187,8 +189,8 @@ void Simulator::runFlood()
     // At most this many in one go, so that a sender that fell behind catches up in bursts the
     // receiver's queue can take.
     constexpr std::uint64_t kBatch = 256;
-    console_.note("flood: %llu DHCPDISCOVERs at %.1f/s on %s",
-                  static_cast<unsigned long long>(pacer.total()), o_.floodRate,
+    console_.note("flood: %llu %s at %.1f/s on %s",
+                  static_cast<unsigned long long>(pacer.total()), kind, o_.floodRate,
                   o_.interface.c_str());
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration_cast<Clock::duration>(
@@ -233,10 +235,11 @@ void Simulator::runFlood()
     const double rate = seconds > 0 ? static_cast<double>(sent) / seconds : 0;
     Record r;
     r.event = "flood";
-    r.text = "flood: " + std::to_string(sent) + " DHCPDISCOVERs in " + fixed(seconds, 3) + " s, " +
+    r.text = "flood: " + std::to_string(sent) + " " + kind + " in " + fixed(seconds, 3) + " s, " +
              fixed(rate, 1) + "/s achieved for " + fixed(o_.floodRate, 1) + "/s asked (" +
              std::to_string(errors) + " send errors); " + std::to_string(foreignReplies) +
              " replies to these foreign clients seen";
+    r.add("kind", o_.floodCards ? "cards" : "discover");
     r.addNumber("sent", std::to_string(sent))
         .addNumber("errors", std::to_string(errors))
         .addNumber("seconds", fixed(seconds, 3))
