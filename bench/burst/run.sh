@@ -75,24 +75,27 @@ burst() {
         --mac-base "$(mac_of 0)" --spread 0 --interval 1 --timeout 100 --format kv >"$out.cards" 2>&1
     wait "$pid"
     local rc=$?
+    # Datagrams the kernel dropped because a receiving socket's queue was full.
+    local dropped
+    dropped=$(ip netns exec "$NETNS_PC" awk '/^Udp:/ { if (!h) { for (i = 1; i <= NF; i++) f[$i] = i; h = 1 } else print $f["RcvbufErrors"] }' /proc/net/snmp)
     # Each card's time from its first request to its reply ("seconds" of its assigned event).
     sed -n 's/^event=assigned .* seconds=\([0-9.]*\).*/\1/p' "$out.cards" | sort -n >"$out.times"
-    awk -v rc=$rc 'BEGIN { n = 0 } { t[++n] = $1 } END {
-        if (n == 0) { print 0, "–", "–", "–", rc; exit }
+    awk -v rc=$rc -v d="$dropped" 'BEGIN { n = 0 } { t[++n] = $1 } END {
+        if (n == 0) { print 0, "–", "–", "–", rc, d; exit }
         p50 = t[int(0.50 * n + 0.999999)]; p99 = t[int(0.99 * n + 0.999999)]
-        printf "%d %.3f %.3f %.3f %d\n", n, t[n], p50, p99, rc }' "$out.times"
+        printf "%d %.3f %.3f %.3f %d %s\n", n, t[n], p50, p99, rc, d }' "$out.times"
 }
 
 echo "$cards cards at once (torvane-cardsim --cards $cards --spread 0 --interval 1), torvane-assign --confirm none"
 echo
-echo "| run | cards answered | last card answered after (s) | per card p50 / p99 (s) | exit |"
-echo "|---|---|---|---|---|"
+echo "| run | cards answered | last card answered after (s) | per card p50 / p99 (s) | datagrams dropped by full socket queues | exit |"
+echo "|---|---|---|---|---|---|"
 for ((r = 1; r <= runs; r++)); do
     for mode in list pool; do
         burst $mode >"$work/result"
-        read -r answered total p50 p99 rc <"$work/result"
+        read -r answered total p50 p99 rc dropped <"$work/result"
         label="--list"
         [ "$mode" = pool ] && label="--pool --count $cards (probe-wait 1 s)"
-        echo "| $label | $answered/$cards | $total | $p50 / $p99 | $rc |"
+        echo "| $label | $answered/$cards | $total | $p50 / $p99 | $dropped | $rc |"
     done
 done
