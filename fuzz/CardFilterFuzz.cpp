@@ -1,6 +1,7 @@
 // The kernel filter on the helper's socket may only narrow what reaches it: a datagram that
 // the helper passes on is never one the filter drops. The filter runs here in a user-space
 // runner of classic BPF with the kernel's semantics.
+#include "CardRequest.h"
 #include "ClassicBpf.h"
 #include "Filter.h"
 #include "Policy.h"
@@ -16,10 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!helper::passOn(payload, port, false)) {
             continue;
         }
-        std::vector<std::uint8_t> packet{
-            std::uint8_t(port >> 8), std::uint8_t(port), 0, 67, 0, 0, 0, 0};
-        packet.insert(packet.end(), data, data + size);
-        if (testing_support::runClassicBpf(helper::cardRequestFilter(), packet) == 0) {
+        const std::vector<std::uint8_t> packet =
+            testing_support::ipv4Udp({data, data + size}, port, 67);
+        const auto udp = helper::udpInIpv4(packet);
+        if (!udp || testing_support::runClassicBpf(helper::cardPacketFilter(), packet) == 0) {
             __builtin_trap();
         }
     }

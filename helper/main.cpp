@@ -1,7 +1,8 @@
 // torvane-helper: the one program of Torvane that holds privileges. A front-end (the windows,
 // torvane-assign) starts it for one search with its end of a socketpair on descriptor 3.
 // After dhcpcd's privilege separation it is two processes:
-// - the listener binds UDP port 67, then gives up every capability; it reads datagrams and
+// - the listener binds UDP port 67 and opens a packet socket for card requests (below the
+//   host firewall), then gives up every capability; it reads datagrams and
 //   the front-end's messages, passes card requests on, and sends a reply only after checking
 //   it against the request it passed on;
 // - the writer, forked before anything untrusted is read, holds cap_net_admin alone; it takes
@@ -24,6 +25,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -37,8 +40,9 @@ using namespace helper;
 
 namespace {
 
-int g_udp = -1;
-int g_writer = -1; // the listener's end of its link to the writer
+int g_udp = -1;     // UDP port 67: held, and the replies leave from it
+int g_packets = -1; // the card requests arrive here
+int g_writer = -1;  // the listener's end of its link to the writer
 RouteLink* g_route = nullptr;
 Ledger g_ledger;
 bool g_listening = false;
@@ -93,7 +97,15 @@ bool linkIsSocketpair()
            type == SOCK_SEQPACKET;
 }
 
-/// The listening socket on 0.0.0.0:67, with the card filter; -errno on failure.
+template <std::size_t N> bool attach(int fd, const std::array<sock_filter, N>& filter)
+{
+    sock_fprog program{static_cast<unsigned short>(filter.size()),
+                       const_cast<sock_filter*>(filter.data())};
+    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
+}
+
+/// The socket on 0.0.0.0:67 that holds the port and sends the replies; it queues nothing.
+/// -errno on failure.
 int bindServerPort()
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -101,18 +113,37 @@ int bindServerPort()
         return -errno;
     }
     const int on = 1;
-    const auto& filter = cardRequestFilter();
-    sock_fprog program{static_cast<unsigned short>(filter.size()),
-                       const_cast<sock_filter*>(filter.data())};
     // No SO_REUSEADDR: another DHCP/BOOTP server on the PC makes the bind fail instead of
     // sharing its broadcasts.
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(bootp::kServerPort);
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
-        ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
-        ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
+    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
+        !attach(fd, nothingFilter()) ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return -err;
+    }
+    return fd;
+}
+
+/// The packet socket that card requests are read from, below the host firewall; -errno on
+/// failure. It is made with no protocol, so that nothing arrives before its filter is in
+/// place, then bound to IPv4.
+int openCardPacketSocket()
+{
+    const int fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -errno;
+    }
+    sockaddr_ll addr{};
+    addr.sll_family = AF_PACKET;
+    addr.sll_protocol = htons(ETH_P_IP);
+    const int on = 1;
+    if (!attach(fd, cardPacketFilter()) ||
+        ::setsockopt(fd, SOL_PACKET, PACKET_AUXDATA, &on, sizeof on) != 0 ||
         ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         const int err = errno;
         ::close(fd);
@@ -153,36 +184,54 @@ struct Datagram {
 
 void receiveDatagram()
 {
-    std::uint8_t data[kMaxRequest + 1];
-    Datagram d(data, sizeof data);
-    msghdr& msg = d.msg;
-    const ssize_t n = ::recvmsg(g_udp, &msg, MSG_DONTWAIT);
-    if (n < 0 || !g_listening || (msg.msg_flags & MSG_TRUNC) != 0) {
+    std::uint8_t packet[kMaxRequest + 64 + 1];
+    sockaddr_ll from{};
+    iovec iov{packet, sizeof packet};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(tpacket_auxdata))] = {};
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(g_packets, &msg, MSG_DONTWAIT | MSG_TRUNC);
+    if (n < 0 || !g_listening || static_cast<std::size_t>(n) > sizeof packet) {
         return;
     }
-    int ifindex = 0;
+    // Sent over a virtual link from this machine, a packet's UDP checksum may still be the
+    // partial one left for the hardware; the kernel marks such packets, and those it checked.
+    bool checksumPending = false;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            ifindex = info.ipi_ifindex;
+        if (c->cmsg_level == SOL_PACKET && c->cmsg_type == PACKET_AUXDATA) {
+            tpacket_auxdata aux;
+            std::memcpy(&aux, CMSG_DATA(c), sizeof aux);
+            checksumPending =
+                (aux.tp_status & (TP_STATUS_CSUMNOTREADY | TP_STATUS_CSUM_VALID)) != 0;
         }
     }
-    const std::span datagram(data, static_cast<std::size_t>(n));
-    if (ifindex <= 0 || !passOn(datagram, ntohs(d.peer.sin_port), isLoopback(ifindex))) {
+    // Only what came in from the network: not what this PC sends (its copies come back as
+    // outgoing), nor what a promiscuous interface overhears for other hosts.
+    if (from.sll_pkttype != PACKET_HOST && from.sll_pkttype != PACKET_BROADCAST) {
         return;
     }
-    if (d.peer.sin_addr.s_addr != htonl(INADDR_ANY)) {
+    const int ifindex = from.sll_ifindex;
+    const auto udp = udpInIpv4(std::span(packet, static_cast<std::size_t>(n)), checksumPending);
+    if (ifindex <= 0 || !udp || udp->destinationPort != bootp::kServerPort ||
+        !passOn(udp->payload, udp->sourcePort, isLoopback(ifindex))) {
+        return;
+    }
+    Ipv4 source;
+    std::memcpy(source.data(), udp->source, 4);
+    if (bootp::toValue(source) != 0) {
         // Only a sender with an address can be this PC itself; a failed query passes nothing.
-        Ipv4 source;
-        std::memcpy(source.data(), &d.peer.sin_addr, 4);
         HostFacts host;
         if (g_route->hostFacts(host) != 0 || fromThisPc(source, host)) {
             return;
         }
     }
     Request request;
-    request.datagram.assign(datagram.begin(), datagram.end());
+    request.datagram.assign(udp->payload.begin(), udp->payload.end());
     request.ifindex = ifindex;
     request.id = g_ledger.remember(request.datagram, ifindex, now());
     send(request);
@@ -262,7 +311,7 @@ Answer handle(const std::optional<ToHelper>& m)
     if (std::holds_alternative<Pause>(*m)) {
         g_listening = false;
         // Whatever arrived until now belongs to no search.
-        while (::recv(g_udp, nullptr, 0, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
+        while (::recv(g_packets, nullptr, 0, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
         }
         return done();
     }
@@ -378,7 +427,8 @@ int main(int argc, char**)
     RouteLink route;
     g_route = &route;
     g_udp = bindServerPort();
-    Bound bound{g_udp < 0 ? -g_udp : route.error()};
+    g_packets = g_udp < 0 ? g_udp : openCardPacketSocket();
+    Bound bound{g_udp < 0 ? -g_udp : g_packets < 0 ? -g_packets : route.error()};
     // Port 67 is bound or refused: the listener gives up every capability, whatever the
     // outcome. Only the writer holds cap_net_admin.
     if (!setCapabilities(0, 0)) {
@@ -393,7 +443,7 @@ int main(int argc, char**)
     }
 
     for (;;) {
-        pollfd fds[2] = {{kLinkFd, POLLIN, 0}, {g_udp, POLLIN, 0}};
+        pollfd fds[2] = {{kLinkFd, POLLIN, 0}, {g_packets, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;

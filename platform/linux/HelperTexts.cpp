@@ -21,7 +21,7 @@ QString startFailureText(const helper::StartResult& r)
             "「sudo usermod -aG torvane $USER」を実行し, ログインし直してください.");
     case helper::StartError::NoPrivilege:
         return QStringLiteral("補助プログラム %1 にUDPポート67を使う権限がありません. "
-                              "「sudo setcap cap_net_bind_service,cap_net_admin+ep "
+                              "「sudo setcap cap_net_bind_service,cap_net_admin,cap_net_raw+ep "
                               "%1」で権限を与えてください.")
             .arg(path);
     case helper::StartError::PortInUse: {

@@ -1,43 +1,43 @@
 #include "NetInfo.h"
 
-#include <QDir>
-#include <QFile>
+#include "Rtnetlink.h"
+#include "UdpOwner.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <net/if.h>
-#include <netinet/in.h>
-#include <pwd.h>
-#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
-int prefixOf(const sockaddr* mask)
+void logFailure(const char* what, int error)
 {
-    if (mask == nullptr) {
-        return 32;
-    }
-    return __builtin_popcount(reinterpret_cast<const sockaddr_in*>(mask)->sin_addr.s_addr);
+    std::fprintf(stderr, "torvane: %s: %s\n", what, std::strerror(error));
 }
 
 } // namespace
 
-QList<InterfaceAddress> interfaceAddresses(int ifindex)
+QList<InterfaceAddress> interfaceAddresses(int ifindex, int* error)
 {
     QList<InterfaceAddress> result;
-    const QString name = interfaceName(ifindex);
-    ifaddrs* list = nullptr;
-    if (name.isEmpty() || getifaddrs(&list) != 0) {
+    if (error != nullptr) {
+        *error = 0;
+    }
+    if (ifindex <= 0) {
         return result;
     }
-    for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-        if (a->ifa_addr != nullptr && a->ifa_addr->sa_family == AF_INET &&
-            name == QLatin1String(a->ifa_name)) {
-            result.append({ntohl(reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr),
-                           prefixOf(a->ifa_netmask)});
+    const netlink::Result<std::vector<netlink::Address>> all =
+        netlink::addresses(static_cast<unsigned>(ifindex));
+    if (!all) {
+        logFailure("the interface's addresses cannot be read", all.error());
+        if (error != nullptr) {
+            *error = all.error();
         }
+        return result;
     }
-    freeifaddrs(list);
+    for (const netlink::Address& a : *all) {
+        result.append({a.ip, a.prefix});
+    }
     return result;
 }
 
@@ -61,95 +61,66 @@ QString dottedAddress(std::uint32_t address)
 
 PortHolder udpPortHolder(int port)
 {
-    // /proc/net/udp lists the socket's owner and inode; the program is the process that has
-    // that inode open, visible only for this user's own processes (or to root).
     PortHolder holder;
-    QFile table(QStringLiteral("/proc/net/udp"));
-    if (!table.open(QIODevice::ReadOnly)) {
+    const netlink::Result<netlink::UdpOwner> owner =
+        netlink::udpPortOwner(static_cast<unsigned>(port));
+    if (!owner) {
+        logFailure("/proc/net/udp cannot be read", owner.error());
+        holder.error = owner.error();
         return holder;
     }
-    const QByteArray portHex =
-        QStringLiteral(":%1").arg(port, 4, 16, QLatin1Char('0')).toUpper().toLatin1();
-    QString inode;
-    const QList<QByteArray> lines = table.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        const QList<QByteArray> f = line.simplified().split(' ');
-        if (f.size() > 9 && f[1].toUpper().endsWith(portHex)) {
-            holder.found = true;
-            const uid_t uid = f[7].toUInt();
-            const passwd* pw = getpwuid(uid);
-            holder.user =
-                pw != nullptr ? QString::fromLocal8Bit(pw->pw_name) : QString::number(uid);
-            inode = QString::fromLatin1(f[9]);
-            break;
-        }
-    }
-    if (inode.isEmpty() || inode == QLatin1String("0")) {
-        return holder;
-    }
-    const QString target = QStringLiteral("socket:[%1]").arg(inode);
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString& pid : pids) {
-        bool numeric = false;
-        const qint64 number = pid.toLongLong(&numeric);
-        if (!numeric) {
-            continue;
-        }
-        const QString fdDir = QStringLiteral("/proc/%1/fd").arg(pid);
-        const QStringList fds = QDir(fdDir).entryList(QDir::Files | QDir::System);
-        for (const QString& fd : fds) {
-            char link[64] = {};
-            const QByteArray path = (fdDir + QLatin1Char('/') + fd).toLocal8Bit();
-            if (::readlink(path.constData(), link, sizeof link - 1) > 0 &&
-                target == QLatin1String(link)) {
-                QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-                comm.open(QIODevice::ReadOnly);
-                holder.program = QString::fromLocal8Bit(comm.readAll()).trimmed();
-                holder.pid = number;
-                return holder;
-            }
-        }
+    holder.found = owner->found;
+    if (owner->found) {
+        holder.user = QString::fromStdString(owner->user);
+        holder.program = QString::fromStdString(owner->program);
+        holder.pid = owner->pid;
     }
     return holder;
 }
 
 QString defaultLocalAddress()
 {
-    // The interface of the default route, from the kernel's IPv4 routing table.
-    QString routeIf;
-    QFile routes(QStringLiteral("/proc/net/route"));
-    if (routes.open(QIODevice::ReadOnly)) {
-        const QList<QByteArray> lines = routes.readAll().split('\n');
-        for (const QByteArray& line : lines.mid(1)) {
-            const QList<QByteArray> f = line.simplified().split(' ');
-            if (f.size() > 7 && f[1] == "00000000" && f[7] == "00000000") {
-                routeIf = QString::fromLatin1(f[0]);
-                break;
+    // The address of the default route's interface; else of the first interface that is up
+    // and not loopback. Only a first guess: each card's request replaces it with the arrival
+    // interface's address.
+    const auto routes = netlink::routes();
+    const auto links = netlink::links();
+    const auto addresses = netlink::addresses();
+    if (!routes) {
+        logFailure("the routes cannot be read", routes.error());
+    }
+    if (!links) {
+        logFailure("the interfaces cannot be read", links.error());
+    }
+    if (!addresses) {
+        logFailure("the addresses cannot be read", addresses.error());
+    }
+    if (!addresses) {
+        return QStringLiteral("127.0.0.1");
+    }
+    unsigned routeIndex = 0;
+    std::uint32_t best = 0;
+    if (routes) {
+        for (const netlink::Route& r : *routes) {
+            if (r.prefix == 0 && r.index != 0 && (routeIndex == 0 || r.priority < best)) {
+                routeIndex = r.index;
+                best = r.priority;
             }
         }
     }
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) {
-        return QStringLiteral("127.0.0.1");
-    }
-    QString onRoute;
-    QString firstUp;
-    for (ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) {
-            continue;
-        }
-        const QString text =
-            dottedAddress(ntohl(reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr));
-        if (onRoute.isEmpty() && !routeIf.isEmpty() && routeIf == QLatin1String(a->ifa_name)) {
-            onRoute = text;
-        }
-        if (firstUp.isEmpty() && (a->ifa_flags & IFF_UP) && !(a->ifa_flags & IFF_LOOPBACK)) {
-            firstUp = text;
+    for (const netlink::Address& a : *addresses) {
+        if (routeIndex != 0 && a.index == routeIndex) {
+            return dottedAddress(a.ip);
         }
     }
-    freeifaddrs(list);
-    if (!onRoute.isEmpty()) {
-        return onRoute;
+    if (links) {
+        for (const netlink::Address& a : *addresses) {
+            for (const netlink::Link& l : *links) {
+                if (l.index == a.index && (l.flags & IFF_UP) && !(l.flags & IFF_LOOPBACK)) {
+                    return dottedAddress(a.ip);
+                }
+            }
+        }
     }
-    return firstUp.isEmpty() ? QStringLiteral("127.0.0.1") : firstUp;
+    return QStringLiteral("127.0.0.1");
 }

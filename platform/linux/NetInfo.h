@@ -13,8 +13,9 @@ struct InterfaceAddress {
     int prefix = 32;
 };
 
-/// The IPv4 addresses of an interface, in the kernel's order.
-QList<InterfaceAddress> interfaceAddresses(int ifindex);
+/// The IPv4 addresses of an interface, in the kernel's order. When the kernel's answer cannot
+/// be read the list is empty and *error (if given) holds the errno; else *error is 0.
+QList<InterfaceAddress> interfaceAddresses(int ifindex, int* error = nullptr);
 /// The interface's name, or empty when there is no such interface.
 QString interfaceName(int ifindex);
 
@@ -25,6 +26,7 @@ struct PortHolder {
     QString user;
     QString program;
     qint64 pid = 0;
+    int error = 0; ///< errno when /proc/net/udp could not be read: nothing is known then
 };
 PortHolder udpPortHolder(int port);
 

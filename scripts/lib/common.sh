@@ -11,7 +11,7 @@ PACKAGES=(
     xvfb xauth fonts-ipafont-gothic fonts-liberation2 fonts-urw-base35
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
-    iproute2 procps libcap2-bin
+    iproute2 procps libcap2-bin nftables libmnl-dev
     desktop-file-utils appstream dpkg-dev file xdotool man-db
     dnsmasq-base kea-dhcp4-server
 )

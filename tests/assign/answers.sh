@@ -98,7 +98,27 @@ line=$(grep "missing (listed, not seen)" "$WORK/many.out")
 [ "$(grep -o '02-00-00-00-01-' <<<"$line" | wc -l)" -eq 20 ] && grep -q " and 5 more$" <<<"$line" &&
     pass "25 missing cards: 20 named, then 'and 5 more'" || fail "missing list: $line"
 
+# A flood of card requests from MACs that are not listed: the first 100 are named, the rest
+# only counted, so that neither the output nor the memory grows with the flood.
+cp "$WORK/one.csv" "$WORK/cards.csv"
+script=""
+for n in $(seq 1 150); do script+="request $((100 + n)) $(printf '02-00-00-00-09-%02X' "$n")\n"; done
+script+="request 1 02-00-00-00-00-01\nreply 1 0\n"
+run flood "$script" --format json
+named=$(grep -c '"event":"not_listed"' "$WORK/flood.out")
+if [ "$RC" -eq 0 ] && [ "$named" -eq 100 ] && grep -q '"event":"not_listed_more"' "$WORK/flood.out" &&
+    grep -q '"not_listed_count":150,' "$WORK/flood.out" &&
+    [ "$(grep '"event":"summary"' "$WORK/flood.out" | grep -o '02-00-00-00-09-' | wc -l)" -eq 100 ]; then
+    pass "150 unlisted cards: 100 named, the rest counted"
+else
+    fail "unlisted flood: exit $RC, $named named: $(tail -2 "$WORK/flood.out")"
+fi
+
 # --dry-run: the plan is printed and the helper is never started.
+{
+    echo "mac,ip,mask,gateway"
+    for n in $(seq 1 25); do printf '02-00-00-00-01-%02X,10.0.0.%d,%s,10.0.0.1\n' "$n" $((100 + n)) $M; done
+} >"$WORK/cards.csv"
 run dry "" --dry-run --format json
 if [ "$RC" -eq 0 ] && [ "$(grep -c '"event":"plan"' "$WORK/dry.out")" -eq 25 ] &&
     grep -q '"event":"dry_run"' "$WORK/dry.out" && [ ! -s "$WORK/dry.log" ] &&

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the end-to-end test in namespaces made for it: the whole road on one NIC, then the
 # reply path with the default route on a second NIC and with no default route at all, a card
-# on a NIC without an address, and the NIC removed during the wait or the dialog.
+# on a NIC without an address, the NIC removed during the wait or the dialog, and a host
+# firewall that drops the card's requests before any UDP socket sees them.
 set -u
 test_binary=$1
 cardsim=$2
@@ -33,4 +34,5 @@ variant "a NIC without an address" "cardOnANicWithoutAddress" --pc-no-address
 variant "the NIC removed during the wait" "interfaceRemovedDuringTheWait"
 variant "the NIC removed while the dialog is open" "interfaceRemovedWhileTheDialogIsOpen"
 variant "the helper ends during the search" "helperDiesDuringTheSearch anotherCardInTheSameSearch"
+variant "a host firewall drops UDP 67" "anotherCardInTheSameSearch" --firewall
 exit $failures

@@ -42,19 +42,16 @@ Bytes replyTo(const Bytes& request, Ipv4 ip = {10, 77, 0, 20}, Ipv4 mask = {255,
     return r;
 }
 
-Bytes withUdpHeader(const Bytes& payload, std::uint16_t sourcePort = 68)
+bool filterKeeps(const Bytes& packet)
 {
-    const auto length = static_cast<std::uint16_t>(payload.size() + 8);
-    Bytes p{std::uint8_t(sourcePort >> 8), std::uint8_t(sourcePort), 0, 67,
-            std::uint8_t(length >> 8),     std::uint8_t(length),     0, 0};
-    p.insert(p.end(), payload.begin(), payload.end());
-    return p;
+    return testing_support::runClassicBpf(cardPacketFilter(), packet) != 0;
 }
 
-bool filterKeeps(const Bytes& payload, std::uint16_t sourcePort = 68)
+bool filterKeepsRequest(const Bytes& payload, std::uint16_t sourcePort = 68,
+                        std::uint16_t destinationPort = 67, std::size_t optionWords = 0)
 {
-    return testing_support::runClassicBpf(cardRequestFilter(),
-                                          withUdpHeader(payload, sourcePort)) != 0;
+    return filterKeeps(
+        testing_support::ipv4Udp(payload, sourcePort, destinationPort, {0, 0, 0, 0}, optionWords));
 }
 
 } // namespace
@@ -235,18 +232,64 @@ TEST(HelperLedger, AnOutstandingAssignmentSurvivesAFloodOfRequests)
 
 TEST(HelperFilter, KeepsCardRequestsAndDropsOtherTraffic)
 {
-    EXPECT_TRUE(filterKeeps(cardRequest()));
-    EXPECT_TRUE(filterKeeps(cardRequest(576)));
-    EXPECT_FALSE(filterKeeps(cardRequest(577)));
-    EXPECT_FALSE(filterKeeps(cardRequest(299)));
-    EXPECT_FALSE(filterKeeps(cardRequest(), 1234));
-    EXPECT_FALSE(filterKeeps(testing_support::foreignDiscover()));
+    EXPECT_TRUE(filterKeepsRequest(cardRequest()));
+    EXPECT_TRUE(filterKeepsRequest(cardRequest(576)));
+    EXPECT_TRUE(filterKeepsRequest(cardRequest(), 68, 67, 3)) << "an IPv4 header with options";
+    EXPECT_FALSE(filterKeepsRequest(cardRequest(577)));
+    EXPECT_FALSE(filterKeepsRequest(cardRequest(299)));
+    EXPECT_FALSE(filterKeepsRequest(cardRequest(), 1234));
+    EXPECT_FALSE(filterKeepsRequest(cardRequest(), 68, 68)) << "another server's port";
+    EXPECT_FALSE(filterKeepsRequest(testing_support::foreignDiscover()));
     for (std::size_t offset : {0u, 236u, 239u, 240u, 241u, 242u, 245u}) {
         Bytes q = cardRequest();
         q[offset] ^= 0x20;
-        EXPECT_FALSE(filterKeeps(q)) << "offset " << offset;
+        EXPECT_FALSE(filterKeepsRequest(q)) << "offset " << offset;
     }
+    Bytes tcp = testing_support::ipv4Udp(cardRequest());
+    tcp[9] = 6;
+    EXPECT_FALSE(filterKeeps(tcp));
+    for (std::uint8_t flags : {0x20, 0x00}) {
+        Bytes fragment = testing_support::ipv4Udp(cardRequest());
+        fragment[6] = flags;              // more fragments, or
+        fragment[7] = flags == 0 ? 1 : 0; // a later fragment
+        EXPECT_FALSE(filterKeeps(fragment));
+    }
+    Bytes dontFragment = testing_support::ipv4Udp(cardRequest());
+    dontFragment[6] = 0x40;
+    EXPECT_TRUE(filterKeeps(dontFragment));
     EXPECT_FALSE(filterKeeps({}));
+}
+
+TEST(HelperPacket, ReadsOnlyWholeIpv4UdpPacketsWithRightChecksums)
+{
+    const Bytes request = cardRequest();
+    const Bytes packet = testing_support::ipv4Udp(request, 68, 67, {10, 77, 0, 9}, 2);
+    const auto udp = udpInIpv4(packet);
+    ASSERT_TRUE(udp);
+    EXPECT_EQ(udp->sourcePort, 68);
+    EXPECT_EQ(udp->destinationPort, 67);
+    EXPECT_EQ(Bytes(udp->payload.begin(), udp->payload.end()), request);
+    EXPECT_EQ(Ipv4(std::to_array(udp->source)), (Ipv4{10, 77, 0, 9}));
+
+    Bytes noChecksum = packet;
+    noChecksum[28 + 6] = noChecksum[28 + 7] = 0; // UDP checksum 0: none given
+    EXPECT_TRUE(udpInIpv4(noChecksum));
+    for (std::size_t offset : {1u, 12u, 19u}) { // IPv4 header: its checksum no longer fits
+        Bytes changed = packet;
+        changed[offset] ^= 0x01;
+        EXPECT_FALSE(udpInIpv4(changed)) << "header byte " << offset;
+    }
+    for (std::size_t offset :
+         {std::size_t{28 + 8}, packet.size() - 1}) { // payload: the UDP checksum
+        Bytes changed = packet;
+        changed[offset] ^= 0x01;
+        EXPECT_FALSE(udpInIpv4(changed)) << "payload byte " << offset;
+    }
+    EXPECT_FALSE(udpInIpv4(Bytes(packet.begin(), packet.end() - 1))) << "cut short";
+    EXPECT_FALSE(udpInIpv4(Bytes(packet.begin(), packet.begin() + 20)));
+    Bytes v6 = packet;
+    v6[0] = 0x65;
+    EXPECT_FALSE(udpInIpv4(v6));
 }
 
 TEST(HelperLedger, EveryCardOfABurstCanBeAnsweredWithItsLatestRequests)

@@ -80,6 +80,31 @@ out=$(pc "$driver" start listen wait-request)
 check "while a card from port 68 on tvpc0 is" "$(nth 3 "$out")" "^request id=1 .*mac=02-00-00-00-00-04$"
 wait
 
+# A host firewall that drops inbound UDP 67 (ufw's default) does not blind the search: the
+# helper reads card requests below it, and its reply leaves by the output path.
+pc nft -f - <<'NFT'
+table inet tvfirewall {
+    chain input {
+        type filter hook input priority filter; policy accept;
+        udp dport 67 counter drop
+    }
+}
+NFT
+card_out=$(mktemp)
+ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-0a \
+    --interval 0.3 --timeout 10 --format kv >"$card_out" 2>&1 &
+card=$!
+out=$(pc "$driver" start listen wait-request reply ip=10.77.0.33 si=10.77.0.1)
+wait "$card"
+check "behind a firewall that drops UDP 67 the card's request is passed on" "$(nth 3 "$out")" \
+    "^request id=1 .*mac=02-00-00-00-00-0A$"
+check "and the firewall did drop it" "$(pc nft list chain inet tvfirewall input)" \
+    "counter packets [1-9][0-9]* bytes"
+check "and the reply reaches the card" "$(nth 4 "$out") $(cat "$card_out")" \
+    "^answer 0 .*event=assigned mac=02-00-00-00-00-0A address=10.77.0.33"
+rm -f "$card_out"
+pc nft delete table inet tvfirewall
+
 # The write itself never replaces an entry that holds another MAC, whatever state it is in,
 # even when that entry appears after every check (the probe writes with no check at all).
 for state in reachable stale permanent; do

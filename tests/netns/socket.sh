@@ -70,7 +70,7 @@ NETNS_ON_EXIT='groupdel "$group" 2>/dev/null; rm -rf "$tmp"'
 mkdir -p "$inst" && chmod 755 "$tmp" "$inst"
 cp "$probe" "$(dirname "$probe")/torvane-helper" "$inst/"
 chgrp "$group" "$inst/torvane-helper" && chmod 0750 "$inst/torvane-helper"
-setcap cap_net_bind_service,cap_net_admin+ep "$inst/torvane-helper" ||
+setcap cap_net_bind_service,cap_net_admin,cap_net_raw+ep "$inst/torvane-helper" ||
     { echo "FAIL - setcap on $inst (no extended attributes?)"; exit 1; }
 as_user() { # extra setpriv options, then the command
     ip netns exec "$NETNS_PC" setpriv --reuid=65534 --regid=65534 --inh-caps=-all "$@"
@@ -99,6 +99,6 @@ check "the helper's environment is empty" "$out" "^helper environ bytes: 0$"
 chmod 0755 "$inst/torvane-helper" && setcap -r "$inst/torvane-helper"
 check "a helper without its capabilities: the error names them and the command that grants them" \
     "$(as_user --clear-groups "$inst/socket_probe" bind 2>&1)" \
-    "bind failed 13: .*cap_net_bind_service,cap_net_admin\+ep $inst/torvane-helper"
+    "bind failed 13: .*cap_net_bind_service,cap_net_admin,cap_net_raw\+ep $inst/torvane-helper"
 
 exit $failures

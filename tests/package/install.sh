@@ -96,10 +96,10 @@ fi
 ok "dpkg -i installs the package"
 caps=$(getcap "$helper")
 if grep -qE '[ ,]cap_net_admin[,=+]' <<<"$caps" && grep -qE '[ ,]cap_net_bind_service[,=+]' <<<"$caps" &&
-    grep -qE '[=+]ep$' <<<"$caps"; then
-    ok "the postinst gave the helper cap_net_bind_service and cap_net_admin"
+    grep -qE '[ ,]cap_net_raw[,=+]' <<<"$caps" && grep -qE '[=+]ep$' <<<"$caps"; then
+    ok "the postinst gave the helper cap_net_bind_service, cap_net_admin and cap_net_raw"
 else
-    fail "the postinst gave the helper cap_net_bind_service and cap_net_admin" "getcap: ${caps:-(nothing)}"
+    fail "the postinst gave the helper cap_net_bind_service, cap_net_admin and cap_net_raw" "getcap: ${caps:-(nothing)}"
 fi
 mode=$(stat -c '%a %U %G' "$helper")
 if [ "$mode" = "750 root torvane" ]; then ok "the helper is 0750 root:torvane"; else
@@ -205,13 +205,22 @@ if wait_for 50 listening; then
 else
     fail "Start binds UDP port 67 through the helper as $user" "$(ip netns exec "$NETNS_PC" ss -lunp; cat "$app_log")"
 fi
-helper_pid=$(pgrep -u "$uid" -x torvane-helper | head -1)
-if [ -n "$helper_pid" ] && [ "$(caps_of "$helper_pid")" = "0000000000001000 0000000000000000" ] &&
+# The listener is the helper whose parent is torvane; the writer is its child.
+helper_pid=$(pgrep -u "$uid" -x -P "$(pgrep -u "$uid" -x torvane | head -1)" torvane-helper | head -1)
+writer_pid=$( [ -n "$helper_pid" ] && pgrep -x -P "$helper_pid" torvane-helper | head -1)
+if [ -n "$helper_pid" ] && [ "$(caps_of "$helper_pid")" = "0000000000000000 0000000000000000" ] &&
     grep -qE '^NoNewPrivs:\s+1$' "/proc/$helper_pid/status" && [ ! -s "/proc/$helper_pid/environ" ]; then
-    ok "after the bind the helper keeps only cap_net_admin (not in effect), no new privileges, no environment"
+    ok "after the bind the helper's listener holds no capability, no new privileges, no environment"
 else
-    fail "after the bind the helper keeps only cap_net_admin (not in effect), no new privileges, no environment" \
+    fail "after the bind the helper's listener holds no capability, no new privileges, no environment" \
         "$( [ -n "$helper_pid" ] && grep -E '^(Cap|NoNewPrivs)' "/proc/$helper_pid/status")"
+fi
+if [ -n "$writer_pid" ] && [ "$(caps_of "$writer_pid")" = "0000000000001000 0000000000001000" ] &&
+    grep -qE '^NoNewPrivs:\s+1$' "/proc/$writer_pid/status" && grep -qE '^Seccomp:\s+2$' "/proc/$writer_pid/status"; then
+    ok "the helper's neighbour-table writer holds cap_net_admin alone, under its system-call filter"
+else
+    fail "the helper's neighbour-table writer holds cap_net_admin alone, under its system-call filter" \
+        "$( [ -n "$writer_pid" ] && grep -E '^(Cap|NoNewPrivs|Seccomp)' "/proc/$writer_pid/status")"
 fi
 if ! grep -q "pid=$helper_pid " "$probe_out"; then
     ok "the plugin path given to torvane never reaches the helper"

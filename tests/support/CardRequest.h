@@ -59,4 +59,63 @@ inline std::vector<std::uint8_t> foreignDiscover(std::size_t length = 300)
     return m;
 }
 
+// payload as a packet socket reads it: an IPv4 header (no options unless optionWords), then a
+// UDP header, both with right checksums, from source to 255.255.255.255.
+inline std::vector<std::uint8_t> ipv4Udp(const std::vector<std::uint8_t>& payload,
+                                         std::uint16_t sourcePort = 68,
+                                         std::uint16_t destinationPort = 67,
+                                         std::array<std::uint8_t, 4> source = {0, 0, 0, 0},
+                                         std::size_t optionWords = 0)
+{
+    const auto fold = [](std::uint32_t s) {
+        while (s >> 16) {
+            s = (s & 0xFFFF) + (s >> 16);
+        }
+        return static_cast<std::uint16_t>(~s);
+    };
+    const auto sum = [](const std::uint8_t* p, std::size_t n, std::uint32_t s) {
+        for (std::size_t i = 0; i + 1 < n; i += 2) {
+            s += std::uint32_t(p[i]) << 8 | p[i + 1];
+        }
+        if (n % 2 != 0) {
+            s += std::uint32_t(p[n - 1]) << 8;
+        }
+        return s;
+    };
+    const std::size_t ipLength = 20 + 4 * optionWords;
+    const std::size_t udpLength = 8 + payload.size();
+    const std::size_t total = ipLength + udpLength;
+    std::vector<std::uint8_t> p(ipLength, 0);
+    p[0] = static_cast<std::uint8_t>(0x40 | (ipLength / 4)); // version 4, header length
+    p[2] = static_cast<std::uint8_t>(total >> 8);            // total length
+    p[3] = static_cast<std::uint8_t>(total);
+    p[8] = 64;                                               // time to live
+    p[9] = 17;                                               // protocol: UDP
+    std::copy(source.begin(), source.end(), p.begin() + 12); // source address
+    std::fill(p.begin() + 16, p.begin() + 20, 0xFF);         // destination: broadcast
+    const std::uint16_t headerSum = fold(sum(p.data(), ipLength, 0));
+    p[10] = static_cast<std::uint8_t>(headerSum >> 8);
+    p[11] = static_cast<std::uint8_t>(headerSum);
+    const std::uint8_t udp[8] = {
+        std::uint8_t(sourcePort >> 8),
+        std::uint8_t(sourcePort),
+        std::uint8_t(destinationPort >> 8),
+        std::uint8_t(destinationPort),
+        std::uint8_t(udpLength >> 8),
+        std::uint8_t(udpLength),
+        0,
+        0, // checksum, below
+    };
+    p.insert(p.end(), std::begin(udp), std::end(udp));
+    p.insert(p.end(), payload.begin(), payload.end());
+    std::uint32_t pseudo = sum(p.data() + 12, 8, 0) + 17 + static_cast<std::uint32_t>(udpLength);
+    std::uint16_t udpSum = fold(sum(p.data() + ipLength, udpLength, pseudo));
+    if (udpSum == 0) {
+        udpSum = 0xFFFF; // RFC 768: zero means no checksum
+    }
+    p[ipLength + 6] = static_cast<std::uint8_t>(udpSum >> 8);
+    p[ipLength + 7] = static_cast<std::uint8_t>(udpSum);
+    return p;
+}
+
 } // namespace testing_support

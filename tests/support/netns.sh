@@ -6,7 +6,8 @@
 # "$PREFIX-other" is joined to pc by tvpc1 10.78.0.1/24 <-> tvoth0 10.78.0.254/24 and holds
 # the pc's default route; otherwise the default route is via 10.77.0.254 on tvpc0, unless
 # --no-default-route. With --pc-no-address tvpc0 has no address (and no default route of its
-# own). netns_cleanup runs on exit, then the commands in NETNS_ON_EXIT.
+# own). With --firewall the pc drops inbound UDP port 67 in an nftables input chain, as ufw's
+# default policy does. netns_cleanup runs on exit, then the commands in NETNS_ON_EXIT.
 # shellcheck shell=bash
 
 NETNS_CREATED=()
@@ -33,13 +34,14 @@ netns_add() {
 }
 
 netns_setup() {
-    local prefix=$1 second=0 defroute=1 address=1
+    local prefix=$1 second=0 defroute=1 address=1 firewall=0
     shift
     while [ $# -gt 0 ]; do
         case $1 in
         --second-nic) second=1 ;;
         --no-default-route) defroute=0 ;;
         --pc-no-address) address=0 ;;
+        --firewall) firewall=1 ;;
         *) netns_fail "unknown option $1" ;;
         esac
         shift
@@ -72,6 +74,12 @@ netns_setup() {
         [ $defroute -eq 1 ] && ip -n "$NETNS_PC" route add default via 10.78.0.254 dev tvpc1
     elif [ $defroute -eq 1 ] && [ $address -eq 1 ]; then
         ip -n "$NETNS_PC" route add default via 10.77.0.254 dev tvpc0
+    fi
+    if [ $firewall -eq 1 ]; then
+        printf '%s\n' 'table inet tvfirewall {' '  chain input {' \
+            '    type filter hook input priority filter; policy accept;' \
+            '    udp dport 67 counter drop' '  }' '}' | ip netns exec "$NETNS_PC" nft -f - ||
+            netns_fail "cannot install the firewall rule (nftables needed)"
     fi
     # Let the veth pairs come up before anyone sends.
     local i

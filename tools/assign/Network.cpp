@@ -1,16 +1,15 @@
 #include "Network.h"
 
+#include "Rtnetlink.h"
+
 #include <arpa/inet.h>
-#include <cstring>
-#include <ifaddrs.h>
 #include <linux/neighbour.h>
-#include <linux/netlink.h>
-#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <system_error>
 
 namespace assign {
 
@@ -20,18 +19,16 @@ InterfaceState interfaceState(const std::string& name)
     if (name.empty() || name.size() >= IFNAMSIZ) {
         return s;
     }
-    s.index = ::if_nametoindex(name.c_str());
-    if (s.index == 0) {
+    const netlink::Result<std::vector<netlink::Link>> links = netlink::links();
+    if (!links) {
+        s.error = links.error();
         return s;
     }
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0) {
-        ifreq req{};
-        std::strncpy(req.ifr_name, name.c_str(), IFNAMSIZ - 1);
-        if (::ioctl(fd, SIOCGIFFLAGS, &req) == 0) {
-            s.up = (req.ifr_flags & IFF_UP) != 0;
+    for (const netlink::Link& l : *links) {
+        if (l.name == name) {
+            s.index = l.index;
+            s.up = (l.flags & IFF_UP) != 0;
         }
-        ::close(fd);
     }
     return s;
 }
@@ -45,24 +42,27 @@ std::string interfaceName(unsigned index)
     return name;
 }
 
+netlink::Result<std::vector<LocalAddress>> readLocalAddresses()
+{
+    const netlink::Result<std::vector<netlink::Address>> all = netlink::addresses();
+    if (!all) {
+        return netlink::Failure{all.error()};
+    }
+    std::vector<LocalAddress> out;
+    for (const netlink::Address& a : *all) {
+        out.push_back({a.index, a.ip, a.mask()});
+    }
+    return out;
+}
+
 std::vector<LocalAddress> localAddresses()
 {
-    std::vector<LocalAddress> out;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) {
-        return out;
+    netlink::Result<std::vector<LocalAddress>> r = readLocalAddresses();
+    if (!r) {
+        throw std::system_error(r.error(), std::generic_category(),
+                                "the addresses of this PC cannot be read");
     }
-    for (const ifaddrs* a = list; a; a = a->ifa_next) {
-        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) {
-            continue;
-        }
-        const auto* sin = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
-        const auto* nm = reinterpret_cast<const sockaddr_in*>(a->ifa_netmask);
-        out.push_back({::if_nametoindex(a->ifa_name), ntohl(sin->sin_addr.s_addr),
-                       nm ? ntohl(nm->sin_addr.s_addr) : 0xFFFFFFFFu});
-    }
-    ::freeifaddrs(list);
-    return out;
+    return std::move(r.value());
 }
 
 Ip serverAddress(const std::vector<LocalAddress>& local, unsigned index, Ip card, Ip mask)
@@ -82,71 +82,26 @@ Ip serverAddress(const std::vector<LocalAddress>& local, unsigned index, Ip card
     return first;
 }
 
+netlink::Result<std::optional<Neighbour>> readNeighbourEntry(unsigned index, Ip ip)
+{
+    const netlink::Result<std::optional<netlink::Neighbour>> n = netlink::neighbour(index, ip);
+    if (!n) {
+        return netlink::Failure{n.error()};
+    }
+    if (!*n) {
+        return std::optional<Neighbour>();
+    }
+    return std::optional<Neighbour>(Neighbour{(*n)->state, (*n)->mac});
+}
+
 std::optional<Neighbour> neighbourEntry(unsigned index, Ip ip)
 {
-    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (fd < 0) {
-        return std::nullopt;
+    const netlink::Result<std::optional<Neighbour>> n = readNeighbourEntry(index, ip);
+    if (!n) {
+        throw std::system_error(n.error(), std::generic_category(),
+                                "the neighbour table cannot be read");
     }
-    struct {
-        nlmsghdr header;
-        ndmsg body;
-    } request{};
-    request.header.nlmsg_len = sizeof request;
-    request.header.nlmsg_type = RTM_GETNEIGH;
-    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.header.nlmsg_seq = 1;
-    request.body.ndm_family = AF_INET;
-    std::optional<Neighbour> found;
-    if (::send(fd, &request, sizeof request, 0) < 0) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    const std::uint32_t want = htonl(ip);
-    alignas(nlmsghdr) char buffer[16384];
-    bool done = false;
-    while (!done) {
-        timeval tv{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            break;
-        }
-        int len = static_cast<int>(n);
-        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, len);
-             h = NLMSG_NEXT(h, len)) {
-            if (h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR) {
-                done = true;
-                break;
-            }
-            if (h->nlmsg_type != RTM_NEWNEIGH) {
-                continue;
-            }
-            const auto* nd = static_cast<const ndmsg*>(NLMSG_DATA(h));
-            if (nd->ndm_family != AF_INET || static_cast<unsigned>(nd->ndm_ifindex) != index) {
-                continue;
-            }
-            int attrLen = static_cast<int>(h->nlmsg_len - NLMSG_LENGTH(sizeof *nd));
-            bool match = false;
-            std::optional<Mac> mac;
-            for (auto* a = reinterpret_cast<rtattr*>(
-                     reinterpret_cast<char*>(const_cast<ndmsg*>(nd)) + NLMSG_ALIGN(sizeof *nd));
-                 RTA_OK(a, attrLen); a = RTA_NEXT(a, attrLen)) {
-                if (a->rta_type == NDA_DST && RTA_PAYLOAD(a) == 4) {
-                    match = std::memcmp(RTA_DATA(a), &want, 4) == 0;
-                } else if (a->rta_type == NDA_LLADDR && RTA_PAYLOAD(a) == 6) {
-                    Mac m;
-                    std::memcpy(m.data(), RTA_DATA(a), 6);
-                    mac = m;
-                }
-            }
-            if (match) {
-                found = Neighbour{nd->ndm_state, mac};
-            }
-        }
-    }
-    ::close(fd);
-    return found;
+    return *n;
 }
 
 bool heldByOther(const Neighbour& n, const Mac& mac)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Result.h"
 #include "Wording.h"
 
 #include <optional>
@@ -14,6 +15,7 @@ namespace assign {
 struct InterfaceState {
     unsigned index = 0; ///< 0: no such interface
     bool up = false;
+    int error = 0; ///< the errno that kept the kernel from answering; then index is 0
 };
 
 InterfaceState interfaceState(const std::string& name);
@@ -25,7 +27,10 @@ struct LocalAddress {
     Ip mask;
 };
 
-/// Every IPv4 address of this PC with its interface and mask.
+/// Every IPv4 address of this PC with its interface and mask, or the errno that kept the kernel
+/// from answering.
+netlink::Result<std::vector<LocalAddress>> readLocalAddresses();
+/// The same; throws std::system_error when the addresses cannot be read.
 std::vector<LocalAddress> localAddresses();
 
 /// The address a reply names as its server (siaddr): the arrival interface's address in the
@@ -38,8 +43,10 @@ struct Neighbour {
     std::optional<Mac> mac;
 };
 
-/// The entry for ip on interface index, read from the kernel; nullopt when there is none or
-/// the table cannot be read.
+/// The entry for ip on interface index, read from the kernel: nullopt when there is none, or
+/// the errno that kept the kernel from answering (ENODEV: the interface is gone).
+netlink::Result<std::optional<Neighbour>> readNeighbourEntry(unsigned index, Ip ip);
+/// The same; throws std::system_error when the table cannot be read.
 std::optional<Neighbour> neighbourEntry(unsigned index, Ip ip);
 
 /// Whether an entry shows a live owner of the address other than mac: a resolved MAC that is

@@ -17,6 +17,10 @@ volatile int g_stopSignal = 0;
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(200);
+/// Cards not answered (not listed, or the pool used up) named one by one; the rest counted.
+constexpr std::size_t kMaxUnlistedNamed = 100;
+/// Distinct MACs of such cards remembered, so that each is counted once.
+constexpr std::size_t kMaxUnlistedKept = 10000;
 // Each look at the neighbour table reads all of it: with hundreds of cards probing at once,
 // looking for each every 20 ms took seconds of the loop. A card is looked at every 250 ms and
 // at the end of its probe.
@@ -352,7 +356,12 @@ int Runner::run()
     if (const int status = startHelper(); status != 0) {
         return status;
     }
-    m_local = localAddresses();
+    if (netlink::Result<std::vector<LocalAddress>> local = readLocalAddresses(); local) {
+        m_local = std::move(local.value());
+    } else {
+        problem(say(text::Id::AssignAddressesUnreadable, {std::strerror(local.error())}));
+        return report(kExitFailed);
+    }
     if (const helper::Answer a = m_link.listen(); !a.ok()) {
         problem(say(text::Id::AssignNotListening, {answerText(a)}));
         return report(kExitFailed);
@@ -474,6 +483,7 @@ void Runner::handle(helper::Request request)
         card.mac = mac;
         card.request = std::move(request);
         decide(card);
+        forgetIfUnanswered(mac);
         return;
     }
     switch (card.phase) {
@@ -487,6 +497,7 @@ void Runner::handle(helper::Request request)
             assign(card);
         } else {
             decide(card);
+            forgetIfUnanswered(mac);
         }
         break;
     case Card::Phase::Checking:
@@ -520,19 +531,42 @@ void Runner::decide(Card& card)
         startProbe(card);
         break;
     case Plan::Decision::Kind::NotListed:
-        card.phase = Card::Phase::NotListed;
-        m_out.emit(cardEvent("not_listed", card,
-                             text::format(text::Id::AssignNotListed, {macText(card.mac), where}))
-                       .add("interface", where));
+    case Plan::Decision::Kind::PoolExhausted: {
+        const bool listedNot = d.kind == Plan::Decision::Kind::NotListed;
+        card.phase = listedNot ? Card::Phase::NotListed : Card::Phase::Exhausted;
+        // Each such card is named once; a flood of them from foreign MACs is counted, and
+        // neither the memory nor the output grows with it.
+        if (m_unlisted.contains(card.mac)) {
+            break;
+        }
+        if (m_unlisted.size() >= kMaxUnlistedKept) {
+            m_unlistedOverflow = true;
+            break;
+        }
+        m_unlisted.insert(card.mac);
+        if (m_unlisted.size() <= kMaxUnlistedNamed) {
+            m_out.emit(cardEvent(listedNot ? "not_listed" : "pool_exhausted", card,
+                                 listedNot ? text::format(text::Id::AssignNotListed,
+                                                          {macText(card.mac), where})
+                                           : text::format(text::Id::AssignPoolExhausted,
+                                                          {macText(card.mac), where,
+                                                           poolText(m_plan.pool()->range())}))
+                           .add("interface", where));
+        } else if (m_unlisted.size() == kMaxUnlistedNamed + 1) {
+            m_out.emit(Event("not_listed_more", text::format(text::Id::AssignUnlistedMore,
+                                                             {std::to_string(kMaxUnlistedNamed)})));
+        }
         break;
-    case Plan::Decision::Kind::PoolExhausted:
-        card.phase = Card::Phase::Exhausted;
-        m_out.emit(
-            cardEvent("pool_exhausted", card,
-                      text::format(text::Id::AssignPoolExhausted,
-                                   {macText(card.mac), where, poolText(m_plan.pool()->range())}))
-                .add("interface", where));
-        break;
+    }
+    }
+}
+
+void Runner::forgetIfUnanswered(const Mac& mac)
+{
+    const auto it = m_cards.find(mac);
+    if (it != m_cards.end() && (it->second.phase == Card::Phase::NotListed ||
+                                it->second.phase == Card::Phase::Exhausted)) {
+        m_cards.erase(it);
     }
 }
 
@@ -569,7 +603,23 @@ void Runner::stepProbe(Card& card, Clock::time_point now)
     }
     card.nextLook = std::min(now + kProbeTick, card.probeEnd);
     const unsigned index = static_cast<unsigned>(card.request.ifindex);
-    const std::optional<Neighbour> n = neighbourEntry(index, card.settings.ip);
+    const netlink::Result<std::optional<Neighbour>> entry =
+        readNeighbourEntry(index, card.settings.ip);
+    if (!entry) {
+        // Whether the address is free cannot be known: it is not handed out now. The card
+        // keeps asking, and its next request probes again.
+        const std::string why = std::strerror(entry.error());
+        m_out.emit(cardEvent("warning", card,
+                             text::format(text::Id::AssignNeighboursUnreadable,
+                                          {why, ipText(card.settings.ip)}))
+                       .add("reason", why));
+        m_plan.release(card.mac);
+        card.phase = Card::Phase::Waiting;
+        card.keepSettings = false;
+        card.lastProblem = why;
+        return;
+    }
+    const std::optional<Neighbour>& n = *entry;
     const bool taken = n && heldByOther(*n, card.mac);
     if (taken && (settled(*n) || now >= card.probeEnd)) {
         m_out.emit(Event("in_use", text::format(text::Id::AssignInUse,
@@ -796,9 +846,14 @@ int Runner::report(int status)
             missing.push_back(macText(listed.mac));
         }
     }
+    for (const Mac& mac : m_unlisted) {
+        notListed.push_back(macText(mac));
+    }
     for (const auto& [mac, card] : m_cards) {
         if (card.phase == Card::Phase::NotListed || card.phase == Card::Phase::Exhausted) {
-            notListed.push_back(macText(mac));
+            if (!m_unlisted.contains(mac)) {
+                notListed.push_back(macText(mac));
+            }
         } else if (card.phase == Card::Phase::Checking) {
             unchecked.push_back(macText(mac));
         } else if (card.phase == Card::Phase::Waiting ||
@@ -842,7 +897,11 @@ int Runner::report(int status)
         sentence += "\n" + text::format(Id::AssignReportUnchecked2, {listText(unchecked)});
     }
     if (!notListed.empty()) {
-        sentence += "\n" + text::format(Id::AssignReportNotListed, {listText(notListed)});
+        std::string who = listText(notListed);
+        if (m_unlistedOverflow) {
+            who = text::format(Id::AssignAndMany, {who});
+        }
+        sentence += "\n" + text::format(Id::AssignReportNotListed, {who});
     }
     Event e("summary", sentence);
     e.number("assigned", m_assigned);
@@ -855,7 +914,12 @@ int Runner::report(int status)
         .raw("waiting", jsonArray(waiting))
         .number("pool_missing", poolMissing)
         .raw("unchecked", jsonArray(unchecked))
-        .raw("not_listed", jsonArray(notListed))
+        .raw("not_listed",
+             jsonArray({notListed.begin(),
+                        notListed.begin() +
+                            static_cast<long>(std::min(notListed.size(), kMaxUnlistedNamed))}))
+        .number("not_listed_count", static_cast<long>(notListed.size()))
+        .flag("not_listed_uncounted", m_unlistedOverflow)
         .number("seconds", seconds)
         .number("exit", static_cast<long>(status));
     m_out.emit(e);

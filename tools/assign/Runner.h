@@ -66,6 +66,7 @@ private:
     void takeOverRecord();
     void handle(helper::Request request);
     void decide(Card& card);
+    void forgetIfUnanswered(const Mac& mac);
     void startProbe(Card& card);
     void stepProbe(Card& card, Clock::time_point now);
     void assign(Card& card);
@@ -91,7 +92,9 @@ private:
     std::map<Mac, Card> m_cards;
     std::vector<std::string> m_failures; ///< "MAC IP: reason", for the JSON summary
     std::vector<std::string> m_failedMacs;
-    std::set<Mac> m_counted; ///< cards of the roll-out given an address, in the record or now
+    std::set<Mac> m_counted;  ///< cards of the roll-out given an address, in the record or now
+    std::set<Mac> m_unlisted; ///< cards seen and not answered, each named once
+    bool m_unlistedOverflow = false; ///< more of them came than are remembered
     Clock::time_point m_start;
     long m_assigned = 0;
     long m_poolAssigned = 0;

@@ -9,6 +9,7 @@
 #include "Say.h"
 
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -153,8 +154,13 @@ int main(int argc, char** argv)
             errors.push_back(error);
         }
     }
-    for (const LocalAddress& a : localAddresses()) {
-        inputs.local.insert(a.ip);
+    if (const netlink::Result<std::vector<LocalAddress>> local = readLocalAddresses(); local) {
+        for (const LocalAddress& a : *local) {
+            inputs.local.insert(a.ip);
+        }
+    } else {
+        errors.push_back(
+            text::format(text::Id::AssignAddressesUnreadable, {std::strerror(local.error())}));
     }
     Plan plan;
     if (errors.empty()) {
@@ -163,7 +169,10 @@ int main(int argc, char** argv)
     unsigned ifindex = 0;
     if (!o.interface.empty()) {
         const InterfaceState s = interfaceState(o.interface);
-        if (s.index == 0) {
+        if (s.error != 0) {
+            errors.push_back(
+                text::format(text::Id::AssignInterfacesUnreadable, {std::strerror(s.error)}));
+        } else if (s.index == 0) {
             errors.push_back(text::format(text::Id::AssignNoInterface, {o.interface}));
         } else if (!s.up) {
             errors.push_back(text::format(text::Id::AssignInterfaceDown, {o.interface}));

@@ -1,8 +1,9 @@
 #include "Link.h"
 
+#include "Rtnetlink.h"
+
 #include <arpa/inet.h>
 #include <linux/if_link.h>
-#include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <net/if_arp.h>
@@ -14,7 +15,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <vector>
 
 namespace cardsim {
 
@@ -42,106 +42,27 @@ Fd controlSocket()
     return fd;
 }
 
-// One rtnetlink request, answered by an acknowledgement (an NLMSG_ERROR holding 0 or -errno).
-class NetlinkRequest {
-public:
-    NetlinkRequest(std::uint16_t type, int flags, const void* body, std::size_t size)
-    {
-        nlmsghdr header{};
-        header.nlmsg_type = type;
-        header.nlmsg_flags = static_cast<std::uint16_t>(NLM_F_REQUEST | NLM_F_ACK | flags);
-        header.nlmsg_seq = 1;
-        bytes_.resize(NLMSG_HDRLEN);
-        std::memcpy(bytes_.data(), &header, sizeof header);
-        append(body, size);
-    }
-
-    void attribute(std::uint16_t type, const void* data, std::size_t size)
-    {
-        const rtattr header{static_cast<unsigned short>(RTA_LENGTH(size)), type};
-        append(&header, sizeof header);
-        append(data, size);
-    }
-
-    template <typename T> void attribute(std::uint16_t type, const T& value)
-    {
-        attribute(type, &value, sizeof value);
-    }
-
-    /// Opens a nested attribute; close() it with what this returns.
-    std::size_t open(std::uint16_t type)
-    {
-        const std::size_t at = NLMSG_ALIGN(bytes_.size());
-        attribute(type, nullptr, 0);
-        return at;
-    }
-
-    void close(std::size_t at)
-    {
-        const auto length = static_cast<unsigned short>(bytes_.size() - at);
-        std::memcpy(bytes_.data() + at, &length, sizeof length);
-    }
-
-    /// Sends the request; 0 or the errno the kernel answered.
-    int exchange()
-    {
-        const auto length = static_cast<std::uint32_t>(bytes_.size());
-        std::memcpy(bytes_.data(), &length, sizeof length); // nlmsg_len leads the header
-        Fd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-        if (fd.get() < 0) {
-            fail("netlink socket");
-        }
-        sockaddr_nl kernel{};
-        kernel.nl_family = AF_NETLINK;
-        if (::sendto(fd.get(), bytes_.data(), bytes_.size(), 0,
-                     reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
-            fail("netlink send");
-        }
-        alignas(nlmsghdr) char answer[8192];
-        const ssize_t n = ::recv(fd.get(), answer, sizeof answer, 0);
-        if (n < 0) {
-            fail("netlink receive");
-        }
-        const auto* header = reinterpret_cast<const nlmsghdr*>(answer);
-        if (!NLMSG_OK(header, static_cast<unsigned>(n)) || header->nlmsg_type != NLMSG_ERROR) {
-            throw SysError("netlink: unexpected answer", EPROTO);
-        }
-        return -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error;
-    }
-
-private:
-    void append(const void* data, std::size_t size)
-    {
-        const std::size_t at = NLMSG_ALIGN(bytes_.size());
-        bytes_.resize(at + size);
-        if (size > 0) {
-            std::memcpy(bytes_.data() + at, data, size);
-        }
-    }
-
-    std::vector<char> bytes_;
-};
-
-int addressRequest(std::uint16_t type, int flags, int ifindex, const Octets& address, int prefix)
+int addressRequest(std::uint16_t type, std::uint16_t flags, int ifindex, const Octets& address,
+                   int prefix)
 {
-    ifaddrmsg ifa{};
+    netlink::Request request(type, flags);
+    auto& ifa = request.header<ifaddrmsg>();
     ifa.ifa_family = AF_INET;
     ifa.ifa_prefixlen = static_cast<std::uint8_t>(prefix);
     ifa.ifa_scope = RT_SCOPE_UNIVERSE;
     ifa.ifa_index = static_cast<unsigned>(ifindex);
-    NetlinkRequest request(type, flags, &ifa, sizeof ifa);
 
     std::uint32_t host = 0;
     for (std::uint8_t b : address) {
         host = (host << 8) | b;
     }
     const std::uint32_t hostMask = prefix == 0 ? 0xFFFFFFFFu : (prefix == 32 ? 0 : ~0u >> prefix);
-    request.attribute(IFA_LOCAL, htonl(host));
-    request.attribute(IFA_ADDRESS, htonl(host));
+    request.put(IFA_LOCAL, htonl(host));
+    request.put(IFA_ADDRESS, htonl(host));
     if (prefix < 31) {
-        request.attribute(IFA_BROADCAST, htonl(host | hostMask));
+        request.put(IFA_BROADCAST, htonl(host | hostMask));
     }
-    return request.exchange();
+    return request.execute();
 }
 
 std::string confPath(const std::string& interface, const char* name)
@@ -293,22 +214,22 @@ void removeAddress(int ifindex, const Octets& address, int prefix)
 
 int addMacvlan(const std::string& name, int parent, const Mac& mac)
 {
-    ifinfomsg ifi{};
+    netlink::Request request(RTM_NEWLINK, NLM_F_CREATE | NLM_F_EXCL);
+    auto& ifi = request.header<ifinfomsg>();
     ifi.ifi_family = AF_UNSPEC;
     ifi.ifi_flags = IFF_UP;
     ifi.ifi_change = IFF_UP;
-    NetlinkRequest request(RTM_NEWLINK, NLM_F_CREATE | NLM_F_EXCL, &ifi, sizeof ifi);
-    request.attribute(IFLA_IFNAME, name.c_str(), name.size() + 1);
-    request.attribute(IFLA_LINK, static_cast<std::uint32_t>(parent));
-    request.attribute(IFLA_ADDRESS, mac.data(), mac.size());
-    const std::size_t info = request.open(IFLA_LINKINFO);
-    request.attribute(IFLA_INFO_KIND, "macvlan", 7);
-    const std::size_t data = request.open(IFLA_INFO_DATA);
+    request.putString(IFLA_IFNAME, name);
+    request.put(IFLA_LINK, static_cast<std::uint32_t>(parent));
+    request.put(IFLA_ADDRESS, mac.data(), mac.size());
+    nlattr* info = request.nest(IFLA_LINKINFO);
+    request.put(IFLA_INFO_KIND, "macvlan", 7);
+    nlattr* data = request.nest(IFLA_INFO_DATA);
     // Private: the cards do not hear one another, only the network beyond IF.
-    request.attribute(IFLA_MACVLAN_MODE, static_cast<std::uint32_t>(MACVLAN_MODE_PRIVATE));
-    request.close(data);
-    request.close(info);
-    const int error = request.exchange();
+    request.put(IFLA_MACVLAN_MODE, static_cast<std::uint32_t>(MACVLAN_MODE_PRIVATE));
+    request.endNest(data);
+    request.endNest(info);
+    const int error = request.execute();
     if (error != 0) {
         throw SysError("create macvlan " + name + " with MAC " + formatMac(mac) + " on interface " +
                            std::to_string(parent),
@@ -319,11 +240,11 @@ int addMacvlan(const std::string& name, int parent, const Mac& mac)
 
 void removeLink(int ifindex)
 {
-    ifinfomsg ifi{};
+    netlink::Request request(RTM_DELLINK, 0);
+    auto& ifi = request.header<ifinfomsg>();
     ifi.ifi_family = AF_UNSPEC;
     ifi.ifi_index = ifindex;
-    NetlinkRequest request(RTM_DELLINK, 0, &ifi, sizeof ifi);
-    const int error = request.exchange();
+    const int error = request.execute();
     if (error != 0) {
         throw SysError("remove interface " + std::to_string(ifindex), error);
     }
