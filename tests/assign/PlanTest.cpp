@@ -364,6 +364,39 @@ TEST_F(RecordOnDisk, EachChangeIsOnDiskAndOneLinePerCard)
     EXPECT_NE(error.find("cannot write in its folder"), std::string::npos) << error;
 }
 
+TEST_F(RecordOnDisk, AStagedBurstIsWrittenOnceAtTheFlush)
+{
+    const std::string path = m_dir + "/record.csv";
+    RecordFile file(path, {});
+    std::string error;
+    RecordEntry e{mac(1),
+                  ip("10.0.0.101"),
+                  ip("255.255.255.0"),
+                  ip("10.0.0.1"),
+                  localTimeText(),
+                  Confirmed::Unchecked,
+                  "",
+                  {},
+                  {},
+                  {}};
+    file.stage(e);
+    e.mac = mac(2);
+    e.ip = ip("10.0.0.102");
+    file.stage(e);
+    EXPECT_FALSE(std::filesystem::exists(path)); // nothing on disk before the flush
+    ASSERT_TRUE(file.flush(error)) << error;
+    std::string text;
+    ASSERT_TRUE(readFile(path, 1 << 20, text, error)) << error;
+    EXPECT_EQ(readRecord(text).entries.size(), 2u) << text;
+    // Nothing staged: nothing written, not even a new file under the same name.
+    struct stat before {};
+    ::stat(path.c_str(), &before);
+    ASSERT_TRUE(file.flush(error));
+    struct stat after {};
+    ::stat(path.c_str(), &after);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+}
+
 TEST_F(RecordOnDisk, SharedFolderAttacksAreRefusedOrHarmless)
 {
     namespace fs = std::filesystem;

@@ -56,6 +56,12 @@ bool RecordFile::writable(std::string& error) const
 
 bool RecordFile::put(const RecordEntry& entry, std::string& error)
 {
+    stage(entry);
+    return flush(error);
+}
+
+void RecordFile::stage(const RecordEntry& entry)
+{
     bool replaced = false;
     for (RecordEntry& e : m_entries) {
         if (e.mac == entry.mac) {
@@ -66,6 +72,15 @@ bool RecordFile::put(const RecordEntry& entry, std::string& error)
     if (!replaced) {
         m_entries.push_back(entry);
     }
+    m_staged = true;
+}
+
+bool RecordFile::flush(std::string& error)
+{
+    if (!m_staged) {
+        return true;
+    }
+    m_staged = false;
     return save(error);
 }
 

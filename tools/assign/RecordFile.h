@@ -20,6 +20,12 @@ public:
     /// Adds the card, or replaces its line when it is in the record already; false and error
     /// when the file could not be written.
     bool put(const RecordEntry& entry, std::string& error);
+    /// The same in memory only, to be written with the others by the next flush: a burst of
+    /// cards then costs one write and one fsync, not one per card.
+    void stage(const RecordEntry& entry);
+    /// Writes what was staged since the last write, if anything; false and error when the
+    /// file could not be written.
+    bool flush(std::string& error);
     const std::vector<RecordEntry>& entries() const { return m_entries; }
 
 private:
@@ -27,6 +33,7 @@ private:
 
     std::string m_path;
     std::vector<RecordEntry> m_entries;
+    bool m_staged = false;
 };
 
 /// Whether path may be the record: missing (a new record) or a regular file. A symbolic link

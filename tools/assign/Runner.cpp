@@ -446,6 +446,8 @@ int Runner::run()
                 }
             }
         }
+        // What this round changed goes to disk before the next wait.
+        flushRecord();
         if (now - lastStatus > std::chrono::milliseconds(500)) {
             lastStatus = now;
             long checking = 0;
@@ -801,12 +803,24 @@ void Runner::writeRecord(const Card& card, Confirmed confirmed)
             e.time = old.time;
         }
     }
-    std::string error;
-    if (!m_record->put(e, error)) {
-        problem(say(text::Id::AssignRecordFailed, {error}));
-        m_failures.push_back(macText(card.mac) + ": not recorded (" + error + ")");
-        m_failedMacs.push_back(macText(card.mac));
+    m_record->stage(e);
+    m_unsaved.push_back(card.mac);
+}
+
+void Runner::flushRecord()
+{
+    if (!m_record || m_unsaved.empty()) {
+        return;
     }
+    std::string error;
+    if (!m_record->flush(error)) {
+        problem(say(text::Id::AssignRecordFailed, {error}));
+        for (const Mac& mac : m_unsaved) {
+            m_failures.push_back(macText(mac) + ": not recorded (" + error + ")");
+            m_failedMacs.push_back(macText(mac));
+        }
+    }
+    m_unsaved.clear();
 }
 
 bool Runner::finished() const
@@ -835,6 +849,7 @@ bool Runner::finished() const
 
 int Runner::report(int status)
 {
+    flushRecord();
     std::vector<std::string> missing;
     std::vector<std::string> waiting;
     std::vector<std::string> notListed;

@@ -72,6 +72,7 @@ private:
     void assign(Card& card);
     void finishCheck(Card& card, Clock::time_point now);
     void writeRecord(const Card& card, Confirmed confirmed);
+    void flushRecord();
     bool finished() const;
     int report(int status);
     std::string progress() const;
@@ -92,8 +93,9 @@ private:
     std::map<Mac, Card> m_cards;
     std::vector<std::string> m_failures; ///< "MAC IP: reason", for the JSON summary
     std::vector<std::string> m_failedMacs;
-    std::set<Mac> m_counted;  ///< cards of the roll-out given an address, in the record or now
-    std::set<Mac> m_unlisted; ///< cards seen and not answered, each named once
+    std::set<Mac> m_counted;    ///< cards of the roll-out given an address, in the record or now
+    std::vector<Mac> m_unsaved; ///< cards staged in the record since it was last written
+    std::set<Mac> m_unlisted;   ///< cards seen and not answered, each named once
     bool m_unlistedOverflow = false; ///< more of them came than are remembered
     Clock::time_point m_start;
     long m_assigned = 0;
