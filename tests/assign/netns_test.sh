@@ -2,7 +2,7 @@
 # torvane-assign against the real torvane-helper and many simulated cards, each card a
 # torvane-cardsim on its own macvlan interface (its own MAC) in the card namespace. Everything
 # runs in namespaces this test creates; nothing is sent from the machine's own namespace.
-#   netns_test.sh SOURCE_DIR ASSIGN CARDSIM
+#   netns_test.sh SOURCE_DIR ASSIGN CARDSIM [FAKE_HELPER]
 set -u
 # The messages checked here are the English ones.
 export LC_ALL=en_GB.UTF-8 LANGUAGE= 2>/dev/null
@@ -10,6 +10,7 @@ export LC_ALL=en_GB.UTF-8 LANGUAGE= 2>/dev/null
 SOURCE_DIR=$1
 ASSIGN=$2
 CARDSIM=$3
+FAKE=${4:-} # the scripted stand-in for the helper (FakeHelper.cpp), for the pool's refusals
 # shellcheck source=../support/netns.sh
 source "$SOURCE_DIR/tests/support/netns.sh"
 
@@ -256,6 +257,33 @@ run_assign pool3 "${pool_args[@]}" --count 9 --timeout 10
     pass "pool: the same --count again ends at once" ||
     fail "pool: the same --count again: exit $RC $(tail -2 "$WORK/pool3.out")"
 stop_cards
+
+# --- the pool's addresses when the helper refuses: a scripted helper in the pc namespace ---
+# Card A's first address is refused for itself (a gateway of this PC): its next request gets
+# the next address. Card B's reply must wait (a forgotten request): its next request gets the
+# address it was offered. Card C is refused for good: its address goes to the next card, D.
+# The scripted helper sends nothing; the probes go out on lo of the pc namespace.
+if [ -n "$FAKE" ]; then
+    mkdir -p "$WORK/fake"
+    cp "$FAKE" "$WORK/fake/torvane-helper"
+    printf '%b' "request 1 02-00-00-00-05-0A\nreply 1 -15\nrequest 2 02-00-00-00-05-0A\nreply 2 0\nrequest 3 02-00-00-00-05-0B\nreply 3 -2\nrequest 4 02-00-00-00-05-0B\nreply 4 0\nrequest 5 02-00-00-00-05-0C\nreply 5 -17\nrequest 6 02-00-00-00-05-0D\nreply 6 0\n" \
+        >"$WORK/fake/torvane-helper.script"
+    run_assign poolfake --pool 10.77.0.101-10.77.0.120 --mask $MASK --gateway $GW \
+        --record "$WORK/poolfake.csv" --count 4 --confirm none --probe-wait 0.1 --timeout 20 \
+        --format json --helper "$WORK/fake/torvane-helper"
+    log=$(cat "$WORK/fake/torvane-helper.log" 2>/dev/null)
+    if [ "$RC" -eq 1 ] && grep -q '^reply 1 10.77.0.101 -15$' <<<"$log" &&
+        grep -q '^reply 2 10.77.0.102 0$' <<<"$log" && grep -q '^reply 3 10.77.0.103 -2$' <<<"$log" &&
+        grep -q '^reply 4 10.77.0.103 0$' <<<"$log" && grep -q '^reply 5 10.77.0.104 -17$' <<<"$log" &&
+        grep -q '^reply 6 10.77.0.104 0$' <<<"$log"; then
+        pass "pool: an address refused for itself is skipped, one whose reply waits is kept, one refused for good goes to the next card"
+    else
+        fail "pool with refusals: exit $RC; helper saw: $log; $(tail -2 "$WORK/poolfake.out")"
+    fi
+    [ "$(recorded "$WORK/poolfake.csv")" = "$(printf '02-00-00-00-05-0A 10.77.0.102\n02-00-00-00-05-0B 10.77.0.103\n02-00-00-00-05-0D 10.77.0.104')" ] &&
+        pass "pool: the record holds only the addresses given" ||
+        fail "pool with refusals: record $(cat "$WORK/poolfake.csv")"
+fi
 
 # --- exit statuses and messages -----------------------------------------------------------
 add_card_link cx1 02:00:00:00:03:01
