@@ -909,7 +909,7 @@ int Runner::report(int status)
         sentence += "\n" + text::format(Id::AssignReportPoolMissing, {cardsText(poolMissing)});
     }
     if (!unchecked.empty()) {
-        sentence += "\n" + text::format(Id::AssignReportUnchecked2, {listText(unchecked)});
+        sentence += "\n" + text::format(Id::AssignReportChecking, {listText(unchecked)});
     }
     if (!notListed.empty()) {
         std::string who = listText(notListed);
