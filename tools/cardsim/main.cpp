@@ -239,13 +239,13 @@ void Simulator::runFlood()
              fixed(rate, 1) + "/s achieved for " + fixed(o_.floodRate, 1) + "/s asked (" +
              std::to_string(errors) + " send errors); " + std::to_string(foreignReplies) +
              " replies to these foreign clients seen";
-    r.add("kind", o_.floodCards ? "cards" : "discover");
     r.addNumber("sent", std::to_string(sent))
         .addNumber("errors", std::to_string(errors))
         .addNumber("seconds", fixed(seconds, 3))
         .addNumber("rate", fixed(rate, 1))
         .addNumber("target", fixed(o_.floodRate, 1))
-        .addNumber("foreign_replies", std::to_string(foreignReplies));
+        .addNumber("foreign_replies", std::to_string(foreignReplies))
+        .add("kind", o_.floodCards ? "cards" : "discover");
     emit(r);
 }
 
