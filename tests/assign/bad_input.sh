@@ -95,6 +95,18 @@ check "every problem at once" "$L:4:1: MAC 00-0A-1B-C2-3D-02 is listed twice" \
 grep -qF "$L:2:19: address 10.0.0.0 is the network address" "$WORK/err" ||
     { echo "FAIL: not every problem reported: $(cat "$WORK/err")"; FAILURES=$((FAILURES + 1)); }
 
+# Many problems: the first 20 are named, then how many more there are.
+many="$H\n"
+for n in $(seq 10 34); do many+="00-0A-1B-C2-3D-$n,10.0.0.0,$M,10.0.0.1\n"; done
+check "errors capped" "and 5 more problems" "$many"
+n=$(grep -c "^torvane-assign: $L:" "$WORK/err")
+[ "$n" -eq 20 ] || { echo "FAIL: $n problems named, wanted 20"; FAILURES=$((FAILURES + 1)); }
+
+# A file without a header: one problem, not one per missing and unknown column.
+check "no header" "$L:1:1: the first line is not a header" "$C1\n$C1\n"
+n=$(grep -c "^torvane-assign: $L:" "$WORK/err")
+[ "$n" -eq 1 ] || { echo "FAIL: no header gave $n problems"; FAILURES=$((FAILURES + 1)); }
+
 "$ASSIGN" --help >"$WORK/help" || { echo "FAIL: --help exits $?"; FAILURES=$((FAILURES + 1)); }
 grep -q "^  3    --timeout passed with cards still missing" "$WORK/help" ||
     { echo "FAIL: --help lacks the exit statuses"; FAILURES=$((FAILURES + 1)); }

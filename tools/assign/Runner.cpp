@@ -149,6 +149,14 @@ Runner::Runner(const Options& options, Plan& plan, std::optional<RecordFile>& re
                Reporter& reporter, unsigned ifindex)
     : m_options(options), m_plan(plan), m_record(record), m_out(reporter), m_ifindex(ifindex)
 {
+    // Checked for every listed card in every round: looked up, not searched for.
+    if (m_record) {
+        for (const RecordEntry& e : m_plan.recorded()) {
+            if (e.confirmed != Confirmed::Pending || !m_options.confirm) {
+                m_doneBefore.insert(e.mac);
+            }
+        }
+    }
 }
 
 namespace {
@@ -186,15 +194,7 @@ void Runner::problem(const Said& said)
 
 bool Runner::doneBefore(const Mac& mac) const
 {
-    if (!m_record) {
-        return false;
-    }
-    for (const RecordEntry& e : m_plan.recorded()) {
-        if (e.mac == mac) {
-            return e.confirmed != Confirmed::Pending || !m_options.confirm;
-        }
-    }
-    return false;
+    return m_doneBefore.contains(mac);
 }
 
 long Runner::poolDone() const

@@ -94,6 +94,7 @@ private:
     std::vector<std::string> m_failures; ///< "MAC IP: reason", for the JSON summary
     std::vector<std::string> m_failedMacs;
     std::set<Mac> m_counted;    ///< cards of the roll-out given an address, in the record or now
+    std::set<Mac> m_doneBefore; ///< cards the record holds as done (not pending a check)
     std::vector<Mac> m_unsaved; ///< cards staged in the record since it was last written
     std::set<Mac> m_unlisted;   ///< cards seen and not answered, each named once
     bool m_unlistedOverflow = false; ///< more of them came than are remembered
