@@ -2,6 +2,7 @@
 #include "FatalError.h"
 #include "Fonts.h"
 #include "ProgramEnd.h"
+#include "Texts.h"
 #include "Translations.h"
 
 #include <QApplication>
@@ -80,9 +81,13 @@ int main(int argc, char** argv)
     }
     // Qt::AA_ShareOpenGLContexts is not set here: it costs an OpenGL context at every start.
     // The web engine module sets up its shared context itself when the browser first opens.
+    // Japanese on a Japanese or C/POSIX desktop, English on any other.
+    text::setLanguage(text::languageFromEnvironment());
+    FontWarmUp fonts;
     TorvaneApplication app(argc, argv);
     installFonts();
     installQtTranslations(app);
+    fonts.wait();
     try {
         F_Main window;
         window.show();

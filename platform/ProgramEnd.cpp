@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "Texts.h"
+
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -32,12 +35,14 @@ void setProgramEndHook(std::function<void(int)> end)
 
 void reportFatal(int number, const QString& description, QWidget* parent)
 {
-    const QString text = QStringLiteral("Error %1: %2").arg(number).arg(description);
-    std::fprintf(stderr, "torvane: %s\n", qPrintable(text));
+    std::fprintf(stderr, "torvane: Error %d: %s\n", number, qPrintable(description));
     std::fflush(stderr);
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+        const QString text = QString::fromStdString(text::format(
+            text::Id::ErrorCodeLine, {std::to_string(number), description.toStdString()}));
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Torvane"), text, QMessageBox::Ok,
                         parent);
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
         box.exec();
     }
     endProgram(1);

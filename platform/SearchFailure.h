@@ -1,25 +1,33 @@
 #pragma once
 
+#include "Twin.h"
+
 #include <QString>
 
 #include <stdexcept>
 
 // A failure of the search that the operator can fix and retry (port 67 held, the helper
-// missing or refusing, an interface gone): the window reports it and carries on. The
-// description is Japanese for the window; the detail English for stderr.
+// missing or refusing, an interface gone): the window reports it and carries on. The text is
+// kept in both languages: the window shows the process's language, stderr the English.
 class SearchFailure : public std::runtime_error {
 public:
-    SearchFailure(int number, const QString& description, const QString& detail)
-        : std::runtime_error(detail.toStdString()), m_number(number), m_description(description),
-          m_detail(detail)
+    /// number: a real error code (errno), or 0 when there is none to show.
+    SearchFailure(int number, text::Twin what)
+        : std::runtime_error(what.english), m_number(number), m_what(std::move(what))
+    {
+    }
+    SearchFailure(int number, const QString& description, const QString& english)
+        : SearchFailure(number, text::Twin(description.toStdString(), english.toStdString()))
     {
     }
     int number() const { return m_number; }
-    const QString& description() const { return m_description; }
-    const QString& detail() const { return m_detail; }
+    const text::Twin& text() const { return m_what; }
+    /// In the process's language, for the window.
+    QString description() const { return QString::fromStdString(m_what.local()); }
+    /// In English, for stderr.
+    QString detail() const { return QString::fromStdString(m_what.english); }
 
 private:
     int m_number;
-    QString m_description;
-    QString m_detail;
+    text::Twin m_what;
 };

@@ -1,5 +1,7 @@
 #include "Translations.h"
 
+#include "Texts.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibraryInfo>
@@ -7,12 +9,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 namespace {
 
 // The web view's context menu in Japanese, worded as Qt's own text box menu is. Qt 6.4 ships no
-// Japanese catalogue for the web engine; this stands in only when none is installed.
+// Japanese catalogue for the web engine; this stands in only when none is installed. The
+// catalogue's English twin of each entry is Qt's source text.
 class WebViewMenuJapanese final : public QTranslator {
 public:
     using QTranslator::QTranslator;
@@ -23,9 +25,9 @@ public:
         if (std::strcmp(context, "RenderViewContextMenuQt") != 0) {
             return {};
         }
-        for (const auto& [english, japanese] : kTexts) {
-            if (std::strcmp(sourceText, english) == 0) {
-                return QString::fromUtf8(japanese);
+        for (const text::Id id : kMenu) {
+            if (std::strcmp(sourceText, text::tr(id, text::Lang::English)) == 0) {
+                return QString::fromUtf8(text::tr(id, text::Lang::Japanese));
             }
         }
         return {};
@@ -33,32 +35,20 @@ public:
     bool isEmpty() const override { return false; }
 
 private:
-    static constexpr std::pair<const char*, const char*> kTexts[] = {
-        {"Back", "戻る"},
-        {"Forward", "進む"},
-        {"Reload", "再読み込み"},
-        {"Cut", "切り取り"},
-        {"Copy", "コピー"},
-        {"Paste", "貼り付け"},
-        {"Undo", "元に戻す"},
-        {"Redo", "やり直す"},
-        {"Select all", "すべてを選択"},
-        {"Paste and match style", "書式なしで貼り付け"},
-        {"Open link in new window", "リンクを新しいウィンドウで開く"},
-        {"Open link in new tab", "リンクを新しいタブで開く"},
-        {"Copy link address", "リンクのアドレスをコピー"},
-        {"Save link", "リンク先を保存"},
-        {"Copy image", "画像をコピー"},
-        {"Copy image address", "画像のアドレスをコピー"},
-        {"Save image", "画像を保存"},
-        {"Copy media address", "メディアのアドレスをコピー"},
-        {"Show controls", "コントロールを表示"},
-        {"Loop", "ループ再生"},
-        {"Save media", "メディアを保存"},
-        {"Inspect", "検証"},
-        {"Exit full screen", "全画面表示を終了"},
-        {"Save page", "ページを保存"},
-        {"View page source", "ページのソースを表示"},
+    static constexpr text::Id kMenu[] = {
+        text::Id::WebMenuBack,           text::Id::WebMenuForward,
+        text::Id::WebMenuReload,         text::Id::WebMenuCut,
+        text::Id::WebMenuCopy,           text::Id::WebMenuPaste,
+        text::Id::WebMenuUndo,           text::Id::WebMenuRedo,
+        text::Id::WebMenuSelectAll,      text::Id::WebMenuPastePlain,
+        text::Id::WebMenuLinkWindow,     text::Id::WebMenuLinkTab,
+        text::Id::WebMenuCopyLink,       text::Id::WebMenuSaveLink,
+        text::Id::WebMenuCopyImage,      text::Id::WebMenuCopyImageAddress,
+        text::Id::WebMenuSaveImage,      text::Id::WebMenuCopyMedia,
+        text::Id::WebMenuShowControls,   text::Id::WebMenuLoop,
+        text::Id::WebMenuSaveMedia,      text::Id::WebMenuInspect,
+        text::Id::WebMenuExitFullScreen, text::Id::WebMenuSavePage,
+        text::Id::WebMenuViewSource,
     };
 };
 
@@ -77,6 +67,10 @@ bool load(QCoreApplication& app, const QString& catalogue, const QString& dir)
 
 void installQtTranslations(QCoreApplication& app)
 {
+    // In English Qt's own source texts are already the words wanted.
+    if (text::language() != text::Lang::Japanese) {
+        return;
+    }
     const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     if (!load(app, QStringLiteral("qtbase_ja"), dir)) {
         std::fprintf(stderr,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WebViewRequests.h"
+
 #include <QObject>
 #include <QString>
 
@@ -34,6 +36,11 @@ public:
     /// True while a load is in progress.
     virtual bool Busy() const = 0;
 
+    /// Who answers the pages' requests (login, certificate, download, upload); none: every
+    /// request is refused. The answerer outlives the view or is reset first.
+    void setRequests(WebViewRequests* requests) { m_requests = requests; }
+    WebViewRequests* requests() const { return m_requests; }
+
 signals:
     /// Going back (Command 2) or forward (Command 1) became possible or impossible.
     void CommandStateChange(int Command, bool Enable);
@@ -41,4 +48,7 @@ signals:
     void DownloadComplete();
     /// A document has finished loading.
     void DocumentComplete(const QString& url);
+
+private:
+    WebViewRequests* m_requests = nullptr;
 };

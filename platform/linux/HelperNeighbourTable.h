@@ -13,8 +13,8 @@ public:
         : m_session(std::move(session))
     {
     }
-    std::string addPermanent(int ifindex, const std::array<std::uint8_t, 4>& ip,
-                             const std::array<std::uint8_t, 6>& mac) override;
+    text::Twin addPermanent(int ifindex, const std::array<std::uint8_t, 4>& ip,
+                            const std::array<std::uint8_t, 6>& mac) override;
 
 private:
     std::shared_ptr<HelperSession> m_session;

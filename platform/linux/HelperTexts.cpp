@@ -1,95 +1,132 @@
 #include "HelperTexts.h"
 
+#include "HelperAccess.h"
 #include "NetInfo.h"
 
 #include <cerrno>
 
 using helper::Refusal;
+using text::Id;
+using text::twin;
 
-QString startFailureText(const helper::StartResult& r)
+text::Twin startFailureText(const helper::StartResult& r)
 {
-    const QString path = QString::fromStdString(r.path);
     switch (r.error) {
     case helper::StartError::None:
         return {};
     case helper::StartError::Missing:
-        return QStringLiteral("補助プログラム torvane-helper が見つかりません. "
-                              "Torvaneをインストールし直してください.");
-    case helper::StartError::NotInGroup:
-        return QStringLiteral(
-            "カードの検索はtorvaneグループのユーザーだけが行えます. "
-            "「sudo usermod -aG torvane $USER」を実行し, ログインし直してください.");
+        return twin(Id::HelperMissing);
+    case helper::StartError::NotInGroup: {
+        const HelperAccess a = helperAccess(r.path);
+        if (a.problem == HelperAccess::Problem::NotInGroup) {
+            return twin(Id::HelperNotInGroup, {a.group});
+        }
+        return twin(Id::HelperBadAccess, {r.path, a.mode, a.owner, a.group});
+    }
     case helper::StartError::NoPrivilege:
-        return QStringLiteral("補助プログラム %1 にUDPポート67を使う権限がありません. "
-                              "「sudo setcap cap_net_bind_service,cap_net_admin,cap_net_raw+ep "
-                              "%1」で権限を与えてください.")
-            .arg(path);
+        return twin(Id::HelperNoPrivilege, {r.path});
     case helper::StartError::PortInUse: {
         const PortHolder h = udpPortHolder(67);
-        QString who = QStringLiteral("他のプログラム");
+        text::Twin who;
         if (!h.program.isEmpty()) {
-            who += QStringLiteral(" (%1, pid %2)").arg(h.program).arg(h.pid);
+            who = twin(Id::PortHolderProgram, {h.program.toStdString(), std::to_string(h.pid)});
         } else if (!h.user.isEmpty()) {
-            who += QStringLiteral(" (ユーザー %1, プログラム名は不明)").arg(h.user);
+            who = twin(Id::PortHolderUser, {h.user.toStdString()});
         } else {
-            who += QStringLiteral(" (不明)");
+            who = twin(Id::PortHolderUnknown);
         }
-        return QStringLiteral("UDPポート67は%1が使用中です. そのプログラムを終了してから, "
-                              "もう一度検索を開始してください.")
-            .arg(who);
+        return twin(Id::HelperPortInUse, {who});
     }
     case helper::StartError::Died:
-        return QStringLiteral("補助プログラム torvane-helper が起動しませんでした.");
-    case helper::StartError::Other:
+        break;
+    case helper::StartError::Other: {
+        text::Twin t = twin(Id::HelperCannotStart, {errnoText(r.errnoValue)});
+        t.english += " (" + r.detail + ")";
+        return t;
+    }
+    }
+    text::Twin t = twin(Id::HelperDidNotStart);
+    t.english += " (" + r.detail + ")";
+    return t;
+}
+
+text::Id refusalTextId(Refusal r)
+{
+    switch (r) {
+    case Refusal::Malformed:
+        return Id::CauseMalformed;
+    case Refusal::UnknownRequest:
+        return Id::CauseUnknownRequest;
+    case Refusal::AlreadyReplied:
+        return Id::CauseAlreadyReplied;
+    case Refusal::Expired:
+        return Id::CauseExpired;
+    case Refusal::ChangedBytes:
+        return Id::CauseChangedBytes;
+    case Refusal::BadAddress:
+        return Id::CauseBadAddress;
+    case Refusal::BadMask:
+        return Id::CauseBadMask;
+    case Refusal::BadGateway:
+        return Id::CauseBadGateway;
+    case Refusal::BadServer:
+        return Id::CauseBadServer;
+    case Refusal::Outstanding:
+        return Id::CauseOutstanding;
+    case Refusal::NotReplied:
+        return Id::CauseNotReplied;
+    case Refusal::Mismatch:
+        return Id::CauseMismatch;
+    case Refusal::LocalAddress:
+        return Id::CauseLocalAddress;
+    case Refusal::SubnetEdge:
+        return Id::CauseSubnetEdge;
+    case Refusal::GatewayAddress:
+        return Id::CauseGatewayAddress;
+    case Refusal::OtherMac:
+        return Id::CauseOtherMac;
+    case Refusal::BadMac:
+        return Id::CauseBadMac;
+    case Refusal::KernelQuery:
+        return Id::CauseKernelQuery;
+    case Refusal::None:
         break;
     }
-    return QStringLiteral("補助プログラム torvane-helper を起動できません (%1).")
-        .arg(QString::fromStdString(r.detail));
+    return Id::CauseRefused;
 }
 
-int answerCode(const helper::Answer& a)
+text::Twin errnoText(int number)
 {
-    return a.refused() ? -static_cast<int>(a.refusal) : a.error;
-}
-
-QString commandFailureText(const helper::Answer& a)
-{
-    if (a.refusal == Refusal::KernelQuery) {
-        return QStringLiteral("このPCのネットワーク設定を読み取れませんでした");
-    }
-    switch (answerCode(a)) {
-    case -static_cast<int>(Refusal::BadAddress):
-        return QStringLiteral("カードに使えないIPアドレスです");
-    case -static_cast<int>(Refusal::BadMask):
-        return QStringLiteral("サブネットマスクが正しくありません");
-    case -static_cast<int>(Refusal::BadGateway):
-        return QStringLiteral("ゲートウェイがサブネットの外です");
-    case -static_cast<int>(Refusal::LocalAddress):
-        return QStringLiteral("このPCのIPアドレスです");
-    case -static_cast<int>(Refusal::SubnetEdge):
-        return QStringLiteral("ネットワークアドレスかブロードキャストアドレスです");
-    case -static_cast<int>(Refusal::GatewayAddress):
-        return QStringLiteral("ゲートウェイのIPアドレスです");
-    case -static_cast<int>(Refusal::OtherMac):
-        return QStringLiteral("他の機器が使用中のIPアドレスです");
-    case -static_cast<int>(Refusal::BadMac):
-        return QStringLiteral("カードのMACアドレスが正しくありません");
-    case -static_cast<int>(Refusal::Expired):
-        return QStringLiteral("カードの要求から時間が経ちすぎました");
+    switch (number) {
     case EPERM:
     case EACCES:
-        return QStringLiteral("権限がありません");
+        return twin(Id::CauseNoPermission);
     case ENODEV:
     case ENXIO:
-        return QStringLiteral("インタフェースがありません");
+        return twin(Id::CauseNoInterface);
     case EPIPE:
-        return QStringLiteral("補助プログラムが終了しました");
+        return twin(Id::CauseHelperEnded);
     case ETIMEDOUT:
-        return QStringLiteral("補助プログラムが応答しません");
+        return twin(Id::CauseHelperSilent);
+    case ENETDOWN:
+    case ENETUNREACH:
+        return twin(Id::CauseNetworkDown);
+    case ENOMEM:
+        return twin(Id::CauseNoMemory);
+    case EMFILE:
+    case ENFILE:
+        return twin(Id::CauseTooManyFiles);
     default:
-        break;
+        return twin(Id::CauseErrno, {std::to_string(number)});
     }
-    return QStringLiteral("%1 (%2)").arg(
-        a.refused() ? QStringLiteral("補助プログラムが拒否しました") : QStringLiteral("エラー"),
-        QString::fromStdString(a.reason));
+}
+
+text::Twin commandFailureText(const helper::Answer& a)
+{
+    text::Twin cause =
+        a.refused() ? twin(refusalTextId(a.refusal)) : errnoText(a.error);
+    if (!a.reason.empty()) {
+        cause.english += " (" + a.reason + ")";
+    }
+    return cause;
 }

@@ -1,14 +1,16 @@
 #pragma once
 
 #include "HelperLink.h"
+#include "Twin.h"
 
-#include <QString>
-
-// The window's Japanese words for what the helper reports.
+// The windows' words for what the helper reports, in both languages.
 
 /// Why a search cannot start: the description of the message box.
-QString startFailureText(const helper::StartResult& result);
-/// The cause of a refused or failed command, short enough for the status text.
-QString commandFailureText(const helper::Answer& answer);
-/// The number the windows show for an answer: the errno, or the refusal's code negated.
-int answerCode(const helper::Answer& answer);
+text::Twin startFailureText(const helper::StartResult& result);
+/// The cause of a refused or failed command, short enough to sit inside a sentence; the
+/// English twin carries the helper's own reason as well.
+text::Twin commandFailureText(const helper::Answer& answer);
+/// The text of each refusal of the helper: the one place that maps them.
+text::Id refusalTextId(helper::Refusal refusal);
+/// The text of an errno as a cause.
+text::Twin errnoText(int number);

@@ -6,6 +6,8 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -50,17 +52,16 @@ void HelperUdpSocket::bind(int localPort)
     helper::HelperLink& link = m_session->link;
     if (!link.running()) {
         const helper::StartResult r = link.start(helper::locateHelper(helper::executableDir()));
+        // The window reports it, on stderr too; a code is shown only when there is a real one.
         if (r.error != helper::StartError::None) {
-            logFailure("cannot start the search", r.path + ": " + r.detail);
-            throw SearchFailure(r.errnoValue != 0 ? r.errnoValue : EPERM, startFailureText(r),
-                                QString::fromStdString(r.detail));
+            throw SearchFailure(r.errnoValue, startFailureText(r));
         }
     }
     const helper::Answer a = link.listen();
     if (!a.ok()) {
-        logFailure("the helper does not listen", a.reason);
         endSearch();
-        throw SearchFailure(answerCode(a), commandFailureText(a), QString::fromStdString(a.reason));
+        throw SearchFailure(a.error,
+                            text::twin(text::Id::HelperCannotStart, {commandFailureText(a)}));
     }
     m_waiting.clear();
     m_listening = true;
@@ -89,11 +90,10 @@ void HelperUdpSocket::readable()
     if (link.died()) {
         m_listening = false;
         dropNotifier();
-        logFailure("the search ended", "torvane-helper has ended");
-        emit Error(
-            static_cast<qint16>(EPIPE),
-            QStringLiteral(
-                "補助プログラム torvane-helper が終了しました. もう一度検索を開始してください."));
+        const text::Twin ended = text::twin(text::Id::HelperEnded);
+        logFailure("the search ended", ended.english);
+        // The link's end of file carries no error code.
+        emit Error(0, QString::fromStdString(ended.local()));
     }
 }
 
@@ -118,15 +118,15 @@ void HelperUdpSocket::sendData(const QByteArray& data)
     // The helper sends only to the limited broadcast on the client port, which is the one
     // place the windows send to.
     if (remoteHost() != QLatin1String("255.255.255.255") || remotePort() != 68) {
-        throw SearchFailure(
-            EINVAL, QStringLiteral("送信先が正しくありません"),
-            QStringLiteral("invalid destination %1:%2").arg(remoteHost()).arg(remotePort()));
+        text::Twin cause = text::twin(text::Id::CauseBadDestination);
+        cause.english +=
+            " (" + remoteHost().toStdString() + ":" + std::to_string(remotePort()) + ")";
+        throw SearchFailure(0, cause);
     }
     const helper::Bytes bytes(data.begin(), data.end());
     const helper::Answer a = m_session->link.reply(m_session->requestId, bytes);
     if (!a.ok()) {
-        logFailure("the reply was not sent", a.reason);
-        throw SearchFailure(answerCode(a), commandFailureText(a), QString::fromStdString(a.reason));
+        throw SearchFailure(a.error, commandFailureText(a));
     }
 }
 

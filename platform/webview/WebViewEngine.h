@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WebViewRequests.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <QtPlugin>
@@ -12,14 +14,23 @@ class QWidget;
 // the program and the module then share no meta-object code, and the signals of WebView are
 // emitted by the program's side only.
 
-/// What the engine reports back; implemented by the program's side of the seam.
-class WebViewEvents {
+/// What the engine reports back and asks; implemented by the program's side of the seam.
+class WebViewEvents : public WebViewRequests {
 public:
     virtual void commandStateChange(int command, bool enable) = 0;
     virtual void loadFinished(bool ok, const QString& url) = 0;
 
 protected:
     ~WebViewEvents() = default;
+};
+
+/// Fixed when a view is made.
+struct WebViewSettings {
+    /// The engine's own pages (errors, form messages) in this language, such as "ja"; it takes
+    /// effect with the first view of the process, since the engine reads it once.
+    QString locale;
+    /// The languages the view asks pages for, as the Accept-Language header.
+    QString acceptLanguage;
 };
 
 /// One web view, implemented by the module.
@@ -40,8 +51,10 @@ public:
 class WebViewEngineFactory {
 public:
     virtual ~WebViewEngineFactory() = default;
-    /// A new view that reports to events; events outlives the view.
-    virtual std::unique_ptr<WebViewEngine> create(WebViewEvents& events) = 0;
+    /// A new view that reports to events; events outlives the view. Each view has a profile of
+    /// its own, kept in memory only: logins and certificate decisions go with the view.
+    virtual std::unique_ptr<WebViewEngine> create(WebViewEvents& events,
+                                                  const WebViewSettings& settings) = 0;
 };
 
 /// While it lives, drops the engine's advice to set Qt::AA_ShareOpenGLContexts before the
@@ -66,5 +79,5 @@ private:
     static inline QtMessageHandler s_previous = nullptr;
 };
 
-#define WebViewEngineFactory_iid "org.torvane.WebViewEngineFactory/1"
+#define WebViewEngineFactory_iid "org.torvane.WebViewEngineFactory/2"
 Q_DECLARE_INTERFACE(WebViewEngineFactory, WebViewEngineFactory_iid)

@@ -1,6 +1,7 @@
 #include "WebViewLoader.h"
 
 #include "FatalError.h"
+#include "Texts.h"
 #include "WebViewEngine.h"
 
 #include <QCoreApplication>
@@ -19,15 +20,30 @@ const QString kModuleName = QStringLiteral(TORVANE_WEBENGINE_MODULE_NAME);
 const QString kProcessName = QStringLiteral("QtWebEngineProcess");
 constexpr int kProcessProbeMs = 5000;
 
-QString cannotStart(const QString& why)
+// The operator's text for a browser that cannot start, with the cause in the same language.
+QString cannotStart(text::Id why, const QString& name = {})
 {
-    return QStringLiteral("ブラウザを起動できません (%1).").arg(why);
+    const std::string cause = text::format(why, {name.toStdString()});
+    return QString::fromStdString(text::format(text::Id::BrowserCannotStart, {cause}));
 }
 
-// Holds the module's view and turns its reports into the seam's signals.
+// The engine's pages and the Accept-Language header follow the language of the windows.
+WebViewSettings viewSettings()
+{
+    if (text::language() == text::Lang::Japanese) {
+        return {QStringLiteral("ja"), QStringLiteral("ja,en;q=0.8")};
+    }
+    return {QStringLiteral("en-US"), QStringLiteral("en-US,en;q=0.9")};
+}
+
+// Holds the module's view and turns its reports into the seam's signals; its requests go to
+// the window, and without a window they are refused.
 class EngineWebView final : public WebView, private WebViewEvents {
 public:
-    explicit EngineWebView(WebViewEngineFactory& factory) : m_engine(factory.create(*this)) {}
+    explicit EngineWebView(WebViewEngineFactory& factory)
+        : m_engine(factory.create(*this, viewSettings()))
+    {
+    }
 
     QWidget* widget() override { return m_engine->widget(); }
     void Navigate(const QString& url) override { m_engine->navigate(url); }
@@ -49,6 +65,34 @@ private:
         if (ok) {
             emit DocumentComplete(url);
         }
+    }
+    std::optional<WebViewCredentials> login(const WebViewLogin& request) override
+    {
+        return requests() ? requests()->login(request) : std::nullopt;
+    }
+    bool acceptCertificate(const WebViewCertificate& certificate) override
+    {
+        return requests() && requests()->acceptCertificate(certificate);
+    }
+    QString downloadPath(const QString& suggestedName) override
+    {
+        return requests() ? requests()->downloadPath(suggestedName) : QString();
+    }
+    void downloadProgress(qint64 received, qint64 total) override
+    {
+        if (requests()) {
+            requests()->downloadProgress(received, total);
+        }
+    }
+    void downloadFinished(bool ok, const QString& path, const QString& reason) override
+    {
+        if (requests()) {
+            requests()->downloadFinished(ok, path, reason);
+        }
+    }
+    QStringList chooseFiles(bool multiple, const QStringList& acceptedTypes) override
+    {
+        return requests() ? requests()->chooseFiles(multiple, acceptedTypes) : QStringList();
     }
 
     std::unique_ptr<WebViewEngine> m_engine;
@@ -131,13 +175,13 @@ HelperProcessCheck checkWebEngineProcess()
         return {{},
                 QStringLiteral("the web engine's helper process is in none of %1")
                     .arg(candidates.join(QStringLiteral(", "))),
-                cannotStart(QStringLiteral("%1が見つかりません").arg(kProcessName))};
+                cannotStart(text::Id::BrowserProcessMissing, kProcessName)};
     }
     const QString path = *found;
     const QFileInfo info(path);
     if (!info.isFile() || !info.isExecutable()) {
         return {path, QStringLiteral("%1 is not an executable file").arg(path),
-                cannotStart(QStringLiteral("%1を実行できません").arg(kProcessName))};
+                cannotStart(text::Id::BrowserProcessNotExecutable, kProcessName)};
     }
 
     QProcess probe;
@@ -162,7 +206,7 @@ HelperProcessCheck checkWebEngineProcess()
                            output.isEmpty() ? QString() : QStringLiteral(": ") + output);
     }
     if (!failure.isEmpty()) {
-        return {path, failure, cannotStart(QStringLiteral("%1が起動しません").arg(kProcessName))};
+        return {path, failure, cannotStart(text::Id::BrowserProcessFails, kProcessName)};
     }
     return {path, {}, {}};
 }
@@ -175,7 +219,7 @@ QString webViewStartFailure()
         if (module.factory == nullptr) {
             std::fprintf(stderr, "torvane: the browser window cannot open: %s\n",
                          qPrintable(module.failure));
-            return cannotStart(QStringLiteral("Web表示モジュールを読み込めません"));
+            return cannotStart(text::Id::BrowserModuleMissing);
         }
         loadedFactory() = module.factory;
     }

@@ -38,8 +38,8 @@ Lang languageOf(std::string_view locale)
     if (isCLocale(locale)) {
         return Lang::Japanese;
     }
-    return locale.starts_with("ja") && (locale.size() == 2 || locale[2] == '_' ||
-                                        locale[2] == '.' || locale[2] == '@')
+    return locale.starts_with("ja") &&
+                   (locale.size() == 2 || locale[2] == '_' || locale[2] == '.' || locale[2] == '@')
                ? Lang::Japanese
                : Lang::English;
 }
@@ -94,6 +94,11 @@ std::string format(Id id, std::initializer_list<std::string_view> args)
 
 std::string format(std::string_view pattern, std::initializer_list<std::string_view> args)
 {
+    return format(pattern, std::span<const std::string_view>(args.begin(), args.size()));
+}
+
+std::string format(std::string_view pattern, std::span<const std::string_view> args)
+{
     std::string out;
     out.reserve(pattern.size() + 32);
     for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -101,7 +106,7 @@ std::string format(std::string_view pattern, std::initializer_list<std::string_v
         if (c == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' && pattern[i + 1] <= '9') {
             const auto n = static_cast<std::size_t>(pattern[i + 1] - '1');
             if (n < args.size()) {
-                out += *(args.begin() + n);
+                out += args[n];
                 ++i;
                 continue;
             }

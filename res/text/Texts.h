@@ -1,6 +1,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -39,5 +40,6 @@ const char* tr(Id id, Lang lang);
 /// stays as it is.
 std::string format(Id id, std::initializer_list<std::string_view> args);
 std::string format(std::string_view pattern, std::initializer_list<std::string_view> args);
+std::string format(std::string_view pattern, std::span<const std::string_view> args);
 
 } // namespace text

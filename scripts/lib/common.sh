@@ -3,6 +3,7 @@
 
 TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD="$TOP/build"
+BUILD_WINDOWS="$TOP/build-windows"
 
 # Everything Torvane, its tests, benchmarks, fuzzer and package need from Debian 12.
 PACKAGES=(
@@ -11,9 +12,11 @@ PACKAGES=(
     xvfb xauth fonts-ipafont-gothic fonts-liberation2 fonts-urw-base35
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
-    iproute2 procps libcap2-bin nftables libmnl-dev
-    desktop-file-utils appstream dpkg-dev file xdotool man-db
+    iproute2 procps libcap2-bin nftables libmnl-dev libssl-dev
+    desktop-file-utils appstream dpkg-dev file xdotool man-db x11-utils openbox xfwm4 dbus-daemon
     dnsmasq-base kea-dhcp4-server
+    # The Windows build (static runtime) and its tests; wine64 alone, no i386 architecture.
+    g++-mingw-w64-x86-64-posix wine wine64
 )
 
 ensure_packages() {
@@ -35,4 +38,12 @@ build_tree() {
     local extra=("$@")
     cmake -S "$TOP" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" >/dev/null
     cmake --build "$BUILD" -j2
+}
+
+# The Windows tree, cross-built with mingw-w64; its tests run under Wine. Its namespace test
+# takes the card simulator from the Linux tree, so build that first.
+build_windows_tree() {
+    cmake -S "$TOP" -B "$BUILD_WINDOWS" -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_LINUX_BUILD="$BUILD" "$@" >/dev/null
+    cmake --build "$BUILD_WINDOWS" -j2
 }

@@ -424,6 +424,13 @@ INSTANTIATE_TEST_SUITE_P(
         Args{{"--interface", "eth1", "--spread", "1"}, "--spread goes with --cards"},
         Args{{"--interface", "eth1", "--cards", "2", "--spread", "-1"}, "0 to 3600"},
         Args{{"--interface", "eth1", "--flood", "10", "--cards", "2"}, "--then-card"},
+        Args{{"--interface", "eth1", "--serve-http", "--https", "--http-basic", "admin:a:b"},
+             nullptr},
+        Args{{"--interface", "eth1", "--https"}, "go with --serve-http"},
+        Args{{"--interface", "eth1", "--http-basic", "a:b"}, "go with --serve-http"},
+        Args{{"--interface", "eth1", "--cards", "2", "--serve-http", "--https"}, "for one card"},
+        Args{{"--interface", "eth1", "--serve-http", "--http-basic", ":pw"}, "USER:PASSWORD"},
+        Args{{"--interface", "eth1", "--serve-http", "--http-basic", "admin"}, "USER:PASSWORD"},
         Args{{"--interface", "eth1", "--strict=yes"}, "unknown option"},
         Args{{"--interface", "eth1", "extra"}, "unknown option extra"}));
 
@@ -461,6 +468,61 @@ TEST(CardSimHttp, answersThePageAndRefusesTheRest)
                   c.hasTitle)
             << c.head;
     }
+}
+
+TEST(CardSimHttp, cardPagesBehindALoginAsFirmwareServesThem)
+{
+    const HttpSite site{"<title>card</title>", "admin:pa:ss", {}};
+    const std::string login = "Authorization: Basic " + base64("admin:pa:ss") + "\r\n";
+    struct Case {
+        std::string head;
+        std::string body;
+        int status;
+        const char* contains;
+    };
+    const std::string upload = "--b\r\nContent-Disposition: form-data; name=\"firmware\"; "
+                               "filename=\"<fw>.bin\"\r\n\r\nABC\r\n--b--\r\n";
+    const Case cases[] = {
+        {"GET / HTTP/1.1\r\n\r\n", "", 401, "WWW-Authenticate: Basic realm=\"Web/SNMP Card\""},
+        {"GET / HTTP/1.1\r\nAuthorization: Basic " + base64("admin:wrong") + "\r\n\r\n", "", 401,
+         "<title>401 Unauthorized</title>"},
+        {"GET / HTTP/1.1\r\nAuthorization: Digest x\r\n\r\n", "", 401, "401"},
+        {"GET / HTTP/1.1\r\n" + login + "\r\n", "", 200, "<title>card</title>"},
+        {"GET /config.txt HTTP/1.1\r\n" + login + "\r\n", "", 200,
+         "Content-Disposition: attachment; filename=\"card-config.txt\""},
+        {"GET /upload HTTP/1.1\r\n" + login + "\r\n", "", 200, "<input type=\"file\""},
+        {"POST /upload HTTP/1.1\r\n" + login +
+             "Content-Type: multipart/form-data; boundary=b\r\n\r\n",
+         upload, 200, "&lt;fw&gt;.bin 3 bytes fnv1a64 "},
+        {"POST /upload HTTP/1.1\r\n" + login + "Content-Type: text/plain\r\n\r\n", "x", 400, "400"},
+        {"POST / HTTP/1.1\r\n" + login + "\r\n", "", 405, "Allow: GET, HEAD\r\n"},
+        {"GET /about HTTP/1.1\r\n" + login + "\r\n", "", 200, "<title>About this card</title>"},
+        {"GET /popup HTTP/1.1\r\n" + login + "\r\n", "", 200, "<title>Card status</title>"},
+    };
+    for (const Case& c : cases) {
+        const HttpAnswer a = answerHttp(c.head, c.body, site);
+        EXPECT_EQ(a.status, c.status) << c.head;
+        EXPECT_NE(a.bytes.find(c.contains), std::string::npos) << c.head << a.bytes;
+    }
+    // The start page links to each of them.
+    const std::string page = cardPage(kMac, {{10, 77, 0, 20}, {255, 255, 255, 0}, {}, {}});
+    for (const char* link :
+         {"href=\"/config.txt\"", "href=\"/upload\"", "href=\"/about\" target=\"_blank\"",
+          "window.open('/about')", "window.open('/popup'"}) {
+        EXPECT_NE(page.find(link), std::string::npos) << link;
+    }
+}
+
+TEST(CardSimHttp, base64AndContentLength)
+{
+    EXPECT_EQ(base64(""), "");
+    EXPECT_EQ(base64("f"), "Zg==");
+    EXPECT_EQ(base64("fo"), "Zm8=");
+    EXPECT_EQ(base64("foo"), "Zm9v");
+    EXPECT_EQ(base64("admin:secret"), "YWRtaW46c2VjcmV0");
+    EXPECT_EQ(contentLength("POST / HTTP/1.1\r\ncontent-length: 12\r\n"), 12u);
+    EXPECT_EQ(contentLength("GET / HTTP/1.1\r\n"), 0u);
+    EXPECT_EQ(contentLength("POST / HTTP/1.1\r\nContent-Length: 1x\r\n"), std::nullopt);
 }
 
 TEST(CardSimOutput, oneLinePerFormatWithTheSameKeys)

@@ -30,6 +30,7 @@ variant() { # label, test functions, netns_setup options...
 variant "one NIC" "setAssignsTheCardAndOpensItsPage cancelSendsNothingAndListensAgain anotherCardInTheSameSearch"
 variant "default route on a second NIC" "anotherCardInTheSameSearch proposalAndServerComeFromTheCardsInterface" --second-nic
 variant "no default route" "anotherCardInTheSameSearch" --no-default-route
+variant "a refusal of the helper while the card keeps asking" "aRefusalStaysReadableWhileTheCardKeepsAsking"
 variant "a NIC without an address" "cardOnANicWithoutAddress" --pc-no-address
 variant "the NIC removed during the wait" "interfaceRemovedDuringTheWait"
 variant "the NIC removed while the dialog is open" "interfaceRemovedWhileTheDialogIsOpen"

@@ -170,9 +170,13 @@ private slots:
     {
         MainWindowFixture f;
         F_Main& w = *f.window;
+        // Only the resting frame is decoded at start-up; the animation reads the others.
+        QVERIFY(!w.ImgAni[0]->pixmap().isNull());
+        QVERIFY(w.ImgAni[1]->pixmap().isNull());
         w.Command1->click();
         for (int tick = 0; tick < 11; ++tick) {
             w.Timer1_Timer();
+            QVERIFY(!w.Img_AniBuf->pixmap().isNull());
             QCOMPARE(shown(w.Img_AniBuf), shown(w.ImgAni[tick]));
         }
         QCOMPARE(w.M_AniIdx, qint16(11));

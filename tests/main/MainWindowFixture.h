@@ -12,6 +12,7 @@ struct MainWindowFixture {
     FakeNeighbourTable* neighbours;
     FakeClock* clock;
     std::unique_ptr<F_Main> window;
+    bool asRoot = false;
 
     explicit MainWindowFixture(const QString& localIp = QStringLiteral("192.168.0.5"),
                                int platformId = kPlatformLinux)
@@ -25,7 +26,8 @@ struct MainWindowFixture {
         neighbours = n.get();
         clock = c.get();
         F_Main::Services services{std::move(s), std::move(n), std::move(c),
-                                  [platformId](OsVersion& v) { v.platformId = platformId; }};
+                                  [platformId](OsVersion& v) { v.platformId = platformId; },
+                                  [this] { return asRoot; }};
         window = std::make_unique<F_Main>(std::move(services));
     }
 };

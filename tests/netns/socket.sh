@@ -82,10 +82,23 @@ check "a user held by another user's program is told it is unknown which" \
 kill %% 2>/dev/null
 wait 2>/dev/null
 
-check "a user outside the group is told to join it, and no port is bound" \
-    "$(as_user --clear-groups "$inst/socket_probe" bind 2>&1; ip netns exec "$NETNS_PC" ss -lunH 'sport = :67' | wc -l)" \
-    "bind failed 13: カードの検索はtorvaneグループのユーザーだけが行えます.*sudo usermod -aG torvane \\\$USER.*
-0$"
+out=$(as_user --clear-groups "$inst/socket_probe" bind 2>&1)
+check "a user outside the group is told to join that group" "$out" \
+    "^bind failed 13: カードの検索は${group}グループのユーザーだけが行えます"
+check "the command to join it stands on a line of its own" "$out" \
+    "^    sudo usermod -aG $group \\\$USER$"
+check "no port is bound for a user outside the group" \
+    "$(ip netns exec "$NETNS_PC" ss -lunH 'sport = :67' | wc -l)" "^0$"
+
+# A helper for root's group only: joining a group cannot help, its owner and mode are wrong.
+chgrp root "$inst/torvane-helper" && chmod 0750 "$inst/torvane-helper"
+out=$(as_user --groups="$gid" "$inst/socket_probe" bind 2>&1)
+check "a root:root 0750 helper is named as such, not as a missing group" "$out" \
+    "^bind failed 13: 補助プログラム $inst/torvane-helper を実行できません. 所有者または権限が正しくありません \(0750, 所有者 root:root\)"
+check "and the commands that give it the group's protection follow, one a line" "$out" \
+    "^    sudo chgrp torvane $inst/torvane-helper$"
+chgrp "$group" "$inst/torvane-helper" && chmod 0750 "$inst/torvane-helper"
+setcap cap_net_bind_service,cap_net_admin,cap_net_raw+ep "$inst/torvane-helper"
 
 out=$(as_user --groups="$gid" "$inst/socket_probe" status 2>&1)
 check "a member of the group binds port 67 through the helper" "$out" "^bound$"
@@ -97,8 +110,10 @@ check "the neighbour-table writer holds cap_net_admin alone, with no new privile
 check "the helper's environment is empty" "$out" "^helper environ bytes: 0$"
 
 chmod 0755 "$inst/torvane-helper" && setcap -r "$inst/torvane-helper"
-check "a helper without its capabilities: the error names them and the command that grants them" \
-    "$(as_user --clear-groups "$inst/socket_probe" bind 2>&1)" \
-    "bind failed 13: .*cap_net_bind_service,cap_net_admin,cap_net_raw\+ep $inst/torvane-helper"
+out=$(as_user --clear-groups "$inst/socket_probe" bind 2>&1)
+check "a helper without its capabilities: the error names them" "$out" \
+    "^bind failed 13: 補助プログラム $inst/torvane-helper にUDPポート67を使う権限がありません"
+check "and the command that grants them stands on its own line" "$out" \
+    "^    sudo setcap cap_net_bind_service,cap_net_admin,cap_net_raw\+ep $inst/torvane-helper$"
 
 exit $failures

@@ -118,10 +118,10 @@ public:
         std::array<std::uint8_t, 6> mac;
     };
     std::vector<Entry> entries;
-    std::string answer;
+    text::Twin answer;
     std::function<void()> onAdd;
-    std::string addPermanent(int ifindex, const std::array<std::uint8_t, 4>& ip,
-                             const std::array<std::uint8_t, 6>& mac) override
+    text::Twin addPermanent(int ifindex, const std::array<std::uint8_t, 4>& ip,
+                            const std::array<std::uint8_t, 6>& mac) override
     {
         entries.push_back({ifindex, ip, mac});
         if (onAdd) {

@@ -1,4 +1,5 @@
 #include "Texts.h"
+#include "Environment.h"
 
 #include <gtest/gtest.h>
 
@@ -21,20 +22,20 @@ public:
             if (const char* v = std::getenv(kNames[i])) {
                 m_saved[i] = v;
             }
-            ::unsetenv(kNames[i]);
+            testenv::unset(kNames[i]);
         }
     }
     ~LocaleEnvironment()
     {
         for (std::size_t i = 0; i < std::size(kNames); ++i) {
             if (m_saved[i]) {
-                ::setenv(kNames[i], m_saved[i]->c_str(), 1);
+                testenv::set(kNames[i], m_saved[i]->c_str());
             } else {
-                ::unsetenv(kNames[i]);
+                testenv::unset(kNames[i]);
             }
         }
     }
-    void set(const char* name, const char* value) { ::setenv(name, value, 1); }
+    void set(const char* name, const char* value) { testenv::set(name, value); }
 
 private:
     static constexpr const char* kNames[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};

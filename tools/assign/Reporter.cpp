@@ -39,11 +39,11 @@ void Reporter::status(const std::string& text)
     std::fflush(stdout);
 }
 
-void Reporter::error(const Said& said)
+void Reporter::error(const text::Twin& said)
 {
     const std::string saved0 = m_status;
     clearStatus();
-    std::fprintf(stderr, "torvane-assign: %s\n", said.text.c_str());
+    std::fprintf(stderr, "torvane-assign: %s\n", said.local().c_str());
     status(saved0);
     if (m_format == Format::Json) {
         Event e("error", said.english);

@@ -19,8 +19,8 @@ public:
     void status(const std::string& text);
     /// A problem for the operator on stderr; with --format json also as an "error" event, whose
     /// message is the English twin.
-    void error(const Said& said);
-    void error(const std::string& text) { error(Said{text, text}); }
+    void error(const text::Twin& said);
+    void error(const std::string& text) { error(text::Twin(text)); }
     Format format() const { return m_format; }
 
 private:

@@ -187,7 +187,7 @@ std::string Runner::interfaceText(unsigned index) const
     return interfaceName(index);
 }
 
-void Runner::problem(const Said& said)
+void Runner::problem(const text::Twin& said)
 {
     m_out.error(said);
 }
@@ -241,7 +241,7 @@ int Runner::startHelper()
     const helper::StartResult r = m_link.start(path);
     using helper::StartError;
     using text::Id;
-    Said message;
+    text::Twin message;
     switch (r.error) {
     case StartError::None:
         return 0;
@@ -256,12 +256,9 @@ int Runner::startHelper()
         break;
     case StartError::PortInUse: {
         const std::string owner = udpPortOwner(67);
-        message =
-            owner.empty()
-                ? Said{text::format(Id::AssignPortHeld, {text::tr(Id::AssignPortHeldUnknown)}),
-                       text::format(text::tr(Id::AssignPortHeld, text::Lang::English),
-                                    {text::tr(Id::AssignPortHeldUnknown, text::Lang::English)})}
-                : say(Id::AssignPortHeld, {owner});
+        message = owner.empty()
+                      ? text::twin(Id::AssignPortHeld, {text::twin(Id::AssignPortHeldUnknown)})
+                      : say(Id::AssignPortHeld, {owner});
         break;
     }
     case StartError::Died:

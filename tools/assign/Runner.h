@@ -81,7 +81,7 @@ private:
     long poolDone() const;
     std::string interfaceText(unsigned index) const;
     Event cardEvent(const char* name, const Card& card, const std::string& sentence) const;
-    void problem(const Said& said);
+    void problem(const text::Twin& said);
 
     const Options& m_options;
     Plan& m_plan;

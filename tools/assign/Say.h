@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Texts.h"
+#include "Twin.h"
 
 #include <initializer_list>
 #include <string>
@@ -10,20 +10,10 @@
 // machine-readable output (a JSON "message" stays the same whatever the desktop's language).
 namespace assign {
 
-struct Said {
-    std::string text;    ///< in text::language()
-    std::string english; ///< the same in English
-};
-
-inline Said say(text::Id id, std::initializer_list<std::string_view> args = {})
+inline text::Twin say(text::Id id, std::initializer_list<std::string_view> args = {})
 {
-    return {text::format(id, args), text::format(text::tr(id, text::Lang::English), args)};
-}
-
-/// Words the catalogue does not have (a parser's message, an errno text): the same in both.
-inline Said plain(std::string text)
-{
-    return {text, text};
+    return {text::format(text::tr(id, text::Lang::Japanese), args),
+            text::format(text::tr(id, text::Lang::English), args)};
 }
 
 } // namespace assign

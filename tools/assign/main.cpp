@@ -28,8 +28,8 @@ int refuse(Reporter& out, const std::vector<std::string>& errors)
         out.error(
             say(text::Id::AssignMoreProblems, {std::to_string(errors.size() - kMaxErrorsShown)}));
     }
-    const Said nothing = say(text::Id::AssignNothingSent);
-    std::fprintf(stderr, "torvane-assign: %s\n", nothing.text.c_str());
+    const text::Twin nothing = say(text::Id::AssignNothingSent);
+    std::fprintf(stderr, "torvane-assign: %s\n", nothing.local().c_str());
     return kExitUsage;
 }
 

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -15,6 +17,8 @@ namespace {
 
 // A request head longer than this is answered as it stands.
 constexpr std::size_t kMaxHead = 8192;
+// A body is read up to this size (a firmware image); anything beyond is not waited for.
+constexpr std::size_t kMaxBody = 64 * 1024 * 1024;
 
 timespec until(HttpServer::Clock::time_point when, HttpServer::Clock::time_point now)
 {
@@ -29,8 +33,19 @@ timespec until(HttpServer::Clock::time_point when, HttpServer::Clock::time_point
 
 HttpServer::HttpServer(Clock::duration connectionDeadline) : deadline_(connectionDeadline) {}
 
+void HttpServer::FreeSsl::operator()(ssl_st* ssl) const
+{
+    SSL_free(ssl);
+}
+
 std::uint16_t HttpServer::listen(const Octets& address, std::uint16_t port,
                                  const std::string& device, std::string page)
+{
+    return listen(address, port, device, HttpSite{std::move(page), {}, {}});
+}
+
+std::uint16_t HttpServer::listen(const Octets& address, std::uint16_t port,
+                                 const std::string& device, HttpSite site, ssl_ctx_st* tls)
 {
     Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (fd.get() < 0) {
@@ -56,7 +71,7 @@ std::uint16_t HttpServer::listen(const Octets& address, std::uint16_t port,
     }
     socklen_t length = sizeof local;
     ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&local), &length);
-    listeners_.push_back({std::move(fd), std::move(page)});
+    listeners_.push_back({std::move(fd), std::move(site), tls});
     return ntohs(local.sin_port);
 }
 
@@ -82,13 +97,94 @@ void HttpServer::acceptFrom(std::size_t listener, Clock::time_point now)
         if (fd.get() < 0) {
             return; // EAGAIN, or the client gave up before we took it
         }
-        connections_.push_back({std::move(fd), listener, {}, {}, 0, now + deadline_, false});
+        std::unique_ptr<ssl_st, FreeSsl> ssl;
+        if (ssl_ctx_st* tls = listeners_[listener].tls) {
+            ssl.reset(SSL_new(tls));
+            if (!ssl || SSL_set_fd(ssl.get(), fd.get()) != 1) {
+                continue;
+            }
+            SSL_set_accept_state(ssl.get());
+        }
+        connections_.push_back(
+            {std::move(fd), listener, {}, {}, 0, now + deadline_, false, std::move(ssl)});
     }
+}
+
+long HttpServer::receive(Connection& c, char* buffer, std::size_t size)
+{
+    if (!c.ssl) {
+        const ssize_t n = ::recv(c.fd.get(), buffer, size, 0);
+        if (n < 0) {
+            return errno == EAGAIN || errno == EINTR ? -1 : -2;
+        }
+        return n;
+    }
+    ERR_clear_error();
+    const int n = SSL_read(c.ssl.get(), buffer, static_cast<int>(size));
+    if (n > 0) {
+        return n;
+    }
+    switch (SSL_get_error(c.ssl.get(), n)) {
+    case SSL_ERROR_WANT_READ:
+        c.wantWrite = false;
+        return -1;
+    case SSL_ERROR_WANT_WRITE:
+        c.wantWrite = true;
+        return -1;
+    case SSL_ERROR_ZERO_RETURN:
+        return 0;
+    default:
+        // A client that refuses the certificate ends the handshake with an alert.
+        return -2;
+    }
+}
+
+long HttpServer::transmit(Connection& c, const char* data, std::size_t size)
+{
+    if (!c.ssl) {
+        const ssize_t n = ::send(c.fd.get(), data, size, MSG_NOSIGNAL);
+        if (n < 0) {
+            return errno == EAGAIN || errno == EINTR ? -1 : -2;
+        }
+        return n;
+    }
+    ERR_clear_error();
+    const int n = SSL_write(c.ssl.get(), data, static_cast<int>(size));
+    if (n > 0) {
+        return n;
+    }
+    switch (SSL_get_error(c.ssl.get(), n)) {
+    case SSL_ERROR_WANT_WRITE:
+        c.wantRead = false;
+        return -1;
+    case SSL_ERROR_WANT_READ:
+        c.wantRead = true;
+        return -1;
+    default:
+        return -2;
+    }
+}
+
+bool HttpServer::complete(const std::string& received)
+{
+    const auto end = received.find("\r\n\r\n");
+    if (end == std::string::npos) {
+        return received.size() >= kMaxHead;
+    }
+    const auto length = contentLength(std::string_view(received).substr(0, end + 2));
+    // A length that is no number, or too large, is not waited for.
+    return !length || *length > kMaxBody || received.size() >= end + 4 + *length;
 }
 
 void HttpServer::answer(Connection& c, Clock::time_point now, const Log& log)
 {
-    const HttpAnswer a = answerHttp(c.head, listeners_[c.listener].page);
+    const std::string_view received = c.head;
+    const auto end = received.find("\r\n\r\n");
+    const std::string_view head =
+        end == std::string_view::npos ? received : received.substr(0, end + 4);
+    const std::string_view body =
+        end == std::string_view::npos ? std::string_view{} : received.substr(end + 4);
+    const HttpAnswer a = answerHttp(head, body, listeners_[c.listener].site);
     c.out = a.bytes;
     c.answering = true;
     c.deadline = now + deadline_;
@@ -100,20 +196,20 @@ void HttpServer::answer(Connection& c, Clock::time_point now, const Log& log)
 
 bool HttpServer::readFrom(Connection& c, Clock::time_point now, const Log& log)
 {
-    char chunk[2048];
+    char chunk[16384];
     for (;;) {
-        const ssize_t n = ::recv(c.fd.get(), chunk, sizeof chunk, 0);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        const long n = receive(c, chunk, sizeof chunk);
+        if (n == -1) {
             return true;
         }
         if (n <= 0) {
-            if (c.head.empty()) {
+            if (c.head.empty() || n == -2) {
                 return false; // the client went away without asking
             }
             break;
         }
         c.head.append(chunk, static_cast<std::size_t>(n));
-        if (c.head.find("\r\n\r\n") != std::string::npos || c.head.size() >= kMaxHead) {
+        if (complete(c.head)) {
             break;
         }
     }
@@ -124,15 +220,17 @@ bool HttpServer::readFrom(Connection& c, Clock::time_point now, const Log& log)
 bool HttpServer::writeTo(Connection& c)
 {
     while (c.sent < c.out.size()) {
-        const ssize_t n =
-            ::send(c.fd.get(), c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        const long n = transmit(c, c.out.data() + c.sent, c.out.size() - c.sent);
+        if (n == -1) {
             return true;
         }
         if (n <= 0) {
             return false;
         }
         c.sent += static_cast<std::size_t>(n);
+    }
+    if (c.ssl) {
+        SSL_shutdown(c.ssl.get()); // close_notify; the client's answer is not waited for
     }
     ::shutdown(c.fd.get(), SHUT_WR);
     return false;
@@ -165,7 +263,8 @@ void HttpServer::serve(Clock::time_point end, const volatile sig_atomic_t& stop,
             polled.push_back({l.fd.get(), POLLIN, 0});
         }
         for (const Connection& c : connections_) {
-            polled.push_back({c.fd.get(), static_cast<short>(c.answering ? POLLOUT : POLLIN), 0});
+            const bool out = c.answering ? !c.wantRead : c.wantWrite;
+            polled.push_back({c.fd.get(), static_cast<short>(out ? POLLOUT : POLLIN), 0});
             wake = std::min(wake, c.deadline);
         }
         const timespec timeout = until(wake, now);

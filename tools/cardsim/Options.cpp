@@ -133,6 +133,15 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
              return {};
          }},
         {"--serve-seconds", seconds(o.serveSeconds, "--serve-seconds", kMinSeconds, kMaxSeconds)},
+        {"--http-basic",
+         [&o](std::string_view v) -> std::string {
+             const auto colon = v.find(':');
+             if (colon == 0 || colon == v.npos) {
+                 return "--http-basic needs USER:PASSWORD with a user name";
+             }
+             o.httpBasic = v;
+             return {};
+         }},
         {"--flood",
          [&o](std::string_view v) -> std::string {
              const auto r = parseSeconds(v);
@@ -161,6 +170,7 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
         {"--strict", &o.strict},
         {"--any-layout", &o.anyLayout},
         {"--serve-http", &o.serveHttp},
+        {"--https", &o.https},
         {"--then-card", &o.thenCard},
         {"--flood-cards", &o.floodCards},
         {"--verbose", &o.verbose},
@@ -208,6 +218,8 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
         error = "--cards (at once) and --count (one after another) exclude each other";
     } else if (o.serveHttp && o.count > 1) {
         error = "--serve-http works for one card, or for many with --cards; leave out --count";
+    } else if ((o.https || !o.httpBasic.empty()) && (!o.serveHttp || sawCards)) {
+        error = "--https and --http-basic go with --serve-http for one card";
     } else if (o.mac && (sawCards || o.macBase)) {
         error = "--mac names one card; with --cards or --mac-base leave it out";
     } else if (o.macBase && !sawCards && !sawCount) {
@@ -285,6 +297,16 @@ After a valid reply:
                       address; /favicon.ico and other paths get 404. The address is
                       removed again on exit.
   --http-port P       port of that page (default 80)
+  --http-basic U:P    ask for HTTP Basic credentials (user U, password P, realm
+                      "Web/SNMP Card") before any page; other credentials get 401
+  --https             serve the pages over HTTPS on port 443 with a self-signed
+                      certificate made at start (a new one each start; the serving event
+                      gives its SHA-256 fingerprint), and answer the HTTP port with a
+                      302 redirect to https://ADDRESS/
+                      Besides the start page: /config.txt (a download), /upload (a
+                      firmware upload form, POST multipart/form-data), /about (the target
+                      of a target=_blank link) and /popup (opened by window.open with a
+                      size)
   --serve-seconds S   stop serving after S seconds, 0.1 to 86400 (default: until SIGINT or
                       SIGTERM)
 

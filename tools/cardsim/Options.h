@@ -48,6 +48,8 @@ struct Options {
     bool serveHttp = false;
     std::uint16_t httpPort = 80;
     double serveSeconds = 0; // 0: until killed
+    std::string httpBasic;   // "user:password" the pages ask for; empty: none
+    bool https = false;      // pages over HTTPS on 443, the HTTP port redirecting there
 
     double floodRate = 0; // 0: no flood
     double floodDuration = 10;

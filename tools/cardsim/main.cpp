@@ -10,6 +10,7 @@
 #include "Options.h"
 #include "Output.h"
 #include "Signals.h"
+#include "Tls.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -22,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -282,16 +284,30 @@ int Simulator::serveHttp(const Mac& mac, const Assignment& a)
     } remove{ifindex_, a.address, *prefix, added};
 
     HttpServer server;
-    const std::string url = "http://" + dotted(a.address) +
-                            (o_.httpPort == 80 ? "" : ":" + std::to_string(o_.httpPort)) + "/";
-    server.listen(a.address, o_.httpPort, "", cardPage(mac, a));
+    std::string url = "http://" + dotted(a.address) +
+                      (o_.httpPort == 80 ? "" : ":" + std::to_string(o_.httpPort)) + "/";
+    const HttpSite site{cardPage(mac, a), o_.httpBasic, {}};
+    std::unique_ptr<Tls> tls;
+    if (o_.https) {
+        tls = std::make_unique<Tls>(a.address);
+        const std::string secure = "https://" + dotted(a.address) + "/";
+        server.listen(a.address, o_.httpPort, "", HttpSite{{}, {}, secure});
+        server.listen(a.address, 443, "", site, tls->context());
+        url = secure;
+    } else {
+        server.listen(a.address, o_.httpPort, "", site);
+    }
 
     Record serving;
     serving.event = "serving";
     serving.text =
         "serving " + url + " on " + o_.interface +
-        (o_.serveSeconds > 0 ? " for " + fixed(o_.serveSeconds, 1) + " s" : " until interrupted");
+        (o_.serveSeconds > 0 ? " for " + fixed(o_.serveSeconds, 1) + " s" : " until interrupted") +
+        (tls ? " (certificate SHA-256 " + tls->fingerprint() + ")" : "");
     serving.add("url", url).add("interface", o_.interface);
+    if (tls) {
+        serving.add("sha256", tls->fingerprint());
+    }
     emit(serving);
 
     const auto until = o_.serveSeconds > 0

@@ -1,12 +1,16 @@
-// Takes the documentation screenshots of the three windows and the settings confirmation from
-// the X screen (run under Xvfb by scripts/screenshots). The browser shows a card-like page
+// Takes the documentation screenshots of the three windows, the settings confirmation and an
+// error box from the X screen (run under Xvfb by scripts/screenshots), in the language of the
+// environment: the English pictures get the suffix -en. The browser shows a card-like page
 // served on 127.0.0.1.
 #include "F_Browser.h"
 #include "F_Config.h"
 #include "F_Main.h"
 #include "Fonts.h"
+#include "MessageBoxText.h"
 #include "PublicArea.h"
+#include "QtText.h"
 #include "Translations.h"
+#include "Twin.h"
 #include "WebViewLoader.h"
 
 #include <QApplication>
@@ -59,18 +63,39 @@ const char kPage[] =
 
 int main(int argc, char** argv)
 {
+    text::setLanguage(text::languageFromEnvironment());
     QApplication app(argc, argv);
     installFonts();
     installQtTranslations(app);
     setWebViewModuleDirs({QStringLiteral(TORVANE_WEBENGINE_DIR)});
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
     QDir().mkpath(out);
+    const QString suffix = text::language() == text::Lang::English ? QStringLiteral("-en.png")
+                                                                   : QStringLiteral(".png");
     bool ok = true;
 
     F_Main main;
     main.show();
-    main.Text1->setPlainText(QStringLiteral("アドレス未設定のWeb/SNMPカードが見つかりました."));
-    ok &= shoot(&main, out + QStringLiteral("/main-window.png"));
+    main.Text1->setPlainText(qtText(text::Id::StatusCardFound));
+    ok &= shoot(&main, out + QStringLiteral("/main-window") + suffix);
+    {
+        // A search that cannot start: the box with its command on a line of its own.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &main, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible()) {
+                return;
+            }
+            poll.stop();
+            ok &= shoot(box, out + QStringLiteral("/error-box") + suffix);
+            box->accept();
+        });
+        poll.start(20);
+        showMessage(
+            &main, QMessageBox::Critical, qtText(text::Id::ErrorTitle),
+            text::format(text::Id::ErrorCodeLine,
+                         {"13", text::twin(text::Id::HelperNotInGroup, {"torvane"}).local()}));
+    }
 
     PublicArea::G_MacAddr = "00-0A-1B-C2-3D-FF";
     PublicArea::G_LocalIp = {192, 168, 0, 5};
@@ -86,7 +111,7 @@ int main(int argc, char** argv)
         }
         dialog.T_GateWay[0]->setFocus();
         QTest::keyClicks(dialog.T_GateWay[0], QStringLiteral("192"));
-        ok &= shoot(&dialog, out + QStringLiteral("/settings-dialog.png"));
+        ok &= shoot(&dialog, out + QStringLiteral("/settings-dialog") + suffix);
 
         const char* gateway[] = {"192", "168", "0", "1"};
         for (int i = 0; i < 4; ++i) {
@@ -100,7 +125,7 @@ int main(int argc, char** argv)
                 return;
             }
             poll.stop();
-            ok &= shoot(box, out + QStringLiteral("/confirmation.png"));
+            ok &= shoot(box, out + QStringLiteral("/confirmation") + suffix);
             box->button(QMessageBox::No)->click();
         });
         poll.start(20);
@@ -129,7 +154,7 @@ int main(int argc, char** argv)
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     settle(1000);
-    ok &= shoot(&F_Browser::get(), out + QStringLiteral("/browser-window.png"));
+    ok &= shoot(&F_Browser::get(), out + QStringLiteral("/browser-window") + suffix);
     F_Browser::unload();
     settle(200); // let the closed window and its web page go before the engine shuts down
     return ok ? 0 : 1;

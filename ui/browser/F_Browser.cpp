@@ -1,5 +1,7 @@
 #include "F_Browser.h"
 
+#include "BrowserTexts.h"
+#include "F_Login.h"
 #include "FatalError.h"
 #include "Resources.h"
 #include "WebView.h"
@@ -7,6 +9,11 @@
 #include "ui_F_Browser.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QWindow>
 
@@ -37,6 +44,9 @@ const QString kConnecting = QStringLiteral("接続中...");
 // What the window system gets for an empty title. Qt hands it the program's name instead of
 // nothing; a zero-width space is a title that shows nothing.
 const QString kBlankTitle = QString(QChar(0x200B));
+const QString kDateFormat = QStringLiteral("yyyy/MM/dd HH:mm");
+
+using browsertext::format;
 
 F_Browser::WebViewFactory& webViewFactory()
 {
@@ -135,10 +145,12 @@ F_Browser::F_Browser(std::unique_ptr<WebView> webView)
             &F_Browser::WebBrowser1_DownloadComplete);
     connect(WebBrowser1.get(), &WebView::DocumentComplete, this,
             &F_Browser::WebBrowser1_DocumentComplete);
+    WebBrowser1->setRequests(this);
 }
 
 F_Browser::~F_Browser()
 {
+    WebBrowser1->setRequests(nullptr);
     if (s_instance == this) {
         s_instance = nullptr;
     }
@@ -269,6 +281,115 @@ void F_Browser::startTimer1()
     if (Timer1->interval() > 0) {
         Timer1->start();
     }
+}
+
+std::optional<WebViewCredentials> F_Browser::login(const WebViewLogin& request)
+{
+    const QString realm = (request.proxy ? QStringLiteral("proxy ") : QStringLiteral("server ")) +
+                          request.host + u'\n' + request.realm;
+    F_Login box(request, m_loginsAnswered.contains(realm), this);
+    std::optional<WebViewCredentials> answer = box.ask();
+    if (answer) {
+        m_loginsAnswered.insert(realm);
+    } else {
+        m_loginsAnswered.remove(realm);
+    }
+    return answer;
+}
+
+bool F_Browser::acceptCertificate(const WebViewCertificate& c)
+{
+    const QString key = c.host + u'\n' + c.sha256;
+    if (m_certificatesAccepted.contains(key)) {
+        return true;
+    }
+    QString problem;
+    switch (c.problem) {
+    case WebViewCertificate::Problem::Authority:
+        problem = browsertext::tr(text::Id::CertAuthority);
+        break;
+    case WebViewCertificate::Problem::Name:
+        problem = browsertext::tr(text::Id::CertName);
+        break;
+    case WebViewCertificate::Problem::Date:
+        problem = browsertext::tr(text::Id::CertDate);
+        break;
+    case WebViewCertificate::Problem::Other:
+        problem = format(text::Id::CertOther, c.description);
+        break;
+    }
+    // 32 pairs in two lines of 16, so that the box stays narrow enough to read.
+    const QString fingerprint = c.sha256.left(47) + u'\n' + c.sha256.mid(48);
+    const QString message =
+        format(text::Id::CertHost, c.host) + u'\n' + problem + QStringLiteral("\n\n") +
+        browsertext::tr(text::Id::CertFingerprint) + u'\n' + fingerprint + u'\n' +
+        format(text::Id::CertValidity, c.notBefore.toLocalTime().toString(kDateFormat),
+               c.notAfter.toLocalTime().toString(kDateFormat)) +
+        QStringLiteral("\n\n") + browsertext::tr(text::Id::CertAsk);
+    QMessageBox box(QMessageBox::Warning, browsertext::tr(text::Id::CertTitle), message,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Yes)->setText(browsertext::tr(text::Id::CertYes));
+    box.button(QMessageBox::No)->setText(browsertext::tr(text::Id::CertNo));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes) {
+        return false;
+    }
+    m_certificatesAccepted.insert(key);
+    return true;
+}
+
+QString F_Browser::downloadPath(const QString& suggestedName)
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (folder.isEmpty()) {
+        folder = QDir::homePath();
+    }
+    // Qt's own dialog, so that it speaks the program's language whatever the desktop's is.
+    QFileDialog dialog(this, browsertext::tr(text::Id::DownloadSaveTitle),
+                       QDir(folder).filePath(QFileInfo(suggestedName).fileName()));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+void F_Browser::downloadProgress(qint64 received, qint64 total)
+{
+    // Shown as the busy indicator shows a load; the timer must not put the page's name back.
+    Timer1->stop();
+    setWindowTitle(total > 0
+                       ? format(text::Id::DownloadPercent,
+                                QString::number(std::min<qint64>(received * 100 / total, 100)))
+                       : format(text::Id::DownloadBytes, QString::number(received / 1024)));
+}
+
+void F_Browser::downloadFinished(bool ok, const QString& path, const QString& reason)
+{
+    WebBrowser1_DownloadComplete();
+    QMessageBox box(ok ? QMessageBox::Information : QMessageBox::Warning,
+                    browsertext::tr(text::Id::DownloadTitle),
+                    ok ? format(text::Id::DownloadDone, QDir::toNativeSeparators(path))
+                       : format(text::Id::DownloadFailed, QDir::toNativeSeparators(path), reason),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+QStringList F_Browser::chooseFiles(bool multiple, const QStringList& /*acceptedTypes*/)
+{
+    QFileDialog dialog(this, browsertext::tr(text::Id::UploadChooseTitle), QDir::homePath());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return dialog.selectedFiles();
 }
 
 void F_Browser::Form_Resize()

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "WebViewRequests.h"
+
+#include <QSet>
 #include <QSize>
 #include <QWidget>
 
@@ -16,7 +19,10 @@ class F_Browser;
 /// The built-in browser window: the card's web pages, a history of the addresses handed to
 /// it, back, forward, refresh and close, and its title as the only status display. There is
 /// one instance at most; it is created on first use and destroyed when it is closed.
-class F_Browser : public QWidget {
+/// It answers what the card's pages ask: a login box, a question on a certificate that is not
+/// trusted, where to save a download (its progress in the title), which file to upload. Logins
+/// and certificate decisions are kept in memory only, and only while the window lives.
+class F_Browser : public QWidget, private WebViewRequests {
     Q_OBJECT
 public:
     using WebViewFactory = std::function<std::unique_ptr<WebView>()>;
@@ -69,6 +75,13 @@ private:
     void Completion();
     void startTimer1();
 
+    std::optional<WebViewCredentials> login(const WebViewLogin& request) override;
+    bool acceptCertificate(const WebViewCertificate& certificate) override;
+    QString downloadPath(const QString& suggestedName) override;
+    void downloadProgress(qint64 received, qint64 total) override;
+    void downloadFinished(bool ok, const QString& path, const QString& reason) override;
+    QStringList chooseFiles(bool multiple, const QStringList& acceptedTypes) override;
+
     QSize outerSize() const;
     void setOuterSize(QSize px);
     void adoptFrameMargins();
@@ -81,6 +94,11 @@ private:
     // the frame it was computed with; applied again once the real frame is known.
     std::optional<QSize> m_outerRequest;
     QSize m_frameUsed;
+    // Realms whose login box was answered: asked again, the credentials were refused. The
+    // credentials themselves are never kept here.
+    QSet<QString> m_loginsAnswered;
+    // Host and SHA-256 fingerprint of each certificate the operator accepted.
+    QSet<QString> m_certificatesAccepted;
 
     static F_Browser* s_instance;
 };

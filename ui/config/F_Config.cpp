@@ -2,6 +2,7 @@
 
 #include "OctetText.h"
 #include "PublicArea.h"
+#include "QtText.h"
 #include "Resources.h"
 #include "ui_F_Config.h"
 
@@ -45,6 +46,7 @@ F_Config::F_Config(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui:
     Line1 = u.Line1;
     Line2 = u.Line2;
     Image2 = u.Image2;
+    applyTexts();
 
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -77,6 +79,19 @@ F_Config::F_Config(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui:
 }
 
 F_Config::~F_Config() = default;
+
+void F_Config::applyTexts()
+{
+    // The window definition keeps the Japanese captions; the catalogue gives the language.
+    setWindowTitle(qtText(text::Id::ConfigTitle));
+    Label1->setText(qtText(text::Id::ConfigMacLabel));
+    Label2->setText(qtText(text::Id::ConfigIpLabel));
+    Label6->setText(qtText(text::Id::ConfigMaskLabel));
+    Label7->setText(qtText(text::Id::ConfigGatewayLabel));
+    C_SetBrw->setText(qtText(text::Id::ConfigOpenBrowser));
+    Command2->setText(qtText(text::Id::ConfigSet));
+    Command1->setText(qtText(text::Id::ConfigCancel));
+}
 
 void F_Config::Form_Load()
 {
@@ -114,12 +129,11 @@ void F_Config::Command2_Click()
     auto dotted = [](const std::array<QString, 4>& t) {
         return t[0] + u'.' + t[1] + u'.' + t[2] + u'.' + t[3];
     };
-    const QString message = QStringLiteral("IPアドレス：") + dotted(texts[0]) +
-                            QStringLiteral("\r\nサブネットマスク：") + dotted(texts[1]) +
-                            QStringLiteral("\r\nデフォルトゲートウェイ：") + dotted(texts[2]) +
-                            QStringLiteral("\r\n以上の内容で設定を行います.");
+    const QString message = QString::fromStdString(text::format(
+        text::Id::ConfirmText, {dotted(texts[0]).toStdString(), dotted(texts[1]).toStdString(),
+                                dotted(texts[2]).toStdString()}));
 
-    QMessageBox box(QMessageBox::Question, QStringLiteral("設定確認"), message,
+    QMessageBox box(QMessageBox::Question, qtText(text::Id::ConfirmTitle), message,
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::No);

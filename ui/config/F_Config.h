@@ -76,6 +76,7 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
+    void applyTexts();
     static bool IsNumChar(const QString& ch);
     void octetChange(const Boxes& group, short Index);
     void octetLostFocus(const Boxes& group, short Index);

@@ -5,9 +5,11 @@
 #include "BootP.h"
 #include "F_Browser.h"
 #include "F_Config.h"
+#include "MessageBoxText.h"
 #include "Platform.h"
 #include "Privileges.h"
 #include "PublicArea.h"
+#include "QtText.h"
 #include "Resources.h"
 #include "SearchFailure.h"
 #include "SearchRules.h"
@@ -20,21 +22,21 @@
 
 #include <cstdio>
 
-namespace {
-const QString kSearching = QStringLiteral("Web/SNMPカード検索中...");
-}
+using text::Id;
+using text::twin;
 
 F_Main::Services F_Main::platformServices()
 {
     NetworkServices network = createNetworkServices();
     return {std::move(network.socket), std::move(network.neighbours), createClock(),
-            &queryOsVersion};
+            &queryOsVersion, &runsAsRoot};
 }
 
 F_Main::F_Main(Services services, QWidget* parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::F_Main>()), m_services(std::move(services))
 {
     m_ui->setupUi(this);
+    applyTexts();
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -59,9 +61,9 @@ F_Main::F_Main(Services services, QWidget* parent)
     statusColours.setColor(QPalette::Text, Qt::black);
     Text1->setPalette(statusColours);
     Img_Card->setPixmap(res::cardPicture());
-    for (int i = 0; i < int(ImgAni.size()); ++i) {
-        ImgAni[i]->setPixmap(res::animationFrame(i));
-    }
+    // Frame 0 is all a window at rest shows; the others are read when the animation first
+    // runs, which keeps their decoding out of the start-up.
+    ImgAni[0]->setPixmap(res::animationFrame(0));
     Img_AniBuf->setPixmap(ImgAni[0]->pixmap());
     setDefaultButton(Command3);
     Command1->setFocus();
@@ -77,6 +79,17 @@ F_Main::F_Main(Services services, QWidget* parent)
 }
 
 F_Main::~F_Main() = default;
+
+void F_Main::applyTexts()
+{
+    // The window definition keeps the Japanese captions; the catalogue gives the language.
+    m_ui->Command1->setText(qtText(Id::MainStart));
+    m_ui->Command1->setToolTip(qtText(Id::MainStartTip));
+    m_ui->Command2->setText(qtText(Id::MainStop));
+    m_ui->Command2->setToolTip(qtText(Id::MainStopTip));
+    m_ui->Command3->setText(qtText(Id::MainExit));
+    m_ui->Command3->setToolTip(qtText(Id::MainExitTip));
+}
 
 void F_Main::Form_Load()
 {
@@ -101,7 +114,7 @@ void F_Main::Command1_Click()
     if (!bindOrStop()) {
         return;
     }
-    setStatus(kSearching);
+    setStatus(qtText(Id::StatusSearching));
     M_Search = true;
 }
 
@@ -135,6 +148,11 @@ void F_Main::Form_Unload()
 
 void F_Main::Timer1_Timer()
 {
+    if (ImgAni[M_AniIdx]->pixmap().isNull()) {
+        for (int i = 1; i < int(ImgAni.size()); ++i) {
+            ImgAni[i]->setPixmap(res::animationFrame(i));
+        }
+    }
     Img_AniBuf->setPixmap(ImgAni[M_AniIdx]->pixmap());
     ++M_AniIdx;
     if (M_AniIdx > 11) {
@@ -158,28 +176,44 @@ void F_Main::Winsock1_DataArrival(qint32 bytesTotal)
     // address there, nothing is proposed and the reply names no server.
     const QString local = Winsock1->arrivalAddress();
     PublicArea::G_LocalIp = local.isEmpty() ? PublicArea::Octets{} : splitLocalIp(local);
-    setStatus(QStringLiteral("アドレス未設定のWeb/SNMPカードが見つかりました."));
+    setStatus(qtText(Id::StatusCardFound));
     Winsock1->close();
     {
         F_Config dialog(this);
         dialog.exec();
     }
-    QString failure;
     if (PublicArea::G_SetOk) {
         setInputBlocked(true);
-        failure = assign(bytes, message);
+        const std::optional<Report> report = assign(bytes, message);
         setInputBlocked(false);
+        // Shown before listening again: what the card repeats meanwhile is dropped, as while
+        // the dialog is open, so the box cannot be buried under the next dialog.
+        if (report) {
+            showReport(*report);
+        }
+        if (m_rootNoticeDue) {
+            // Chromium cannot sandbox itself as root: the page is shown, but the operator
+            // should know, once.
+            m_rootNoticeDue = false;
+            const text::Twin notice = twin(Id::NoticeRoot);
+            std::fprintf(stderr, "torvane: %s\n", notice.english.c_str());
+            showMessage(this, QMessageBox::Warning, qtText(Id::NoticeTitle), notice.local());
+        }
     }
-    setStatus(failure.isEmpty() ? kSearching : failure + QLatin1Char('\n') + kSearching);
+    setStatus(qtText(Id::StatusSearching));
     bindOrStop();
 }
 
-QString F_Main::assign(std::span<std::uint8_t> bytes, QByteArray& message)
+std::optional<F_Main::Report> F_Main::assign(std::span<std::uint8_t> bytes, QByteArray& message)
 {
-    setStatus(QStringLiteral("IPアドレス設定中..."));
-    const QString interface = Winsock1->arrivalInterfaceName();
+    setStatus(qtText(Id::StatusSetting));
+    const std::string interface = Winsock1->arrivalInterfaceName().toStdString();
     if (!Winsock1->arrivalInterfaceExists()) {
-        return QStringLiteral("インタフェース %1 がなくなりました.").arg(interface);
+        return Report{0,
+                      twin(Id::FailInterfaceGone, {interface}),
+                      twin(Id::CardNotSent),
+                      twin(Id::DoCheckInterface),
+                      {}};
     }
     makeReply(bytes);
     Winsock1->setRemoteHost(QStringLiteral("255.255.255.255"));
@@ -187,40 +221,52 @@ QString F_Main::assign(std::span<std::uint8_t> bytes, QByteArray& message)
         Winsock1->sendData(message);
     } catch (const SearchFailure& e) {
         Winsock1->setRemoteHost(QStringLiteral("0.0.0.0"));
-        std::fprintf(stderr, "torvane: the reply was not sent: %s\n", qPrintable(e.detail()));
-        return QStringLiteral("IPアドレスを設定できませんでした (%1).").arg(e.description());
+        return Report{e.number(),
+                      twin(Id::FailReplyNotSent, {e.text()}),
+                      twin(Id::CardNotSent),
+                      twin(Id::DoSetAgain),
+                      {}};
     }
     Winsock1->close();
     Winsock1->setRemoteHost(QStringLiteral("0.0.0.0"));
     const QString address = dottedText(PublicArea::G_IpAddr);
+    const std::string dotted = address.toStdString();
     // The card has its address either way; but a page on another network than the request's
     // interface would be looked for by another NIC, and never load.
-    QString failure;
+    std::optional<Report> report;
     if (Winsock1->arrivalAddress().isEmpty() || !Winsock1->arrivalSubnetHolds(address)) {
-        failure = QStringLiteral("%1 のネットワーク外のため, このPCからカードに接続できません.")
-                      .arg(interface);
-        std::fprintf(stderr, "torvane: %s is outside every subnet of %s: no neighbour entry\n",
-                     qPrintable(address), qPrintable(interface));
+        report = Report{0,
+                        twin(Id::FailOutsideNetwork, {dotted, interface}),
+                        twin(Id::CardSent, {dotted}),
+                        twin(Id::DoOutside),
+                        {}};
     } else {
-        failure = addNeighbourEntry(address, bytes.subspan<bootp::kChaddr, bootp::kMacSize>());
+        report = addNeighbourEntry(address, bytes.subspan<bootp::kChaddr, bootp::kMacSize>());
     }
     waitSeconds(5.0);
     if (!Winsock1->arrivalInterfaceExists()) {
-        return QStringLiteral("インタフェース %1 がなくなりました.").arg(interface);
+        return Report{0,
+                      twin(Id::FailInterfaceGone, {interface}),
+                      twin(Id::CardSent, {dotted}),
+                      twin(Id::DoCheckInterface),
+                      {}};
     }
-    if (PublicArea::G_OpenBrw && failure.isEmpty()) {
+    if (PublicArea::G_OpenBrw && !report) {
         const QString browserFailure = F_Browser::startFailure();
         if (!browserFailure.isEmpty()) {
-            return browserFailure;
+            // The loader has named the cause on stderr in English already.
+            const text::Twin what(
+                browserFailure.toStdString(),
+                text::format(text::tr(Id::BrowserCannotStart, text::Lang::English), {"see above"}));
+            return Report{
+                0, what, twin(Id::CardSent, {dotted}), twin(Id::DoOtherBrowser, {dotted}), {}};
         }
         F_Browser::get().addURL(QStringLiteral("http://") + address + QStringLiteral("/"));
-        // Chromium cannot sandbox itself as root: the page is shown, but the operator should know.
-        if (runsAsRoot()) {
-            return QStringLiteral(
-                "rootで実行中のため, ブラウザはサンドボックスなしで動作しています.");
+        if (m_services.asRoot && m_services.asRoot() && !m_rootNoticeShown) {
+            m_rootNoticeShown = m_rootNoticeDue = true;
         }
     }
-    return failure;
+    return report;
 }
 
 bool F_Main::bindOrStop()
@@ -229,40 +275,54 @@ bool F_Main::bindOrStop()
         Winsock1->bind(bootp::kServerPort);
         return true;
     } catch (const SearchFailure& e) {
-        searchFailed(e.number(), e.description());
+        searchFailed(e);
         return false;
     }
 }
 
-void F_Main::searchFailed(int number, const QString& description)
+void F_Main::searchFailed(const SearchFailure& failure)
 {
     // The operator can fix what went wrong and start again: back to idle, not to the end.
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー発生"),
-                    QStringLiteral("エラーコード : %1\r\n%2").arg(number).arg(description),
-                    QMessageBox::Ok, this);
-    box.exec();
+    showReport({failure.number(), failure.text(), {}, {}, {}});
     Command2_Click();
 }
 
-QString F_Main::addNeighbourEntry(const QString& address, std::span<const std::uint8_t, 6> mac)
+void F_Main::showReport(const Report& r)
+{
+    const auto body = [&r](text::Lang lang) {
+        std::string out;
+        for (const text::Twin* part : {&r.what, &r.card, &r.todo}) {
+            if (!part->in(lang).empty()) {
+                out += (out.empty() ? "" : "\n") + part->in(lang);
+            }
+        }
+        return r.code == 0
+                   ? out
+                   : text::format(text::tr(Id::ErrorCodeLine, lang), {std::to_string(r.code), out});
+    };
+    std::fprintf(stderr, "torvane: %s%s\n", r.context.c_str(), body(text::Lang::English).c_str());
+    showMessage(this, QMessageBox::Critical, qtText(Id::ErrorTitle), body(text::language()));
+}
+
+std::optional<F_Main::Report> F_Main::addNeighbourEntry(const QString& address,
+                                                        std::span<const std::uint8_t, 6> mac)
 {
     std::array<std::uint8_t, 6> hardware;
     std::copy(mac.begin(), mac.end(), hardware.begin());
     const int ifindex = Winsock1->arrivalInterface();
-    const std::string failure =
+    const text::Twin failure =
         m_services.neighbours->addPermanent(ifindex, PublicArea::G_IpAddr, hardware);
-    const QString command = QString::fromStdString(PublicArea::G_ArpCmd) + address +
-                            QLatin1Char(' ') + QString::fromStdString(PublicArea::G_MacAddr);
-    const QString name = Winsock1->arrivalInterfaceName();
+    // stderr names the equivalent command with its outcome.
+    const std::string command = PublicArea::G_ArpCmd + address.toStdString() + ' ' +
+                                PublicArea::G_MacAddr + " on " +
+                                Winsock1->arrivalInterfaceName().toStdString();
     if (failure.empty()) {
-        std::fprintf(stderr, "torvane: %s: permanent neighbour entry on %s\n", qPrintable(command),
-                     qPrintable(name));
-        return {};
+        std::fprintf(stderr, "torvane: %s: permanent neighbour entry\n", command.c_str());
+        return std::nullopt;
     }
-    std::fprintf(stderr, "torvane: %s: no neighbour entry on %s: %s\n", qPrintable(command),
-                 qPrintable(name), failure.c_str());
-    return QStringLiteral("ARPエントリを登録できませんでした (%1).")
-        .arg(QString::fromStdString(failure));
+    return Report{0, twin(Id::FailNeighbour, {failure}),
+                  twin(Id::CardSent, {address.toStdString()}), twin(Id::DoNeighbour),
+                  command + ": "};
 }
 
 void F_Main::waitSeconds(double seconds)
@@ -278,13 +338,12 @@ void F_Main::waitSeconds(double seconds)
 
 void F_Main::Winsock1_Error(qint16 number, const QString& description)
 {
-    const QString text =
-        QStringLiteral("Winsockコントロールでエラーが発生しました. エラーコード : %1\r\n%2")
-            .arg(number)
-            .arg(description);
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー発生"), text, QMessageBox::Ok,
-                    this);
-    box.exec();
+    // A number of 0 is no error code: the socket's end came without one.
+    const std::string why = description.toStdString();
+    const std::string message = number == 0
+                                    ? text::format(Id::SocketErrorNoCode, {why})
+                                    : text::format(Id::SocketError, {std::to_string(number), why});
+    showMessage(this, QMessageBox::Critical, qtText(Id::ErrorTitle), message);
     // What fails here is the search (the helper has ended); the operator can start it again.
     if (M_Search) {
         Command2_Click();

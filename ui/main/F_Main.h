@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "NeighbourTable.h"
 #include "OsVersion.h"
+#include "Twin.h"
 #include "UdpSocket.h"
 
 #include <QWidget>
@@ -10,12 +11,14 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
+class SearchFailure;
 
 namespace Ui {
 class F_Main;
@@ -32,6 +35,8 @@ public:
         std::unique_ptr<NeighbourTable> neighbours;
         std::unique_ptr<Clock> clock;
         std::function<void(OsVersion&)> queryVersion;
+        /// Whether the program runs as root (the browser then has no sandbox).
+        std::function<bool()> asRoot;
     };
     static Services platformServices();
 
@@ -75,19 +80,34 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    /// What went wrong while a card was assigned, in the operator's terms: what happened,
+    /// what it means for the card, and what to do.
+    struct Report {
+        int code = 0; ///< a real error code, 0 when there is none
+        text::Twin what;
+        text::Twin card;
+        text::Twin todo;
+        std::string context; ///< said on stderr before the English text
+    };
+
+    void applyTexts();
     void setDefaultButton(QPushButton* button);
     void setTimerInterval(int milliseconds);
     void setStatus(const QString& text);
-    QString addNeighbourEntry(const QString& address, std::span<const std::uint8_t, 6> mac);
-    QString assign(std::span<std::uint8_t> bytes, QByteArray& message);
+    std::optional<Report> addNeighbourEntry(const QString& address,
+                                            std::span<const std::uint8_t, 6> mac);
+    std::optional<Report> assign(std::span<std::uint8_t> bytes, QByteArray& message);
+    void showReport(const Report& report);
     void waitSeconds(double seconds);
     void setInputBlocked(bool blocked);
     bool bindOrStop();
-    void searchFailed(int number, const QString& description);
+    void searchFailed(const SearchFailure& failure);
 
     std::unique_ptr<Ui::F_Main> m_ui;
     Services m_services;
     QPushButton* m_defaultButton = nullptr;
     bool m_centred = false;
     bool m_inputBlocked = false;
+    bool m_rootNoticeShown = false;
+    bool m_rootNoticeDue = false;
 };

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "WinNet.h"
+
+// The neighbour write's rules apart from the IP Helper calls, so that tests drive them with a
+// fake system. Plain C++: no Windows header.
+namespace winnet {
+
+/// The entry for one address on one interface, as the writer sees it.
+struct NeighbourEntry {
+    bool present = false;
+    /// It holds a MAC worth keeping (not one still resolving or unreachable).
+    bool hasMac = false;
+    bootp::Mac mac{};
+    bool permanent = false;
+};
+
+/// The calls the write makes.
+class NeighbourSystem {
+public:
+    virtual ~NeighbourSystem() = default;
+    /// The first write call this system lacks, or nullptr when it has them all.
+    virtual const char* missingCall() = 0;
+    virtual Result<bootp::HostFacts> hostFacts() = 0;
+    virtual Result<NeighbourEntry> entry(unsigned long ifindex, const bootp::Ipv4& ip) = 0;
+    /// Adds a permanent entry where there is none; fails with kAlreadyExists when one is there.
+    virtual Result<Done> create(unsigned long ifindex, const bootp::Ipv4& ip,
+                                const bootp::Mac& mac) = 0;
+    /// Makes the present entry permanent with mac.
+    virtual Result<Done> makePermanent(unsigned long ifindex, const bootp::Ipv4& ip,
+                                       const bootp::Mac& mac) = 0;
+
+    /// ERROR_OBJECT_ALREADY_EXISTS.
+    static constexpr unsigned long kAlreadyExists = 5010;
+    /// ERROR_PROC_NOT_FOUND: what a missing call is reported with.
+    static constexpr unsigned long kMissingCall = 127;
+};
+
+NeighbourOutcome addPermanentNeighbour(NeighbourSystem& system, unsigned long ifindex,
+                                       const bootp::Ipv4& ip, const bootp::Mac& mac);
+
+} // namespace winnet

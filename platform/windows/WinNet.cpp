@@ -1,0 +1,53 @@
+#include "WinNet.h"
+
+#include "Win32.h"
+
+namespace winnet {
+
+std::string utf8(std::wstring_view text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                              size, nullptr, nullptr);
+    }
+    return out;
+}
+
+std::string describe(const Failure& failure)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, failure.code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text = length > 0 ? utf8({buffer, length}) : std::string{};
+    ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    std::string out = failure.call;
+    out += ": ";
+    out += text.empty() ? "error" : text;
+    out += " (" + std::to_string(failure.code) + ")";
+    return out;
+}
+
+Winsock::Winsock()
+{
+    WSADATA data;
+    m_error = ::WSAStartup(MAKEWORD(2, 2), &data);
+}
+
+Winsock::~Winsock()
+{
+    if (m_error == 0) {
+        ::WSACleanup();
+    }
+}
+
+} // namespace winnet

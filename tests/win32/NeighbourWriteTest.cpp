@@ -1,0 +1,207 @@
+#include "NeighbourWrite.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// The neighbour write's rules against a fake IP Helper that records the calls.
+namespace {
+
+using helper::Refusal;
+using Kind = winnet::NeighbourOutcome::Kind;
+
+constexpr unsigned long kIf = 7;
+constexpr bootp::Ipv4 kCardIp{10, 77, 0, 50};
+constexpr bootp::Mac kCardMac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0xFF};
+constexpr bootp::Mac kOtherMac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0x01};
+
+class FakeNeighbours final : public winnet::NeighbourSystem {
+public:
+    FakeNeighbours()
+    {
+        host.addresses.push_back({{10, 77, 0, 1}, 24, static_cast<int>(kIf)});
+        host.gateways.push_back({10, 77, 0, 254});
+    }
+
+    const char* missingCall() override { return missing; }
+    winnet::Result<bootp::HostFacts> hostFacts() override
+    {
+        calls.push_back("hostFacts");
+        if (factsError != 0) {
+            return winnet::Failure{"GetAdaptersAddresses", factsError};
+        }
+        return host;
+    }
+    winnet::Result<winnet::NeighbourEntry> entry(unsigned long, const bootp::Ipv4&) override
+    {
+        calls.push_back("entry");
+        if (entryError != 0) {
+            return winnet::Failure{"GetIpNetTable2", entryError};
+        }
+        const winnet::NeighbourEntry e = reads.empty() ? table : reads.front();
+        if (!reads.empty()) {
+            reads.erase(reads.begin());
+        }
+        return e;
+    }
+    winnet::Result<winnet::Done> create(unsigned long, const bootp::Ipv4&,
+                                        const bootp::Mac& mac) override
+    {
+        calls.push_back("create");
+        return write(mac);
+    }
+    winnet::Result<winnet::Done> makePermanent(unsigned long, const bootp::Ipv4&,
+                                               const bootp::Mac& mac) override
+    {
+        calls.push_back("makePermanent");
+        return write(mac);
+    }
+
+    const char* missing = nullptr;
+    bootp::HostFacts host;
+    unsigned long factsError = 0;
+    unsigned long entryError = 0;
+    unsigned long writeError = 0;
+    winnet::NeighbourEntry table;              ///< what every read sees, after the write too
+    std::vector<winnet::NeighbourEntry> reads; ///< or these, one per read
+    std::vector<std::string> calls;
+
+private:
+    winnet::Result<winnet::Done> write(const bootp::Mac& mac)
+    {
+        if (writeError != 0) {
+            return winnet::Failure{"CreateIpNetEntry2", writeError};
+        }
+        table = {true, true, mac, true};
+        return winnet::Done{};
+    }
+};
+
+winnet::NeighbourOutcome add(FakeNeighbours& system, const bootp::Ipv4& ip = kCardIp,
+                             const bootp::Mac& mac = kCardMac)
+{
+    return winnet::addPermanentNeighbour(system, kIf, ip, mac);
+}
+
+TEST(NeighbourWrite, AWindowsWithoutTheCallIsToldSoBeforeAnythingIsRead)
+{
+    FakeNeighbours system;
+    system.missing = "CreateIpNetEntry2";
+    const auto outcome = add(system);
+    EXPECT_EQ(outcome.kind, Kind::Unsupported);
+    EXPECT_STREQ(outcome.failure.call, "CreateIpNetEntry2");
+    EXPECT_EQ(outcome.failure.code, winnet::NeighbourSystem::kMissingCall);
+    EXPECT_TRUE(system.calls.empty());
+}
+
+TEST(NeighbourWrite, AFreshAddressGetsAPermanentEntry)
+{
+    FakeNeighbours system;
+    const auto outcome = add(system);
+    EXPECT_EQ(outcome.kind, Kind::Written);
+    EXPECT_EQ(system.calls, (std::vector<std::string>{"hostFacts", "entry", "create", "entry"}));
+    EXPECT_TRUE(system.table.permanent);
+}
+
+TEST(NeighbourWrite, AnEntryOfThisMacOrWithoutOneIsMadePermanent)
+{
+    for (const winnet::NeighbourEntry before :
+         {winnet::NeighbourEntry{true, true, kCardMac, false},      // learnt from the card
+          winnet::NeighbourEntry{true, false, kOtherMac, false}}) { // still resolving
+        FakeNeighbours system;
+        system.table = before;
+        EXPECT_EQ(add(system).kind, Kind::Written);
+        EXPECT_EQ(system.calls,
+                  (std::vector<std::string>{"hostFacts", "entry", "makePermanent", "entry"}));
+    }
+}
+
+TEST(NeighbourWrite, APermanentEntryOfThisMacIsLeftAlone)
+{
+    FakeNeighbours system;
+    system.table = {true, true, kCardMac, true};
+    EXPECT_EQ(add(system).kind, Kind::Written);
+    EXPECT_EQ(system.calls, (std::vector<std::string>{"hostFacts", "entry"}));
+}
+
+TEST(NeighbourWrite, AnotherMacsEntryIsNeverReplaced)
+{
+    for (const bool permanent : {false, true}) {
+        FakeNeighbours system;
+        system.table = {true, true, kOtherMac, permanent};
+        const auto outcome = add(system);
+        EXPECT_EQ(outcome.kind, Kind::Refused);
+        EXPECT_EQ(outcome.refusal, Refusal::OtherMac);
+        EXPECT_EQ(system.calls, (std::vector<std::string>{"hostFacts", "entry"}));
+    }
+}
+
+TEST(NeighbourWrite, AnotherMacThatCameInBetweenIsReported)
+{
+    // Absent when read, then created by someone else: the create fails as already there and
+    // the entry read back holds the other MAC.
+    FakeNeighbours system;
+    system.writeError = winnet::NeighbourSystem::kAlreadyExists;
+    system.reads = {{}, {true, true, kOtherMac, false}};
+    const auto outcome = add(system);
+    EXPECT_EQ(outcome.kind, Kind::Refused);
+    EXPECT_EQ(outcome.refusal, Refusal::OtherMac);
+
+    // Made permanent, yet read back as another MAC's.
+    FakeNeighbours raced;
+    raced.reads = {{true, true, kCardMac, false}, {true, true, kOtherMac, true}};
+    EXPECT_EQ(add(raced).refusal, Refusal::OtherMac);
+}
+
+TEST(NeighbourWrite, TheCardRulesAndTheHostComeFirst)
+{
+    struct Case {
+        bootp::Ipv4 ip;
+        bootp::Mac mac;
+        Refusal refusal;
+    };
+    for (const Case& c : {
+             Case{kCardIp, {0x01, 0x00, 0x5E, 0x00, 0x00, 0x01}, Refusal::BadMac}, // group
+             Case{kCardIp, {}, Refusal::BadMac},                                   // zero
+             Case{{224, 0, 0, 1}, kCardMac, Refusal::BadAddress},
+             Case{{10, 77, 0, 1}, kCardMac, Refusal::LocalAddress},
+             Case{{10, 77, 0, 255}, kCardMac, Refusal::SubnetEdge},
+             Case{{10, 77, 0, 254}, kCardMac, Refusal::GatewayAddress},
+         }) {
+        FakeNeighbours system;
+        const auto outcome = add(system, c.ip, c.mac);
+        EXPECT_EQ(outcome.kind, Kind::Refused) << bootp::ipText(c.ip);
+        EXPECT_EQ(outcome.refusal, c.refusal) << bootp::ipText(c.ip);
+        EXPECT_EQ(system.calls, (std::vector<std::string>{"hostFacts"})) << bootp::ipText(c.ip);
+    }
+}
+
+TEST(NeighbourWrite, AQueryThatFailsIsARefusal)
+{
+    FakeNeighbours facts;
+    facts.factsError = 8; // ERROR_NOT_ENOUGH_MEMORY
+    auto outcome = add(facts);
+    EXPECT_EQ(outcome.refusal, Refusal::KernelQuery);
+    EXPECT_EQ(outcome.failure.code, 8u);
+    EXPECT_EQ(facts.calls, (std::vector<std::string>{"hostFacts"}));
+
+    FakeNeighbours entry;
+    entry.entryError = 1168; // ERROR_NOT_FOUND: no such interface
+    outcome = add(entry);
+    EXPECT_EQ(outcome.refusal, Refusal::KernelQuery);
+    EXPECT_STREQ(outcome.failure.call, "GetIpNetTable2");
+    EXPECT_EQ(entry.calls, (std::vector<std::string>{"hostFacts", "entry"}));
+}
+
+TEST(NeighbourWrite, AWriteThatFailsIsReportedWithItsError)
+{
+    FakeNeighbours system;
+    system.writeError = 5; // ERROR_ACCESS_DENIED: not elevated
+    const auto outcome = add(system);
+    EXPECT_EQ(outcome.kind, Kind::Failed);
+    EXPECT_EQ(outcome.failure.code, 5u);
+    EXPECT_EQ(system.calls, (std::vector<std::string>{"hostFacts", "entry", "create"}));
+}
+
+} // namespace
