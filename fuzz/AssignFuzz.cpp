@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const ListedCard& card : list.cards) {
         check(!checkSettings(card.ip, card.mask, card.gateway));
         check(macs.insert(card.mac).second && addresses.insert(card.ip).second);
-        check(card.macAt.line >= 2);
+        check(card.macAt.line >= 2 && bootp::isCardMac(card.mac));
     }
 
     const RecordTable record = readRecord(text);
@@ -58,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const RecordEntry& a = again.entries[i];
         const RecordEntry& b = record.entries[i];
         check(a.mac == b.mac && a.ip == b.ip && a.mask == b.mask && a.gateway == b.gateway &&
-              a.time == b.time && a.confirmed == b.confirmed && a.name == b.name);
+              a.time == b.time && a.confirmed == b.confirmed && a.name == b.name &&
+              a.extra == b.extra);
     }
     return 0;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # General DHCP/BOOTP servers beside torvane-assign, on the same veth pair against the same
 # simulated cards. Root; everything runs inside network namespaces this script creates.
-#   bench/peers/run.sh [--build DIR] [--assign PATH] [--cards N] [--flood RATE]
+#   bench/peers/run.sh [--build DIR] [--assign PATH] [--cards N] [--burst N] [--flood RATE]
 #                      [--servers "dnsmasq kea torvane-assign"]
 # Prints a Markdown table on stdout; progress on stderr.
 set -u
@@ -11,6 +11,7 @@ top=$(cd "$here/../.." && pwd)
 build=$top/build
 assign=""
 cards=100
+burst=200
 flood=50000
 servers="dnsmasq kea torvane-assign"
 while [ $# -gt 0 ]; do
@@ -18,10 +19,11 @@ while [ $# -gt 0 ]; do
     --build) build=$(cd "$2" && pwd) && shift ;;
     --assign) assign=$2 && shift ;;
     --cards) cards=$2 && shift ;;
+    --burst) burst=$2 && shift ;;
     --flood) flood=$2 && shift ;;
     --servers) servers=$2 && shift ;;
     *)
-        echo "usage: $0 [--build DIR] [--assign PATH] [--cards N] [--flood RATE] [--servers LIST]" >&2
+        echo "usage: $0 [--build DIR] [--assign PATH] [--cards N] [--burst N] [--flood RATE] [--servers LIST]" >&2
         exit 2
         ;;
     esac
@@ -33,10 +35,11 @@ cardsim=$build/tools/cardsim/torvane-cardsim
     echo "no $cardsim: build the target torvane-cardsim first" >&2
     exit 2
 }
-[ "$cards" -ge 1 ] && [ "$cards" -le 150 ] || {
-    echo "--cards must be 1 to 150 (addresses 10.77.0.100 to .249)" >&2
+[ "$cards" -ge 1 ] && [ "$cards" -le 230 ] && [ "$burst" -ge 0 ] && [ "$burst" -le 230 ] || {
+    echo "--cards must be 1 to 230 and --burst 0 to 230 (addresses 10.77.0.20 to .249)" >&2
     exit 2
 }
+listed=$((cards > burst ? cards : burst))
 
 # shellcheck source=../../tests/support/netns.sh
 source "$top/tests/support/netns.sh"
@@ -52,13 +55,17 @@ KEA_HOOK=$(ls /usr/lib/*/kea/hooks/libdhcp_bootp.so 2>/dev/null | head -1)
 log() { echo "== $*" >&2; }
 in_pc() { ip netns exec "$NETNS_PC" "$@"; }
 
-# Card i: MAC 02-00-00-00-10-00 + i, address 10.77.0.100 + i.
+# Card i: MAC 02-00-00-00-10-00 + i, address 10.77.0.20 + i.
 mac_of() { printf '02-00-00-00-%02X-%02X' $(((0x1000 + $1) >> 8)) $(((0x1000 + $1) & 255)); }
-ip_of() { echo "10.77.0.$((100 + $1))"; }
-relations() { # what the operator's list says: "MAC IP" per card
-    local i
-    for ((i = 0; i < cards; i++)); do echo "$(mac_of $i) $(ip_of $i)"; done
+ip_of() { echo "10.77.0.$((20 + $1))"; }
+relations() { # what the operator's list says: "MAC IP" per card, the first N (default all)
+    local i n=${1:-$listed}
+    for ((i = 0; i < n; i++)); do echo "$(mac_of $i) $(ip_of $i)"; done
 }
+# The whole machine's softirq time in jiffies: where the kernel runs socket filters and
+# delivers datagrams, whichever process they are for.
+softirq() { awk '/^cpu / { print $8 }' /proc/stat; }
+hz=$(getconf CLK_TCK)
 
 kv() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" | head -1; }
 ms() { [ -n "$1" ] && awk -v s="$1" 'BEGIN { printf "%.3f", s * 1000 }' || echo "–"; }
@@ -83,6 +90,9 @@ start_dnsmasq() {
         echo "interface=tvpc0"
         echo "bind-interfaces"
         echo "dhcp-range=10.77.0.0,static,$MASK"
+        # Known cards only, and no line per datagram: the same work torvane-assign does.
+        echo "dhcp-ignore=tag:!known"
+        echo "quiet-dhcp"
         # dnsmasq 2.90 writes these options in the opposite order of their lines, after its
         # own option 28: router first here puts the mask at offset 246 and the router at 252.
         echo "dhcp-option=3,$GATEWAY"
@@ -104,6 +114,8 @@ start_kea() {
         echo '  "interfaces-config": { "interfaces": [ "tvpc0" ] },'
         echo "  \"lease-database\": { \"type\": \"memfile\", \"name\": \"$work/kea-leases.csv\" },"
         echo "  \"hooks-libraries\": [ { \"library\": \"$KEA_HOOK\" } ],"
+        # Known cards only: a client without a reservation is dropped.
+        echo '  "client-classes": [ { "name": "DROP", "test": "not member('"'"'KNOWN'"'"')" } ],'
         echo '  "subnet4": [ {'
         echo '    "id": 1, "subnet": "10.77.0.0/24",'
         echo "    \"option-data\": [ { \"name\": \"subnet-mask\", \"data\": \"$MASK\" },"
@@ -113,7 +125,7 @@ start_kea() {
         relations | while read -r mac address; do
             i=$((i + 1))
             printf '      { "hw-address": "%s", "ip-address": "%s" }%s\n' "${mac//-/:}" "$address" \
-                "$([ $i -lt "$cards" ] && echo ,)"
+                "$([ $i -lt "$listed" ] && echo ,)"
         done
         echo '    ]'
         echo '  } ]'
@@ -125,21 +137,23 @@ start_kea() {
     SERVER_PID=$!
 }
 
-write_list() {
-    local list=$work/cards.csv
+write_list() { # N: the list of the first N cards, as one run waits for them all
+    local list=$work/cards-$1.csv
     {
         echo "mac,ip,mask,gateway"
-        relations | while read -r mac address; do echo "$mac,$address,$MASK,$GATEWAY"; done
+        relations "$1" | while read -r mac address; do echo "$mac,$address,$MASK,$GATEWAY"; done
     } >"$list"
     CONFIG_LINES=$(grep -c . "$list")
 }
 
 # torvane-assign is started for each batch of cards and ends when all are assigned; its CPU
 # time (with the helper it starts) is the `times` of the shell that waited for it.
-start_assign() { # out-file
+# With CONFIRM=http it checks each card's page, as it does by default; the flood runs have
+# no pages, so they use --confirm none.
+start_assign() { # N
     ip netns exec "$NETNS_PC" bash -c '"$@" >"$OUT" 2>&1; times >"$OUT.times"' _ \
-        "$assign" --list "$work/cards.csv" --interface tvpc0 --format json --confirm none \
-        --timeout 30 &
+        "$assign" --list "$work/cards-$1.csv" --interface tvpc0 --format json \
+        --confirm "${CONFIRM:-none}" --confirm-timeout 20 --timeout 40 &
     SERVER_PID=$!
 }
 export OUT
@@ -151,6 +165,9 @@ assign_cpu_ms() { # from the second line of `times`: children's user and system 
 }
 
 card_options() { echo --interface tvcard0 --cards "$cards" --mac-base "$(mac_of 0)" --spread $SPREAD --interval 1 --format kv; }
+# p99 of the time from each card's first request to its reply (its assigned event's seconds)
+slowest() { sed -n 's/^event=assigned .* seconds=\([0-9.]*\).*/\1/p' "$1" | sort -n |
+    awk '{ t[++n] = $1 } END { if (n) printf "%.0f / %.0f", t[int(0.5 * n + 0.999999)] * 1000, t[int(0.99 * n + 0.999999)] * 1000; else print "–" }'; }
 
 reachable() { # GETs every assigned address from the pc namespace; counts the cards' own pages
     local out=$1 mac address n=0
@@ -171,14 +188,63 @@ reserved() { # cards given the address the list holds for their MAC
 
 declare -A R
 
+# One flood run: KIND discover (foreign DHCPDISCOVERs) or cards (card requests from foreign
+# MACs, which pass a card filter); the cards ask after FLOOD_LEAD. Sets R[$s, PREFIX...].
+flood_run() { # server kind prefix
+    local s=$1 kind=$2 x=$3 out=$work/$1.$2 t0 t1 cpu0 cpu1 irq0 irq1 flood_pid summary floodline
+    local extra=()
+    [ "$kind" = cards ] && extra=(--flood-cards)
+    t0=$(date +%s%N)
+    [ "$s" = torvane-assign ] && OUT=$out.server && CONFIRM=none start_assign "$cards" && wait_port67
+    irq0=$(softirq)
+    ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --flood "$flood" "${extra[@]}" \
+        --duration $((FLOOD_LEAD + SPREAD + CARD_TIMEOUT + 1)) --format kv >"$out.flood" 2>&1 &
+    flood_pid=$!
+    [ "$s" = torvane-assign ] || t0=$(date +%s%N)
+    cpu0=$(cpu_ns "$SERVER_PID")
+    sleep $FLOOD_LEAD
+    # shellcheck disable=SC2046
+    ip netns exec "$NETNS_CARD" "$cardsim" $(card_options) --timeout $CARD_TIMEOUT --any-layout \
+        >"$out" 2>&1
+    # The share of one core the server used while the flood ran and the cards were waiting
+    # (torvane-assign: over its whole run, which ends when its cards are done).
+    if [ "$s" = torvane-assign ]; then
+        wait "$SERVER_PID"
+        t1=$(date +%s%N)
+        R[$s, ${x}cpu]=$(awk -v t="$(assign_cpu_ms "$out.server.times")" -v w=$((t1 - t0)) \
+            'BEGIN { printf "%.0f %%", t * 1e6 / w * 100 }')
+    else
+        cpu1=$(cpu_ns "$SERVER_PID")
+        t1=$(date +%s%N)
+        R[$s, ${x}cpu]=$(awk -v t=$((cpu1 - cpu0)) -v w=$((t1 - t0)) \
+            'BEGIN { printf "%.0f %%", t / w * 100 }')
+    fi
+    irq1=$(softirq)
+    R[$s, ${x}irq]=$(awk -v j=$((irq1 - irq0)) -v hz="$hz" -v w=$((t1 - t0)) \
+        'BEGIN { printf "%.0f %%", j / hz / (w / 1e9) * 100 }')
+    wait "$flood_pid"
+    summary=$(grep '^event=summary' "$out")
+    R[$s, ${x}answered]=$(kv answered <<<"$summary")
+    R[$s, ${x}requests]=$(sed -n 's/^event=\(assigned\|invalid\|timeout\) .* requests=\([0-9]*\).*/\2/p' \
+        "$out" | awk '{ t += $1 } END { print t + 0 }')
+    R[$s, ${x}p50]=$(ms "$(kv p50 <<<"$summary")")
+    R[$s, ${x}p99]=$(ms "$(kv p99 <<<"$summary")")
+    floodline=$(grep '^event=flood' "$out.flood")
+    R[$s, ${x}foreign]=$(kv foreign_replies <<<"$floodline")
+    R[$s, ${x}rate]=$(kv rate <<<"$floodline")
+}
+
 measure() { # server
-    local s=$1 quiet=$work/$s.quiet flooded=$work/$s.flood cards_pid cpu0 cpu1 served
+    local s=$1 quiet=$work/$1.quiet bursting=$work/$1.burst cards_pid cpu0 cpu1 served
     netns_cleanup
     netns_setup "tvpb$$" || exit 1
     case $s in
     dnsmasq) start_dnsmasq ;;
     kea) start_kea ;;
-    torvane-assign) write_list && OUT=$quiet.server && start_assign ;;
+    torvane-assign)
+        write_list "$burst"
+        write_list "$cards" && OUT=$quiet.server && CONFIRM=http start_assign "$cards"
+        ;;
     esac
     R[$s, config]=$CONFIG_LINES
     if ! wait_port67; then
@@ -201,12 +267,15 @@ measure() { # server
         sleep 0.1
     done
     if [ "$s" = torvane-assign ]; then
+        # It ends when every card's page has answered it.
         wait "$SERVER_PID"
         R[$s, cpu]=$(awk -v t="$(assign_cpu_ms "$quiet.server.times")" -v n="$cards" \
             'BEGIN { printf "%.3f", t / n }')
+        R[$s, confirmed]="$(grep -c '"event":"confirmed"' "$quiet.server")/$cards"
     else
         cpu1=$(cpu_ns "$SERVER_PID")
         R[$s, cpu]=$(awk -v t=$((cpu1 - cpu0)) -v n="$cards" 'BEGIN { printf "%.3f", t / 1e6 / n }')
+        R[$s, confirmed]="– (no check)"
     fi
     R[$s, reachable]=$(reachable "$quiet")
     kill -TERM "$cards_pid" 2>/dev/null
@@ -221,43 +290,25 @@ measure() { # server
     R[$s, fault]=$(sed -n 's/^event=assigned .* card_fault=\([^ ]*\).*/\1/p' "$quiet" | sort |
         uniq -c | awk '{ printf "%s%s (%d)", (NR > 1 ? ", " : ""), $2, $1 }')
 
-    log "$s: the same cards while $flood foreign DISCOVERs/s flood port 67"
-    local t0 t1
-    t0=$(date +%s%N)
-    [ "$s" = torvane-assign ] && OUT=$flooded.server && start_assign && wait_port67
-    ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --flood "$flood" \
-        --duration $((FLOOD_LEAD + SPREAD + CARD_TIMEOUT + 1)) --format kv >"$flooded.flood" 2>&1 &
-    local flood_pid=$!
-    [ "$s" = torvane-assign ] || t0=$(date +%s%N)
-    cpu0=$(cpu_ns "$SERVER_PID")
-    sleep $FLOOD_LEAD
-    # shellcheck disable=SC2046
-    ip netns exec "$NETNS_CARD" "$cardsim" $(card_options) --timeout $CARD_TIMEOUT --any-layout \
-        >"$flooded" 2>&1
-    # The share of one core the server used while the flood ran and the cards were waiting
-    # (torvane-assign: over its whole run, which ends when its cards are done).
-    if [ "$s" = torvane-assign ]; then
-        wait "$SERVER_PID"
-        t1=$(date +%s%N)
-        R[$s, floodcpu]=$(awk -v t="$(assign_cpu_ms "$flooded.server.times")" -v w=$((t1 - t0)) \
-            'BEGIN { printf "%.0f %%", t * 1e6 / w * 100 }')
-    else
-        cpu1=$(cpu_ns "$SERVER_PID")
-        t1=$(date +%s%N)
-        R[$s, floodcpu]=$(awk -v t=$((cpu1 - cpu0)) -v w=$((t1 - t0)) \
-            'BEGIN { printf "%.0f %%", t / w * 100 }')
+    if [ "$burst" -gt 0 ]; then
+        log "$s: $burst cards at the same moment"
+        [ "$s" = torvane-assign ] && OUT=$bursting.server && CONFIRM=none start_assign "$burst" &&
+            wait_port67
+        ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --cards "$burst" \
+            --mac-base "$(mac_of 0)" --spread 0 --interval 1 --timeout 8 --any-layout \
+            --format kv >"$bursting" 2>&1
+        [ "$s" = torvane-assign ] && wait "$SERVER_PID"
+        summary=$(grep '^event=summary' "$bursting")
+        R[$s, banswered]=$(kv answered <<<"$summary")
+        R[$s, bslow]=$(slowest "$bursting")
+        R[$s, brequests]=$(sed -n 's/^event=\(assigned\|invalid\|timeout\) .* requests=\([0-9]*\).*/\2/p' \
+            "$bursting" | awk '{ t += $1 } END { print t + 0 }')
     fi
-    wait "$flood_pid"
-    summary=$(grep '^event=summary' "$flooded")
-    R[$s, fanswered]=$(kv answered <<<"$summary")
-    R[$s, frequests]=$(sed -n 's/^event=\(assigned\|invalid\|timeout\) .* requests=\([0-9]*\).*/\2/p' \
-        "$flooded" | awk '{ t += $1 } END { print t + 0 }')
-    R[$s, fp50]=$(ms "$(kv p50 <<<"$summary")")
-    R[$s, fp99]=$(ms "$(kv p99 <<<"$summary")")
-    local floodline
-    floodline=$(grep '^event=flood' "$flooded.flood")
-    R[$s, foreign]=$(kv foreign_replies <<<"$floodline")
-    R[$s, rate]=$(kv rate <<<"$floodline")
+
+    log "$s: $cards cards while $flood foreign DISCOVERs/s flood port 67"
+    flood_run "$s" discover f
+    log "$s: $cards cards while $flood card requests/s from foreign MACs flood port 67"
+    flood_run "$s" cards c
     kill -TERM "$SERVER_PID" 2>/dev/null
     wait "$SERVER_PID" 2>/dev/null
 }
@@ -295,12 +346,22 @@ pair() { # label key1 key2
     echo "$line"
 }
 
-echo "$cards cards (MACs $(mac_of 0) to $(mac_of $((cards - 1))), first requests spread over ${SPREAD} s)"
+version() {
+    case $1 in
+    dnsmasq) dnsmasq --version 2>/dev/null | sed -n '1s/^Dnsmasq version \([^ ]*\).*/dnsmasq \1/p' ;;
+    kea) echo "Kea $(kea-dhcp4 -V 2>/dev/null | head -1) + BOOTP hook" ;;
+    torvane-assign) "$assign" --version 2>/dev/null | head -1 ;;
+    esac
+}
+
+echo "$cards cards (MACs $(mac_of 0) to $(mac_of $((cards - 1))), first requests spread over ${SPREAD} s);"
+echo "a burst of $burst cards asking at the same moment; floods of $flood datagrams/s."
+echo "Reproduce: sudo bench/peers/run.sh --cards $cards --burst $burst --flood $flood"
 echo
 header="| |"
 rule="|---|"
 for s in "${columns[@]}"; do
-    header+=" $s |"
+    header+=" $(version "$s") |"
     rule+="---|"
 done
 echo "$header"
@@ -310,12 +371,24 @@ row "replies a card takes (options at 246-258)" own "/$cards"
 row "why the card refuses the others" fault
 row "cards given their reserved address" reserved "/$cards"
 pair "request-to-reply latency p50 / p99 (ms)" p50 p99
-pair "the same under $flood foreign DISCOVERs/s (ms)" fp50 fp99
-row "cards answered under the flood (within $CARD_TIMEOUT s)" fanswered "/$cards"
-row "requests the cards sent under the flood (1 s apart)" frequests
-row "server CPU per assigned card (ms)" cpu
-row "server CPU under the flood (share of one core)" floodcpu
-row "replies sent to foreign DHCP clients" foreign
+row "cards confirmed by the server (HTTP GET of the card's page)" confirmed
 row "cards reachable by HTTP GET" reachable "/$cards"
+row "server CPU per assigned card (ms)" cpu
+row "burst: cards answered within 8 s" banswered "/$burst"
+row "burst: first request to reply, p50 / p99 (ms)" bslow
+row "burst: requests the cards sent ($burst = none lost)" brequests
+pair "under $flood foreign DISCOVERs/s: latency p50 / p99 (ms)" fp50 fp99
+row "  cards answered (within $CARD_TIMEOUT s)" fanswered "/$cards"
+row "  requests the cards sent ($cards = none lost)" frequests
+row "  server CPU (share of one core)" fcpu
+row "  softirq CPU of the whole machine (share of one core)" firq
+row "  replies sent to the foreign clients" fforeign
+row "  flood rate achieved (/s)" frate
+pair "under $flood card requests/s from foreign MACs: latency p50 / p99 (ms)" cp50 cp99
+row "  cards answered (within $CARD_TIMEOUT s)" canswered "/$cards"
+row "  requests the cards sent ($cards = none lost)" crequests
+row "  server CPU (share of one core)" ccpu
+row "  softirq CPU of the whole machine (share of one core)" cirq
+row "  replies sent to the foreign cards" cforeign
+row "  flood rate achieved (/s)" crate
 row "lines of configuration written" config
-row "flood rate achieved (/s)" rate

@@ -1,9 +1,9 @@
 // What the operator hands in: addresses, relation lists, records and the command line. Each
 // bad input must be refused with the place it lies at and a message that names the problem.
-#include "Address.h"
 #include "Options.h"
 #include "Record.h"
 #include "RelationList.h"
+#include "Wording.h"
 
 #include <gtest/gtest.h>
 
@@ -59,21 +59,23 @@ INSTANTIATE_TEST_SUITE_P(
                       IpCase{"1000.0.0.1", false, "not an IPv4"},
                       IpCase{"-1.0.0.1", false, "not an IPv4"}, IpCase{"", false, "not an IPv4"}));
 
-TEST(MacText, BothSeparatorsAndCasesReadTheSame)
+TEST(MacText, EveryFormOperatorsPasteReadsTheSame)
 {
     std::string why;
-    const auto dashes = parseMac("00-0a-1B-c2-3D-ff", why);
-    const auto colons = parseMac("00:0A:1b:C2:3d:FF", why);
-    ASSERT_TRUE(dashes && colons);
-    EXPECT_EQ(*dashes, *colons);
-    EXPECT_EQ(macText(*dashes), "00-0A-1B-C2-3D-FF");
+    for (const char* text :
+         {"00-0a-1B-c2-3D-ff", "00:0A:1b:C2:3d:FF", "000a.1BC2.3dFF", "000A1bc23DfF"}) {
+        const auto mac = parseMac(text, why);
+        ASSERT_TRUE(mac) << text << ": " << why;
+        EXPECT_EQ(macText(*mac), "00-0A-1B-C2-3D-FF") << text;
+    }
 }
 
 TEST(MacText, RefusesWhatNoCardSends)
 {
     std::string why;
-    for (const char* text : {"00-0A-1B-C2-3D", "00-0A-1B-C2-3D-FF-00", "00-0A:1B-C2-3D-FF",
-                             "00-0A-1B-C2-3D-FG", "000A1BC23DFF", "0-0A-1B-C2-3D-FF0"}) {
+    for (const char* text :
+         {"00-0A-1B-C2-3D", "00-0A-1B-C2-3D-FF-00", "00-0A:1B-C2-3D-FF", "00-0A-1B-C2-3D-FG",
+          "000A1BC23DF", "0-0A-1B-C2-3D-FF0", "000A.1BC2:3DFF"}) {
         EXPECT_FALSE(parseMac(text, why)) << text;
         EXPECT_NE(why.find("is not a MAC address"), std::string::npos) << text << ": " << why;
     }
@@ -161,6 +163,43 @@ TEST(RelationList, ColumnsMayComeInAnyOrder)
     EXPECT_EQ(ipText(list.cards.at(0).gateway), "10.0.0.1");
 }
 
+TEST(RelationList, TakesMacsInEveryFormOperatorsPaste)
+{
+    const RelationList list =
+        readRelationList("mac,ip,mask,gateway\n"
+                         "00:0a:1b:c2:3d:01,10.0.0.21,255.255.255.0,10.0.0.1\n"
+                         "000A.1BC2.3D02,10.0.0.22,255.255.255.0,10.0.0.1\n"
+                         "000a1bc23d03,10.0.0.23,255.255.255.0,10.0.0.1\n"
+                         // the same card as the first, written another way
+                         "000A1BC23D01,10.0.0.24,255.255.255.0,10.0.0.1\n");
+    ASSERT_EQ(list.cards.size(), 3u) << errorsText(list.errors);
+    EXPECT_EQ(macText(list.cards[1].mac), "00-0A-1B-C2-3D-02");
+    EXPECT_EQ(macText(list.cards[2].mac), "00-0A-1B-C2-3D-03");
+    EXPECT_EQ(errorsText(list.errors),
+              "5:1: MAC 00-0A-1B-C2-3D-01 is listed twice (first on line 2)\n");
+}
+
+TEST(RelationList, KeepsTheOperatorsOwnColumns)
+{
+    const RelationList list =
+        readRelationList("Location,MAC,ip,Asset tag,mask,gateway\n"
+                         "Hall 2,00-0A-1B-C2-3D-01,10.0.0.21,A-17,255.255.255.0,10.0.0.1\n");
+    ASSERT_TRUE(list.errors.empty()) << errorsText(list.errors);
+    ASSERT_EQ(list.cards.at(0).extra.size(), 2u);
+    EXPECT_EQ(list.cards[0].extra[0], (ExtraField{"Location", "Hall 2"}));
+    EXPECT_EQ(list.cards[0].extra[1], (ExtraField{"Asset tag", "A-17"}));
+}
+
+TEST(RelationList, AFileWithoutHeaderGivesOneError)
+{
+    const RelationList list =
+        readRelationList("00-0A-1B-C2-3D-01,10.0.0.21,255.255.255.0,10.0.0.1\n"
+                         "00-0A-1B-C2-3D-02,10.0.0.22,255.255.255.0,10.0.0.1\n");
+    ASSERT_EQ(list.errors.size(), 1u) << errorsText(list.errors);
+    EXPECT_EQ(errorsText(list.errors), "1:1: the first line is not a header: it must name the "
+                                       "columns mac, ip, mask, gateway (and optionally name)\n");
+}
+
 struct BadList {
     const char* what;
     std::string text;
@@ -184,7 +223,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadList{"empty", "", "1:1: the list is empty"},
         BadList{"header only", kHeader, "1:25: the list has a header but no card"},
         BadList{"missing column", "mac,ip,mask\n", "1:12: the header lacks the column 'gateway'"},
-        BadList{"unknown column", "mac,ip,mask,gatway\n", "1:13: unknown column 'gatway'"},
+        BadList{"misspelt column", "mac,ip,mask,gatway\n",
+                "1:19: the header lacks the column 'gateway'"},
+        BadList{"column of the record", "mac,ip,mask,gateway,Time\n",
+                "1:21: column 'Time' is a name the record uses itself"},
+        BadList{"extra column twice", "mac,ip,mask,gateway,Rack,rack\n",
+                "1:26: column 'rack' appears twice"},
+        BadList{"column without a name", "mac,ip,,mask,gateway\n", "1:8: a column without a name"},
         BadList{"column twice", "mac,ip,mask,gateway,IP\n", "1:21: column 'ip' appears twice"},
         BadList{"malformed MAC",
                 kHeader + kGood + "00-0A-1B-C2-3D,10.0.0.22,255.255.255.0,10.0.0.1,x\n",
@@ -255,6 +300,7 @@ TEST(Record, ReadsBackWhatItWrites)
                   "2026-03-02T10:14:05+01:00",
                   Confirmed::Yes,
                   "a, \"quoted\" # name",
+                  {{"Location", "Hall 2, row \"B\""}},
                   {},
                   {}};
     entries[1] = {*parseMac("00-0A-1B-C2-3D-02", why),
@@ -265,6 +311,7 @@ TEST(Record, ReadsBackWhatItWrites)
                   Confirmed::Pending,
                   "",
                   {},
+                  {},
                   {}};
     const RecordTable back = readRecord(recordText(entries));
     ASSERT_TRUE(back.errors.empty()) << errorsText(back.errors);
@@ -274,6 +321,10 @@ TEST(Record, ReadsBackWhatItWrites)
     EXPECT_EQ(back.entries[1].time, entries[1].time);
     EXPECT_EQ(back.entries[1].confirmed, Confirmed::Pending);
     EXPECT_EQ(back.entries[1].ipAt.line, 3);
+    ASSERT_EQ(back.entries[0].extra.size(), 1u);
+    EXPECT_EQ(back.entries[0].extra[0].second, "Hall 2, row \"B\"");
+    ASSERT_EQ(back.entries[1].extra.size(), 1u); // every row has every column
+    EXPECT_EQ(back.entries[1].extra[0], (ExtraField{"Location", ""}));
 }
 
 TEST(Record, RefusesContradictionsAndStrangeValues)
@@ -331,6 +382,12 @@ TEST(Options, RefusesCombinationsThatMeanNothing)
         {{"--list", "l", "--format", "xml"}, "neither text nor json"},
         {{"--list"}, "--list needs a value"},
         {{"--list", "l", "--verbose"}, "unknown option '--verbose'"},
+        // 0 once meant no limit without saying so.
+        {{"--list", "l", "--timeout", "0"}, "--timeout: give a number of seconds above 0"},
+        {{"--export", "dnsmasq"}, "--export needs --record"},
+        {{"--export", "isc", "--record", "r"}, "--export: 'isc' is neither dnsmasq nor kea"},
+        {{"--export", "kea", "--record", "r", "--list", "l"}, "--export reads only the record"},
+        {{"--export", "kea", "--record", "r", "--dry-run"}, "--export reads only the record"},
     };
     for (const auto& c : cases) {
         const Parsed p = parseArgs(c.args);
@@ -345,6 +402,12 @@ TEST(Options, RefusesCombinationsThatMeanNothing)
     EXPECT_FALSE(p.options.confirm);
     EXPECT_EQ(p.options.format, Format::Json);
     EXPECT_DOUBLE_EQ(p.options.probeWait, 0.5);
+    EXPECT_FALSE(p.options.timeout);
+    const Parsed dry = parseArgs({"--list", "l", "--dry-run", "--timeout", "0.5"});
+    EXPECT_EQ(dry.error, "");
+    EXPECT_TRUE(dry.options.dryRun);
+    EXPECT_EQ(dry.options.timeout, 0.5);
+    EXPECT_EQ(parseArgs({"--export=kea", "--record", "r"}).error, "");
 }
 
 } // namespace

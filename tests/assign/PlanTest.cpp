@@ -4,9 +4,9 @@
 #include "BootMessage.h"
 #include "CardRequest.h"
 #include "Event.h"
+#include "Export.h"
 #include "HttpCheck.h"
 #include "RecordFile.h"
-#include "Reply.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -185,6 +186,80 @@ TEST(Plan, RefusesInputsThatContradictEachOther)
                               "of 10.0.0.21\n");
 }
 
+TEST(Plan, AnAddressNotGivenGoesBackToThePool)
+{
+    Inputs in;
+    in.listText = kListHeader + macText(mac(1)) + ",10.0.0.21,255.255.255.0,10.0.0.1\n";
+    Plan plan = makePlan(poolOptions(), in);
+    EXPECT_EQ(ipText(plan.decide(mac(2)).settings.ip), "10.0.0.101");
+    EXPECT_EQ(ipText(plan.decide(mac(3)).settings.ip), "10.0.0.102");
+    // The reply to mac 2 was refused for a passing reason: its address is the next one out.
+    plan.release(mac(2));
+    EXPECT_EQ(ipText(plan.decide(mac(4)).settings.ip), "10.0.0.101");
+    EXPECT_EQ(ipText(plan.decide(mac(2)).settings.ip), "10.0.0.103");
+    // The helper refused 10.0.0.103 itself (a gateway of this PC): nobody gets it.
+    plan.unusable(mac(2));
+    EXPECT_EQ(ipText(plan.decide(mac(2)).settings.ip), "10.0.0.104");
+    plan.given(mac(2), {ip("10.0.0.104"), ip("255.255.255.0"), ip("10.0.0.1")});
+    plan.release(mac(2)); // nothing to release once given
+    EXPECT_EQ(ipText(plan.decide(mac(5)).settings.ip), "10.0.0.105");
+}
+
+TEST(Plan, CountIsTheTotalOfTheRollOut)
+{
+    Inputs in;
+    in.listText = kListHeader + macText(mac(1)) + ",10.0.0.21,255.255.255.0,10.0.0.1\n";
+    // The listed card and an address outside the pool do not count as cards from the pool.
+    in.recordText = kRecordHeader + recordLine(1, "10.0.0.21") + recordLine(2, "10.0.0.101") +
+                    recordLine(3, "10.0.0.102", "pending") + recordLine(4, "10.0.0.50");
+    Options o = poolOptions();
+    o.count = 5;
+    const Plan plan = makePlan(o, in);
+    EXPECT_EQ(plan.recordedFromPool(), 2);
+}
+
+TEST(Export, RecordBecomesDnsmasqAndKeaConfiguration)
+{
+    std::vector<RecordEntry> entries(3);
+    entries[0].mac = mac(1);
+    entries[0].ip = ip("10.0.0.21");
+    entries[0].mask = ip("255.255.255.0");
+    entries[0].gateway = ip("10.0.0.1");
+    entries[0].name = "UPS \"A\"";
+    entries[0].extra = {{"Location", "Hall 2"}};
+    entries[1] = entries[0];
+    entries[1].mac = mac(0xAB);
+    entries[1].ip = ip("10.0.0.22");
+    entries[1].name.clear();
+    entries[1].extra.clear();
+    entries[2] = entries[1];
+    entries[2].mac = mac(3);
+    entries[2].ip = ip("10.0.1.5");
+    entries[2].gateway = 0;
+    EXPECT_EQ(dnsmasqConfig(entries), "# 3 cards from a torvane-assign record\n"
+                                      "# UPS \"A\"\n"
+                                      "dhcp-host=00:0a:1b:c2:3d:01,set:torvane-1,10.0.0.21\n"
+                                      "dhcp-host=00:0a:1b:c2:3d:ab,set:torvane-1,10.0.0.22\n"
+                                      "dhcp-host=00:0a:1b:c2:3d:03,set:torvane-2,10.0.1.5\n"
+                                      "dhcp-option=tag:torvane-1,option:router,10.0.0.1\n"
+                                      "dhcp-option=tag:torvane-1,option:netmask,255.255.255.0\n"
+                                      "dhcp-option=tag:torvane-2,option:netmask,255.255.255.0\n");
+    EXPECT_EQ(
+        keaReservations(entries),
+        "[\n"
+        "  { \"hw-address\": \"00:0a:1b:c2:3d:01\", \"ip-address\": \"10.0.0.21\",\n"
+        "    \"option-data\": [ { \"name\": \"routers\", \"data\": \"10.0.0.1\" }, "
+        "{ \"name\": \"subnet-mask\", \"data\": \"255.255.255.0\" } ],\n"
+        "    \"user-context\": { \"name\": \"UPS \\\"A\\\"\", \"Location\": \"Hall 2\" } },\n"
+        "  { \"hw-address\": \"00:0a:1b:c2:3d:ab\", \"ip-address\": \"10.0.0.22\",\n"
+        "    \"option-data\": [ { \"name\": \"routers\", \"data\": \"10.0.0.1\" }, "
+        "{ \"name\": \"subnet-mask\", \"data\": \"255.255.255.0\" } ] },\n"
+        "  { \"hw-address\": \"00:0a:1b:c2:3d:03\", \"ip-address\": \"10.0.1.5\",\n"
+        "    \"option-data\": [ { \"name\": \"subnet-mask\", \"data\": \"255.255.255.0\" } ] }\n"
+        "]\n");
+    EXPECT_EQ(keaReservations({}), "[]\n");
+}
+
 TEST(Pool, RangeEndingAtTheTopDoesNotWrap)
 {
     Pool pool({ip("223.255.255.254"), ip("223.255.255.255")});
@@ -196,31 +271,18 @@ TEST(Pool, RangeEndingAtTheTopDoesNotWrap)
 
 // --- the reply --------------------------------------------------------------------------
 
-TEST(Reply, ChangesOnlyTheFieldsTheHelperAllows)
+TEST(Reply, WhatTorvaneAssignSendsIsWhatTheHelperReadsBack)
 {
-    std::vector<std::uint8_t> request = testing_support::cardRequest(548);
-    request[bootp::kReplyOptions] = bootp::kOptEnd; // the card's own end option is overwritten
-    const auto reply =
-        cardReply(request, ip("10.0.0.21"), ip("255.255.255.0"), ip("10.0.0.1"), ip("10.0.0.5"));
+    // The reply is bootp's; the settings go in as torvane-assign holds them (host order).
+    const std::vector<std::uint8_t> request = testing_support::cardRequest(548);
+    const bootp::Assignment a{octets(ip("10.0.0.21")), octets(ip("255.255.255.0")),
+                              octets(ip("10.0.0.1")), octets(ip("10.0.0.5"))};
+    const auto reply = bootp::buildReply(request, a);
     ASSERT_EQ(reply.size(), request.size());
-    const std::vector<std::uint8_t> expected{
-        1,   4, 255, 255, 255, 0, // subnet mask
-        3,   4, 10,  0,   0,   1, // router
-        255,                      // end
-    };
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), reply.begin() + 246));
-    EXPECT_EQ(reply[0], 2);
     EXPECT_EQ((std::vector<int>{reply[16], reply[17], reply[18], reply[19]}),
               (std::vector<int>{10, 0, 0, 21}));
-    EXPECT_EQ((std::vector<int>{reply[20], reply[21], reply[22], reply[23]}),
-              (std::vector<int>{10, 0, 0, 5}));
-    for (std::size_t i = 0; i < reply.size(); ++i) {
-        const bool mayDiffer = i == 0 || (i >= 16 && i < 24) || (i >= 246 && i < 259);
-        if (!mayDiffer) {
-            ASSERT_EQ(reply[i], request[i]) << "offset " << i;
-        }
-    }
-    EXPECT_TRUE(cardReply(std::vector<std::uint8_t>(258), 1, 2, 3, 4).empty());
+    EXPECT_EQ(bootp::readReply(request, reply), a);
+    EXPECT_EQ(bootp::requestMac(request), (Mac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0xFF}));
 }
 
 // --- output -----------------------------------------------------------------------------
@@ -277,6 +339,7 @@ TEST_F(RecordOnDisk, EachChangeIsOnDiskAndOneLinePerCard)
                   Confirmed::Pending,
                   "",
                   {},
+                  {},
                   {}};
     ASSERT_TRUE(file.put(e, error)) << error;
     e.confirmed = Confirmed::Yes;
@@ -299,6 +362,85 @@ TEST_F(RecordOnDisk, EachChangeIsOnDiskAndOneLinePerCard)
     RecordFile nowhere(m_dir + "/missing/record.csv", {});
     EXPECT_FALSE(nowhere.writable(error));
     EXPECT_NE(error.find("cannot write in its folder"), std::string::npos) << error;
+}
+
+TEST_F(RecordOnDisk, AStagedBurstIsWrittenOnceAtTheFlush)
+{
+    const std::string path = m_dir + "/record.csv";
+    RecordFile file(path, {});
+    std::string error;
+    RecordEntry e{mac(1),
+                  ip("10.0.0.101"),
+                  ip("255.255.255.0"),
+                  ip("10.0.0.1"),
+                  localTimeText(),
+                  Confirmed::Unchecked,
+                  "",
+                  {},
+                  {},
+                  {}};
+    file.stage(e);
+    e.mac = mac(2);
+    e.ip = ip("10.0.0.102");
+    file.stage(e);
+    EXPECT_FALSE(std::filesystem::exists(path)); // nothing on disk before the flush
+    ASSERT_TRUE(file.flush(error)) << error;
+    std::string text;
+    ASSERT_TRUE(readFile(path, 1 << 20, text, error)) << error;
+    EXPECT_EQ(readRecord(text).entries.size(), 2u) << text;
+    // Nothing staged: nothing written, not even a new file under the same name.
+    struct stat before {};
+    ::stat(path.c_str(), &before);
+    ASSERT_TRUE(file.flush(error));
+    struct stat after {};
+    ::stat(path.c_str(), &after);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+}
+
+TEST_F(RecordOnDisk, SharedFolderAttacksAreRefusedOrHarmless)
+{
+    namespace fs = std::filesystem;
+    const std::string path = m_dir + "/record.csv";
+    const std::string victim = m_dir + "/victim";
+    {
+        std::FILE* f = std::fopen(victim.c_str(), "w");
+        std::fputs("the operator's own file\n", f);
+        std::fclose(f);
+    }
+    ::chmod(victim.c_str(), 0600);
+    // Another user plants a link at the name the temporary file once had.
+    fs::create_symlink(victim, path + ".tmp");
+    RecordFile file(path, {});
+    std::string error;
+    RecordEntry e{mac(1),
+                  ip("10.0.0.101"),
+                  ip("255.255.255.0"),
+                  ip("10.0.0.1"),
+                  localTimeText(),
+                  Confirmed::Pending,
+                  "",
+                  {},
+                  {},
+                  {}};
+    ASSERT_TRUE(file.put(e, error)) << error;
+    std::string text;
+    ASSERT_TRUE(readFile(victim, 1 << 20, text, error)) << error;
+    EXPECT_EQ(text, "the operator's own file\n");
+    EXPECT_TRUE(fs::is_symlink(path + ".tmp"));
+    EXPECT_FALSE(fs::is_symlink(path));
+    // Nothing else is left in the folder: the record, the victim and the planted link.
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator{}), 3);
+
+    // A record that is itself a link is refused, before the run and at every write.
+    const std::string linked = m_dir + "/linked.csv";
+    fs::create_symlink(path, linked);
+    RecordFile viaLink(linked, {});
+    EXPECT_FALSE(viaLink.writable(error));
+    EXPECT_NE(error.find("is a symbolic link"), std::string::npos) << error;
+    EXPECT_FALSE(viaLink.put(e, error));
+    EXPECT_TRUE(fs::is_symlink(linked));
+    EXPECT_FALSE(readFile(linked, 1 << 20, text, error, true));
+    EXPECT_NE(error.find("is a symbolic link"), std::string::npos) << error;
 }
 
 // --- the page check ---------------------------------------------------------------------

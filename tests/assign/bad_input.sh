@@ -4,6 +4,8 @@
 # that only notes that it ran; no datagram is ever sent.
 #   bad_input.sh ASSIGN
 set -u
+# The messages checked here are the English ones.
+export LC_ALL=en_GB.UTF-8 LANGUAGE= 2>/dev/null
 ASSIGN=$1
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
@@ -82,12 +84,28 @@ printf 'mac,ip,mask,gateway,time,confirmed\n00-0A-1B-C2-3D-09,10.0.0.101,%s,10.0
     $M >"$WORK/record.csv"
 check "broken record" "$WORK/record.csv:2:53: 'now' is not a time" "$H\n$C1\n" "${POOL[@]}"
 rm -f "$WORK/record.csv"
+printf 'mac,ip,mask,gateway,time,confirmed,name\n' >"$WORK/real-record.csv"
+ln -s "$WORK/real-record.csv" "$WORK/linked.csv"
+check "record is a symbolic link" "$WORK/linked.csv: is a symbolic link; give the record file itself" \
+    "$H\n$C1\n" --record "$WORK/linked.csv"
 check "usage" "say which cards" -
 check "unknown option" "unknown option '--pol'" - --pol 1
 check "every problem at once" "$L:4:1: MAC 00-0A-1B-C2-3D-02 is listed twice" \
     "$H\n00-0A-1B-C2-3D-01,10.0.0.0,$M,10.0.0.1\n00-0A-1B-C2-3D-02,10.0.0.22,$M,10.0.0.1\n00-0A-1B-C2-3D-02,10.0.0.23,$M,10.0.0.1\n"
 grep -qF "$L:2:19: address 10.0.0.0 is the network address" "$WORK/err" ||
     { echo "FAIL: not every problem reported: $(cat "$WORK/err")"; FAILURES=$((FAILURES + 1)); }
+
+# Many problems: the first 20 are named, then how many more there are.
+many="$H\n"
+for n in $(seq 10 34); do many+="00-0A-1B-C2-3D-$n,10.0.0.0,$M,10.0.0.1\n"; done
+check "errors capped" "and 5 more problems" "$many"
+n=$(grep -c "^torvane-assign: $L:" "$WORK/err")
+[ "$n" -eq 20 ] || { echo "FAIL: $n problems named, wanted 20"; FAILURES=$((FAILURES + 1)); }
+
+# A file without a header: one problem, not one per missing and unknown column.
+check "no header" "$L:1:1: the first line is not a header" "$C1\n$C1\n"
+n=$(grep -c "^torvane-assign: $L:" "$WORK/err")
+[ "$n" -eq 1 ] || { echo "FAIL: no header gave $n problems"; FAILURES=$((FAILURES + 1)); }
 
 "$ASSIGN" --help >"$WORK/help" || { echo "FAIL: --help exits $?"; FAILURES=$((FAILURES + 1)); }
 grep -q "^  3    --timeout passed with cards still missing" "$WORK/help" ||

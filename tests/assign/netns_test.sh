@@ -2,12 +2,15 @@
 # torvane-assign against the real torvane-helper and many simulated cards, each card a
 # torvane-cardsim on its own macvlan interface (its own MAC) in the card namespace. Everything
 # runs in namespaces this test creates; nothing is sent from the machine's own namespace.
-#   netns_test.sh SOURCE_DIR ASSIGN CARDSIM
+#   netns_test.sh SOURCE_DIR ASSIGN CARDSIM [FAKE_HELPER]
 set -u
+# The messages checked here are the English ones.
+export LC_ALL=en_GB.UTF-8 LANGUAGE= 2>/dev/null
 
 SOURCE_DIR=$1
 ASSIGN=$2
 CARDSIM=$3
+FAKE=${4:-} # the scripted stand-in for the helper (FakeHelper.cpp), for the pool's refusals
 # shellcheck source=../support/netns.sh
 source "$SOURCE_DIR/tests/support/netns.sh"
 
@@ -110,11 +113,22 @@ trap finish EXIT
 for n in $(seq 1 22); do
     add_card_link "cs$n" "$(mac_of "$n" 1)"
 done
-for n in $(seq 1 22); do
+# The run ends as soon as the listed cards are done: the unlisted ones ask first, and the
+# listed ones start only once both have been reported, so that the report always names them.
+in_pc timeout 80 "$ASSIGN" --list "$WORK/cards.csv" --record "$WORK/list-record.csv" --format json \
+    --interface tvpc0 --confirm-timeout 20 --timeout 60 >"$WORK/list.out" 2>"$WORK/list.err" &
+list_pid=$!
+start_card cs21 --serve-http
+start_card cs22 --serve-http
+for _ in $(seq 200); do
+    [ "$(grep -c '"event":"not_listed"' "$WORK/list.out")" -ge 2 ] && break
+    sleep 0.1
+done
+for n in $(seq 1 20); do
     start_card "cs$n" --serve-http
 done
-run_assign list --list "$WORK/cards.csv" --record "$WORK/list-record.csv" --format json \
-    --interface tvpc0 --confirm-timeout 20 --timeout 60
+wait "$list_pid"
+RC=$?
 if [ "$RC" -eq 0 ]; then pass "list: exit 0"; else fail "list: exit $RC: $(cat "$WORK/list.err")"; fi
 bad=$(json_lines_parse "$WORK/list.out") && pass "list: every output line is JSON" ||
     fail "list: not JSON: $bad"
@@ -190,18 +204,40 @@ again_ip=$(grep "^$again_mac," "$WORK/pool.csv" | cut -d, -f2)
 kill -TERM "${CARD_PIDS[0]}"
 wait "${CARD_PIDS[0]}" 2>/dev/null
 mv "$WORK/card-cp1.out" "$WORK/first-cp1.out"
-remaining=$((8 - first))
+# A run cut short left checks pending: the next run does them again. The line of cp2 says
+# pending as if Ctrl-C had come during its check; cp2 still serves its page.
+pending_mac=$(mac_text "$(mac_of 2 2)")
+sed -i "s/^\($pending_mac,.*\),[a-z]*,\(.*\)$/\1,pending,\2/" "$WORK/pool.csv"
+grep -q "^$pending_mac,.*,pending," "$WORK/pool.csv" || fail "pool: could not mark $pending_mac pending"
 start_card cp1 --serve-http
-run_assign pool2 "${pool_args[@]}" --count $((remaining + 1)) --timeout 40
+# --count is the total of the roll-out: 8 cards so far and one more, cp9, still to come.
+ip netns exec "$NETNS_PC" "$ASSIGN" "${pool_args[@]}" --count 9 --timeout 40 \
+    >"$WORK/pool2.out" 2>"$WORK/pool2.err" &
+pool_pid=$!
+for _ in $(seq 100); do
+    grep -q "\"event\":\"assigned\",\"mac\":\"$again_mac\"" "$WORK/pool2.out" && break
+    sleep 0.1
+done
+add_card_link cp9 "$(mac_of 9 2)"
+start_card cp9 --serve-http
+wait "$pool_pid"
+RC=$?
 [ "$RC" -eq 0 ] && pass "pool: resumed run exits 0" || fail "pool: resumed: exit $RC $(cat "$WORK/pool2.err") $(tail -3 "$WORK/pool2.out")"
 bad=$(json_lines_parse "$WORK/pool2.out") && pass "pool: every output line is JSON" ||
     fail "pool: not JSON: $bad"
 grep -q "\"event\":\"assigned\",\"mac\":\"$again_mac\",\"ip\":\"$again_ip\".*\"source\":\"record\"" \
     "$WORK/pool2.out" && pass "pool: a recorded card gets its recorded address again" ||
     fail "pool: $again_mac did not get $again_ip again: $(grep "$again_mac" "$WORK/pool2.out")"
+grep -q "\"event\":\"started\".*\"count\":9,\"recorded_from_pool\":$first" "$WORK/pool2.out" &&
+    pass "pool: the resumed run counts the $first recorded cards towards --count 9" ||
+    fail "pool: started: $(grep '"started"' "$WORK/pool2.out")"
+grep -q "\"event\":\"confirmed\",\"mac\":\"$pending_mac\".*\"recheck\":true" "$WORK/pool2.out" &&
+    grep -q "^$pending_mac,.*,yes," "$WORK/pool.csv" &&
+    pass "pool: a check left pending is done again" ||
+    fail "pool: pending check: $(grep "$pending_mac" "$WORK/pool2.out" "$WORK/pool.csv")"
 lines=$(recorded "$WORK/pool.csv")
-[ "$(echo "$lines" | wc -l)" -eq 8 ] && pass "pool: 8 cards in the record" || fail "pool: record: $lines"
-[ "$(echo "$lines" | cut -d' ' -f2 | sort -u | wc -l)" -eq 8 ] &&
+[ "$(echo "$lines" | wc -l)" -eq 9 ] && pass "pool: 9 cards in the record" || fail "pool: record: $lines"
+[ "$(echo "$lines" | cut -d' ' -f2 | sort -u | wc -l)" -eq 9 ] &&
     pass "pool: no address given twice" || fail "pool: an address twice: $lines"
 echo "$lines" | grep -q ' 10.77.0.103$' && fail "pool: the address in use was handed out"
 for ip in $(echo "$lines" | cut -d' ' -f2); do
@@ -215,7 +251,39 @@ for ip in $(grep '"event":"assigned"' "$WORK/pool2.out" | grep '"source":"pool"'
 done
 [ "$(received "$WORK"/card-cp*.out)" = "$lines" ] && pass "pool: the record matches the cards" ||
     fail "pool: cards received $(received "$WORK"/card-cp*.out) but the record says $lines"
+# The same command once more: the total is reached, so nothing is waited for.
+run_assign pool3 "${pool_args[@]}" --count 9 --timeout 10
+[ "$RC" -eq 0 ] && grep -q '"event":"summary".*"pool_missing":0' "$WORK/pool3.out" &&
+    pass "pool: the same --count again ends at once" ||
+    fail "pool: the same --count again: exit $RC $(tail -2 "$WORK/pool3.out")"
 stop_cards
+
+# --- the pool's addresses when the helper refuses: a scripted helper in the pc namespace ---
+# Card A's first address is refused for itself (a gateway of this PC): its next request gets
+# the next address. Card B's reply must wait (a forgotten request): its next request gets the
+# address it was offered. Card C is refused for good: its address goes to the next card, D.
+# The scripted helper sends nothing; the probes go out on lo of the pc namespace.
+if [ -n "$FAKE" ]; then
+    mkdir -p "$WORK/fake"
+    cp "$FAKE" "$WORK/fake/torvane-helper"
+    printf '%b' "request 1 02-00-00-00-05-0A\nreply 1 -15\nrequest 2 02-00-00-00-05-0A\nreply 2 0\nrequest 3 02-00-00-00-05-0B\nreply 3 -2\nrequest 4 02-00-00-00-05-0B\nreply 4 0\nrequest 5 02-00-00-00-05-0C\nreply 5 -17\nrequest 6 02-00-00-00-05-0D\nreply 6 0\n" \
+        >"$WORK/fake/torvane-helper.script"
+    run_assign poolfake --pool 10.77.0.101-10.77.0.120 --mask $MASK --gateway $GW \
+        --record "$WORK/poolfake.csv" --count 4 --confirm none --probe-wait 0.1 --timeout 20 \
+        --format json --helper "$WORK/fake/torvane-helper"
+    log=$(cat "$WORK/fake/torvane-helper.log" 2>/dev/null)
+    if [ "$RC" -eq 1 ] && grep -q '^reply 1 10.77.0.101 -15$' <<<"$log" &&
+        grep -q '^reply 2 10.77.0.102 0$' <<<"$log" && grep -q '^reply 3 10.77.0.103 -2$' <<<"$log" &&
+        grep -q '^reply 4 10.77.0.103 0$' <<<"$log" && grep -q '^reply 5 10.77.0.104 -17$' <<<"$log" &&
+        grep -q '^reply 6 10.77.0.104 0$' <<<"$log"; then
+        pass "pool: an address refused for itself is skipped, one whose reply waits is kept, one refused for good goes to the next card"
+    else
+        fail "pool with refusals: exit $RC; helper saw: $log; $(tail -2 "$WORK/poolfake.out")"
+    fi
+    [ "$(recorded "$WORK/poolfake.csv")" = "$(printf '02-00-00-00-05-0A 10.77.0.102\n02-00-00-00-05-0B 10.77.0.103\n02-00-00-00-05-0D 10.77.0.104')" ] &&
+        pass "pool: the record holds only the addresses given" ||
+        fail "pool with refusals: record $(cat "$WORK/poolfake.csv")"
+fi
 
 # --- exit statuses and messages -----------------------------------------------------------
 add_card_link cx1 02:00:00:00:03:01
@@ -288,6 +356,38 @@ in_pc ip link add tvdown0 type veth peer name tvdown1
 run_assign downif --mac 02:00:00:00:03:01 --ip 10.77.0.63 --mask $MASK --gateway $GW --interface tvdown0
 [ "$RC" -eq 2 ] && grep -q "tvdown0 is down" "$WORK/downif.err" &&
     pass "interface down: exit 2" || fail "interface down: exit $RC: $(cat "$WORK/downif.err")"
+
+# --- a burst: 100 listed cards asking at the same moment ------------------------------
+in_pc ip neigh flush dev tvpc0 nud permanent 2>/dev/null
+BURST=${ASSIGN_BURST:-100}
+{
+    echo "mac,ip,mask,gateway"
+    for ((i = 0; i < BURST; i++)); do
+        printf '02-00-00-00-%02X-%02X,10.77.%d.%d,%s,%s\n' $(((0x2000 + i) >> 8)) $(((0x2000 + i) & 255)) \
+            $((i / 200)) $((20 + i % 200)) $MASK $GW
+    done
+} >"$WORK/burst.csv"
+[ "$BURST" -le 200 ] || fail "burst: at most 200 cards fit the subnet"
+in_pc timeout 80 "$ASSIGN" --list "$WORK/burst.csv" --format json --interface tvpc0 \
+    --confirm none --timeout 60 >"$WORK/burst.out" 2>"$WORK/burst.err" &
+burst_pid=$!
+for _ in $(seq 50); do
+    grep -q '"event":"started"' "$WORK/burst.out" && break
+    sleep 0.1
+done
+in_card "$CARDSIM" --interface tvcard0 --cards "$BURST" --mac-base 02-00-00-00-20-00 --spread 0 \
+    --interval 1 --timeout 50 --format kv >"$WORK/burst-cards.out" 2>"$WORK/burst-cards.err"
+cards_rc=$?
+wait "$burst_pid"
+RC=$?
+summary=$(grep '^event=summary' "$WORK/burst-cards.out")
+[ "$RC" -eq 0 ] && [ "$cards_rc" -eq 0 ] && grep -q " answered=$BURST " <<<"$summary " &&
+    pass "burst: $BURST cards at once, all answered ($summary)" ||
+    fail "burst: exit $RC, cards $cards_rc: $summary $(tail -1 "$WORK/burst.out")"
+want=$(tail -n +2 "$WORK/burst.csv" | cut -d, -f1,2 | tr , ' ' | sort)
+[ "$(received "$WORK/burst-cards.out")" = "$want" ] &&
+    pass "burst: every card received its own address" ||
+    fail "burst: $(diff <(received "$WORK/burst-cards.out") <(echo "$want") | head -5)"
 
 [ $FAILURES -eq 0 ] || {
     echo "$FAILURES failure(s)" >&2

@@ -403,6 +403,8 @@ INSTANTIATE_TEST_SUITE_P(
         Args{{"--interface", "eth1", "--format", "xml"}, "text, kv or json"},
         Args{{"--interface", "eth1", "--serve-http", "--count", "2"}, "one card"},
         Args{{"--interface", "eth1", "--then-card"}, "only goes with --flood"},
+        Args{{"--interface", "eth1", "--flood-cards"}, "--flood-cards only goes with --flood"},
+        Args{{"--interface", "eth1", "--flood", "10", "--flood-cards"}, nullptr},
         Args{{"--interface", "eth1", "--flood", "10", "--serve-http"}, "--then-card"},
         Args{{"--interface", "eth1", "--cards", "5", "--mac-base", "02-00-00-00-10-00", "--spread",
               "1", "--serve-http", "--any-layout"},

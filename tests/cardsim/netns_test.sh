@@ -220,6 +220,20 @@ else
     fail "foreign replies: $OUT; responder: $(tail -1 "$WORK/responder.out")"
 fi
 
+# A flood of card requests from foreign MACs: every datagram is a card request to the
+# responder, and replies to them are counted as foreign too.
+start_responder --seconds 20 --answer-all 1
+run_card --flood 300 --duration 1 --flood-cards
+stop_responder
+counts=$(tail -1 "$WORK/responder.out")
+if [[ "$counts" =~ datagrams=([0-9]+)\ cards=([0-9]+) ]] && [ "${BASH_REMATCH[2]}" -ge 290 ] &&
+    [ "${BASH_REMATCH[2]}" -eq "${BASH_REMATCH[1]}" ] && [[ "$OUT" =~ foreign_replies=([0-9]+)\ kind=cards ]] &&
+    [ "${BASH_REMATCH[1]}" -ge 280 ]; then
+    pass "card flood: every datagram a card request, the replies counted: $counts"
+else
+    fail "card flood: $OUT; responder: $counts"
+fi
+
 # Five cards at once, each with its own MAC on its own macvlan, each given its own address.
 start_responder --count 5 --distinct 1
 ip netns exec "$NETNS_CARD" "$CARDSIM" --interface tvcard0 --format kv --timeout 10 --interval 1 \

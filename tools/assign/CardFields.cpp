@@ -39,6 +39,7 @@ int Columns::of(std::string_view name) const
 std::optional<Columns> readHeader(const CsvRow& header,
                                   const std::vector<std::string_view>& required,
                                   const std::vector<std::string_view>& optional,
+                                  const std::vector<std::string_view>& reserved,
                                   std::vector<InputError>& errors)
 {
     Columns columns;
@@ -46,19 +47,47 @@ std::optional<Columns> readHeader(const CsvRow& header,
     columns.names.insert(columns.names.end(), optional.begin(), optional.end());
     columns.index.assign(columns.names.size(), -1);
     columns.count = header.fields.size();
+    bool anyRequired = false;
+    for (const CsvField& field : header.fields) {
+        anyRequired = anyRequired || std::find(required.begin(), required.end(),
+                                               lower(field.text)) != required.end();
+    }
+    if (!anyRequired) {
+        std::string why =
+            "the first line is not a header: it must name the columns " + joined(required);
+        if (!optional.empty()) {
+            why += " (and optionally " + joined(optional) + ")";
+        }
+        errors.push_back({{header.end.line, 1}, why});
+        return std::nullopt;
+    }
     const std::size_t before = errors.size();
+    std::vector<std::string> extraNames;
     for (std::size_t f = 0; f < header.fields.size(); ++f) {
-        const std::string name = lower(header.fields[f].text);
+        const CsvField& field = header.fields[f];
+        const std::string name = lower(field.text);
+        if (name.empty()) {
+            errors.push_back({field.at, "a column without a name"});
+            continue;
+        }
+        if (std::find(reserved.begin(), reserved.end(), name) != reserved.end()) {
+            errors.push_back({field.at, "column '" + field.text +
+                                            "' is a name the record uses itself; rename it"});
+            continue;
+        }
         const auto known = std::find(columns.names.begin(), columns.names.end(), name);
         if (known == columns.names.end()) {
-            errors.push_back({header.fields[f].at, "unknown column '" + header.fields[f].text +
-                                                       "' (the columns are " +
-                                                       joined(columns.names) + ")"});
+            if (std::find(extraNames.begin(), extraNames.end(), name) != extraNames.end()) {
+                errors.push_back({field.at, "column '" + field.text + "' appears twice"});
+                continue;
+            }
+            extraNames.push_back(name);
+            columns.extras.emplace_back(field.text, static_cast<int>(f));
             continue;
         }
         int& index = columns.index[static_cast<std::size_t>(known - columns.names.begin())];
         if (index >= 0) {
-            errors.push_back({header.fields[f].at, "column '" + name + "' appears twice"});
+            errors.push_back({field.at, "column '" + name + "' appears twice"});
             continue;
         }
         index = static_cast<int>(f);
@@ -74,6 +103,27 @@ std::optional<Columns> readHeader(const CsvRow& header,
         return std::nullopt;
     }
     return columns;
+}
+
+std::optional<std::vector<ExtraField>> readExtras(const CsvRow& row, const Columns& columns,
+                                                  std::size_t maxBytes,
+                                                  std::vector<InputError>& errors)
+{
+    std::vector<ExtraField> extras;
+    bool good = true;
+    for (const auto& [name, index] : columns.extras) {
+        const CsvField& field = row.fields[static_cast<std::size_t>(index)];
+        if (field.text.size() > maxBytes) {
+            errors.push_back({field.at, "the " + name + " is longer than " +
+                                            std::to_string(maxBytes) + " bytes"});
+            good = false;
+        }
+        extras.emplace_back(name, field.text);
+    }
+    if (!good) {
+        return std::nullopt;
+    }
+    return extras;
 }
 
 bool rowShape(const CsvRow& row, const Columns& columns, std::vector<InputError>& errors)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Address.h"
 #include "Csv.h"
+#include "Wording.h"
 
 #include <optional>
 #include <string>
@@ -16,16 +16,29 @@ namespace assign {
 struct Columns {
     std::vector<std::string_view> names;
     std::vector<int> index;
+    /// Columns of the operator's own (a location, an asset tag): their header text and place.
+    std::vector<std::pair<std::string, int>> extras;
     std::size_t count = 0; ///< fields per row
     int of(std::string_view name) const;
 };
 
+/// A column the operator added, kept with the card: its header text and the row's value.
+using ExtraField = std::pair<std::string, std::string>;
+
 /// Reads the header row: names are compared without regard to case; each required name must
-/// be there, an optional one may be, any other is refused.
+/// be there, an optional one may be, a reserved one is refused, and any other is kept as an
+/// extra column. A first row that names none of the required columns is not a header at all:
+/// one error says so.
 std::optional<Columns> readHeader(const CsvRow& header,
                                   const std::vector<std::string_view>& required,
                                   const std::vector<std::string_view>& optional,
+                                  const std::vector<std::string_view>& reserved,
                                   std::vector<InputError>& errors);
+
+/// The extra columns' values of a row; a value longer than maxBytes is an error.
+std::optional<std::vector<ExtraField>> readExtras(const CsvRow& row, const Columns& columns,
+                                                  std::size_t maxBytes,
+                                                  std::vector<InputError>& errors);
 
 struct CardFields {
     Mac mac{};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Address.h"
+#include "Wording.h"
 
 #include <chrono>
 #include <string>

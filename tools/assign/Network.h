@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Address.h"
 #include "Result.h"
+#include "Wording.h"
 
 #include <optional>
 #include <set>

@@ -31,24 +31,28 @@ const char* usageText()
   torvane-assign --mac MAC --ip A --mask M --gateway G [options]
   torvane-assign --list FILE [--pool A-B --mask M --gateway G] [--record FILE] [options]
   torvane-assign --pool A-B --mask M --gateway G --record FILE [--count N] [options]
+  torvane-assign --export dnsmasq|kea --record FILE
 
 Gives factory-fresh Web/SNMP cards their first IPv4 address: waits for each card's BOOTP
 request, answers it with the card's address, mask and gateway, adds a permanent neighbour
 entry for it, and checks that the card's web server answers at the new address.
 
 Cards:
-  --mac MAC             the one card to assign (00-0A-1B-C2-3D-FF or 00:0a:1b:c2:3d:ff)
+  --mac MAC             the one card to assign: 00-0A-1B-C2-3D-FF, 00:0a:1b:c2:3d:ff,
+                        000a.1bc2.3dff or 000a1bc23dff
   --ip A                its address
-  --list FILE           relation list, CSV with the header mac,ip,mask,gateway[,name]
+  --list FILE           relation list, CSV whose header names the columns mac, ip, mask,
+                        gateway and optionally name; other columns are kept in the record
   --pool A-B            addresses for cards not on the list, handed out in order after
                         checking that none answers on the network
   --mask M              subnet mask for --ip or --pool
   --gateway G           default gateway for --ip or --pool (0.0.0.0 for none)
   --record FILE         CSV of every assignment, written as it happens; a later run with the
-                        same file continues the pool and gives a recorded card its address
-                        again (required with --pool)
-  --count N             with --pool: end after N cards from the pool (default: run until the
-                        pool is used up, --timeout or Ctrl-C)
+                        same file continues the pool, gives a recorded card its address
+                        again and checks again the cards left pending (required with --pool)
+  --count N             with --pool: the roll-out's total of cards from the pool, counting
+                        those already in the record (default: run until the pool is used
+                        up, --timeout or Ctrl-C)
 
 Options:
   --interface IF        answer only requests that arrive on IF (it must exist and be up)
@@ -56,7 +60,12 @@ Options:
   --confirm-timeout S   seconds a card has to answer after its reply (default 60)
   --probe-wait S        seconds to wait for a pool address to answer before handing it out
                         (default 1)
-  --timeout S           end after S seconds even if cards are missing (default: no limit)
+  --timeout S           end after S seconds (above 0) even if cards are missing (default: no
+                        limit)
+  --dry-run             check everything and print what would be sent; start no helper and
+                        send nothing
+  --export dnsmasq|kea  print the record as dnsmasq dhcp-host lines or a Kea reservations
+                        array, for a general DHCP server to serve the same addresses
   --format text|json    one line per event for people, or one JSON object per line
   --helper PATH         the torvane-helper to start (default: beside this program, then
                         ../libexec/torvane/)
@@ -101,6 +110,10 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
             o.version = true;
             continue;
         }
+        if (name == "--dry-run") {
+            o.dryRun = true;
+            continue;
+        }
         static const char* const valued[] = {"--mac",       "--ip",
                                              "--list",      "--pool",
                                              "--record",    "--count",
@@ -108,7 +121,7 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
                                              "--interface", "--confirm",
                                              "--timeout",   "--probe-wait",
                                              "--format",    "--confirm-timeout",
-                                             "--helper"};
+                                             "--helper",    "--export"};
         bool known = false;
         for (const char* v : valued) {
             known = known || name == v;
@@ -142,6 +155,11 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
             o.interface = value;
         } else if (name == "--helper") {
             o.helper = value;
+        } else if (name == "--export") {
+            if (value != "dnsmasq" && value != "kea") {
+                fail("--export: '" + value + "' is neither dnsmasq nor kea");
+            }
+            o.exportFormat = value;
         } else if (name == "--count") {
             char* end = nullptr;
             errno = 0;
@@ -166,10 +184,17 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
             } else {
                 fail("--format: '" + value + "' is neither text nor json");
             }
+        } else if (name == "--timeout") {
+            double limit = 0;
+            if (!seconds(value, limit)) {
+                fail(name + ": '" + value + "' is not a number of seconds");
+            } else if (limit <= 0) {
+                fail("--timeout: give a number of seconds above 0 (leave the option out for no "
+                     "limit)");
+            }
+            o.timeout = limit;
         } else {
-            double* target = name == "--timeout"      ? &o.timeout
-                             : name == "--probe-wait" ? &o.probeWait
-                                                      : &o.confirmTimeout;
+            double* target = name == "--probe-wait" ? &o.probeWait : &o.confirmTimeout;
             if (!seconds(value, *target)) {
                 fail(name + ": '" + value + "' is not a number of seconds");
             }
@@ -179,6 +204,14 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
         return parsed;
     }
     const bool one = !o.mac.empty() || !o.ip.empty();
+    if (!o.exportFormat.empty()) {
+        if (o.record.empty()) {
+            fail("--export needs --record, the file to turn into configuration");
+        } else if (one || !o.list.empty() || !o.pool.empty() || o.dryRun) {
+            fail("--export reads only the record; it goes with no other cards or --dry-run");
+        }
+        return parsed;
+    }
     if (one && (o.mac.empty() || o.ip.empty())) {
         fail("one card needs both --mac and --ip");
     } else if (one && (!o.list.empty() || !o.pool.empty())) {

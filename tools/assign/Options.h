@@ -19,6 +19,10 @@ enum Exit : int {
 
 enum class Format { Text, Json };
 
+/// Caps on what is printed, so that a rack of thousands of cards gives readable output.
+inline constexpr std::size_t kMaxErrorsShown = 20;
+inline constexpr std::size_t kMaxListed = 20;
+
 struct Options {
     // one card
     std::string mac;
@@ -35,10 +39,12 @@ struct Options {
     std::string interface;
     bool confirm = true;
     double confirmTimeout = 60;
-    double timeout = 0; ///< 0: no overall deadline
+    std::optional<double> timeout; ///< none: no overall deadline
     double probeWait = 1;
     Format format = Format::Text;
-    std::string helper; ///< empty: beside the program or in ../libexec/torvane
+    std::string helper;       ///< empty: beside the program or in ../libexec/torvane
+    bool dryRun = false;      ///< check and print the plan; start no helper, send nothing
+    std::string exportFormat; ///< "dnsmasq" or "kea": print the record as their configuration
     bool help = false;
     bool version = false;
 };

@@ -43,7 +43,7 @@ Plan Plan::make(const Options& o, const Inputs& in, std::vector<std::string>& er
                                                                       : "--gateway";
                 errors.push_back(std::string(option) + ": " + problem->text);
             } else if (mac) {
-                plan.m_listed.push_back({*mac, *ip, *mask, *gateway, {}, {}, {}});
+                plan.m_listed.push_back({*mac, *ip, *mask, *gateway, {}, {}, {}, {}});
             }
         }
     }
@@ -107,6 +107,9 @@ Plan Plan::make(const Options& o, const Inputs& in, std::vector<std::string>& er
                 for (const RecordEntry& e : plan.m_recorded) {
                     pool.reserve(e.ip);
                     pool.continueAfter(e.ip);
+                    if (pool.contains(e.ip) && !plan.m_byMac.contains(e.mac)) {
+                        ++plan.m_recordedFromPool;
+                    }
                 }
                 for (Ip ip : in.local) {
                     pool.reserve(ip);
@@ -137,6 +140,7 @@ Plan::Decision Plan::decide(const Mac& mac)
         d.source = Source::List;
         d.settings = {card.ip, card.mask, card.gateway};
         d.name = card.name;
+        d.extra = card.extra;
         return d;
     }
     if (!m_pool) {
@@ -178,6 +182,19 @@ void Plan::given(const Mac& mac, const Settings& settings)
     if (!isListed(mac)) {
         m_given[mac] = {settings, true};
     }
+}
+
+void Plan::release(const Mac& mac)
+{
+    if (const auto candidate = m_candidate.find(mac); candidate != m_candidate.end()) {
+        m_pool->giveBack(candidate->second);
+        m_candidate.erase(candidate);
+    }
+}
+
+void Plan::unusable(const Mac& mac)
+{
+    m_candidate.erase(mac);
 }
 
 } // namespace assign

@@ -45,6 +45,7 @@ public:
         Source source = Source::List;
         Settings settings;
         std::string name;
+        std::vector<ExtraField> extra;
     };
 
     /// Checks the options' values and the files against each other. Every problem is added to
@@ -59,6 +60,10 @@ public:
     Decision inUse(const Mac& mac);
     /// The reply to mac went out: a later request from it gets the same settings.
     void given(const Mac& mac, const Settings& settings);
+    /// The reply to mac did not go out: its pool address goes back to the pool.
+    void release(const Mac& mac);
+    /// The pool address offered to mac may be nobody's: it is dropped, not handed out again.
+    void unusable(const Mac& mac);
 
     const std::vector<ListedCard>& listed() const { return m_listed; }
     bool isListed(const Mac& mac) const { return m_byMac.contains(mac); }
@@ -67,6 +72,9 @@ public:
     std::optional<long> poolCount() const { return m_poolCount; }
     const std::optional<Pool>& pool() const { return m_pool; }
     const std::vector<RecordEntry>& recorded() const { return m_recorded; }
+    /// Cards the record holds from the pool (not listed, an address in the range): they count
+    /// towards --count, which is the total of the roll-out.
+    long recordedFromPool() const { return m_recordedFromPool; }
 
 private:
     std::vector<ListedCard> m_listed;
@@ -75,6 +83,7 @@ private:
     Ip m_poolMask = 0;
     Ip m_poolGateway = 0;
     std::optional<long> m_poolCount;
+    long m_recordedFromPool = 0;
     std::vector<RecordEntry> m_recorded;
     std::map<Mac, std::pair<Settings, bool>> m_given; ///< settings, and whether from this run
     std::map<Mac, Ip> m_candidate;

@@ -31,7 +31,7 @@ std::string poolText(const PoolRange& range)
 
 std::string poolProblem(const PoolRange& range, Ip mask, Ip gateway)
 {
-    if (!maskPrefix(mask)) {
+    if (!bootp::maskPrefix(octets(mask))) {
         return "mask " + ipText(mask) + " is not contiguous (its one bits must come first)";
     }
     if ((range.first & mask) != (range.last & mask)) {
@@ -39,8 +39,8 @@ std::string poolProblem(const PoolRange& range, Ip mask, Ip gateway)
                ipText(mask);
     }
     for (Ip ip : {range.first, range.last}) {
-        if (const char* problem = unicastProblem(ip)) {
-            return "address " + ipText(ip) + " " + problem;
+        if (const auto problem = bootp::unicastProblem(octets(ip))) {
+            return "address " + ipText(ip) + " " + addressProblemText(*problem);
         }
     }
     if (range.first >> 24 < 127 && range.last >> 24 > 127) {
@@ -53,8 +53,8 @@ std::string poolProblem(const PoolRange& range, Ip mask, Ip gateway)
         return "mask 0.0.0.0 leaves no subnet";
     }
     for (Ip ip : {range.first, range.last}) {
-        if (subnetEdge(ip, mask)) {
-            const bool network = (ip & ~mask) == 0;
+        if (const auto edge = bootp::subnetEdge(octets(ip), octets(mask))) {
+            const bool network = *edge == bootp::AddressProblem::NetworkAddress;
             return "the range " + poolText(range) + " holds the " +
                    (network ? "network" : "broadcast") + " address " + ipText(ip) + " of " +
                    subnetText(ip, mask);
@@ -80,6 +80,11 @@ void Pool::continueAfter(Ip ip)
 
 std::optional<Ip> Pool::take()
 {
+    if (!m_returned.empty()) {
+        const Ip ip = *m_returned.begin();
+        m_returned.erase(m_returned.begin());
+        return ip;
+    }
     while (m_next <= m_range.last) {
         const Ip ip = static_cast<Ip>(m_next++);
         if (!m_reserved.contains(ip)) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Address.h"
+#include "Wording.h"
 
 #include <optional>
 #include <set>
@@ -33,8 +33,11 @@ public:
     void reserve(Ip ip) { m_reserved.insert(ip); }
     /// Continue after ip, as a later run continues an earlier one's record.
     void continueAfter(Ip ip);
-    /// The next address, or nullopt when the range is used up.
+    /// The next address, or nullopt when the range is used up. An address given back comes
+    /// first, the lowest of them.
     std::optional<Ip> take();
+    /// ip, taken before, was not handed out after all.
+    void giveBack(Ip ip) { m_returned.insert(ip); }
     bool contains(Ip ip) const { return ip >= m_range.first && ip <= m_range.last; }
     const PoolRange& range() const { return m_range; }
 
@@ -42,6 +45,7 @@ private:
     PoolRange m_range;
     std::uint64_t m_next; ///< wide, so that a range ending at .255 cannot wrap
     std::set<Ip> m_reserved;
+    std::set<Ip> m_returned;
 };
 
 } // namespace assign

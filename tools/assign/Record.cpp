@@ -1,5 +1,7 @@
 #include "Record.h"
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 
 namespace assign {
@@ -16,6 +18,14 @@ bool digits(std::string_view text, std::size_t from, std::size_t count)
         }
     }
     return true;
+}
+
+bool sameName(std::string_view a, std::string_view b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
 }
 
 } // namespace
@@ -61,7 +71,7 @@ RecordTable readRecord(std::string_view text)
     }
     const auto columns =
         readHeader(table.rows.front(), {"mac", "ip", "mask", "gateway", "time", "confirmed"},
-                   {"name"}, record.errors);
+                   {"name"}, {}, record.errors);
     if (!columns) {
         return record;
     }
@@ -106,6 +116,11 @@ RecordTable readRecord(std::string_view text)
             }
             entry.name = name.text;
         }
+        if (auto extra = readExtras(row, *columns, kMaxName, record.errors)) {
+            entry.extra = std::move(*extra);
+        } else {
+            good = false;
+        }
         if (!good) {
             continue;
         }
@@ -136,11 +151,35 @@ RecordTable readRecord(std::string_view text)
 
 std::string recordText(const std::vector<RecordEntry>& entries)
 {
-    std::string text = "mac,ip,mask,gateway,time,confirmed,name\n";
+    std::vector<std::string> extras;
+    for (const RecordEntry& e : entries) {
+        for (const ExtraField& field : e.extra) {
+            if (std::none_of(extras.begin(), extras.end(), [&](const std::string& known) {
+                    return sameName(known, field.first);
+                })) {
+                extras.push_back(field.first);
+            }
+        }
+    }
+    std::string text = "mac,ip,mask,gateway,time,confirmed,name";
+    for (const std::string& name : extras) {
+        text += "," + csvField(name);
+    }
+    text += "\n";
     for (const RecordEntry& e : entries) {
         text += macText(e.mac) + "," + ipText(e.ip) + "," + ipText(e.mask) + "," +
                 ipText(e.gateway) + "," + csvField(e.time) + "," + confirmedText(e.confirmed) +
-                "," + csvField(e.name) + "\n";
+                "," + csvField(e.name);
+        for (const std::string& name : extras) {
+            std::string value;
+            for (const auto& field : e.extra) {
+                if (sameName(field.first, name)) {
+                    value = field.second;
+                }
+            }
+            text += "," + csvField(value);
+        }
+        text += "\n";
     }
     return text;
 }

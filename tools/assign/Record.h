@@ -8,7 +8,7 @@
 
 // The record of what was given out: one line per card, kept on disk as the roll-out goes so
 // that a later run continues it.
-//   mac,ip,mask,gateway,time,confirmed,name
+//   mac,ip,mask,gateway,time,confirmed,name[,the list's own columns]
 //   00-0A-1B-C2-3D-01,10.0.0.101,255.255.255.0,10.0.0.1,2026-03-02T10:14:05+01:00,yes,
 namespace assign {
 
@@ -29,6 +29,7 @@ struct RecordEntry {
     std::string time; ///< of the reply, local time with its offset: 2026-03-02T10:14:05+01:00
     Confirmed confirmed = Confirmed::Pending;
     std::string name;
+    std::vector<ExtraField> extra; ///< the list's own columns, after name
     Position macAt;
     Position ipAt;
 };
@@ -42,7 +43,8 @@ struct RecordTable {
 /// address on two lines means the record was edited into a contradiction.
 RecordTable readRecord(std::string_view text);
 
-/// The whole file for these entries, header first.
+/// The whole file for these entries, header first; the extra columns of all entries, in the
+/// order they first appear, follow name.
 std::string recordText(const std::vector<RecordEntry>& entries);
 
 /// Whether text is a time as the record writes it.

@@ -17,6 +17,19 @@ std::string folderOf(const std::string& path)
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string baseOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+mode_t currentUmask()
+{
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
 } // namespace
 
 RecordFile::RecordFile(std::string path, std::vector<RecordEntry> entries)
@@ -26,6 +39,9 @@ RecordFile::RecordFile(std::string path, std::vector<RecordEntry> entries)
 
 bool RecordFile::writable(std::string& error) const
 {
+    if (!recordPathUsable(m_path, error)) {
+        return false;
+    }
     const std::string folder = folderOf(m_path);
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
         error = m_path + ": cannot write in its folder " + folder + ": " + std::strerror(errno);
@@ -40,6 +56,12 @@ bool RecordFile::writable(std::string& error) const
 
 bool RecordFile::put(const RecordEntry& entry, std::string& error)
 {
+    stage(entry);
+    return flush(error);
+}
+
+void RecordFile::stage(const RecordEntry& entry)
+{
     bool replaced = false;
     for (RecordEntry& e : m_entries) {
         if (e.mac == entry.mac) {
@@ -50,22 +72,46 @@ bool RecordFile::put(const RecordEntry& entry, std::string& error)
     if (!replaced) {
         m_entries.push_back(entry);
     }
+    m_staged = true;
+}
+
+bool RecordFile::flush(std::string& error)
+{
+    if (!m_staged) {
+        return true;
+    }
+    m_staged = false;
     return save(error);
 }
 
 bool RecordFile::save(std::string& error)
 {
+    // Checked again at each write: a link planted during the run is refused, not followed.
+    if (!recordPathUsable(m_path, error)) {
+        return false;
+    }
     const std::string text = recordText(m_entries);
-    const std::string temporary = m_path + ".tmp";
-    mode_t mode = 0644;
+    mode_t mode = 0644 & ~currentUmask();
     struct stat st {};
-    if (::stat(m_path.c_str(), &st) == 0) {
+    if (::lstat(m_path.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;
     }
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // A fresh name made with O_CREAT|O_EXCL: in a folder others may write, nobody can have
+    // put a link or a file of theirs there beforehand.
+    std::string temporary = folderOf(m_path) + "/." + baseOf(m_path) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
-        error = temporary + ": " + std::strerror(errno);
+        error = m_path + ": cannot create a temporary file beside it: " + std::strerror(errno);
         return false;
+    }
+    auto fail = [&](const std::string& what) {
+        error = what + ": " + std::strerror(errno);
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return false;
+    };
+    if (::fchmod(fd, mode) != 0) {
+        return fail(temporary);
     }
     std::size_t done = 0;
     while (done < text.size()) {
@@ -74,14 +120,14 @@ bool RecordFile::save(std::string& error)
             continue;
         }
         if (n <= 0) {
-            error = temporary + ": " + std::strerror(errno);
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return false;
+            return fail(temporary);
         }
         done += static_cast<std::size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    if (::fsync(fd) != 0) {
+        return fail(temporary);
+    }
+    if (::close(fd) != 0) {
         error = temporary + ": " + std::strerror(errno);
         ::unlink(temporary.c_str());
         return false;
@@ -92,18 +138,48 @@ bool RecordFile::save(std::string& error)
         return false;
     }
     const int dir = ::open(folderOf(m_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    if (dir < 0 || ::fsync(dir) != 0) {
+        error =
+            folderOf(m_path) + ": the rename could not be flushed to disk: " + std::strerror(errno);
+        if (dir >= 0) {
+            ::close(dir);
+        }
+        return false;
+    }
+    ::close(dir);
+    return true;
+}
+
+bool recordPathUsable(const std::string& path, std::string& error)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) {
+            return true; // a new record
+        }
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        error = path + ": is a symbolic link; give the record file itself";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = path + ": is not a regular file";
+        return false;
     }
     return true;
 }
 
-bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error)
+bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error,
+              bool noFollow)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
     if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
+        error = path + ": " +
+                (noFollow && errno == ELOOP ? std::string("is a symbolic link; give the record "
+                                                          "file itself")
+                                            : std::strerror(errno));
         return false;
     }
     text.clear();

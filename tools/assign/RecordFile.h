@@ -7,9 +7,10 @@
 
 namespace assign {
 
-/// The record on disk. Every change rewrites the whole file into a temporary beside it,
-/// fsyncs it, renames it over the record and fsyncs the folder: a reader or a later run sees
-/// the old or the new file, never half a line, and nothing written is lost to a crash.
+/// The record on disk. Every change rewrites the whole file into a temporary beside it (a new
+/// name, created exclusively, so that a shared folder is safe), fsyncs it, renames it over the
+/// record and fsyncs the folder: a reader or a later run sees the old or the new file, never half a
+/// line, and nothing written is lost to a crash.
 class RecordFile {
 public:
     RecordFile(std::string path, std::vector<RecordEntry> entries);
@@ -19,6 +20,12 @@ public:
     /// Adds the card, or replaces its line when it is in the record already; false and error
     /// when the file could not be written.
     bool put(const RecordEntry& entry, std::string& error);
+    /// The same in memory only, to be written with the others by the next flush: a burst of
+    /// cards then costs one write and one fsync, not one per card.
+    void stage(const RecordEntry& entry);
+    /// Writes what was staged since the last write, if anything; false and error when the
+    /// file could not be written.
+    bool flush(std::string& error);
     const std::vector<RecordEntry>& entries() const { return m_entries; }
 
 private:
@@ -26,10 +33,17 @@ private:
 
     std::string m_path;
     std::vector<RecordEntry> m_entries;
+    bool m_staged = false;
 };
 
-/// Reads a whole file of at most maxBytes; false and error when it cannot.
-bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error);
+/// Whether path may be the record: missing (a new record) or a regular file. A symbolic link
+/// is refused, since replacing it by a plain file would silently drop what it points to.
+bool recordPathUsable(const std::string& path, std::string& error);
+
+/// Reads a whole file of at most maxBytes; false and error when it cannot. With noFollow a
+/// symbolic link is refused (the record).
+bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error,
+              bool noFollow = false);
 
 /// The current local time as the record writes it: 2026-03-02T10:14:05+01:00.
 std::string localTimeText();

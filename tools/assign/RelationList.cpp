@@ -29,8 +29,8 @@ RelationList readRelationList(std::string_view text)
         }
         return list;
     }
-    const auto columns =
-        readHeader(table.rows.front(), {"mac", "ip", "mask", "gateway"}, {"name"}, list.errors);
+    const auto columns = readHeader(table.rows.front(), {"mac", "ip", "mask", "gateway"}, {"name"},
+                                    {"time", "confirmed"}, list.errors);
     if (!columns) {
         return list;
     }
@@ -54,7 +54,8 @@ RelationList readRelationList(std::string_view text)
             }
             name = field.text;
         }
-        if (!fields) {
+        auto extra = readExtras(row, *columns, kMaxName, list.errors);
+        if (!fields || !extra) {
             continue;
         }
         bool clash = false;
@@ -91,7 +92,7 @@ RelationList readRelationList(std::string_view text)
         macs.emplace(fields->mac, fields->macAt);
         addresses.emplace(fields->ip, fields->ipAt);
         list.cards.push_back({fields->mac, fields->ip, fields->mask, fields->gateway,
-                              std::move(name), fields->macAt, fields->ipAt});
+                              std::move(name), std::move(*extra), fields->macAt, fields->ipAt});
     }
     if (list.cards.empty() && list.errors.empty()) {
         list.errors.push_back({table.rows.front().end, "the list has a header but no card"});

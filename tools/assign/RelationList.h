@@ -7,7 +7,7 @@
 #include <vector>
 
 // The relation list the operator hands in: which card (by MAC) gets which settings.
-//   mac,ip,mask,gateway[,name]
+//   mac,ip,mask,gateway[,name][,any column of the operator's own]
 //   00-0A-1B-C2-3D-01,10.0.0.21,255.255.255.0,10.0.0.1,rack 3 UPS
 namespace assign {
 
@@ -17,6 +17,7 @@ struct ListedCard {
     Ip mask = 0;
     Ip gateway = 0;
     std::string name;
+    std::vector<ExtraField> extra; ///< the operator's own columns, kept in the record
     Position macAt;
     Position ipAt;
 };

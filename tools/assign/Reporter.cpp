@@ -39,12 +39,15 @@ void Reporter::status(const std::string& text)
     std::fflush(stdout);
 }
 
-void Reporter::error(const std::string& text)
+void Reporter::error(const text::Twin& said)
 {
-    std::fprintf(stderr, "torvane-assign: %s\n", text.c_str());
+    const std::string saved0 = m_status;
+    clearStatus();
+    std::fprintf(stderr, "torvane-assign: %s\n", said.local().c_str());
+    status(saved0);
     if (m_format == Format::Json) {
-        Event e("error", text);
-        e.add("message", text);
+        Event e("error", said.english);
+        e.add("message", said.english);
         const std::string saved = m_status;
         clearStatus();
         std::fputs((formatEvent(e, m_format) + "\n").c_str(), stdout);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Event.h"
+#include "Say.h"
 
 #include <string>
 
@@ -16,8 +17,10 @@ public:
 
     void emit(const Event& event);
     void status(const std::string& text);
-    /// A problem for the operator on stderr; with --format json also as an "error" event.
-    void error(const std::string& text);
+    /// A problem for the operator on stderr; with --format json also as an "error" event, whose
+    /// message is the English twin.
+    void error(const text::Twin& said);
+    void error(const std::string& text) { error(text::Twin(text)); }
     Format format() const { return m_format; }
 
 private:

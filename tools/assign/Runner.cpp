@@ -1,7 +1,5 @@
 #include "Runner.h"
 
-#include "Reply.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -19,7 +17,14 @@ volatile int g_stopSignal = 0;
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(200);
-constexpr auto kProbeTick = std::chrono::milliseconds(20);
+/// Cards not answered (not listed, or the pool used up) named one by one; the rest counted.
+constexpr std::size_t kMaxUnlistedNamed = 100;
+/// Distinct MACs of such cards remembered, so that each is counted once.
+constexpr std::size_t kMaxUnlistedKept = 10000;
+// Each look at the neighbour table reads all of it: with hundreds of cards probing at once,
+// looking for each every 20 ms took seconds of the loop. A card is looked at every 250 ms and
+// at the end of its probe.
+constexpr auto kProbeTick = std::chrono::milliseconds(250);
 
 void onStopSignal(int signal)
 {
@@ -30,12 +35,6 @@ double secondsSince(std::chrono::steady_clock::time_point start,
                     std::chrono::steady_clock::time_point now)
 {
     return std::chrono::duration<double>(now - start).count();
-}
-
-helper::Ipv4 wire(Ip ip)
-{
-    return {static_cast<std::uint8_t>(ip >> 24), static_cast<std::uint8_t>(ip >> 16),
-            static_cast<std::uint8_t>(ip >> 8), static_cast<std::uint8_t>(ip)};
 }
 
 const char* sourceText(Plan::Source s)
@@ -49,6 +48,38 @@ const char* sourceText(Plan::Source s)
         return "pool";
     }
     return "list";
+}
+
+const char* sourceWord(Plan::Source s)
+{
+    switch (s) {
+    case Plan::Source::List:
+        return text::tr(text::Id::AssignSourceList);
+    case Plan::Source::Record:
+        return text::tr(text::Id::AssignSourceRecord);
+    case Plan::Source::Pool:
+        return text::tr(text::Id::AssignSourcePool);
+    }
+    return "";
+}
+
+std::string secondsText(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds);
+    return text;
+}
+
+std::string limitText(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
+}
+
+const char* signalName(int signal)
+{
+    return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal";
 }
 
 std::string groupOf(const std::string& path)
@@ -73,6 +104,37 @@ std::string answerText(const helper::Answer& a)
 
 } // namespace
 
+bool healable(const helper::Answer& a)
+{
+    if (a.refused()) {
+        return helper::refusalHeals(a.refusal);
+    }
+    switch (a.error) {
+    case EAGAIN:
+    case EINTR:
+    case ENOBUFS:
+    case ENOMEM:
+    case ENETDOWN:
+    case EBUSY:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool addressRefused(const helper::Answer& a)
+{
+    switch (a.refusal) {
+    case helper::Refusal::LocalAddress:
+    case helper::Refusal::SubnetEdge:
+    case helper::Refusal::GatewayAddress:
+    case helper::Refusal::OtherMac:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void catchStopSignals()
 {
     struct sigaction action {};
@@ -87,21 +149,74 @@ Runner::Runner(const Options& options, Plan& plan, std::optional<RecordFile>& re
                Reporter& reporter, unsigned ifindex)
     : m_options(options), m_plan(plan), m_record(record), m_out(reporter), m_ifindex(ifindex)
 {
+    // Checked for every listed card in every round: looked up, not searched for.
+    if (m_record) {
+        for (const RecordEntry& e : m_plan.recorded()) {
+            if (e.confirmed != Confirmed::Pending || !m_options.confirm) {
+                m_doneBefore.insert(e.mac);
+            }
+        }
+    }
 }
+
+namespace {
+
+std::string cardsText(long n)
+{
+    return n == 1 ? text::tr(text::Id::AssignCardOne)
+                  : text::format(text::Id::AssignCards, {std::to_string(n)});
+}
+
+std::string listText(const std::vector<std::string>& items)
+{
+    std::string out;
+    const std::size_t shown = std::min(items.size(), kMaxListed);
+    for (std::size_t i = 0; i < shown; ++i) {
+        out += (i ? ", " : "") + items[i];
+    }
+    if (items.size() > shown) {
+        out = text::format(text::Id::AssignAndMore, {out, std::to_string(items.size() - shown)});
+    }
+    return out;
+}
+
+} // namespace
 
 std::string Runner::interfaceText(unsigned index) const
 {
     return interfaceName(index);
 }
 
+void Runner::problem(const text::Twin& said)
+{
+    m_out.error(said);
+}
+
+bool Runner::doneBefore(const Mac& mac) const
+{
+    return m_doneBefore.contains(mac);
+}
+
+long Runner::poolDone() const
+{
+    long done = m_plan.recordedFromPool();
+    for (const auto& [mac, card] : m_cards) {
+        if (card.fromPool && card.source == Plan::Source::Pool &&
+            (card.phase == Card::Phase::Done || card.phase == Card::Phase::Failed)) {
+            ++done;
+        }
+    }
+    return done;
+}
+
 std::string Runner::progress() const
 {
-    const std::optional<long> pool = m_plan.hasPool() ? m_plan.poolCount() : std::optional<long>(0);
-    const std::string assigned = std::to_string(m_assigned);
-    if (!pool) {
-        return assigned;
+    const long counted = static_cast<long>(m_counted.size());
+    if (m_plan.hasPool() && !m_plan.poolCount()) {
+        return std::to_string(counted);
     }
-    return assigned + "/" + std::to_string(static_cast<long>(m_plan.listed().size()) + *pool);
+    const long total = static_cast<long>(m_plan.listed().size()) + m_plan.poolCount().value_or(0);
+    return std::to_string(counted) + "/" + std::to_string(total);
 }
 
 Event Runner::cardEvent(const char* name, const Card& card, const std::string& sentence) const
@@ -125,45 +240,111 @@ int Runner::startHelper()
     }
     const helper::StartResult r = m_link.start(path);
     using helper::StartError;
-    std::string message;
+    using text::Id;
+    text::Twin message;
     switch (r.error) {
     case StartError::None:
         return 0;
     case StartError::Missing:
-        message = "torvane-helper was not found (looked beside this program in " +
-                  helper::executableDir() + " and in " + helper::executableDir() +
-                  "/../libexec/torvane); install the torvane package, or build torvane-helper "
-                  "into the same folder";
+        message = say(Id::AssignHelperMissing, {helper::executableDir()});
         break;
-    case StartError::NotInGroup: {
-        const std::string group = groupOf(r.path);
-        message = "you may not run " + r.path + ": only members of the group " + group +
-                  " may. Add yourself with: sudo usermod -aG " + group +
-                  " $USER, then log out and in again";
+    case StartError::NotInGroup:
+        message = say(Id::AssignNotInGroup, {r.path, groupOf(r.path)});
         break;
-    }
     case StartError::NoPrivilege:
-        message = r.path +
-                  " lacks the capability cap_net_bind_service, so it cannot bind UDP "
-                  "port 67. The package sets it at installation; for a build tree run: "
-                  "sudo setcap cap_net_bind_service,cap_net_admin,cap_net_raw+ep " +
-                  r.path;
+        message = say(Id::AssignNoPrivilege, {r.path});
         break;
     case StartError::PortInUse: {
         const std::string owner = udpPortOwner(67);
-        message = "UDP port 67 is held by " +
-                  (owner.empty() ? std::string("another program (which one could not be found)")
-                                 : owner) +
-                  ", a DHCP or BOOTP server; stop it while torvane-assign runs";
+        message = owner.empty()
+                      ? text::twin(Id::AssignPortHeld, {text::twin(Id::AssignPortHeldUnknown)})
+                      : say(Id::AssignPortHeld, {owner});
         break;
     }
     case StartError::Died:
     case StartError::Other:
-        message = "torvane-helper could not be started: " + r.detail;
+        message = say(Id::AssignHelperFailed, {r.detail});
         break;
     }
-    m_out.error(message);
+    problem(message);
     return kExitHelper;
+}
+
+std::string Runner::startedText() const
+{
+    using text::Id;
+    std::vector<std::string> parts;
+    long listedLeft = 0;
+    for (const ListedCard& listed : m_plan.listed()) {
+        listedLeft += doneBefore(listed.mac) ? 0 : 1;
+    }
+    if (listedLeft > 0) {
+        parts.push_back(listedLeft == 1
+                            ? std::string(text::tr(Id::AssignListedOne))
+                            : text::format(Id::AssignListed, {std::to_string(listedLeft)}));
+    }
+    if (m_plan.hasPool()) {
+        const std::string range = poolText(m_plan.pool()->range());
+        if (!m_plan.poolCount()) {
+            parts.push_back(text::format(Id::AssignPoolCards, {range}));
+        } else if (*m_plan.poolCount() > m_plan.recordedFromPool()) {
+            parts.push_back(text::format(
+                Id::AssignPoolMore,
+                {range, cardsText(*m_plan.poolCount() - m_plan.recordedFromPool()),
+                 std::to_string(m_plan.recordedFromPool()), std::to_string(*m_plan.poolCount())}));
+        }
+    }
+    long rechecks = 0;
+    for (const auto& [mac, card] : m_cards) {
+        rechecks += card.recheck ? 1 : 0;
+    }
+    if (rechecks > 0) {
+        parts.push_back(text::format(Id::AssignRechecks, {cardsText(rechecks)}));
+    }
+    if (parts.empty() && m_plan.listed().empty() && !m_plan.hasPool()) {
+        parts.push_back(text::tr(Id::AssignAnyCards));
+    }
+    if (parts.empty()) {
+        return text::tr(Id::AssignNothingToDo);
+    }
+    std::string what = parts.front();
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        what = text::format(Id::AssignAnd, {what, parts[i]});
+    }
+    return m_ifindex ? text::format(Id::AssignStartedOn, {what, interfaceText(m_ifindex)})
+                     : text::format(Id::AssignStarted, {what});
+}
+
+void Runner::takeOverRecord()
+{
+    // What the record says was done counts towards the roll-out; checks an earlier run left
+    // pending (stopped by Ctrl-C) are done again.
+    const auto now = Clock::now();
+    for (const RecordEntry& e : m_plan.recorded()) {
+        const bool listed = m_plan.isListed(e.mac);
+        const bool pooled = m_plan.hasPool() && m_plan.pool()->contains(e.ip) && !listed;
+        if (listed || pooled) {
+            m_counted.insert(e.mac);
+        }
+        if (e.confirmed != Confirmed::Pending || !m_options.confirm) {
+            continue;
+        }
+        Card& card = m_cards[e.mac];
+        card.mac = e.mac;
+        card.phase = Card::Phase::Checking;
+        card.source = Plan::Source::Record;
+        card.settings = {e.ip, e.mask, e.gateway};
+        card.name = e.name;
+        card.extra = e.extra;
+        card.fromPool = !listed;
+        card.recheck = true;
+        card.request.ifindex = static_cast<std::int32_t>(m_ifindex);
+        card.assignedAt = now;
+        card.check = std::make_unique<HttpCheck>(
+            e.ip, m_ifindex,
+            now + std::chrono::duration_cast<Clock::duration>(
+                      std::chrono::duration<double>(m_options.confirmTimeout)));
+    }
 }
 
 int Runner::run()
@@ -175,46 +356,45 @@ int Runner::run()
     if (netlink::Result<std::vector<LocalAddress>> local = readLocalAddresses(); local) {
         m_local = std::move(local.value());
     } else {
-        m_out.error(std::string("the addresses of this PC cannot be read: ") +
-                    std::strerror(local.error()));
+        problem(say(text::Id::AssignAddressesUnreadable, {std::strerror(local.error())}));
         return report(kExitFailed);
     }
     if (const helper::Answer a = m_link.listen(); !a.ok()) {
-        m_out.error("torvane-helper did not start listening: " + answerText(a));
+        problem(say(text::Id::AssignNotListening, {answerText(a)}));
         return report(kExitFailed);
     }
+    takeOverRecord();
     {
-        Event e("started", "waiting for " +
-                               (m_plan.listed().empty()
-                                    ? std::string("cards")
-                                    : std::to_string(m_plan.listed().size()) + " listed cards") +
-                               (m_plan.hasPool()
-                                    ? " and cards for the pool " + poolText(m_plan.pool()->range())
-                                    : std::string()) +
-                               (m_ifindex ? " on " + interfaceText(m_ifindex) : std::string()) +
-                               " (Ctrl-C ends)");
+        Event e("started", startedText());
         e.number("listed", static_cast<long>(m_plan.listed().size()));
         if (m_plan.hasPool()) {
             e.add("pool", poolText(m_plan.pool()->range()));
             if (m_plan.poolCount()) {
                 e.number("count", *m_plan.poolCount());
+                e.number("recorded_from_pool", m_plan.recordedFromPool());
             }
         }
+        long rechecks = 0;
+        for (const auto& [mac, card] : m_cards) {
+            rechecks += card.recheck ? 1 : 0;
+        }
+        e.number("rechecks", rechecks);
         if (!m_options.interface.empty()) {
             e.add("interface", m_options.interface);
         }
         m_out.emit(e);
     }
-    const auto deadline = m_options.timeout > 0
+    const auto deadline = m_options.timeout
                               ? m_start + std::chrono::duration_cast<Clock::duration>(
-                                              std::chrono::duration<double>(m_options.timeout))
+                                              std::chrono::duration<double>(*m_options.timeout))
                               : Clock::time_point::max();
     auto lastStatus = Clock::time_point{};
     int status = kExitOk;
     for (;;) {
         Clock::time_point now = Clock::now();
         if (g_stopSignal != 0) {
-            m_out.emit(Event("interrupted", "stopped by " + std::string(strsignal(g_stopSignal)))
+            m_out.emit(Event("interrupted",
+                             text::format(text::Id::AssignInterrupted, {signalName(g_stopSignal)}))
                            .number("signal", static_cast<long>(g_stopSignal)));
             status = kExitSignal + g_stopSignal;
             break;
@@ -223,9 +403,9 @@ int Runner::run()
             break;
         }
         if (now >= deadline) {
-            m_out.emit(
-                Event("timeout", "--timeout of " + std::to_string(m_options.timeout) + " s passed")
-                    .number("seconds", m_options.timeout));
+            m_out.emit(Event("timeout",
+                             text::format(text::Id::AssignTimeout, {limitText(*m_options.timeout)}))
+                           .number("seconds", *m_options.timeout));
             status = kExitTimeout;
             break;
         }
@@ -233,7 +413,7 @@ int Runner::run()
         Clock::time_point wake = std::min(now + kTick, deadline);
         for (auto& [mac, card] : m_cards) {
             if (card.phase == Card::Phase::Probing) {
-                wake = std::min(wake, now + kProbeTick);
+                wake = std::min(wake, card.nextLook);
             } else if (card.phase == Card::Phase::Checking) {
                 wake = std::min(wake, card.check->wakeAt());
                 if (card.check->fd() >= 0) {
@@ -248,7 +428,7 @@ int Runner::run()
         }
         if (m_link.died()) {
             m_helperDied = true;
-            m_out.error("torvane-helper ended during the run");
+            problem(say(text::Id::AssignHelperEnded));
             status = kExitFailed;
             break;
         }
@@ -263,6 +443,8 @@ int Runner::run()
                 }
             }
         }
+        // What this round changed goes to disk before the next wait.
+        flushRecord();
         if (now - lastStatus > std::chrono::milliseconds(500)) {
             lastStatus = now;
             long checking = 0;
@@ -273,8 +455,11 @@ int Runner::run()
             std::snprintf(elapsed, sizeof elapsed, "%d:%02d",
                           static_cast<int>(secondsSince(m_start, now)) / 60,
                           static_cast<int>(secondsSince(m_start, now)) % 60);
-            m_out.status(progress() + " assigned, " + std::to_string(m_answered) + " answered, " +
-                         std::to_string(checking) + " being checked, " + elapsed);
+            m_out.status(
+                m_options.confirm
+                    ? text::format(text::Id::AssignStatus, {progress(), std::to_string(m_answered),
+                                                            std::to_string(checking), elapsed})
+                    : text::format(text::Id::AssignStatusUnchecked, {progress(), elapsed}));
         }
     }
     m_out.status({});
@@ -290,26 +475,37 @@ void Runner::handle(helper::Request request)
     if (m_ifindex != 0 && static_cast<unsigned>(request.ifindex) != m_ifindex) {
         return;
     }
-    const Mac mac = requestMac(request.datagram);
+    const Mac mac = bootp::requestMac(request.datagram);
     auto [it, isNew] = m_cards.try_emplace(mac);
     Card& card = it->second;
     if (isNew) {
         card.mac = mac;
         card.request = std::move(request);
         decide(card);
+        forgetIfUnanswered(mac);
         return;
     }
     switch (card.phase) {
     case Card::Phase::Probing:
         card.request = std::move(request); // answer the newest
         break;
+    case Card::Phase::Waiting:
+        card.request = std::move(request);
+        if (card.keepSettings) {
+            card.keepSettings = false;
+            assign(card);
+        } else {
+            decide(card);
+            forgetIfUnanswered(mac);
+        }
+        break;
     case Card::Phase::Checking:
     case Card::Phase::Done:
         // It asks again: it missed the reply, or was restarted. Same settings again.
         card.request = std::move(request);
-        m_out.emit(cardEvent("asked_again", card,
-                             macText(mac) + " asked again: answering again with " +
-                                 ipText(card.settings.ip)));
+        m_out.emit(cardEvent(
+            "asked_again", card,
+            text::format(text::Id::AssignAskedAgain, {macText(mac), ipText(card.settings.ip)})));
         assign(card);
         break;
     default:
@@ -323,6 +519,7 @@ void Runner::decide(Card& card)
     card.source = d.source;
     card.settings = d.settings;
     card.name = d.name;
+    card.extra = d.extra;
     card.fromPool = !m_plan.isListed(card.mac);
     const std::string where = interfaceText(static_cast<unsigned>(card.request.ifindex));
     switch (d.kind) {
@@ -333,20 +530,42 @@ void Runner::decide(Card& card)
         startProbe(card);
         break;
     case Plan::Decision::Kind::NotListed:
-        card.phase = Card::Phase::NotListed;
-        m_out.emit(cardEvent("not_listed", card,
-                             macText(card.mac) + " seen on " + where +
-                                 ", not listed: not answered (add it to the list)")
-                       .add("interface", where));
+    case Plan::Decision::Kind::PoolExhausted: {
+        const bool listedNot = d.kind == Plan::Decision::Kind::NotListed;
+        card.phase = listedNot ? Card::Phase::NotListed : Card::Phase::Exhausted;
+        // Each such card is named once; a flood of them from foreign MACs is counted, and
+        // neither the memory nor the output grows with it.
+        if (m_unlisted.contains(card.mac)) {
+            break;
+        }
+        if (m_unlisted.size() >= kMaxUnlistedKept) {
+            m_unlistedOverflow = true;
+            break;
+        }
+        m_unlisted.insert(card.mac);
+        if (m_unlisted.size() <= kMaxUnlistedNamed) {
+            m_out.emit(cardEvent(listedNot ? "not_listed" : "pool_exhausted", card,
+                                 listedNot ? text::format(text::Id::AssignNotListed,
+                                                          {macText(card.mac), where})
+                                           : text::format(text::Id::AssignPoolExhausted,
+                                                          {macText(card.mac), where,
+                                                           poolText(m_plan.pool()->range())}))
+                           .add("interface", where));
+        } else if (m_unlisted.size() == kMaxUnlistedNamed + 1) {
+            m_out.emit(Event("not_listed_more", text::format(text::Id::AssignUnlistedMore,
+                                                             {std::to_string(kMaxUnlistedNamed)})));
+        }
         break;
-    case Plan::Decision::Kind::PoolExhausted:
-        card.phase = Card::Phase::Exhausted;
-        m_out.emit(cardEvent("pool_exhausted", card,
-                             macText(card.mac) + " seen on " + where +
-                                 ", not listed, and the pool " + poolText(m_plan.pool()->range()) +
-                                 " has no address left: not answered")
-                       .add("interface", where));
-        break;
+    }
+    }
+}
+
+void Runner::forgetIfUnanswered(const Mac& mac)
+{
+    const auto it = m_cards.find(mac);
+    if (it != m_cards.end() && (it->second.phase == Card::Phase::NotListed ||
+                                it->second.phase == Card::Phase::Exhausted)) {
+        m_cards.erase(it);
     }
 }
 
@@ -356,49 +575,55 @@ void Runner::startProbe(Card& card)
     card.phase = Card::Phase::Probing;
     card.probeEnd = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                        std::chrono::duration<double>(m_options.probeWait));
+    card.nextLook = std::min(Clock::now() + kProbeTick, card.probeEnd);
     if (!m_poolWarned) {
         const bool onLink = std::any_of(m_local.begin(), m_local.end(), [&](const LocalAddress& a) {
             return a.index == index && (a.ip & a.mask) == (card.settings.ip & a.mask);
         });
         if (!onLink) {
             m_poolWarned = true;
-            m_out.emit(Event("warning", "warning: " + ipText(card.settings.ip) +
-                                            " is on no subnet of " + interfaceText(index) +
-                                            ": this PC cannot see whether a pool address is in "
-                                            "use there, and may not reach the cards")
-                           .add("interface", interfaceText(index)));
+            m_out.emit(
+                Event("warning", text::format(text::Id::AssignOffLink,
+                                              {ipText(card.settings.ip), interfaceText(index)}))
+                    .add("interface", interfaceText(index)));
         }
     }
     if (!nudge(index, card.settings.ip)) {
-        m_out.emit(Event("warning", "warning: could not probe " + ipText(card.settings.ip) + ": " +
-                                        std::strerror(errno))
+        m_out.emit(Event("warning", text::format(text::Id::AssignNoProbe,
+                                                 {ipText(card.settings.ip), std::strerror(errno)}))
                        .add("ip", ipText(card.settings.ip)));
     }
 }
 
 void Runner::stepProbe(Card& card, Clock::time_point now)
 {
+    if (now < card.nextLook) {
+        return;
+    }
+    card.nextLook = std::min(now + kProbeTick, card.probeEnd);
     const unsigned index = static_cast<unsigned>(card.request.ifindex);
     const netlink::Result<std::optional<Neighbour>> entry =
         readNeighbourEntry(index, card.settings.ip);
     if (!entry) {
-        // Whether the address is free cannot be known: it is not handed out.
-        const std::string why =
-            std::string("the neighbour table cannot be read: ") + std::strerror(entry.error());
-        m_out.emit(cardEvent("failed", card,
-                             macText(card.mac) + " " + ipText(card.settings.ip) + ": " + why +
-                                 ": not handed out")
+        // Whether the address is free cannot be known: it is not handed out now. The card
+        // keeps asking, and its next request probes again.
+        const std::string why = std::strerror(entry.error());
+        m_out.emit(cardEvent("warning", card,
+                             text::format(text::Id::AssignNeighboursUnreadable,
+                                          {why, ipText(card.settings.ip)}))
                        .add("reason", why));
-        card.phase = Card::Phase::Failed;
-        m_failures.push_back(macText(card.mac) + " " + ipText(card.settings.ip) + ": " + why);
+        m_plan.release(card.mac);
+        card.phase = Card::Phase::Waiting;
+        card.keepSettings = false;
+        card.lastProblem = why;
         return;
     }
     const std::optional<Neighbour>& n = *entry;
     const bool taken = n && heldByOther(*n, card.mac);
     if (taken && (settled(*n) || now >= card.probeEnd)) {
-        m_out.emit(Event("in_use", ipText(card.settings.ip) + " already answers on " +
-                                       interfaceText(index) + " (MAC " + macText(*n->mac) +
-                                       "): not handed out")
+        m_out.emit(Event("in_use", text::format(text::Id::AssignInUse,
+                                                {ipText(card.settings.ip), interfaceText(index),
+                                                 macText(*n->mac)}))
                        .add("ip", ipText(card.settings.ip))
                        .add("holder", macText(*n->mac))
                        .add("interface", interfaceText(index)));
@@ -408,10 +633,10 @@ void Runner::stepProbe(Card& card, Clock::time_point now)
             startProbe(card);
         } else {
             card.phase = Card::Phase::Exhausted;
-            m_out.emit(cardEvent("pool_exhausted", card,
-                                 macText(card.mac) + ": the pool " +
-                                     poolText(m_plan.pool()->range()) +
-                                     " has no address left: not answered"));
+            m_out.emit(
+                cardEvent("pool_exhausted", card,
+                          text::format(text::Id::AssignPoolUsedUp,
+                                       {macText(card.mac), poolText(m_plan.pool()->range())})));
         }
         return;
     }
@@ -425,33 +650,54 @@ void Runner::assign(Card& card)
     const unsigned index = static_cast<unsigned>(card.request.ifindex);
     const Settings& s = card.settings;
     const Ip server = serverAddress(m_local, index, s.ip, s.mask);
-    const std::vector<std::uint8_t> reply =
-        cardReply(card.request.datagram, s.ip, s.mask, s.gateway, server);
+    const std::vector<std::uint8_t> reply = bootp::buildReply(
+        card.request.datagram, {octets(s.ip), octets(s.mask), octets(s.gateway), octets(server)});
     const bool again = card.phase == Card::Phase::Checking || card.phase == Card::Phase::Done;
     const helper::Answer sent = m_link.reply(card.request.id, reply);
     if (!sent.ok()) {
         const std::string why = answerText(sent);
         const bool refused = sent.refused();
+        const bool heals = !again && healable(sent);
+        const bool otherAddress = !again && card.fromPool && addressRefused(sent);
+        std::string sentence =
+            text::format(refused ? text::Id::AssignRefused : text::Id::AssignNotSent,
+                         {macText(card.mac), ipText(s.ip), why});
+        if (heals) {
+            sentence = text::format(text::Id::AssignNextRequest, {sentence});
+        } else if (otherAddress) {
+            sentence = text::format(text::Id::AssignNextAddress, {sentence});
+        }
         m_out.emit(
-            cardEvent(refused ? "refused" : "failed", card,
-                      macText(card.mac) + " " + ipText(s.ip) +
-                          (refused ? ": torvane-helper refused the reply: "
-                                   : ": the reply could not be sent: ") +
-                          why)
+            cardEvent(refused ? "refused" : "failed", card, sentence)
                 .add("reason", why)
                 .number("code", static_cast<long>(sent.refused() ? -static_cast<int>(sent.refusal)
-                                                                 : sent.error)));
-        if (!again) {
-            card.phase = Card::Phase::Failed;
-            m_failures.push_back(macText(card.mac) + " " + ipText(s.ip) + ": " + why);
+                                                                 : sent.error))
+                .flag("final", !again && !heals && !otherAddress));
+        if (again) {
+            return;
         }
+        if (heals || otherAddress) {
+            // A pool address the helper refused itself is nobody's; one whose reply merely
+            // has to wait stays the card's, already probed, for its next request.
+            if (otherAddress) {
+                m_plan.unusable(card.mac);
+            }
+            card.phase = Card::Phase::Waiting;
+            card.keepSettings = heals;
+            card.lastProblem = why;
+            return;
+        }
+        m_plan.release(card.mac);
+        card.phase = Card::Phase::Failed;
+        m_failures.push_back(macText(card.mac) + " " + ipText(s.ip) + ": " + why);
+        m_failedMacs.push_back(macText(card.mac));
         return;
     }
-    const helper::Answer entry = m_link.neighbour(card.request.id, wire(s.ip), card.mac);
+    const helper::Answer entry = m_link.neighbour(card.request.id, octets(s.ip), card.mac);
     if (!entry.ok()) {
         m_out.emit(cardEvent("warning", card,
-                             "warning: no neighbour entry for " + ipText(s.ip) + " -> " +
-                                 macText(card.mac) + ": " + answerText(entry))
+                             text::format(text::Id::AssignNoNeighbour,
+                                          {ipText(s.ip), macText(card.mac), answerText(entry)}))
                        .add("reason", answerText(entry)));
     }
     m_plan.given(card.mac, s);
@@ -460,15 +706,20 @@ void Runner::assign(Card& card)
     }
     card.assignedAt = Clock::now();
     ++m_assigned;
-    if (card.fromPool) {
+    if (card.fromPool && card.source == Plan::Source::Pool) {
         ++m_poolAssigned;
     }
+    if (!card.fromPool || card.source == Plan::Source::Pool ||
+        (m_plan.hasPool() && m_plan.pool()->contains(s.ip))) {
+        m_counted.insert(card.mac);
+    }
     const std::string where = interfaceText(index);
-    Event e = cardEvent("assigned", card,
-                        "[" + progress() + "] " + macText(card.mac) + " assigned " + ipText(s.ip) +
-                            " mask " + ipText(s.mask) + " gateway " + ipText(s.gateway) + " on " +
-                            where + " (" + sourceText(card.source) +
-                            (card.name.empty() ? "" : ", " + card.name) + ")");
+    const std::string source =
+        std::string(sourceWord(card.source)) + (card.name.empty() ? "" : ", " + card.name);
+    Event e = cardEvent(
+        "assigned", card,
+        text::format(text::Id::AssignAssigned, {progress(), macText(card.mac), ipText(s.ip),
+                                                ipText(s.mask), ipText(s.gateway), where, source}));
     e.add("mask", ipText(s.mask))
         .add("gateway", ipText(s.gateway))
         .add("server", ipText(server))
@@ -493,30 +744,31 @@ void Runner::assign(Card& card)
 void Runner::finishCheck(Card& card, Clock::time_point now)
 {
     const double seconds = secondsSince(card.assignedAt, now);
-    char took[32];
-    std::snprintf(took, sizeof took, "%.1f s", seconds);
     card.phase = Card::Phase::Done;
     card.answered = card.check->state() == HttpCheck::State::Answered;
     if (card.answered) {
         ++m_answered;
         m_out.emit(cardEvent("confirmed", card,
-                             "[" + progress() + "] " + macText(card.mac) + " " +
-                                 ipText(card.settings.ip) + " answers (" +
-                                 card.check->statusLine() + ") after " + took)
+                             text::format(text::Id::AssignConfirmed,
+                                          {progress(), macText(card.mac), ipText(card.settings.ip),
+                                           card.check->statusLine(), secondsText(seconds)}))
                        .add("status", card.check->statusLine())
                        .number("seconds", seconds)
-                       .number("attempts", static_cast<long>(card.check->attempts())));
+                       .number("attempts", static_cast<long>(card.check->attempts()))
+                       .flag("recheck", card.recheck));
     } else {
         m_out.emit(cardEvent("unconfirmed", card,
-                             "[" + progress() + "] " + macText(card.mac) + " " +
-                                 ipText(card.settings.ip) + " did not answer within " + took +
-                                 ": " + card.check->lastError())
+                             text::format(text::Id::AssignUnconfirmed,
+                                          {progress(), macText(card.mac), ipText(card.settings.ip),
+                                           secondsText(seconds), card.check->lastError()}))
                        .add("reason", card.check->lastError())
                        .number("seconds", seconds)
-                       .number("attempts", static_cast<long>(card.check->attempts())));
+                       .number("attempts", static_cast<long>(card.check->attempts()))
+                       .flag("recheck", card.recheck));
         m_failures.push_back(macText(card.mac) + " " + ipText(card.settings.ip) +
                              ": no answer at http://" + ipText(card.settings.ip) + "/ (" +
                              card.check->lastError() + ")");
+        m_failedMacs.push_back(macText(card.mac));
     }
     writeRecord(card, card.answered ? Confirmed::Yes : Confirmed::No);
     card.check.reset();
@@ -534,27 +786,52 @@ void Runner::writeRecord(const Card& card, Confirmed confirmed)
     e.gateway = card.settings.gateway;
     e.confirmed = confirmed;
     e.name = card.name;
+    e.extra = card.extra;
     e.time = localTimeText();
     for (const RecordEntry& old : m_record->entries()) {
+        // A card the list no longer names keeps what the record knew of it.
+        if (old.mac == card.mac && card.name.empty() && card.extra.empty()) {
+            e.name = old.name;
+            e.extra = old.extra;
+        }
         // The time is the reply's: a later change of the confirmation keeps it.
         if (old.mac == card.mac && confirmed != Confirmed::Pending &&
             confirmed != Confirmed::Unchecked) {
             e.time = old.time;
         }
     }
-    std::string error;
-    if (!m_record->put(e, error)) {
-        m_out.error("the record could not be written: " + error);
-        m_failures.push_back(macText(card.mac) + ": not recorded (" + error + ")");
+    m_record->stage(e);
+    m_unsaved.push_back(card.mac);
+}
+
+void Runner::flushRecord()
+{
+    if (!m_record || m_unsaved.empty()) {
+        return;
     }
+    std::string error;
+    if (!m_record->flush(error)) {
+        problem(say(text::Id::AssignRecordFailed, {error}));
+        for (const Mac& mac : m_unsaved) {
+            m_failures.push_back(macText(mac) + ": not recorded (" + error + ")");
+            m_failedMacs.push_back(macText(mac));
+        }
+    }
+    m_unsaved.clear();
 }
 
 bool Runner::finished() const
 {
+    for (const auto& [mac, card] : m_cards) {
+        if (card.phase == Card::Phase::Checking) {
+            return false;
+        }
+    }
     for (const ListedCard& listed : m_plan.listed()) {
         const auto it = m_cards.find(listed.mac);
-        if (it == m_cards.end() ||
-            (it->second.phase != Card::Phase::Done && it->second.phase != Card::Phase::Failed)) {
+        if (it == m_cards.end() ? !doneBefore(listed.mac)
+                                : (it->second.phase != Card::Phase::Done &&
+                                   it->second.phase != Card::Phase::Failed)) {
             return false;
         }
     }
@@ -564,82 +841,97 @@ bool Runner::finished() const
     if (!m_plan.poolCount()) {
         return false;
     }
-    long done = 0;
-    for (const auto& [mac, card] : m_cards) {
-        if (card.fromPool &&
-            (card.phase == Card::Phase::Done || card.phase == Card::Phase::Failed)) {
-            ++done;
-        }
-    }
-    return done >= *m_plan.poolCount();
+    return poolDone() >= *m_plan.poolCount();
 }
 
 int Runner::report(int status)
 {
+    flushRecord();
     std::vector<std::string> missing;
+    std::vector<std::string> waiting;
     std::vector<std::string> notListed;
     std::vector<std::string> unchecked;
     for (const ListedCard& listed : m_plan.listed()) {
         const auto it = m_cards.find(listed.mac);
-        if (it == m_cards.end() || it->second.phase == Card::Phase::Probing) {
+        if (it == m_cards.end() ? !doneBefore(listed.mac)
+                                : it->second.phase == Card::Phase::Probing) {
             missing.push_back(macText(listed.mac));
         }
     }
+    for (const Mac& mac : m_unlisted) {
+        notListed.push_back(macText(mac));
+    }
     for (const auto& [mac, card] : m_cards) {
         if (card.phase == Card::Phase::NotListed || card.phase == Card::Phase::Exhausted) {
-            notListed.push_back(macText(mac));
+            if (!m_unlisted.contains(mac)) {
+                notListed.push_back(macText(mac));
+            }
         } else if (card.phase == Card::Phase::Checking) {
             unchecked.push_back(macText(mac));
+        } else if (card.phase == Card::Phase::Waiting ||
+                   (card.phase == Card::Phase::Probing && card.fromPool)) {
+            waiting.push_back(macText(mac));
         }
     }
-    const long poolMissing = m_plan.hasPool() && m_plan.poolCount()
-                                 ? std::max(0L, *m_plan.poolCount() - m_poolAssigned)
-                                 : 0;
+    const long poolMissing =
+        m_plan.hasPool() && m_plan.poolCount() ? std::max(0L, *m_plan.poolCount() - poolDone()) : 0;
     if (status == kExitOk && !m_failures.empty()) {
         status = kExitFailed;
     }
-    if (status == kExitTimeout && missing.empty() && poolMissing == 0 && unchecked.empty()) {
+    if (status == kExitTimeout && missing.empty() && waiting.empty() && poolMissing == 0 &&
+        unchecked.empty()) {
         status = m_failures.empty() ? kExitOk : kExitFailed;
     } else if (status == kExitTimeout && !m_failures.empty()) {
         status = kExitFailed;
     }
     const double seconds = secondsSince(m_start, Clock::now());
-    char took[32];
-    std::snprintf(took, sizeof took, "%.1f", seconds);
-    std::string text = "report: " + progress() + " assigned, " + std::to_string(m_answered) +
-                       " answered, " + std::to_string(m_failures.size()) + " failed, " + took +
-                       " s";
-    auto list = [](const std::vector<std::string>& items) {
-        std::string out;
-        for (const std::string& item : items) {
-            out += (out.empty() ? "" : ", ") + item;
-        }
-        return out;
-    };
-    for (const std::string& f : m_failures) {
-        text += "\n  failed: " + f;
+    using text::Id;
+    const std::string failed = std::to_string(m_failures.size());
+    std::string sentence =
+        m_options.confirm
+            ? text::format(Id::AssignReport,
+                           {progress(), std::to_string(m_answered), failed, secondsText(seconds)})
+            : text::format(Id::AssignReportUnchecked, {progress(), failed, secondsText(seconds)});
+    // Each failure was reported with its reason when it happened; here only who.
+    if (!m_failedMacs.empty()) {
+        sentence += "\n" + text::format(Id::AssignReportFailed, {listText(m_failedMacs)});
     }
     if (!missing.empty()) {
-        text += "\n  missing (listed, not seen): " + list(missing);
+        sentence += "\n" + text::format(Id::AssignReportMissing, {listText(missing)});
+    }
+    if (!waiting.empty()) {
+        sentence += "\n" + text::format(Id::AssignReportWaiting, {listText(waiting)});
     }
     if (poolMissing > 0) {
-        text += "\n  missing: " + std::to_string(poolMissing) + " more from the pool";
+        sentence += "\n" + text::format(Id::AssignReportPoolMissing, {cardsText(poolMissing)});
     }
     if (!unchecked.empty()) {
-        text += "\n  still being checked: " + list(unchecked);
+        sentence += "\n" + text::format(Id::AssignReportChecking, {listText(unchecked)});
     }
     if (!notListed.empty()) {
-        text += "\n  seen, not answered: " + list(notListed);
+        std::string who = listText(notListed);
+        if (m_unlistedOverflow) {
+            who = text::format(Id::AssignAndMany, {who});
+        }
+        sentence += "\n" + text::format(Id::AssignReportNotListed, {who});
     }
-    Event e("summary", text);
-    e.number("assigned", m_assigned)
-        .number("answered", m_answered)
-        .number("failed", static_cast<long>(m_failures.size()))
+    Event e("summary", sentence);
+    e.number("assigned", m_assigned);
+    if (m_options.confirm) {
+        e.number("answered", m_answered);
+    }
+    e.number("failed", static_cast<long>(m_failures.size()))
         .raw("failures", jsonArray(m_failures))
         .raw("missing", jsonArray(missing))
+        .raw("waiting", jsonArray(waiting))
         .number("pool_missing", poolMissing)
         .raw("unchecked", jsonArray(unchecked))
-        .raw("not_listed", jsonArray(notListed))
+        .raw("not_listed",
+             jsonArray({notListed.begin(),
+                        notListed.begin() +
+                            static_cast<long>(std::min(notListed.size(), kMaxUnlistedNamed))}))
+        .number("not_listed_count", static_cast<long>(notListed.size()))
+        .flag("not_listed_uncounted", m_unlistedOverflow)
         .number("seconds", seconds)
         .number("exit", static_cast<long>(status));
     m_out.emit(e);

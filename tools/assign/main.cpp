@@ -1,10 +1,12 @@
 // torvane-assign: commissions Web/SNMP cards from the command line through torvane-helper.
+#include "Export.h"
 #include "Network.h"
 #include "Options.h"
 #include "Plan.h"
 #include "RecordFile.h"
 #include "Reporter.h"
 #include "Runner.h"
+#include "Say.h"
 
 #include <cstdio>
 #include <cstring>
@@ -12,13 +14,111 @@
 
 namespace {
 
+using namespace assign;
+
 constexpr std::size_t kMaxFile = 16 * 1024 * 1024;
+
+/// Every problem found before anything is sent: the first ones, then how many more.
+int refuse(Reporter& out, const std::vector<std::string>& errors)
+{
+    for (std::size_t i = 0; i < errors.size() && i < kMaxErrorsShown; ++i) {
+        out.error(errors[i]);
+    }
+    if (errors.size() > kMaxErrorsShown) {
+        out.error(
+            say(text::Id::AssignMoreProblems, {std::to_string(errors.size() - kMaxErrorsShown)}));
+    }
+    const text::Twin nothing = say(text::Id::AssignNothingSent);
+    std::fprintf(stderr, "torvane-assign: %s\n", nothing.local().c_str());
+    return kExitUsage;
+}
+
+const char* sourceWord(Plan::Source s)
+{
+    return s == Plan::Source::List     ? text::tr(text::Id::AssignSourceList)
+           : s == Plan::Source::Record ? text::tr(text::Id::AssignSourceRecord)
+                                       : text::tr(text::Id::AssignSourcePool);
+}
+
+/// --dry-run: what the run would answer, from the checked plan; nothing is started or sent.
+int dryRun(Reporter& out, const Options& o, Plan& plan)
+{
+    for (const ListedCard& card : plan.listed()) {
+        const std::string source = std::string(sourceWord(Plan::Source::List)) +
+                                   (card.name.empty() ? "" : ", " + card.name);
+        Event e("plan", text::format(text::Id::AssignDryRunCard,
+                                     {macText(card.mac), ipText(card.ip), ipText(card.mask),
+                                      ipText(card.gateway), source}));
+        e.add("mac", macText(card.mac))
+            .add("ip", ipText(card.ip))
+            .add("mask", ipText(card.mask))
+            .add("gateway", ipText(card.gateway))
+            .add("source", "list");
+        if (!card.name.empty()) {
+            e.add("name", card.name);
+        }
+        out.emit(e);
+    }
+    for (const RecordEntry& r : plan.recorded()) {
+        if (r.confirmed == Confirmed::Pending && o.confirm) {
+            out.emit(Event("plan_recheck", text::format(text::Id::AssignDryRunRecheck,
+                                                        {macText(r.mac), ipText(r.ip)}))
+                         .add("mac", macText(r.mac))
+                         .add("ip", ipText(r.ip)));
+        }
+    }
+    if (plan.hasPool()) {
+        Pool pool = *plan.pool();
+        const std::string range = poolText(pool.range());
+        const std::optional<Ip> next = pool.take();
+        long left = next ? 1 : 0;
+        while (next && pool.take()) {
+            ++left;
+        }
+        Event e("plan_pool", next ? text::format(text::Id::AssignDryRunPool,
+                                                 {range, ipText(*next), std::to_string(left)})
+                                  : text::format(text::Id::AssignDryRunPoolEmpty, {range}));
+        e.add("pool", range).number("left", left);
+        if (next) {
+            e.add("next", ipText(*next));
+        }
+        if (plan.poolCount()) {
+            e.number("count", *plan.poolCount())
+                .number("recorded_from_pool", plan.recordedFromPool());
+        }
+        out.emit(e);
+    }
+    out.emit(Event("dry_run", text::tr(text::Id::AssignDryRunEnd)));
+    return kExitOk;
+}
+
+int exportRecord(Reporter& out, const Options& o)
+{
+    std::string text;
+    std::string error;
+    if (!recordPathUsable(o.record, error) || !readFile(o.record, kMaxFile, text, error, true)) {
+        return refuse(out, {error});
+    }
+    const RecordTable record = readRecord(text);
+    std::vector<std::string> errors;
+    for (const InputError& e : record.errors) {
+        errors.push_back(o.record + ":" + std::to_string(e.at.line) + ":" +
+                         std::to_string(e.at.column) + ": " + e.text);
+    }
+    if (!errors.empty()) {
+        return refuse(out, errors);
+    }
+    const std::string config =
+        o.exportFormat == "kea" ? keaReservations(record.entries) : dnsmasqConfig(record.entries);
+    std::fputs(config.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    using namespace assign;
+    text::setLanguage(text::languageFromEnvironment());
     std::vector<std::string_view> args(argv + 1, argv + argc);
     const Parsed parsed = parseArgs(args);
     if (parsed.options.help) {
@@ -31,10 +131,13 @@ int main(int argc, char** argv)
     }
     Reporter out(parsed.options.format, ::isatty(STDOUT_FILENO) == 1);
     if (!parsed.error.empty()) {
-        out.error(parsed.error + " (torvane-assign --help shows the usage)");
+        out.error(say(text::Id::AssignUsageHint, {parsed.error}));
         return kExitUsage;
     }
     const Options& o = parsed.options;
+    if (!o.exportFormat.empty()) {
+        return exportRecord(out, o);
+    }
 
     // Everything is read and checked before the helper starts: bad input sends nothing.
     std::vector<std::string> errors;
@@ -43,17 +146,21 @@ int main(int argc, char** argv)
     if (!o.list.empty() && !readFile(o.list, kMaxFile, inputs.listText, error)) {
         errors.push_back(error);
     }
-    if (!o.record.empty() && ::access(o.record.c_str(), F_OK) == 0 &&
-        !readFile(o.record, kMaxFile, inputs.recordText, error)) {
-        errors.push_back(error);
+    if (!o.record.empty()) {
+        if (!recordPathUsable(o.record, error)) {
+            errors.push_back(error);
+        } else if (::access(o.record.c_str(), F_OK) == 0 &&
+                   !readFile(o.record, kMaxFile, inputs.recordText, error, true)) {
+            errors.push_back(error);
+        }
     }
     if (const netlink::Result<std::vector<LocalAddress>> local = readLocalAddresses(); local) {
         for (const LocalAddress& a : *local) {
             inputs.local.insert(a.ip);
         }
     } else {
-        errors.push_back(std::string("the addresses of this PC cannot be read: ") +
-                         std::strerror(local.error()));
+        errors.push_back(
+            text::format(text::Id::AssignAddressesUnreadable, {std::strerror(local.error())}));
     }
     Plan plan;
     if (errors.empty()) {
@@ -63,13 +170,12 @@ int main(int argc, char** argv)
     if (!o.interface.empty()) {
         const InterfaceState s = interfaceState(o.interface);
         if (s.error != 0) {
-            errors.push_back("--interface: the interfaces cannot be read: " +
-                             std::string(std::strerror(s.error)));
+            errors.push_back(
+                text::format(text::Id::AssignInterfacesUnreadable, {std::strerror(s.error)}));
         } else if (s.index == 0) {
-            errors.push_back("--interface: there is no interface " + o.interface);
+            errors.push_back(text::format(text::Id::AssignNoInterface, {o.interface}));
         } else if (!s.up) {
-            errors.push_back("--interface: " + o.interface + " is down (ip link set " +
-                             o.interface + " up)");
+            errors.push_back(text::format(text::Id::AssignInterfaceDown, {o.interface}));
         }
         ifindex = s.index;
     }
@@ -81,11 +187,10 @@ int main(int argc, char** argv)
         }
     }
     if (!errors.empty()) {
-        for (const std::string& e : errors) {
-            out.error(e);
-        }
-        std::fprintf(stderr, "torvane-assign: nothing was sent\n");
-        return kExitUsage;
+        return refuse(out, errors);
+    }
+    if (o.dryRun) {
+        return dryRun(out, o, plan);
     }
 
     catchStopSignals();

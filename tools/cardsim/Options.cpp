@@ -172,6 +172,7 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
         {"--serve-http", &o.serveHttp},
         {"--https", &o.https},
         {"--then-card", &o.thenCard},
+        {"--flood-cards", &o.floodCards},
         {"--verbose", &o.verbose},
         {"-v", &o.verbose},
         {"--help", &o.help},
@@ -225,6 +226,8 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
         error = "--mac-base goes with --cards or --count";
     } else if (sawSpread && !sawCards) {
         error = "--spread goes with --cards";
+    } else if (o.floodCards && !sawFlood) {
+        error = "--flood-cards only goes with --flood";
     } else if (o.thenCard && !sawFlood) {
         error = "--then-card only goes with --flood";
     } else if (sawFlood && !o.thenCard && (o.serveHttp || sawCount || sawCards)) {
@@ -311,6 +314,9 @@ Load:
   --flood RATE        instead of being a card, broadcast foreign DHCPDISCOVERs (option 53
                       first, a new random MAC and xid each) at RATE datagrams/s (1 to
                       1000000), paced by the clock; the achieved rate is reported
+  --flood-cards       flood with card requests (the card's own layout, 300 bytes) from
+                      random foreign MACs instead of DHCPDISCOVERs: datagrams that pass a
+                      server's card filter, from cards it does not know
   --duration S        how long to flood, 0.1 to 86400 seconds (default 10)
   --then-card         after the flood, act as a card (or cards) as above
                       The flood event counts foreign_replies: BOOTREPLYs on port 68 whose

@@ -54,6 +54,7 @@ struct Options {
     double floodRate = 0; // 0: no flood
     double floodDuration = 10;
     bool thenCard = false;
+    bool floodCards = false; // the flood sends card requests from foreign MACs, not DISCOVERs
 
     Format format = Format::Text;
     bool verbose = false;

@@ -171,7 +171,9 @@ void Simulator::runFlood()
 {
     Pacer pacer(o_.floodRate, std::chrono::duration_cast<Pacer::Duration>(
                                   std::chrono::duration<double>(o_.floodDuration)));
-    Bytes message = buildDiscover(0, localMac(0), bootp::kMinMessage);
+    Bytes message = o_.floodCards ? buildCardRequest(0, localMac(0), o_.length)
+                                  : buildDiscover(0, localMac(0), bootp::kMinMessage);
+    const char* kind = o_.floodCards ? "card requests" : "DHCPDISCOVERs";
     std::uint64_t errors = 0;
     // Each datagram's MAC follows from its xid and this key, so that a reply to any of them is
     // known when it comes.
@@ -189,8 +191,8 @@ void Simulator::runFlood()
     // At most this many in one go, so that a sender that fell behind catches up in bursts the
     // receiver's queue can take.
     constexpr std::uint64_t kBatch = 256;
-    console_.note("flood: %llu DHCPDISCOVERs at %.1f/s on %s",
-                  static_cast<unsigned long long>(pacer.total()), o_.floodRate,
+    console_.note("flood: %llu %s at %.1f/s on %s",
+                  static_cast<unsigned long long>(pacer.total()), kind, o_.floodRate,
                   o_.interface.c_str());
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration_cast<Clock::duration>(
@@ -235,7 +237,7 @@ void Simulator::runFlood()
     const double rate = seconds > 0 ? static_cast<double>(sent) / seconds : 0;
     Record r;
     r.event = "flood";
-    r.text = "flood: " + std::to_string(sent) + " DHCPDISCOVERs in " + fixed(seconds, 3) + " s, " +
+    r.text = "flood: " + std::to_string(sent) + " " + kind + " in " + fixed(seconds, 3) + " s, " +
              fixed(rate, 1) + "/s achieved for " + fixed(o_.floodRate, 1) + "/s asked (" +
              std::to_string(errors) + " send errors); " + std::to_string(foreignReplies) +
              " replies to these foreign clients seen";
@@ -244,7 +246,8 @@ void Simulator::runFlood()
         .addNumber("seconds", fixed(seconds, 3))
         .addNumber("rate", fixed(rate, 1))
         .addNumber("target", fixed(o_.floodRate, 1))
-        .addNumber("foreign_replies", std::to_string(foreignReplies));
+        .addNumber("foreign_replies", std::to_string(foreignReplies))
+        .add("kind", o_.floodCards ? "cards" : "discover");
     emit(r);
 }
 
