@@ -40,7 +40,7 @@ text::Twin startFailureText(const helper::StartResult& r)
     case helper::StartError::Died:
         break;
     case helper::StartError::Other: {
-        text::Twin t = twin(Id::HelperCannotStart, {errnoText(r.errnoValue)});
+        text::Twin t = twin(Id::HelperCannotStart, {helper::errnoText(r.errnoValue)});
         t.english += " (" + r.detail + ")";
         return t;
     }
@@ -50,83 +50,7 @@ text::Twin startFailureText(const helper::StartResult& r)
     return t;
 }
 
-text::Id refusalTextId(Refusal r)
-{
-    switch (r) {
-    case Refusal::Malformed:
-        return Id::CauseMalformed;
-    case Refusal::UnknownRequest:
-        return Id::CauseUnknownRequest;
-    case Refusal::AlreadyReplied:
-        return Id::CauseAlreadyReplied;
-    case Refusal::Expired:
-        return Id::CauseExpired;
-    case Refusal::ChangedBytes:
-        return Id::CauseChangedBytes;
-    case Refusal::BadAddress:
-        return Id::CauseBadAddress;
-    case Refusal::BadMask:
-        return Id::CauseBadMask;
-    case Refusal::BadGateway:
-        return Id::CauseBadGateway;
-    case Refusal::BadServer:
-        return Id::CauseBadServer;
-    case Refusal::Outstanding:
-        return Id::CauseOutstanding;
-    case Refusal::NotReplied:
-        return Id::CauseNotReplied;
-    case Refusal::Mismatch:
-        return Id::CauseMismatch;
-    case Refusal::LocalAddress:
-        return Id::CauseLocalAddress;
-    case Refusal::SubnetEdge:
-        return Id::CauseSubnetEdge;
-    case Refusal::GatewayAddress:
-        return Id::CauseGatewayAddress;
-    case Refusal::OtherMac:
-        return Id::CauseOtherMac;
-    case Refusal::BadMac:
-        return Id::CauseBadMac;
-    case Refusal::KernelQuery:
-        return Id::CauseKernelQuery;
-    case Refusal::None:
-        break;
-    }
-    return Id::CauseRefused;
-}
-
-text::Twin errnoText(int number)
-{
-    switch (number) {
-    case EPERM:
-    case EACCES:
-        return twin(Id::CauseNoPermission);
-    case ENODEV:
-    case ENXIO:
-        return twin(Id::CauseNoInterface);
-    case EPIPE:
-        return twin(Id::CauseHelperEnded);
-    case ETIMEDOUT:
-        return twin(Id::CauseHelperSilent);
-    case ENETDOWN:
-    case ENETUNREACH:
-        return twin(Id::CauseNetworkDown);
-    case ENOMEM:
-        return twin(Id::CauseNoMemory);
-    case EMFILE:
-    case ENFILE:
-        return twin(Id::CauseTooManyFiles);
-    default:
-        return twin(Id::CauseErrno, {std::to_string(number)});
-    }
-}
-
 text::Twin commandFailureText(const helper::Answer& a)
 {
-    text::Twin cause =
-        a.refused() ? twin(refusalTextId(a.refusal)) : errnoText(a.error);
-    if (!a.reason.empty()) {
-        cause.english += " (" + a.reason + ")";
-    }
-    return cause;
+    return helper::answerText(a);
 }

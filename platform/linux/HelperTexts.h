@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AnswerTexts.h"
 #include "HelperLink.h"
 #include "Twin.h"
 
@@ -10,7 +11,3 @@ text::Twin startFailureText(const helper::StartResult& result);
 /// The cause of a refused or failed command, short enough to sit inside a sentence; the
 /// English twin carries the helper's own reason as well.
 text::Twin commandFailureText(const helper::Answer& answer);
-/// The text of each refusal of the helper: the one place that maps them.
-text::Id refusalTextId(helper::Refusal refusal);
-/// The text of an errno as a cause.
-text::Twin errnoText(int number);

@@ -475,7 +475,7 @@ private slots:
         // the helper's English reason; the English twin does, for stderr.
         for (int code = 1; code <= static_cast<int>(helper::Refusal::KernelQuery); ++code) {
             const auto refusal = static_cast<helper::Refusal>(code);
-            QVERIFY2(refusalTextId(refusal) != text::Id::CauseRefused,
+            QVERIFY2(helper::refusalTextId(refusal) != text::Id::CauseRefused,
                      qPrintable(QString::number(code)));
             const text::Twin cause = commandFailureText({0, refusal, "english reason"});
             QVERIFY(!QString::fromStdString(cause.japanese).contains(QStringLiteral("english")));

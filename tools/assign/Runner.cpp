@@ -1,5 +1,7 @@
 #include "Runner.h"
 
+#include "AnswerTexts.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -93,13 +95,16 @@ std::string groupOf(const std::string& path)
     return "torvane";
 }
 
-std::string answerText(const helper::Answer& a)
+/// The helper's answer in the operator's language, for the sentences of the report.
+std::string answerWords(const helper::Answer& a)
 {
-    std::string text = a.refused() ? helper::refusalText(a.refusal) : std::strerror(a.error);
-    if (!a.reason.empty() && a.reason != text) {
-        text += " (" + a.reason + ")";
-    }
-    return text;
+    return helper::answerText(a).local();
+}
+
+/// The same in English, for the machine-readable "reason" fields.
+std::string answerReason(const helper::Answer& a)
+{
+    return helper::answerText(a).english;
 }
 
 } // namespace
@@ -360,7 +365,7 @@ int Runner::run()
         return report(kExitFailed);
     }
     if (const helper::Answer a = m_link.listen(); !a.ok()) {
-        problem(say(text::Id::AssignNotListening, {answerText(a)}));
+        problem(say(text::Id::AssignNotListening, {answerWords(a)}));
         return report(kExitFailed);
     }
     takeOverRecord();
@@ -655,13 +660,13 @@ void Runner::assign(Card& card)
     const bool again = card.phase == Card::Phase::Checking || card.phase == Card::Phase::Done;
     const helper::Answer sent = m_link.reply(card.request.id, reply);
     if (!sent.ok()) {
-        const std::string why = answerText(sent);
+        const std::string why = answerReason(sent);
         const bool refused = sent.refused();
         const bool heals = !again && healable(sent);
         const bool otherAddress = !again && card.fromPool && addressRefused(sent);
         std::string sentence =
             text::format(refused ? text::Id::AssignRefused : text::Id::AssignNotSent,
-                         {macText(card.mac), ipText(s.ip), why});
+                         {macText(card.mac), ipText(s.ip), answerWords(sent)});
         if (heals) {
             sentence = text::format(text::Id::AssignNextRequest, {sentence});
         } else if (otherAddress) {
@@ -697,8 +702,8 @@ void Runner::assign(Card& card)
     if (!entry.ok()) {
         m_out.emit(cardEvent("warning", card,
                              text::format(text::Id::AssignNoNeighbour,
-                                          {ipText(s.ip), macText(card.mac), answerText(entry)}))
-                       .add("reason", answerText(entry)));
+                                          {ipText(s.ip), macText(card.mac), answerWords(entry)}))
+                       .add("reason", answerReason(entry)));
     }
     m_plan.given(card.mac, s);
     if (again) {
