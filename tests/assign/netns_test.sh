@@ -300,7 +300,7 @@ stop_cards
 printf 'mac,ip,mask,gateway\n02-00-00-00-03-01,10.77.0.254,%s,0.0.0.0\n' $MASK >"$WORK/refused.csv"
 start_card cx1 --mac 02-00-00-00-03-01
 run_assign refused --list "$WORK/refused.csv" --timeout 10
-[ "$RC" -eq 1 ] && grep -q "refused the reply: the address is a gateway of this PC" "$WORK/refused.out" &&
+[ "$RC" -eq 1 ] && grep -q "refused the reply: it is a gateway.s address" "$WORK/refused.out" &&
     pass "a refusal is reported with its reason: exit 1" ||
     fail "refusal: exit $RC: $(cat "$WORK/refused.out" "$WORK/refused.err")"
 stop_cards
