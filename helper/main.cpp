@@ -360,6 +360,11 @@ EntryResult writeChecked(RouteLink& route, const EntryRecord& r)
     if (!installSystemCallFilter(systemCallFilter(writerCalls()))) {
         fail("seccomp (writer)");
     }
+    // Ready: the listener answers its front-end only once the writer is in this state.
+    const EntryResult ready{};
+    if (::send(link, &ready, sizeof ready, MSG_NOSIGNAL) != sizeof ready) {
+        std::exit(0);
+    }
     for (;;) {
         EntryRecord record;
         const ssize_t n = ::recv(link, &record, sizeof record, 0);
@@ -436,6 +441,12 @@ int main(int argc, char**)
     }
     if (!installSystemCallFilter(systemCallFilter(listenerCalls()))) {
         fail("seccomp");
+    }
+    // The search starts only with a writer that has given up all but cap_net_admin and is
+    // under its filter; one that failed to get there has ended, and so does the search.
+    EntryResult ready;
+    if (bound.error == 0 && ::recv(g_writer, &ready, sizeof ready, 0) != sizeof ready) {
+        bound.error = EPIPE;
     }
     send(bound);
     if (bound.error != 0) {

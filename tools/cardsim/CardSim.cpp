@@ -1,5 +1,7 @@
 #include "CardSim.h"
 
+#include "Addresses.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -20,20 +22,6 @@ void put32(std::span<std::uint8_t> message, std::size_t offset, std::uint32_t va
 Octets get4(std::span<const std::uint8_t> message, std::size_t offset)
 {
     return {message[offset], message[offset + 1], message[offset + 2], message[offset + 3]};
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // The fixed part of every client message: op 1, Ethernet, 6-byte address, no hops.
@@ -101,38 +89,17 @@ bool answersFlood(std::span<const std::uint8_t> datagram, std::uint64_t key)
 
 std::optional<Mac> parseMac(std::string_view text)
 {
-    if (text.size() != 17) {
-        return std::nullopt;
-    }
-    const char separator = text[2];
-    if (separator != '-' && separator != ':') {
-        return std::nullopt;
-    }
-    Mac mac{};
-    for (std::size_t i = 0; i < mac.size(); ++i) {
-        const std::size_t at = 3 * i;
-        const int high = hexDigit(text[at]);
-        const int low = hexDigit(text[at + 1]);
-        if (high < 0 || low < 0 || (i < 5 && text[at + 2] != separator)) {
-            return std::nullopt;
-        }
-        mac[i] = static_cast<std::uint8_t>(high * 16 + low);
-    }
-    return mac;
+    return bootp::parseMac(text);
 }
 
 std::string formatMac(const Mac& mac)
 {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
-    return text;
+    return bootp::macText(mac);
 }
 
 std::string dotted(const Octets& a)
 {
-    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
-           std::to_string(a[3]);
+    return bootp::ipText(a);
 }
 
 Bytes buildCardRequest(std::uint32_t xid, const Mac& mac, std::size_t length)

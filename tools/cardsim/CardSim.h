@@ -35,7 +35,7 @@ Mac floodMac(std::uint32_t xid, std::uint64_t key);
 /// floodMac of its xid.
 bool answersFlood(std::span<const std::uint8_t> datagram, std::uint64_t key);
 
-/// Reads "00-0A-1B-C2-3D-FF" or "00:0a:1b:c2:3d:ff"; nothing for any other text.
+/// Reads a MAC in any form operators paste (bootp::parseMac); nothing for any other text.
 std::optional<Mac> parseMac(std::string_view text);
 
 /// Six upper-case hex pairs joined by "-", the form the PC shows.
