@@ -56,8 +56,10 @@ TEST_P(LanguageRule, FollowsTheDesktopsVariables)
 {
     const EnvCase& c = GetParam();
     LocaleEnvironment env;
-    for (const auto& [name, value] : {std::pair{"LANGUAGE", c.language}, {"LC_ALL", c.lcAll},
-                                      {"LC_MESSAGES", c.lcMessages}, {"LANG", c.lang}}) {
+    for (const auto& [name, value] : {std::pair{"LANGUAGE", c.language},
+                                      {"LC_ALL", c.lcAll},
+                                      {"LC_MESSAGES", c.lcMessages},
+                                      {"LANG", c.lang}}) {
         if (value != nullptr) {
             env.set(name, value);
         }
@@ -68,20 +70,44 @@ TEST_P(LanguageRule, FollowsTheDesktopsVariables)
 INSTANTIATE_TEST_SUITE_P(
     Variables, LanguageRule,
     testing::Values(
-        EnvCase{nullptr, nullptr, nullptr, nullptr, Lang::Japanese},         // nothing set
-        EnvCase{nullptr, nullptr, nullptr, "C", Lang::Japanese},             // C locale
-        EnvCase{nullptr, nullptr, nullptr, "C.UTF-8", Lang::Japanese},       // C locale
-        EnvCase{nullptr, nullptr, nullptr, "POSIX", Lang::Japanese},         // POSIX locale
-        EnvCase{nullptr, nullptr, nullptr, "ja_JP.UTF-8", Lang::Japanese},   // Japanese desktop
-        EnvCase{nullptr, nullptr, nullptr, "en_US.UTF-8", Lang::English},    // English desktop
-        EnvCase{nullptr, nullptr, nullptr, "de_DE.UTF-8", Lang::English},    // any other
+        EnvCase{nullptr, nullptr, nullptr, nullptr, Lang::Japanese},             // nothing set
+        EnvCase{nullptr, nullptr, nullptr, "C", Lang::Japanese},                 // C locale
+        EnvCase{nullptr, nullptr, nullptr, "C.UTF-8", Lang::Japanese},           // C locale
+        EnvCase{nullptr, nullptr, nullptr, "POSIX", Lang::Japanese},             // POSIX locale
+        EnvCase{nullptr, nullptr, nullptr, "ja_JP.UTF-8", Lang::Japanese},       // Japanese desktop
+        EnvCase{nullptr, nullptr, nullptr, "en_US.UTF-8", Lang::English},        // English desktop
+        EnvCase{nullptr, nullptr, nullptr, "de_DE.UTF-8", Lang::English},        // any other
         EnvCase{nullptr, "ja_JP.UTF-8", nullptr, "en_US.UTF-8", Lang::Japanese}, // LC_ALL wins
         EnvCase{nullptr, nullptr, "en_GB.UTF-8", "ja_JP.UTF-8", Lang::English},  // then messages
-        EnvCase{"en:ja", nullptr, nullptr, "ja_JP.UTF-8", Lang::English},   // LANGUAGE first
-        EnvCase{"ja", nullptr, nullptr, "en_US.UTF-8", Lang::Japanese},     // LANGUAGE first
-        EnvCase{"en", nullptr, nullptr, "C", Lang::Japanese},               // ignored under C
-        EnvCase{"", nullptr, nullptr, "en_US.UTF-8", Lang::English},        // empty LANGUAGE
-        EnvCase{nullptr, nullptr, nullptr, "jam_JM", Lang::English}));      // not Japanese
+        EnvCase{"en:ja", nullptr, nullptr, "ja_JP.UTF-8", Lang::English},        // LANGUAGE first
+        EnvCase{"ja", nullptr, nullptr, "en_US.UTF-8", Lang::Japanese},          // LANGUAGE first
+        EnvCase{"en", nullptr, nullptr, "C", Lang::Japanese},                    // ignored under C
+        EnvCase{"", nullptr, nullptr, "en_US.UTF-8", Lang::English},             // empty LANGUAGE
+        EnvCase{nullptr, nullptr, nullptr, "jam_JM", Lang::English}));           // not Japanese
+
+struct WindowsCase {
+    unsigned short langid;
+    Lang expected;
+};
+
+class WindowsLanguageRule : public testing::TestWithParam<WindowsCase> {};
+
+TEST_P(WindowsLanguageRule, FollowsThePrimaryLanguageOnly)
+{
+    EXPECT_EQ(text::languageFromWindows(GetParam().langid), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LanguageIds, WindowsLanguageRule,
+    testing::Values(WindowsCase{0x0411, Lang::Japanese},  // ja-JP
+                    WindowsCase{0x0011, Lang::Japanese},  // Japanese, neutral sublanguage
+                    WindowsCase{0x0409, Lang::English},   // en-US
+                    WindowsCase{0x0809, Lang::English},   // en-GB
+                    WindowsCase{0x0407, Lang::English},   // de-DE: any other is English
+                    WindowsCase{0x0412, Lang::English},   // ko-KR, next to Japanese
+                    WindowsCase{0x0000, Lang::English},   // LANG_NEUTRAL
+                    WindowsCase{0x7C11, Lang::Japanese},  // any sublanguage (high six bits)
+                    WindowsCase{0x0111, Lang::English})); // primary 0x111: ten bits, not eight
 
 TEST(Catalogue, EveryTextHasBothLanguagesAndTheSamePlaceholders)
 {
