@@ -2,7 +2,8 @@
 // would meet them: captions, client sizes, the controls' texts, places and states, the focus
 // as Tab moves it, Esc and Enter, and a screenshot of each window. Prints one line a check;
 // the exit status is the number of failed checks.
-//   win_window_probe (main|config|browser) [--english] [--shot FILE.bmp] [--mac TEXT] [--url URL]
+//   win_window_probe (main|config|config-enter|confirm|browser) [--english] [--shot FILE.bmp]
+//   [--mac TEXT] [--url URL]
 //                    [--no-web-engine]
 #include "Texts.h"
 
@@ -390,6 +391,68 @@ void checkConfig(const Options& options)
     check(waitGone(main, 10), "Esc: the main window closes");
 }
 
+// The confirmation over the dialog: a question with Yes and No, No the default; Enter answers No.
+void checkConfirmation(const Options& options)
+{
+    const HWND main = mainWindow();
+    const std::wstring dialogTitle = wide(text::tr(text::Id::ConfigTitle));
+    const HWND dialog = waitFor(L"#32770", dialogTitle.c_str(), 20);
+    const std::wstring title = wide(text::tr(text::Id::ConfirmTitle));
+    const HWND box = waitFor(L"#32770", title.c_str(), 20);
+    check(dialog != nullptr, "settings dialog shown");
+    check(box != nullptr, "confirmation shown over it");
+    if (main == nullptr || dialog == nullptr || box == nullptr) {
+        return;
+    }
+    check(GetWindow(box, GW_OWNER) == dialog, "confirmation owned by the dialog");
+    const std::string expected =
+        text::format(text::Id::ConfirmText, {"192.168.0.20", "255.255.255.0", "192.168.0.1"});
+    bool found = false;
+    HWND no = nullptr;
+    for (HWND c : children(box)) {
+        found = found || textOf(c) == expected;
+        if (GetDlgCtrlID(c) == IDNO) {
+            no = c;
+        }
+    }
+    check(found, "confirmation text with the three addresses");
+    check(GetDlgItem(box, IDYES) != nullptr && no != nullptr &&
+              GetDlgItem(box, IDCANCEL) == nullptr,
+          "Yes and No, no Cancel");
+    check(focusOf(box) == no, "No has the focus");
+    if (!options.shot.empty()) {
+        screenshot(box, options.shot);
+    }
+    key(box, VK_RETURN);
+    check(waitGone(box, 10) && waitGone(dialog, 10), "Enter: No; the dialog closes");
+    key(main, VK_ESCAPE);
+    check(waitGone(main, 10), "Esc: the main window closes");
+}
+
+// Enter in an octet box acts on the default button, Cancel.
+void checkConfigEnter()
+{
+    const HWND main = mainWindow();
+    const std::wstring title = wide(text::tr(text::Id::ConfigTitle));
+    const HWND dialog = waitFor(L"#32770", title.c_str(), 20);
+    check(dialog != nullptr, "settings dialog shown");
+    if (main == nullptr || dialog == nullptr) {
+        return;
+    }
+    const HWND box = childAt(dialog, "Edit", {344, 48, 33, 18});
+    SetForegroundWindow(dialog);
+    PostMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(box), TRUE);
+    Sleep(300);
+    check(box != nullptr && focusOf(dialog) == box, "the fourth IP box has the focus");
+    key(dialog, VK_RETURN);
+    check(waitGone(dialog, 10), "Enter in a box: Cancel closes the dialog");
+    key(main, VK_RETURN); // the focus is on Start: Enter acts on Start, which is not wired here
+    check(IsWindow(main), "Enter on Start leaves the main window open");
+    key(main, VK_TAB);
+    key(main, VK_RETURN);
+    check(waitGone(main, 10), "Enter on Exit closes the main window");
+}
+
 void checkBrowser(const Options& options)
 {
     const HWND main = mainWindow();
@@ -484,6 +547,10 @@ int wmain(int argc, wchar_t** argv)
         checkMain(options);
     } else if (what == L"config") {
         checkConfig(options);
+    } else if (what == L"confirm") {
+        checkConfirmation(options);
+    } else if (what == L"config-enter") {
+        checkConfigEnter();
     } else if (what == L"browser") {
         checkBrowser(options);
     } else {

@@ -118,7 +118,8 @@ bool F_Config::run(HWND owner)
         DLGTEMPLATE dialog;
         WORD menu, windowClass, title;
     } blank{};
-    blank.dialog.style = kStyle;
+    // Visible at once after WM_INITDIALOG, so that Form_Activate finds it shown.
+    blank.dialog.style = kStyle | WS_VISIBLE;
     const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &blank.dialog, owner,
                                                    dialogProc, reinterpret_cast<LPARAM>(this));
     return result == kCommand2;
@@ -166,14 +167,18 @@ void F_Config::onInit(HWND owner)
                  SWP_NOZORDER | SWP_NOACTIVATE);
     call(handlers.Form_Load);
     SetFocus(GetDlgItem(m_hwnd, kCSetBrw));
-    PostMessageW(m_hwnd, kActivated, 0, 0);
 }
 
 INT_PTR F_Config::handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_ACTIVATE:
+        // Form_Activate runs once, after the first activation has finished.
+        if (!m_activated && LOWORD(wParam) != WA_INACTIVE) {
+            PostMessageW(m_hwnd, kActivated, 0, 0);
+        }
+        return FALSE;
     case kActivated:
-        // Form_Activate once, when the dialog first shows.
         if (!m_activated) {
             m_activated = true;
             call(handlers.Form_Activate);

@@ -309,13 +309,6 @@ void F_Main::showSettingsDialog()
     dialog.run(m_hwnd);
 }
 
-bool F_Main::showSettingsDialog(const std::string& macText)
-{
-    F_Config dialog;
-    dialog.handlers.Form_Load = [&dialog, macText] { dialog.setMacText(macText); };
-    return dialog.run(m_hwnd);
-}
-
 void F_Main::processEvents()
 {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);

@@ -54,10 +54,6 @@ public:
     void unloadBrowser() override;
     void unload() override;
 
-    /// Shows the settings dialog with a MAC text, as a card's request would; returns whether
-    /// it was closed by Set.
-    bool showSettingsDialog(const std::string& macText);
-
 private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
