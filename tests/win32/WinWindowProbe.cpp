@@ -2,6 +2,7 @@
 // would meet them: captions, client sizes, the controls' texts, places and states, the focus
 // as Tab moves it, Esc and Enter, and a screenshot of each window. Prints one line a check;
 // the exit status is the number of failed checks.
+//   win_window_probe resources TORVANE_EXE
 //   win_window_probe (main|config|config-enter|confirm|browser) [--english] [--shot FILE.bmp]
 //   [--mac TEXT] [--url URL]
 //                    [--no-web-engine]
@@ -453,6 +454,70 @@ void checkConfigEnter()
     check(waitGone(main, 10), "Enter on Exit closes the main window");
 }
 
+// What torvane.exe carries: the version record, the manifest, the icons and the pictures.
+void checkResources(const std::wstring& exe)
+{
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    std::vector<unsigned char> data(size);
+    check(size > 0 && GetFileVersionInfoW(exe.c_str(), 0, size, data.data()), "version record");
+    if (size > 0) {
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length);
+        check(fixed != nullptr && fixed->dwFileVersionMS == 0x00010001 &&
+                  fixed->dwFileVersionLS == 0 && fixed->dwProductVersionMS == 0x00010001,
+              "file and product version 1.1.0.0");
+        for (const auto& [name, expected] :
+             {std::pair{L"FileVersion", "1.01"}, std::pair{L"ProductVersion", "1.01"},
+              std::pair{L"CompanyName", "Unknown"}}) {
+            wchar_t* value = nullptr;
+            const std::wstring path = std::wstring(L"\\StringFileInfo\\041104B0\\") + name;
+            VerQueryValueW(data.data(), path.c_str(), reinterpret_cast<void**>(&value), &length);
+            expectEqual(value != nullptr ? utf8(value) : std::string(), std::string(expected),
+                        "version " + utf8(name) + " (Japanese, Unicode)");
+        }
+    }
+    const HMODULE module = LoadLibraryExW(
+        exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    check(module != nullptr, "torvane.exe opens as a resource file");
+    if (module == nullptr) {
+        return;
+    }
+    const HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    const std::string text =
+        manifest == nullptr
+            ? std::string()
+            : std::string(static_cast<const char*>(LockResource(LoadResource(module, manifest))),
+                          SizeofResource(module, manifest));
+    check(text.find("PerMonitorV2") != std::string::npos &&
+              text.find("Microsoft.Windows.Common-Controls") != std::string::npos &&
+              text.find("version=\"6.0.0.0\"") != std::string::npos,
+          "manifest: per-monitor DPI awareness, Common Controls 6");
+    for (int size : {32, 16}) {
+        const HICON icon =
+            static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
+        ICONINFO info{};
+        BITMAP bitmap{};
+        const bool ok = icon != nullptr && GetIconInfo(icon, &info) &&
+                        GetObjectW(info.hbmMask, sizeof bitmap, &bitmap) != 0;
+        check(ok && bitmap.bmWidth == size,
+              "program icon " + std::to_string(size) + " x " + std::to_string(size));
+    }
+    // Frames 0-8 have at most 8 colours, 9-11 at most 16: all 4-bit palette pictures, 64 x 32.
+    for (int i = 0; i < 12; ++i) {
+        const HRSRC frame = FindResourceW(module, MAKEINTRESOURCEW(310 + i), MAKEINTRESOURCEW(2));
+        const auto* header =
+            frame == nullptr
+                ? nullptr
+                : static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, frame)));
+        check(header != nullptr && header->biWidth == 64 && header->biHeight == 32 &&
+                  header->biBitCount == 4,
+              "animation frame " + std::to_string(i) + ": 64 x 32, 16-colour palette");
+    }
+    FreeLibrary(module);
+}
+
 void checkBrowser(const Options& options)
 {
     const HWND main = mainWindow();
@@ -547,6 +612,8 @@ int wmain(int argc, wchar_t** argv)
         checkMain(options);
     } else if (what == L"config") {
         checkConfig(options);
+    } else if (what == L"resources" && argc >= 3) {
+        checkResources(argv[2]);
     } else if (what == L"confirm") {
         checkConfirmation(options);
     } else if (what == L"config-enter") {
