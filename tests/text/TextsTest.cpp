@@ -56,10 +56,8 @@ TEST_P(LanguageRule, FollowsTheDesktopsVariables)
 {
     const EnvCase& c = GetParam();
     LocaleEnvironment env;
-    for (const auto& [name, value] : {std::pair{"LANGUAGE", c.language},
-                                      {"LC_ALL", c.lcAll},
-                                      {"LC_MESSAGES", c.lcMessages},
-                                      {"LANG", c.lang}}) {
+    for (const auto& [name, value] : {std::pair{"LANGUAGE", c.language}, {"LC_ALL", c.lcAll},
+                                      {"LC_MESSAGES", c.lcMessages}, {"LANG", c.lang}}) {
         if (value != nullptr) {
             env.set(name, value);
         }
@@ -70,20 +68,20 @@ TEST_P(LanguageRule, FollowsTheDesktopsVariables)
 INSTANTIATE_TEST_SUITE_P(
     Variables, LanguageRule,
     testing::Values(
-        EnvCase{nullptr, nullptr, nullptr, nullptr, Lang::Japanese},             // nothing set
-        EnvCase{nullptr, nullptr, nullptr, "C", Lang::Japanese},                 // C locale
-        EnvCase{nullptr, nullptr, nullptr, "C.UTF-8", Lang::Japanese},           // C locale
-        EnvCase{nullptr, nullptr, nullptr, "POSIX", Lang::Japanese},             // POSIX locale
-        EnvCase{nullptr, nullptr, nullptr, "ja_JP.UTF-8", Lang::Japanese},       // Japanese desktop
-        EnvCase{nullptr, nullptr, nullptr, "en_US.UTF-8", Lang::English},        // English desktop
-        EnvCase{nullptr, nullptr, nullptr, "de_DE.UTF-8", Lang::English},        // any other
+        EnvCase{nullptr, nullptr, nullptr, nullptr, Lang::Japanese},         // nothing set
+        EnvCase{nullptr, nullptr, nullptr, "C", Lang::Japanese},             // C locale
+        EnvCase{nullptr, nullptr, nullptr, "C.UTF-8", Lang::Japanese},       // C locale
+        EnvCase{nullptr, nullptr, nullptr, "POSIX", Lang::Japanese},         // POSIX locale
+        EnvCase{nullptr, nullptr, nullptr, "ja_JP.UTF-8", Lang::Japanese},   // Japanese desktop
+        EnvCase{nullptr, nullptr, nullptr, "en_US.UTF-8", Lang::English},    // English desktop
+        EnvCase{nullptr, nullptr, nullptr, "de_DE.UTF-8", Lang::English},    // any other
         EnvCase{nullptr, "ja_JP.UTF-8", nullptr, "en_US.UTF-8", Lang::Japanese}, // LC_ALL wins
         EnvCase{nullptr, nullptr, "en_GB.UTF-8", "ja_JP.UTF-8", Lang::English},  // then messages
-        EnvCase{"en:ja", nullptr, nullptr, "ja_JP.UTF-8", Lang::English},        // LANGUAGE first
-        EnvCase{"ja", nullptr, nullptr, "en_US.UTF-8", Lang::Japanese},          // LANGUAGE first
-        EnvCase{"en", nullptr, nullptr, "C", Lang::Japanese},                    // ignored under C
-        EnvCase{"", nullptr, nullptr, "en_US.UTF-8", Lang::English},             // empty LANGUAGE
-        EnvCase{nullptr, nullptr, nullptr, "jam_JM", Lang::English}));           // not Japanese
+        EnvCase{"en:ja", nullptr, nullptr, "ja_JP.UTF-8", Lang::English},   // LANGUAGE first
+        EnvCase{"ja", nullptr, nullptr, "en_US.UTF-8", Lang::Japanese},     // LANGUAGE first
+        EnvCase{"en", nullptr, nullptr, "C", Lang::Japanese},               // ignored under C
+        EnvCase{"", nullptr, nullptr, "en_US.UTF-8", Lang::English},        // empty LANGUAGE
+        EnvCase{nullptr, nullptr, nullptr, "jam_JM", Lang::English}));      // not Japanese
 
 struct WindowsCase {
     unsigned short langid;
