@@ -3,6 +3,7 @@
 // as Tab moves it, Esc and Enter, and a screenshot of each window. Prints one line a check;
 // the exit status is the number of failed checks.
 //   win_window_probe resources TORVANE_EXE
+//   win_window_probe main-dpi DPI [--shot FILE.bmp]
 //   win_window_probe (main|config|config-enter|confirm|browser) [--english] [--shot FILE.bmp]
 //   [--mac TEXT] [--url URL]
 //                    [--no-web-engine]
@@ -392,6 +393,29 @@ void checkConfig(const Options& options)
     check(waitGone(main, 10), "Esc: the main window closes");
 }
 
+// At another DPI the window keeps its size in twips: client area and buttons scale with it.
+void checkMainAt(int dpi, const Options& options)
+{
+    const HWND main = mainWindow();
+    if (main == nullptr) {
+        return;
+    }
+    const auto px = [dpi](int twips) { return MulDiv(twips, dpi, 1440); };
+    const SIZE client = clientSize(main);
+    expectEqual(describe({0, 0, client.cx, client.cy}), describe({0, 0, px(4935), px(2175)}),
+                "main client at " + std::to_string(dpi) + " dpi");
+    expectControl(main,
+                  {"Button", {px(360), px(1680), px(1335), px(375)}, label(text::Id::MainStart)});
+    expectControl(main,
+                  {"Button", {px(3240), px(1680), px(1335), px(375)}, label(text::Id::MainExit)});
+    expectControl(main, {"Static", {px(2280), px(240), px(960), px(480)}, ""});
+    if (!options.shot.empty()) {
+        screenshot(main, options.shot);
+    }
+    key(main, VK_ESCAPE);
+    check(waitGone(main, 10), "Esc: the main window closes");
+}
+
 // The confirmation over the dialog: a question with Yes and No, No the default; Enter answers No.
 void checkConfirmation(const Options& options)
 {
@@ -614,6 +638,8 @@ int wmain(int argc, wchar_t** argv)
         checkConfig(options);
     } else if (what == L"resources" && argc >= 3) {
         checkResources(argv[2]);
+    } else if (what == L"main-dpi" && argc >= 3) {
+        checkMainAt(_wtoi(argv[2]), options);
     } else if (what == L"confirm") {
         checkConfirmation(options);
     } else if (what == L"config-enter") {

@@ -117,6 +117,14 @@ run browser ja_JP.UTF-8 browser --no-web-engine --url "$url" --shot "$(shot wind
     --preview F_Browser "$url"
 run main-english en_US.UTF-8 main --english
 
+# The same window at 144 dpi: the process is per-monitor aware, so it scales itself.
+wineserver -w
+timeout 60 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null ||
+    fail "cannot set 144 dpi"
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+run main-144dpi ja_JP.UTF-8 main-dpi 144 --shot "$(shot windows-main-144dpi)"
+
 # The default browser was handed the page exactly once.
 [ "$(cat "$work/browser.log" 2>/dev/null)" = "$url" ] ||
     { failed=1; echo "FAIL: the default browser was not given $url (got: $(cat "$work/browser.log" 2>/dev/null))" >&2; }
