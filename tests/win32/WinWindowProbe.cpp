@@ -11,6 +11,7 @@
 
 // clang-format off
 #include <windows.h>
+#include <commctrl.h>
 // clang-format on
 
 #include <cstdio>
@@ -148,6 +149,18 @@ HWND expectControl(HWND parent, const Expected& e)
     expectEqual(textOf(c), e.text, name + " text");
     expectEqual<int>(IsWindowEnabled(c) != FALSE, e.enabled, name + " enabled");
     return c;
+}
+
+// The tools of the tool-tip window that belongs to w.
+long long toolCount(HWND w)
+{
+    for (HWND tips = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); tips != nullptr;
+         tips = FindWindowExW(nullptr, tips, TOOLTIPS_CLASSW, nullptr)) {
+        if (GetWindow(tips, GW_OWNER) == w) {
+            return SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0);
+        }
+    }
+    return -1;
 }
 
 SIZE clientSize(HWND w)
@@ -295,6 +308,7 @@ void checkMain(const Options& options)
               "status box multi-line and read-only");
     }
     check(focusOf(main) == start, "Start has the focus");
+    expectEqual<long long>(toolCount(main), 3, "tool tips on Start, Stop and Exit");
     if (!options.shot.empty()) {
         screenshot(main, options.shot);
     }
