@@ -22,7 +22,7 @@ public:
         try {
             return QApplication::notify(receiver, event);
         } catch (const FatalError& e) {
-            reportFatal(e.number(), e.description(), activeWindow());
+            reportFatal(e.number(), QString::fromStdString(e.description()), activeWindow());
         } catch (const std::exception& e) {
             reportFatal(-1, QString::fromLocal8Bit(e.what()), activeWindow());
         }
@@ -93,7 +93,7 @@ int main(int argc, char** argv)
         window.show();
         return app.exec();
     } catch (const FatalError& e) {
-        reportFatal(e.number(), e.description());
+        reportFatal(e.number(), QString::fromStdString(e.description()));
     }
     return 1;
 }

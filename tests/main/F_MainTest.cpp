@@ -243,9 +243,9 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, octets);
         if (octets.isEmpty()) {
-            QVERIFY_THROWS_EXCEPTION(FatalError, splitLocalIp(text));
+            QVERIFY_THROWS_EXCEPTION(FatalError, splitLocalIp(text.toStdString()));
         } else {
-            QCOMPARE(dottedText(splitLocalIp(text)), octets);
+            QCOMPARE(QString::fromStdString(dottedText(splitLocalIp(text.toStdString()))), octets);
         }
     }
 
@@ -256,9 +256,11 @@ private slots:
 
     void arpPrefixFollowsThePlatform()
     {
-        QCOMPARE(arpCommandPrefix(2), QStringLiteral("cmd /c arp -s "));
-        QCOMPARE(arpCommandPrefix(1), QStringLiteral("command.com /c arp -s "));
-        QCOMPARE(arpCommandPrefix(0), QStringLiteral("command.com /c arp -s "));
+        QCOMPARE(QString::fromStdString(arpCommandPrefix(2)), QStringLiteral("cmd /c arp -s "));
+        QCOMPARE(QString::fromStdString(arpCommandPrefix(1)),
+                 QStringLiteral("command.com /c arp -s "));
+        QCOMPARE(QString::fromStdString(arpCommandPrefix(0)),
+                 QStringLiteral("command.com /c arp -s "));
         MainWindowFixture nt(QStringLiteral("10.0.0.1"), 2);
         QCOMPARE(QString::fromStdString(PublicArea::G_ArpCmd), QStringLiteral("cmd /c arp -s "));
     }

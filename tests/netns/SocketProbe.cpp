@@ -135,7 +135,7 @@ int main(int argc, char** argv)
     try {
         socket.bind(67);
     } catch (const SearchFailure& e) {
-        std::printf("bind failed %d: %s\n", e.number(), qPrintable(e.description()));
+        std::printf("bind failed %d: %s\n", e.number(), e.description().c_str());
         return 1;
     }
     if (mode == "bind") {
@@ -191,7 +191,7 @@ int main(int argc, char** argv)
             std::printf("sent\n");
             status = 0;
         } catch (const SearchFailure& e) {
-            std::printf("send failed %d: %s\n", e.number(), qPrintable(e.detail()));
+            std::printf("send failed %d: %s\n", e.number(), e.detail().c_str());
             status = 1;
         }
         app.quit();

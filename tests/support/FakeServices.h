@@ -1,8 +1,7 @@
 #pragma once
 
-#include "Clock.h"
 #include "FatalError.h"
-#include "NeighbourTable.h"
+#include "PlainFakes.h"
 #include "SearchFailure.h"
 #include "UdpSocket.h"
 
@@ -107,51 +106,5 @@ public:
     {
         queue.push_back(datagram);
         emit DataArrival(static_cast<qint32>(datagram.size()));
-    }
-};
-
-class FakeNeighbourTable final : public NeighbourTable {
-public:
-    struct Entry {
-        int ifindex;
-        std::array<std::uint8_t, 4> ip;
-        std::array<std::uint8_t, 6> mac;
-    };
-    std::vector<Entry> entries;
-    text::Twin answer;
-    std::function<void()> onAdd;
-    text::Twin addPermanent(int ifindex, const std::array<std::uint8_t, 4>& ip,
-                            const std::array<std::uint8_t, 6>& mac) override
-    {
-        entries.push_back({ifindex, ip, mac});
-        if (onAdd) {
-            onAdd();
-        }
-        return answer;
-    }
-};
-
-// A clock the test steps by hand: each reading returns the next scripted value (the last one
-// repeats), or advances by a fixed step.
-class FakeClock final : public Clock {
-public:
-    std::vector<double> script;
-    double step = 0.5;
-    double now = 1000.0;
-    int readings = 0;
-    std::function<void(int)> onReading;
-    double seconds() override
-    {
-        ++readings;
-        if (onReading) {
-            onReading(readings);
-        }
-        if (!script.empty()) {
-            const std::size_t i = std::min<std::size_t>(readings - 1, script.size() - 1);
-            return script[i];
-        }
-        const double t = now;
-        now += step;
-        return t;
     }
 };

@@ -1,7 +1,5 @@
 #include "F_Config.h"
 
-#include "OctetText.h"
-#include "PublicArea.h"
 #include "QtText.h"
 #include "Resources.h"
 #include "ui_F_Config.h"
@@ -10,14 +8,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 
-namespace {
-
-std::u16string_view view(const QString& s)
-{
-    return {reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size())};
-}
-
-} // namespace
+#include <algorithm>
 
 F_Config::F_Config(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::F_Config>())
 {
@@ -95,148 +86,132 @@ void F_Config::applyTexts()
 
 void F_Config::Form_Load()
 {
-    L_MacAddr->setText(QString::fromStdString(PublicArea::G_MacAddr));
+    m_core.Form_Load();
 }
-
 void F_Config::Form_Activate()
 {
-    // 0.0.0.0: the card's interface has no address of this PC, so there is nothing to propose.
-    if (PublicArea::G_LocalIp != PublicArea::Octets{}) {
-        for (short i = 0; i < 3; ++i) {
-            T_IpAddr[i]->setText(QString::number(PublicArea::G_LocalIp[i]));
-        }
-    }
-    T_IpAddr[3]->setFocus();
+    m_core.Form_Activate();
 }
-
 void F_Config::Command1_Click()
 {
-    PublicArea::G_SetOk = false;
-    reject();
+    m_core.Command1_Click();
 }
-
 void F_Config::Command2_Click()
 {
-    // The texts are taken once: the confirmation shows them and the stored octets are read
-    // from the same texts, so what the operator confirms is what is stored.
-    std::array<Boxes, 3> groups{T_IpAddr, T_SbMask, T_GateWay};
-    std::array<std::array<QString, 4>, 3> texts;
-    for (std::size_t g = 0; g < 3; ++g) {
-        for (std::size_t i = 0; i < 4; ++i) {
-            texts[g][i] = groups[g][i]->text();
-        }
-    }
-    auto dotted = [](const std::array<QString, 4>& t) {
-        return t[0] + u'.' + t[1] + u'.' + t[2] + u'.' + t[3];
-    };
-    const QString message = QString::fromStdString(text::format(
-        text::Id::ConfirmText, {dotted(texts[0]).toStdString(), dotted(texts[1]).toStdString(),
-                                dotted(texts[2]).toStdString()}));
-
-    QMessageBox box(QMessageBox::Question, qtText(text::Id::ConfirmTitle), message,
-                    QMessageBox::Yes | QMessageBox::No, this);
-    box.setTextFormat(Qt::PlainText);
-    box.setDefaultButton(QMessageBox::No);
-    if (box.exec() != QMessageBox::Yes) {
-        return;
-    }
-
-    for (std::size_t i = 0; i < 4; ++i) {
-        PublicArea::G_IpAddr[i] = octet::value(view(texts[0][i]));
-        PublicArea::G_SbMask[i] = octet::value(view(texts[1][i]));
-        PublicArea::G_GateWay[i] = octet::value(view(texts[2][i]));
-    }
-    PublicArea::G_SetOk = true;
-    PublicArea::G_OpenBrw = C_SetBrw->isChecked();
-    m_setConfirmed = true;
-    accept();
+    m_core.Command2_Click();
+}
+void F_Config::T_IpAddr_Change(short Index)
+{
+    m_core.T_IpAddr_Change(Index);
+}
+void F_Config::T_SbMask_Change(short Index)
+{
+    m_core.T_SbMask_Change(Index);
+}
+void F_Config::T_GateWay_Change(short Index)
+{
+    m_core.T_GateWay_Change(Index);
+}
+void F_Config::T_IpAddr_LostFocus(short Index)
+{
+    m_core.T_IpAddr_LostFocus(Index);
+}
+void F_Config::T_SbMask_LostFocus(short Index)
+{
+    m_core.T_SbMask_LostFocus(Index);
+}
+void F_Config::T_GateWay_LostFocus(short Index)
+{
+    m_core.T_GateWay_LostFocus(Index);
 }
 
 void F_Config::done(int r)
 {
-    // Leaving by any way but a confirmed Set (close box, Esc, Cancel) is a Cancel: otherwise
-    // the previous card's addresses would be sent to the next card.
-    if (!m_setConfirmed) {
-        PublicArea::G_SetOk = false;
-    }
+    m_core.Form_Unload();
     QDialog::done(r);
 }
 
-void F_Config::T_IpAddr_Change(short Index)
+QLineEdit* F_Config::box(Group group, int index) const
 {
-    octetChange(T_IpAddr, Index);
-}
-void F_Config::T_SbMask_Change(short Index)
-{
-    octetChange(T_SbMask, Index);
-}
-void F_Config::T_GateWay_Change(short Index)
-{
-    octetChange(T_GateWay, Index);
-}
-void F_Config::T_IpAddr_LostFocus(short Index)
-{
-    octetLostFocus(T_IpAddr, Index);
-}
-void F_Config::T_SbMask_LostFocus(short Index)
-{
-    octetLostFocus(T_SbMask, Index);
-}
-void F_Config::T_GateWay_LostFocus(short Index)
-{
-    octetLostFocus(T_GateWay, Index);
-}
-
-bool F_Config::IsNumChar(const QString& ch)
-{
-    return octet::isNumChar(view(ch));
-}
-
-void F_Config::octetChange(const Boxes& group, short Index)
-{
-    QLineEdit* box = group[Index];
-    // Read the text afresh: a nested change may already have altered it.
-    const QString text = box->text();
-
-    // A minus sign would make an octet no byte can hold; it is refused wherever it is typed.
-    // Setting the cleaned text runs this handling again for what remains.
-    if (text.contains(u'-')) {
-        const int caret = box->cursorPosition();
-        const int before = static_cast<int>(text.left(caret).count(u'-'));
-        box->setText(QString(text).remove(u'-'));
-        box->setCursorPosition(std::min<int>(caret - before, box->text().size()));
-        return;
+    switch (group) {
+    case Group::IpAddr:
+        return T_IpAddr[index];
+    case Group::SbMask:
+        return T_SbMask[index];
+    case Group::GateWay:
+        break;
     }
-
-    const int L = static_cast<int>(text.size());
-    if (IsNumChar(text.right(1))) {
-        if (L >= 3) {
-            if (Index == 3) {
-                Command2->setDefault(true);
-                Command2->setFocus();
-            } else {
-                group[Index + 1]->setFocus();
-            }
-        }
-        return;
-    }
-    box->setText(L <= 1 ? QString() : text.left(L - 1));
-    box->setCursorPosition(std::min<int>(L, box->text().size()));
+    return T_GateWay[index];
 }
 
-void F_Config::octetLostFocus(const Boxes& group, short Index)
+std::u16string F_Config::boxText(Group group, int index) const
 {
-    QLineEdit* box = group[Index];
-    const std::u16string normal = octet::normalText(view(box->text()));
-    box->setText(QString::fromStdU16String(normal));
+    return box(group, index)->text().toStdU16String();
+}
+
+void F_Config::setBoxText(Group group, int index, const std::u16string& text)
+{
+    // textChanged, and with it the group's change handler, follows at once when the text differs.
+    box(group, index)->setText(QString::fromStdU16String(text));
+}
+
+int F_Config::caret(Group group, int index) const
+{
+    return box(group, index)->cursorPosition();
+}
+
+void F_Config::setCaret(Group group, int index, int position)
+{
+    QLineEdit* b = box(group, index);
+    b->setCursorPosition(std::min<int>(position, static_cast<int>(b->text().size())));
+}
+
+void F_Config::focusBox(Group group, int index)
+{
+    box(group, index)->setFocus();
+}
+
+void F_Config::makeSetDefault()
+{
+    Command2->setDefault(true);
+}
+
+void F_Config::focusSet()
+{
+    Command2->setFocus();
+}
+
+void F_Config::setMacText(const std::string& text)
+{
+    L_MacAddr->setText(QString::fromStdString(text));
+}
+
+bool F_Config::openBrowserChecked() const
+{
+    return C_SetBrw->isChecked();
+}
+
+bool F_Config::confirm(const std::string& title, const std::string& text)
+{
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(title),
+                    QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void F_Config::closeDialog(bool set)
+{
+    if (set) {
+        accept();
+    } else {
+        reject();
+    }
 }
 
 bool F_Config::event(QEvent* e)
 {
-    if (e->type() == QEvent::WindowActivate && !m_activated) {
-        // Only the first activation proposes the address; coming back from the confirmation
-        // box must not overwrite what the operator typed.
-        m_activated = true;
+    if (e->type() == QEvent::WindowActivate) {
         const bool handled = QDialog::event(e);
         Form_Activate();
         return handled;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ConfigBehaviour.h"
+#include "ConfigView.h"
+
 #include <QDialog>
 
 #include <array>
@@ -17,12 +20,13 @@ class F_Config;
 
 // The modal dialog that shows a detected card's MAC address and takes the address, subnet
 // mask and gateway to give it. The result goes to PublicArea: G_SetOk is true only when the
-// operator confirmed Set; every other way out of the dialog leaves it false.
+// operator confirmed Set; every other way out of the dialog leaves it false. What it does is
+// decided by ConfigBehaviour; the handlers below only forward to it.
 //
 //     PublicArea::G_MacAddr = mac;
 //     F_Config dlg(mainWindow);
 //     dlg.exec();
-class F_Config : public QDialog {
+class F_Config : public QDialog, private behaviour::ConfigView {
     Q_OBJECT
 
 public:
@@ -76,12 +80,22 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
+    // ConfigView
+    std::u16string boxText(Group group, int index) const override;
+    void setBoxText(Group group, int index, const std::u16string& text) override;
+    int caret(Group group, int index) const override;
+    void setCaret(Group group, int index, int position) override;
+    void focusBox(Group group, int index) override;
+    void makeSetDefault() override;
+    void focusSet() override;
+    void setMacText(const std::string& text) override;
+    bool openBrowserChecked() const override;
+    bool confirm(const std::string& title, const std::string& text) override;
+    void closeDialog(bool set) override;
+
     void applyTexts();
-    static bool IsNumChar(const QString& ch);
-    void octetChange(const Boxes& group, short Index);
-    void octetLostFocus(const Boxes& group, short Index);
+    QLineEdit* box(Group group, int index) const;
 
     std::unique_ptr<Ui::F_Config> m_ui;
-    bool m_activated = false;
-    bool m_setConfirmed = false;
+    behaviour::ConfigBehaviour m_core{*this};
 };

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "Clock.h"
+#include "MainBehaviour.h"
+#include "MainView.h"
 #include "NeighbourTable.h"
 #include "OsVersion.h"
-#include "Twin.h"
+#include "QtDatagramSocket.h"
 #include "UdpSocket.h"
 
 #include <QWidget>
@@ -11,23 +13,24 @@
 #include <array>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <span>
 
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
-class SearchFailure;
 
 namespace Ui {
 class F_Main;
 }
 
-// The start-up window: owns the UDP socket, runs the search for unconfigured cards and hands
-// each card found to the settings dialog, the reply, the neighbour table and the browser.
-class F_Main : public QWidget {
+// The start-up window: owns the UDP socket and draws the search for unconfigured cards. What
+// it does is decided by MainBehaviour; the handlers below only forward to it.
+class F_Main : public QWidget, private behaviour::MainView {
     Q_OBJECT
+
+    // First, so that the behaviour exists before the members below that refer to it.
+    std::unique_ptr<Ui::F_Main> m_ui;
+
 public:
     /// The platform services the window works with; tests hand in fakes.
     struct Services {
@@ -43,6 +46,12 @@ public:
     explicit F_Main(Services services = platformServices(), QWidget* parent = nullptr);
     ~F_Main() override;
 
+private:
+    Services m_services;
+    QtDatagramSocket m_socket;
+    behaviour::MainBehaviour m_core;
+
+public:
     // Controls, named as in the window definition.
     QPushButton* Command1; // Start
     QPushButton* Command2; // Stop
@@ -54,9 +63,10 @@ public:
     QTimer* Timer1;
     UdpSocket* Winsock1;
 
-    bool M_Search = false;
-    qint16 M_AniIdx = 0;
-    OsVersion M_OsVer;
+    // The window's variables, kept by the behaviour.
+    const bool& M_Search = m_core.M_Search;
+    const std::int16_t& M_AniIdx = m_core.M_AniIdx;
+    const OsVersion& M_OsVer = m_core.M_OsVer;
 
     /// The button that Enter activates when the focus is not on a push button.
     QPushButton* defaultButton() const { return m_defaultButton; }
@@ -80,34 +90,28 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    /// What went wrong while a card was assigned, in the operator's terms: what happened,
-    /// what it means for the card, and what to do.
-    struct Report {
-        int code = 0; ///< a real error code, 0 when there is none
-        text::Twin what;
-        text::Twin card;
-        text::Twin todo;
-        std::string context; ///< said on stderr before the English text
-    };
+    // MainView
+    void setButtonEnabled(Button button, bool enabled) override;
+    void setDefaultButton(Button button) override;
+    void setButtonFocus(Button button) override;
+    void setTimerInterval(int milliseconds) override;
+    void showFrame(int index) override;
+    void setStatus(const std::string& text) override;
+    void setInputBlocked(bool blocked) override;
+    void showMessage(Icon icon, const std::string& title, const std::string& text) override;
+    void showSettingsDialog() override;
+    void processEvents() override;
+    std::string browserStartFailure() override;
+    void openPage(const std::string& url) override;
+    void unloadBrowser() override;
+    void unload() override;
 
     void applyTexts();
+    QPushButton* button(Button button) const;
     void setDefaultButton(QPushButton* button);
-    void setTimerInterval(int milliseconds);
-    void setStatus(const QString& text);
-    std::optional<Report> addNeighbourEntry(const QString& address,
-                                            std::span<const std::uint8_t, 6> mac);
-    std::optional<Report> assign(std::span<std::uint8_t> bytes, QByteArray& message);
-    void showReport(const Report& report);
-    void waitSeconds(double seconds);
-    void setInputBlocked(bool blocked);
-    bool bindOrStop();
-    void searchFailed(const SearchFailure& failure);
 
-    std::unique_ptr<Ui::F_Main> m_ui;
-    Services m_services;
     QPushButton* m_defaultButton = nullptr;
+    QTimer* m_wake = nullptr;
     bool m_centred = false;
     bool m_inputBlocked = false;
-    bool m_rootNoticeShown = false;
-    bool m_rootNoticeDue = false;
 };

@@ -2,8 +2,7 @@
 
 #include "Twin.h"
 
-#include <QString>
-
+#include <concepts>
 #include <stdexcept>
 
 // A failure of the search that the operator can fix and retry (port 67 held, the helper
@@ -16,16 +15,24 @@ public:
         : std::runtime_error(what.english), m_number(number), m_what(std::move(what))
     {
     }
-    SearchFailure(int number, const QString& description, const QString& english)
+    /// A toolkit's strings (anything with toStdString()), taken as UTF-8.
+    template <typename S>
+    requires requires(const S& s)
+    {
+        {
+            s.toStdString()
+            } -> std::convertible_to<std::string>;
+    }
+    SearchFailure(int number, const S& description, const S& english)
         : SearchFailure(number, text::Twin(description.toStdString(), english.toStdString()))
     {
     }
     int number() const { return m_number; }
     const text::Twin& text() const { return m_what; }
     /// In the process's language, for the window.
-    QString description() const { return QString::fromStdString(m_what.local()); }
+    const std::string& description() const { return m_what.local(); }
     /// In English, for stderr.
-    QString detail() const { return QString::fromStdString(m_what.english); }
+    const std::string& detail() const { return m_what.english; }
 
 private:
     int m_number;
