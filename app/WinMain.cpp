@@ -1,6 +1,7 @@
 // torvane.exe: the Win32 front-end. The windows are in ui/win32; this file only starts them.
 #include "F_Config.h"
 #include "F_Main.h"
+#include "PublicArea.h"
 #include "Texts.h"
 
 #include <ole2.h>
@@ -10,8 +11,7 @@
 namespace {
 
 // A preview for the tests and the screenshots of docs/: opens a window that otherwise only a
-// card's request opens. `--preview F_Config [MAC text]`, `--preview confirm [MAC text]` (the
-// dialog asks its confirmation for sample addresses at once) or `--preview F_Browser URL`.
+// card's request opens. `--preview F_Config [MAC text]` or `--preview F_Browser URL`.
 struct Preview {
     std::wstring window;
     std::wstring argument;
@@ -42,21 +42,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
         win32ui::F_Main main;
         if (main.create(showCommand)) {
             const Preview preview = previewOf(__argc, __wargv);
-            if (preview.window == L"F_Config" || preview.window == L"confirm") {
-                const bool confirm = preview.window == L"confirm";
+            if (preview.window == L"F_Config") {
+                // As a card's request on an interface with the documentation address
+                // 192.0.2.10 would open it.
+                PublicArea::G_MacAddr = win32ui::utf8(preview.argument);
+                PublicArea::G_LocalIp = {192, 0, 2, 10};
                 win32ui::F_Config dialog;
-                dialog.handlers.Form_Load = [&dialog, &preview] {
-                    dialog.setMacText(win32ui::utf8(preview.argument));
-                };
-                dialog.handlers.Form_Activate = [&dialog, confirm] {
-                    if (confirm) {
-                        const bool yes = dialog.confirm(
-                            text::tr(text::Id::ConfirmTitle),
-                            text::format(text::Id::ConfirmText,
-                                         {"192.168.0.20", "255.255.255.0", "192.168.0.1"}));
-                        dialog.closeDialog(yes);
-                    }
-                };
                 dialog.run(main.hwnd());
             } else if (preview.window == L"F_Browser") {
                 main.openPage(win32ui::utf8(preview.argument));

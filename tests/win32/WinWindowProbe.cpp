@@ -366,10 +366,14 @@ void checkConfig(const Options& options)
             expectControl(dialog, {"Static", {left, top, 17, 17}, dot});
         }
     }
+    // The behaviour proposes the first three octets of the PC's address (the preview's
+    // 192.0.2.10) when the dialog becomes active.
+    const char* proposed[] = {"192", "0", "2"};
     std::vector<HWND> boxes;
     for (int top : {48, 80, 112}) {
         for (int left : {200, 248, 296, 344}) {
-            const HWND box = expectControl(dialog, {"Edit", {left, top, 33, 18}, ""});
+            const std::string text = boxes.size() < 3 ? proposed[boxes.size()] : "";
+            const HWND box = expectControl(dialog, {"Edit", {left, top, 33, 18}, text});
             if (box != nullptr) {
                 boxes.push_back(box);
                 check((style(box) & ES_CENTER) && SendMessageW(box, EM_GETLIMITTEXT, 0, 0) == 3,
@@ -382,8 +386,16 @@ void checkConfig(const Options& options)
     }
     check(SendMessageW(check1, BM_GETCHECK, 0, 0) == BST_CHECKED, "check box checked");
     check(isDefault(cancel) && !isDefault(set), "Cancel is the default button, Set is not");
-    check(focusOf(dialog) == check1, "the check box has the focus");
+    check(focusOf(dialog) == boxes[3], "the fourth IP box has the focus");
+    for (wchar_t c : std::wstring(L"2554")) {
+        typeChar(boxes[4], c);
+    }
+    expectEqual(textOf(boxes[4]), std::string("255"), "a fourth character is refused");
+    check(focusOf(dialog) == boxes[5], "three digits move the focus on");
     // Tab order: check box, Set, Cancel, the twelve boxes, back to the check box.
+    PostMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(check1), TRUE);
+    Sleep(300);
+    check(focusOf(dialog) == check1, "the check box takes the focus");
     std::vector<HWND> order{set, cancel};
     order.insert(order.end(), boxes.begin(), boxes.end());
     order.push_back(check1);
@@ -393,10 +405,7 @@ void checkConfig(const Options& options)
         inOrder = inOrder && focusOf(dialog) == expected;
     }
     check(inOrder, "Tab visits check box, Set, Cancel, the twelve boxes, and wraps");
-    for (wchar_t c : std::wstring(L"1923")) {
-        typeChar(boxes[0], c);
-    }
-    expectEqual(textOf(boxes[0]), std::string("192"), "a fourth character is refused");
+
     if (!options.shot.empty()) {
         screenshot(dialog, options.shot);
     }
@@ -430,40 +439,55 @@ void checkMainAt(int dpi, const Options& options)
     check(waitGone(main, 10), "Esc: the main window closes");
 }
 
-// The confirmation over the dialog: a question with Yes and No, No the default; Enter answers No.
+// Completing the IP address makes Set the default; Enter on it asks the confirmation: Yes and
+// No, No the default. No returns to the dialog.
 void checkConfirmation(const Options& options)
 {
     const HWND main = mainWindow();
     const std::wstring dialogTitle = wide(text::tr(text::Id::ConfigTitle));
     const HWND dialog = waitFor(L"#32770", dialogTitle.c_str(), 20);
-    const std::wstring title = wide(text::tr(text::Id::ConfirmTitle));
-    const HWND box = waitFor(L"#32770", title.c_str(), 20);
     check(dialog != nullptr, "settings dialog shown");
-    check(box != nullptr, "confirmation shown over it");
-    if (main == nullptr || dialog == nullptr || box == nullptr) {
+    if (main == nullptr || dialog == nullptr) {
         return;
     }
-    check(GetWindow(box, GW_OWNER) == dialog, "confirmation owned by the dialog");
-    const std::string expected =
-        text::format(text::Id::ConfirmText, {"192.168.0.20", "255.255.255.0", "192.168.0.1"});
+    const HWND box = childAt(dialog, "Edit", {344, 48, 33, 18});
+    const HWND set = childAt(dialog, "Button", {296, 192, 81, 25});
+    check(box != nullptr && set != nullptr && focusOf(dialog) == box,
+          "the fourth IP box has the focus");
+    if (box == nullptr || set == nullptr) {
+        return;
+    }
+    for (wchar_t c : std::wstring(L"200")) {
+        typeChar(box, c);
+    }
+    Sleep(200);
+    check(focusOf(dialog) == set && isDefault(set), "Set has the focus and is the default");
+    key(dialog, VK_RETURN);
+    const std::wstring title = wide(text::tr(text::Id::ConfirmTitle));
+    const HWND question = waitFor(L"#32770", title.c_str(), 20);
+    check(question != nullptr, "Enter on Set: the confirmation");
+    if (question == nullptr) {
+        return;
+    }
+    check(GetWindow(question, GW_OWNER) == dialog, "confirmation owned by the dialog");
+    const std::string expected = text::format(text::Id::ConfirmText, {"192.0.2.200", "...", "..."});
     bool found = false;
-    HWND no = nullptr;
-    for (HWND c : children(box)) {
+    for (HWND c : children(question)) {
         found = found || textOf(c) == expected;
-        if (GetDlgCtrlID(c) == IDNO) {
-            no = c;
-        }
     }
     check(found, "confirmation text with the three addresses");
-    check(GetDlgItem(box, IDYES) != nullptr && no != nullptr &&
-              GetDlgItem(box, IDCANCEL) == nullptr,
+    const HWND no = GetDlgItem(question, IDNO);
+    check(GetDlgItem(question, IDYES) != nullptr && no != nullptr &&
+              GetDlgItem(question, IDCANCEL) == nullptr,
           "Yes and No, no Cancel");
-    check(focusOf(box) == no, "No has the focus");
+    check(focusOf(question) == no, "No has the focus");
     if (!options.shot.empty()) {
-        screenshot(box, options.shot);
+        screenshot(question, options.shot);
     }
-    key(box, VK_RETURN);
-    check(waitGone(box, 10) && waitGone(dialog, 10), "Enter: No; the dialog closes");
+    key(question, VK_RETURN);
+    check(waitGone(question, 10) && IsWindow(dialog), "Enter: No; back in the dialog");
+    key(dialog, VK_ESCAPE);
+    check(waitGone(dialog, 10), "Esc: Cancel closes the dialog");
     key(main, VK_ESCAPE);
     check(waitGone(main, 10), "Esc: the main window closes");
 }
@@ -479,9 +503,6 @@ void checkConfigEnter()
         return;
     }
     const HWND box = childAt(dialog, "Edit", {344, 48, 33, 18});
-    SetForegroundWindow(dialog);
-    PostMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(box), TRUE);
-    Sleep(300);
     check(box != nullptr && focusOf(dialog) == box, "the fourth IP box has the focus");
     key(dialog, VK_RETURN);
     check(waitGone(dialog, 10), "Enter in a box: Cancel closes the dialog");

@@ -112,7 +112,7 @@ run config ja_JP.UTF-8 config --shot "$(shot windows-config)" --mac 00-C0-B7-12-
     --preview F_Config 00-C0-B7-12-34-56
 run config-enter ja_JP.UTF-8 config-enter -- --preview F_Config 00-C0-B7-12-34-56
 run confirm ja_JP.UTF-8 confirm --shot "$(shot windows-confirmation)" -- \
-    --preview confirm 00-C0-B7-12-34-56
+    --preview F_Config 00-C0-B7-12-34-56
 run browser ja_JP.UTF-8 browser --no-web-engine --url "$url" --shot "$(shot windows-browser)" -- \
     --preview F_Browser "$url"
 run main-english en_US.UTF-8 main --english

@@ -101,13 +101,6 @@ constexpr int kLineRight = 5880;
 
 constexpr wchar_t kDotText[] = L"\xFF0E"; // "．"
 
-void call(const std::function<void()>& handler)
-{
-    if (handler) {
-        handler();
-    }
-}
-
 } // namespace
 
 bool F_Config::run(HWND owner)
@@ -165,7 +158,7 @@ void F_Config::onInit(HWND owner)
     SetWindowPos(m_hwnd, nullptr, (around.left + around.right - outer.cx) / 2,
                  (around.top + around.bottom - outer.cy) / 2, outer.cx, outer.cy,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-    call(handlers.Form_Load);
+    m_core.Form_Load();
     SetFocus(GetDlgItem(m_hwnd, kCSetBrw));
 }
 
@@ -181,7 +174,7 @@ INT_PTR F_Config::handle(UINT message, WPARAM wParam, LPARAM lParam)
     case kActivated:
         if (!m_activated) {
             m_activated = true;
-            call(handlers.Form_Activate);
+            m_core.Form_Activate();
         }
         return TRUE;
     case WM_COMMAND:
@@ -200,7 +193,7 @@ INT_PTR F_Config::handle(UINT message, WPARAM wParam, LPARAM lParam)
         return TRUE;
     }
     case WM_DESTROY:
-        call(handlers.Form_Unload);
+        m_core.Form_Unload();
         if (m_icon != nullptr) {
             DestroyIcon(m_icon);
             DestroyIcon(m_smallIcon);
@@ -217,21 +210,17 @@ void F_Config::onCommand(int id, int code)
     if (id >= kBox0 && id < kBox0 + 12) {
         const auto group = static_cast<Group>((id - kBox0) / 4);
         const auto index = static_cast<short>((id - kBox0) % 4);
-        if (code == EN_CHANGE && handlers.change) {
-            handlers.change(group, index);
-        } else if (code == EN_KILLFOCUS && handlers.lostFocus) {
-            handlers.lostFocus(group, index);
+        if (code == EN_CHANGE) {
+            m_core.change(group, index);
+        } else if (code == EN_KILLFOCUS) {
+            m_core.lostFocus(group, index);
         }
         return;
     }
     if (id == kCommand1) {
-        if (handlers.Command1_Click) {
-            handlers.Command1_Click();
-        } else {
-            closeDialog(false);
-        }
+        m_core.Command1_Click();
     } else if (id == kCommand2 && code == BN_CLICKED) {
-        call(handlers.Command2_Click);
+        m_core.Command2_Click();
     }
 }
 

@@ -1,36 +1,23 @@
 #pragma once
 
+#include "ConfigBehaviour.h"
 #include "ConfigView.h"
 #include "Win32Ui.h"
-
-#include <functional>
 
 namespace win32ui {
 
 /// The settings dialog in plain Win32: a modal dialog over the main window with the card's
-/// MAC text, twelve octet boxes, the browser check box, Set and Cancel; the view the
-/// dialog's behaviour drives.
+/// MAC text, twelve octet boxes, the browser check box, Set and Cancel; a view over the
+/// dialog's behaviour (ConfigBehaviour), which takes every event.
 class F_Config final : public behaviour::ConfigView {
 public:
-    /// The dialog's events, for the behaviour to take. Without Command1_Click, Cancel (also
-    /// Esc and the close box) closes the dialog.
-    struct Handlers {
-        std::function<void()> Form_Load;
-        std::function<void()> Form_Activate;
-        std::function<void()> Form_Unload;
-        std::function<void()> Command1_Click;
-        std::function<void()> Command2_Click;
-        std::function<void(Group, short)> change;
-        std::function<void(Group, short)> lostFocus;
-    };
-
     F_Config() = default;
     F_Config(const F_Config&) = delete;
     F_Config& operator=(const F_Config&) = delete;
 
-    /// Shows the dialog modally over owner and returns when it has closed: true after Set.
+    /// Shows the dialog modally over owner and returns when it has closed: true after a
+    /// confirmed Set. The outcome is in PublicArea, as the behaviour wrote it.
     bool run(HWND owner);
-    Handlers handlers;
 
     // behaviour::ConfigView
     std::u16string boxText(Group group, int index) const override;
@@ -59,6 +46,7 @@ private:
     UINT m_dpi = 96;
     Fonts m_fonts;
     bool m_activated = false;
+    behaviour::ConfigBehaviour m_core{*this};
 };
 
 } // namespace win32ui
