@@ -92,7 +92,7 @@ void createControls(HWND parent, std::span<const ControlSpec> specs, const Fonts
         const RECT r = pixels(spec.at, dpi);
         const std::wstring caption = spec.caption ? wtr(*spec.caption) : std::wstring{};
         const HWND control = CreateWindowExW(
-            0, spec.windowClass, caption.c_str(), WS_CHILD | spec.style, r.left, r.top,
+            spec.exStyle, spec.windowClass, caption.c_str(), WS_CHILD | spec.style, r.left, r.top,
             r.right - r.left, r.bottom - r.top, parent,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[spec.face]), FALSE);

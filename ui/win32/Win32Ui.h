@@ -61,6 +61,7 @@ struct ControlSpec {
     Twips at;
     Face face = Face::Ui;
     std::optional<text::Id> caption = std::nullopt;
+    DWORD exStyle = 0;
 };
 
 /// Creates the controls in table order, which is also their tab order (the dialog manager
