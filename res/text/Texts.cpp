@@ -66,6 +66,14 @@ Lang languageFromEnvironment()
     return languageOf(locale);
 }
 
+Lang languageFromWindows(unsigned short langid)
+{
+    // PRIMARYLANGID: the low ten bits; LANG_JAPANESE is 0x11.
+    constexpr unsigned short kPrimaryMask = 0x3ff;
+    constexpr unsigned short kJapanese = 0x11;
+    return (langid & kPrimaryMask) == kJapanese ? Lang::Japanese : Lang::English;
+}
+
 Lang language()
 {
     return g_language;

@@ -28,6 +28,10 @@ Lang languageOf(std::string_view locale);
 /// wins over them unless the locale is C/POSIX, as in gettext.
 Lang languageFromEnvironment();
 
+/// The language of a Windows language identifier (GetUserDefaultUILanguage): Japanese when
+/// its primary language is LANG_JAPANESE, whatever the sublanguage, English for any other.
+Lang languageFromWindows(unsigned short langid);
+
 /// The language of this process's texts; Japanese until set.
 Lang language();
 void setLanguage(Lang lang);

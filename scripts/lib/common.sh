@@ -16,7 +16,9 @@ PACKAGES=(
     desktop-file-utils appstream dpkg-dev file xdotool man-db x11-utils openbox xfwm4 dbus-daemon
     dnsmasq-base kea-dhcp4-server
     # The Windows build (static runtime) and its tests; wine64 alone, no i386 architecture.
-    g++-mingw-w64-x86-64-posix wine wine64
+    # python3 converts the pictures to Windows resources; locales makes the Japanese locale
+    # that Wine takes its UI language from in the window test.
+    g++-mingw-w64-x86-64-posix wine wine64 python3 locales
 )
 
 ensure_packages() {

@@ -83,6 +83,30 @@ INSTANTIATE_TEST_SUITE_P(
         EnvCase{"", nullptr, nullptr, "en_US.UTF-8", Lang::English},        // empty LANGUAGE
         EnvCase{nullptr, nullptr, nullptr, "jam_JM", Lang::English}));      // not Japanese
 
+struct WindowsCase {
+    unsigned short langid;
+    Lang expected;
+};
+
+class WindowsLanguageRule : public testing::TestWithParam<WindowsCase> {};
+
+TEST_P(WindowsLanguageRule, FollowsThePrimaryLanguageOnly)
+{
+    EXPECT_EQ(text::languageFromWindows(GetParam().langid), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LanguageIds, WindowsLanguageRule,
+    testing::Values(WindowsCase{0x0411, Lang::Japanese},  // ja-JP
+                    WindowsCase{0x0011, Lang::Japanese},  // Japanese, neutral sublanguage
+                    WindowsCase{0x0409, Lang::English},   // en-US
+                    WindowsCase{0x0809, Lang::English},   // en-GB
+                    WindowsCase{0x0407, Lang::English},   // de-DE: any other is English
+                    WindowsCase{0x0412, Lang::English},   // ko-KR, next to Japanese
+                    WindowsCase{0x0000, Lang::English},   // LANG_NEUTRAL
+                    WindowsCase{0x7C11, Lang::Japanese},  // any sublanguage (high six bits)
+                    WindowsCase{0x0111, Lang::English})); // primary 0x111: ten bits, not eight
+
 TEST(Catalogue, EveryTextHasBothLanguagesAndTheSamePlaceholders)
 {
     for (int i = 0; i < static_cast<int>(Id::Count); ++i) {

@@ -2,7 +2,7 @@
 # Each .exe given may import only DLLs that every Windows has: the runtime is linked in
 # statically, so no libstdc++, libgcc or libwinpthread DLL may be named.
 set -euo pipefail
-allowed='^(kernel32|user32|gdi32|ws2_32|iphlpapi|advapi32|shell32|ole32|comctl32|msvcrt)\.dll$'
+allowed='^(kernel32|user32|gdi32|ws2_32|iphlpapi|advapi32|shell32|ole32|oleaut32|comctl32|msimg32|msvcrt)\.dll$'
 status=0
 for exe in "$@"; do
     dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')

@@ -1,0 +1,67 @@
+// torvane.exe: the Win32 front-end. The windows are in ui/win32; this file only starts them.
+#include "F_Config.h"
+#include "F_Main.h"
+#include "PublicArea.h"
+#include "Texts.h"
+
+#include <ole2.h>
+
+#include <string>
+
+namespace {
+
+// A preview for the tests and the screenshots of docs/: opens a window that otherwise only a
+// card's request opens. `--preview F_Config [MAC text]` or `--preview F_Browser URL`.
+struct Preview {
+    std::wstring window;
+    std::wstring argument;
+};
+
+Preview previewOf(int argc, wchar_t** argv)
+{
+    if (argc >= 3 && std::wstring(argv[1]) == L"--preview") {
+        return {argv[2], argc >= 4 ? argv[3] : L""};
+    }
+    return {};
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
+{
+    text::setLanguage(text::languageFromWindows(GetUserDefaultUILanguage()));
+    // The web view is an OLE control: the one user-interface thread is an apartment.
+    if (FAILED(OleInitialize(nullptr))) {
+        return 1;
+    }
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    int result = 1;
+    {
+        win32ui::F_Main main;
+        if (main.create(showCommand)) {
+            const Preview preview = previewOf(__argc, __wargv);
+            if (preview.window == L"F_Config") {
+                // As a card's request on an interface with the documentation address
+                // 192.0.2.10 would open it.
+                PublicArea::G_MacAddr = win32ui::utf8(preview.argument);
+                PublicArea::G_LocalIp = {192, 0, 2, 10};
+                win32ui::F_Config dialog;
+                dialog.run(main.hwnd());
+            } else if (preview.window == L"F_Browser") {
+                main.openPage(win32ui::utf8(preview.argument));
+            }
+            MSG msg;
+            while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+                if (!win32ui::dialogMessage(msg)) {
+                    TranslateMessage(&msg);
+                    DispatchMessageW(&msg);
+                }
+            }
+            result = static_cast<int>(msg.wParam);
+        }
+    }
+    OleUninitialize();
+    return result;
+}

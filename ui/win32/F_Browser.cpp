@@ -1,0 +1,273 @@
+#include "F_Browser.h"
+
+#include "Pictures.h"
+#include "resource.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace win32ui {
+
+namespace {
+
+constexpr wchar_t kClass[] = L"TorvaneBrowser";
+constexpr wchar_t kWebClass[] = L"TorvaneWebView";
+constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
+constexpr int kClientWidth = 8250;
+constexpr int kClientHeight = 5070;
+constexpr int kOpenWidth = 12000; // outer size when the window opens
+constexpr int kOpenHeight = 8500;
+constexpr int kMinWidth = 6000; // the layout rule's smallest outer size
+constexpr int kMinHeight = 5000;
+constexpr int kWebTop = 360;
+constexpr int kWebRightGap = 20;
+constexpr int kWebBottomGap = 380 - kWebTop;
+constexpr int kComboDrop = 3000; // the open list below the address box
+
+enum : int {
+    kWebBrowser1 = 501,
+    kCommand1,
+    kCombo1,
+    kCommand2,
+    kCommand3,
+    kCommand4,
+};
+
+constexpr DWORD kImageButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON;
+
+// In tab order: the web view first, so that it holds the focus when the window opens.
+const ControlSpec kControls[] = {
+    {kWebBrowser1, kWebClass, WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN, {0, kWebTop, 7440, 3975}},
+    {kCommand1,
+     L"BUTTON",
+     WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+     {4560, 0, 1215, 375},
+     Face::Ui,
+     text::Id::WinBrowserClose},
+    {kCombo1,
+     L"COMBOBOX",
+     WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
+     {30, 30, 3165, 300 + kComboDrop},
+     Face::List},
+    {kCommand2, L"BUTTON", kImageButton, {3360, 0, 375, 375}},
+    {kCommand3, L"BUTTON", kImageButton, {3720, 0, 375, 375}},
+    {kCommand4, L"BUTTON", kImageButton, {4080, 0, 375, 375}},
+};
+
+LRESULT CALLBACK webWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_GETDLGCODE) {
+        return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void registerClasses(HINSTANCE instance)
+{
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = webWindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = kWebClass;
+    RegisterClassExW(&wc);
+}
+
+} // namespace
+
+F_Browser::F_Browser() = default;
+
+F_Browser::~F_Browser()
+{
+    if (m_hwnd != nullptr) {
+        DestroyWindow(m_hwnd);
+    }
+    for (HICON icon : {m_icons[0], m_icons[1], m_icons[2], m_appIcon, m_appSmallIcon}) {
+        if (icon != nullptr) {
+            DestroyIcon(icon);
+        }
+    }
+}
+
+bool F_Browser::create()
+{
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    registerClasses(instance);
+    m_appIcon = loadIcon(IDI_TORVANE, GetSystemMetrics(SM_CXICON));
+    m_appSmallIcon = loadIcon(IDI_TORVANE, GetSystemMetrics(SM_CXSMICON));
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = windowProc;
+    wc.hInstance = instance;
+    wc.hIcon = m_appIcon;
+    wc.hIconSm = m_appSmallIcon;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClass;
+    RegisterClassExW(&wc);
+
+    // Modeless and without an owner: the main window stays usable beside it.
+    const SIZE created =
+        outerSize(kClientWidth, kClientHeight, kStyle, kExStyle, GetDpiForSystem());
+    m_hwnd = CreateWindowExW(kExStyle, kClass, L"", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                             created.cx, created.cy, nullptr, nullptr, instance, this);
+    if (m_hwnd == nullptr) {
+        return false;
+    }
+    // Form_Load: the opening outer size, shown, laid out.
+    SetWindowPos(m_hwnd, nullptr, 0, 0, pixels(kOpenWidth, m_dpi), pixels(kOpenHeight, m_dpi),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    addDialogWindow(m_hwnd);
+    ShowWindow(m_hwnd, SW_SHOWNORMAL);
+    layout();
+    SetFocus(m_webWindow);
+    return true;
+}
+
+LRESULT CALLBACK F_Browser::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* self =
+            static_cast<F_Browser*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->m_hwnd = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<F_Browser*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    return self->handle(message, wParam, lParam);
+}
+
+void F_Browser::onCreate()
+{
+    m_dpi = GetDpiForWindow(m_hwnd);
+    m_fonts.make(m_dpi);
+    createControls(m_hwnd, kControls, m_fonts, m_dpi);
+    // The closed address box is 300 twips high, whatever the list font needs.
+    SendDlgItemMessageW(m_hwnd, kCombo1, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
+                        pixels(300, m_dpi) - 6);
+    const int icons[] = {IDI_BACK, IDI_FORWARD, IDI_REFRESH};
+    for (int i = 0; i < 3; ++i) {
+        m_icons[i] = loadIcon(icons[i], 32);
+        SendDlgItemMessageW(m_hwnd, kCommand2 + i, BM_SETIMAGE, IMAGE_ICON,
+                            reinterpret_cast<LPARAM>(m_icons[i]));
+    }
+    m_tips = createToolTips(m_hwnd);
+    addToolTip(m_tips, m_hwnd, kCommand2, wtr(text::Id::WinBrowserBackTip));
+    addToolTip(m_tips, m_hwnd, kCommand3, wtr(text::Id::WinBrowserForwardTip));
+    addToolTip(m_tips, m_hwnd, kCommand4, wtr(text::Id::WinBrowserRefreshTip));
+    m_webWindow = GetDlgItem(m_hwnd, kWebBrowser1);
+    if (!m_web.create(m_webWindow, m_webError)) {
+        std::fprintf(stderr, "torvane: no web view (WebBrowser control: 0x%08lx)\n",
+                     static_cast<unsigned long>(m_webError));
+    }
+}
+
+LRESULT F_Browser::handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        onCreate();
+        return 0;
+    case WM_COMMAND:
+        onCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_GETMINMAXINFO: {
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize = {pixels(kMinWidth, m_dpi), pixels(kMinHeight, m_dpi)};
+        return 0;
+    }
+    case WM_SIZE:
+        layout();
+        return 0;
+    case WM_DPICHANGED: {
+        m_dpi = HIWORD(wParam);
+        m_fonts.make(m_dpi);
+        placeControls(m_hwnd, kControls, m_fonts, m_dpi);
+        const RECT& r = *reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(m_hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_DESTROY:
+        removeDialogWindow(m_hwnd);
+        m_hwnd = nullptr;
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(m_hwnd, message, wParam, lParam);
+}
+
+void F_Browser::onCommand(int id, int code)
+{
+    if (code != BN_CLICKED) {
+        return;
+    }
+    switch (id) {
+    case kCommand1:
+        DestroyWindow(m_hwnd);
+        break;
+    case kCommand2:
+        m_web.goBack();
+        break;
+    case kCommand3:
+        m_web.goForward();
+        break;
+    case kCommand4:
+        m_web.refresh();
+        break;
+    default:
+        break;
+    }
+}
+
+void F_Browser::layout()
+{
+    if (m_webWindow == nullptr) {
+        return;
+    }
+    RECT client{};
+    GetClientRect(m_hwnd, &client);
+    const int width = std::max(0L, client.right - pixels(kWebRightGap, m_dpi));
+    const int height = std::max(0L, client.bottom - pixels(kWebTop + kWebBottomGap, m_dpi));
+    SetWindowPos(m_webWindow, nullptr, 0, pixels(kWebTop, m_dpi), width, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    m_web.place({0, 0, width, height});
+}
+
+void F_Browser::setTitle(const std::wstring& title)
+{
+    SetWindowTextW(m_hwnd, title.c_str());
+}
+
+void F_Browser::addURL(const std::string& url)
+{
+    const std::wstring address = wide(url);
+    const HWND combo = GetDlgItem(m_hwnd, kCombo1);
+    LRESULT index = SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                 reinterpret_cast<LPARAM>(address.c_str()));
+    if (index == CB_ERR) {
+        index = SendMessageW(combo, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(address.c_str()));
+    }
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    if (m_web.valid() && SUCCEEDED(m_web.navigate(address))) {
+        setTitle(wtr(text::Id::BrowserConnecting));
+        return;
+    }
+    // No web engine: the default browser shows the page, and the title says where it went.
+    const auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(m_hwnd, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    if (result > 32) {
+        setTitle(wide(text::format(text::Id::WinBrowserOpenedOutside, {url})));
+    } else {
+        setTitle(wide(text::format(text::Id::WinBrowserNotOpened, {std::to_string(result), url})));
+    }
+}
+
+} // namespace win32ui

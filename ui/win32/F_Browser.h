@@ -1,0 +1,49 @@
+#pragma once
+
+#include "WebHost.h"
+#include "Win32Ui.h"
+
+#include <memory>
+#include <string>
+
+namespace win32ui {
+
+/// The browser window in plain Win32: a modeless, sizable window with the address list,
+/// back, forward, refresh and close, and the web view below them. Where Windows has no web
+/// engine, a page is handed to the default browser and the title says so.
+class F_Browser {
+public:
+    F_Browser();
+    ~F_Browser();
+    F_Browser(const F_Browser&) = delete;
+    F_Browser& operator=(const F_Browser&) = delete;
+
+    /// Creates and shows the window (Form_Load); false if Windows refused.
+    bool create();
+    /// Whether the window is still open (the operator may have closed it).
+    bool open() const { return m_hwnd != nullptr; }
+    HWND hwnd() const { return m_hwnd; }
+    /// Opens url: in the web view, or in the default browser when there is none.
+    void addURL(const std::string& url);
+
+private:
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void onCreate();
+    void onCommand(int id, int code);
+    void layout();
+    void setTitle(const std::wstring& title);
+
+    HWND m_hwnd = nullptr;
+    HWND m_tips = nullptr;
+    HWND m_webWindow = nullptr;
+    UINT m_dpi = 96;
+    Fonts m_fonts;
+    HICON m_icons[3]{};
+    HICON m_appIcon = nullptr;
+    HICON m_appSmallIcon = nullptr;
+    WebHost m_web;
+    long m_webError = 0;
+};
+
+} // namespace win32ui

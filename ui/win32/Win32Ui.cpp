@@ -1,0 +1,187 @@
+#include "Win32Ui.h"
+
+namespace win32ui {
+
+std::wstring wide(std::string_view utf8)
+{
+    if (utf8.empty()) {
+        return {};
+    }
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+std::string utf8(std::wstring_view wide)
+{
+    if (wide.empty()) {
+        return {};
+    }
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring wtr(text::Id id)
+{
+    return wide(text::tr(id));
+}
+
+int pixels(int twips, UINT dpi)
+{
+    return MulDiv(twips, static_cast<int>(dpi), 1440);
+}
+
+RECT pixels(const Twips& at, UINT dpi)
+{
+    const int left = pixels(at.left, dpi);
+    const int top = pixels(at.top, dpi);
+    return {left, top, left + pixels(at.width, dpi), top + pixels(at.height, dpi)};
+}
+
+Fonts::~Fonts()
+{
+    release();
+}
+
+void Fonts::release()
+{
+    for (HFONT& font : m_fonts) {
+        if (font != nullptr) {
+            DeleteObject(font);
+            font = nullptr;
+        }
+    }
+}
+
+void Fonts::make(UINT dpi)
+{
+    release();
+    struct Definition {
+        const wchar_t* face;
+        int hundredthsOfPoint;
+        int weight;
+        BYTE charset;
+    };
+    // Sizes in hundredths of a point: Century is 9.75 pt. The Japanese faces take the
+    // Shift-JIS character set, Arial and Century the Western one.
+    static constexpr std::array<Definition, static_cast<int>(Face::Count)> kFaces{{
+        {L"MS UI Gothic", 900, FW_NORMAL, SHIFTJIS_CHARSET},
+        {L"Arial", 900, FW_NORMAL, ANSI_CHARSET},
+        {L"Century", 975, FW_BOLD, ANSI_CHARSET},
+        {L"\xFF2D\xFF33 \x30B4\x30B7\x30C3\x30AF", 900, FW_NORMAL,
+         SHIFTJIS_CHARSET}, // ＭＳ ゴシック
+    }};
+    for (std::size_t i = 0; i < kFaces.size(); ++i) {
+        const Definition& d = kFaces[i];
+        m_fonts[i] = CreateFontW(-MulDiv(d.hundredthsOfPoint, static_cast<int>(dpi), 7200), 0, 0, 0,
+                                 d.weight, FALSE, FALSE, FALSE, d.charset, OUT_DEFAULT_PRECIS,
+                                 CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, d.face);
+    }
+}
+
+void createControls(HWND parent, std::span<const ControlSpec> specs, const Fonts& fonts, UINT dpi)
+{
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    for (const ControlSpec& spec : specs) {
+        const RECT r = pixels(spec.at, dpi);
+        const std::wstring caption = spec.caption ? wtr(*spec.caption) : std::wstring{};
+        const HWND control = CreateWindowExW(
+            spec.exStyle, spec.windowClass, caption.c_str(), WS_CHILD | spec.style, r.left, r.top,
+            r.right - r.left, r.bottom - r.top, parent,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[spec.face]), FALSE);
+    }
+}
+
+void placeControls(HWND parent, std::span<const ControlSpec> specs, const Fonts& fonts, UINT dpi)
+{
+    for (const ControlSpec& spec : specs) {
+        const HWND control = GetDlgItem(parent, spec.id);
+        const RECT r = pixels(spec.at, dpi);
+        SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[spec.face]), TRUE);
+    }
+}
+
+SIZE outerSize(int widthTwips, int heightTwips, DWORD style, DWORD exStyle, UINT dpi)
+{
+    RECT r{0, 0, pixels(widthTwips, dpi), pixels(heightTwips, dpi)};
+    AdjustWindowRectExForDpi(&r, style, FALSE, exStyle, dpi);
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+HWND createToolTips(HWND parent)
+{
+    return CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
+void addToolTip(HWND tips, HWND parent, int id, const std::wstring& text)
+{
+    TOOLINFOW info{};
+    info.cbSize = sizeof info;
+    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.hwnd = parent;
+    info.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(parent, id));
+    info.lpszText = const_cast<wchar_t*>(text.c_str());
+    SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+int messageBox(HWND owner, const std::string& text, const std::string& title, UINT flags)
+{
+    return MessageBoxW(owner, wide(text).c_str(), wide(title).c_str(), flags);
+}
+
+} // namespace win32ui
+
+#include <algorithm>
+#include <vector>
+
+namespace win32ui {
+
+namespace {
+std::vector<HWND> g_dialogWindows;
+}
+
+void addDialogWindow(HWND window)
+{
+    g_dialogWindows.push_back(window);
+}
+
+void removeDialogWindow(HWND window)
+{
+    std::erase(g_dialogWindows, window);
+}
+
+bool dialogMessage(MSG& msg)
+{
+    return std::any_of(g_dialogWindows.begin(), g_dialogWindows.end(), [&msg](HWND window) {
+        return (msg.hwnd == window || IsChild(window, msg.hwnd)) && IsDialogMessageW(window, &msg);
+    });
+}
+
+bool pumpMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return false;
+        }
+        if (!dialogMessage(msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return true;
+}
+
+} // namespace win32ui
