@@ -1,8 +1,10 @@
 // torvane.exe: the Win32 front-end. The windows are in ui/win32; this file only starts them.
 #include "F_Config.h"
 #include "F_Main.h"
+#include "MainBehaviour.h"
 #include "PublicArea.h"
 #include "Texts.h"
+#include "WinSeams.h"
 
 #include <ole2.h>
 
@@ -40,6 +42,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
     int result = 1;
     {
         win32ui::F_Main main;
+        winnet::WinDatagramSocket socket;
+        winnet::WinNeighbourTable neighbours;
+        winnet::WinClock clock;
+        behaviour::MainBehaviour behaviour(main, {socket, neighbours, clock, &queryOsVersion, {}});
+        main.handlers = {
+            [&behaviour] { behaviour.Form_Load(); },
+            [&behaviour] { behaviour.Form_Unload(); },
+            [&behaviour] { behaviour.Command1_Click(); },
+            [&behaviour] { behaviour.Command2_Click(); },
+            [&behaviour] { behaviour.Command3_Click(); },
+            [&behaviour] { behaviour.Timer1_Timer(); },
+        };
         if (main.create(showCommand)) {
             const Preview preview = previewOf(__argc, __wargv);
             if (preview.window == L"F_Config") {

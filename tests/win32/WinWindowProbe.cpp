@@ -7,6 +7,7 @@
 //   win_window_probe (main|config|config-enter|confirm|browser) [--english] [--shot FILE.bmp]
 //   [--mac TEXT] [--url URL]
 //                    [--no-web-engine]
+//   win_window_probe operate --octet N [--shot FILE.bmp] [--card-shot FILE.bmp]
 #include "Texts.h"
 
 // clang-format off
@@ -14,6 +15,7 @@
 #include <commctrl.h>
 // clang-format on
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -259,6 +261,8 @@ struct Options {
     std::string shot;
     std::string mac = "00-C0-B7-12-34-56";
     std::string url = "http://127.0.0.1:9/";
+    std::string octet = "123";
+    std::string cardShot;
     bool fallback = false;
 };
 
@@ -506,8 +510,7 @@ void checkConfigEnter()
     check(box != nullptr && focusOf(dialog) == box, "the fourth IP box has the focus");
     key(dialog, VK_RETURN);
     check(waitGone(dialog, 10), "Enter in a box: Cancel closes the dialog");
-    key(main, VK_RETURN); // the focus is on Start: Enter acts on Start, which is not wired here
-    check(IsWindow(main), "Enter on Start leaves the main window open");
+    // Start is not pressed: it would bind port 67 outside a test network (see operate).
     key(main, VK_TAB);
     key(main, VK_RETURN);
     check(waitGone(main, 10), "Enter on Exit closes the main window");
@@ -642,6 +645,137 @@ void checkBrowser(const Options& options)
     check(waitGone(main, 10), "Esc: the main window closes");
 }
 
+// Waits until the window's text is text; false after seconds.
+bool waitText(HWND w, const std::string& text, int seconds)
+{
+    for (int i = 0; i < seconds * 10; ++i) {
+        if (textOf(w) == text) {
+            return true;
+        }
+        Sleep(100);
+    }
+    return false;
+}
+
+void click(HWND button)
+{
+    PostMessageW(button, BM_CLICK, 0, 0);
+    Sleep(300);
+}
+
+// The operator's whole round with a card in a test network: Start, the animation, the
+// card's dialog with the proposal, the fourth octet, mask and gateway typed, Set, Yes; then
+// the report of the neighbour step, the status, Stop and Exit. Prints "address=…" for the
+// script, which judges the card's side.
+void operate(const Options& options)
+{
+    const HWND main = mainWindow();
+    if (main == nullptr) {
+        return;
+    }
+    const HWND start = childAt(main, "Button", {24, 112, 89, 25});
+    const HWND stop = childAt(main, "Button", {120, 112, 89, 25});
+    const HWND exit = childAt(main, "Button", {216, 112, 89, 25});
+    const HWND status = childAt(main, "Edit", {24, 64, 281, 33});
+    check(start && stop && exit && status, "main window's buttons and status box");
+    if (!(start && stop && exit && status)) {
+        return;
+    }
+    click(start);
+    check(waitText(status, label(text::Id::StatusSearching), 10),
+          "Start: the status says searching");
+    check(!IsWindowEnabled(start) && IsWindowEnabled(stop) && !IsWindowEnabled(exit),
+          "Start: Stop enabled, Start and Exit disabled");
+    check(isDefault(stop), "Start: Stop is the default button");
+    // Not judged: after a click posted from another process Wine leaves the focus where it
+    // was (windows_ui checks the focus along the keys).
+    std::printf("focus after Start: %s\n", textOf(focusOf(main)).c_str());
+    Sleep(700);
+    if (!options.shot.empty()) {
+        screenshot(main, options.shot);
+    }
+    std::printf("event=searching\n");
+    std::fflush(stdout);
+
+    const std::wstring title = wide(text::tr(text::Id::ConfigTitle));
+    const HWND dialog = waitFor(L"#32770", title.c_str(), 60);
+    check(dialog != nullptr, "the card's request opens the settings dialog");
+    if (dialog == nullptr) {
+        return;
+    }
+    check(textOf(status) == label(text::Id::StatusCardFound), "status: a card was found");
+    std::vector<HWND> boxes;
+    for (int top : {48, 80, 112}) {
+        for (int left : {200, 248, 296, 344}) {
+            boxes.push_back(childAt(dialog, "Edit", {left, top, 33, 18}));
+        }
+    }
+    const HWND set = childAt(dialog, "Button", {296, 192, 81, 25});
+    if (set == nullptr || std::find(boxes.begin(), boxes.end(), nullptr) != boxes.end()) {
+        check(false, "the dialog's twelve boxes and Set");
+        return;
+    }
+    const std::string proposal = textOf(boxes[0]) + "." + textOf(boxes[1]) + "." + textOf(boxes[2]);
+    expectEqual(proposal, std::string("10.77.0"), "proposal: the arrival interface's network");
+    expectEqual(textOf(childAt(dialog, "Static", {200, 13, 177, 17})), options.mac, "card's MAC");
+    if (!options.cardShot.empty()) {
+        screenshot(dialog, options.cardShot);
+    }
+    const char* rest[] = {nullptr, nullptr, nullptr, nullptr, "255", "255",
+                          "255",   "0",     "10",    "77",    "0",   "254"};
+    for (std::size_t i = 3; i < boxes.size(); ++i) {
+        for (char c : std::string(i == 3 ? options.octet.c_str() : rest[i])) {
+            typeChar(boxes[i], static_cast<wchar_t>(c));
+        }
+    }
+    const std::string address = "10.77.0." + options.octet;
+    click(set);
+    const HWND question = waitFor(L"#32770", wide(text::tr(text::Id::ConfirmTitle)).c_str(), 20);
+    check(question != nullptr, "Set: the confirmation");
+    if (question == nullptr) {
+        return;
+    }
+    const std::string expected =
+        text::format(text::Id::ConfirmText, {address, "255.255.255.0", "10.77.0.254"});
+    bool found = false;
+    for (HWND c : children(question)) {
+        found = found || textOf(c) == expected;
+    }
+    check(found, "confirmation names " + address + ", its mask and gateway");
+    click(GetDlgItem(question, IDYES));
+    std::printf("address=%s\n", address.c_str());
+    std::fflush(stdout);
+
+    // Wine has no CreateIpNetEntry2: the neighbour step must say it cannot be done here.
+    const HWND report = waitFor(L"#32770", wide(text::tr(text::Id::ErrorTitle)).c_str(), 30);
+    check(report != nullptr, "the neighbour step's report");
+    if (report != nullptr) {
+        std::string body;
+        for (HWND c : children(report)) {
+            if (classOf(c) == "Static") {
+                body += textOf(c);
+            }
+        }
+        std::printf("report: %s\n", body.c_str());
+        const std::string cause =
+            text::format(text::Id::WinNeighbourUnsupported, {"CreateIpNetEntry2"});
+        check(body.find(text::format(text::Id::FailNeighbour, {cause})) != std::string::npos,
+              "report: the ARP entry cannot be added on this Windows");
+        check(body.find(text::format(text::Id::CardSent, {address})) != std::string::npos,
+              "report: the card has been sent its address");
+        click(GetDlgItem(report, IDOK) ? GetDlgItem(report, IDOK) : GetDlgItem(report, 2));
+        check(waitGone(report, 10), "OK closes the report");
+    }
+    check(waitText(status, label(text::Id::StatusSearching), 10), "afterwards: the search goes on");
+    std::printf("status: %s\n", textOf(status).c_str());
+    click(stop);
+    check(waitText(status, "", 10) && IsWindowEnabled(start) && IsWindowEnabled(exit) &&
+              !IsWindowEnabled(stop),
+          "Stop: status cleared, Start and Exit enabled");
+    click(exit);
+    check(waitGone(main, 10), "Exit closes the main window");
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -662,6 +796,10 @@ int wmain(int argc, wchar_t** argv)
             options.mac = utf8(argv[++i]);
         } else if (a == L"--no-web-engine") {
             options.fallback = true;
+        } else if (a == L"--octet" && i + 1 < argc) {
+            options.octet = utf8(argv[++i]);
+        } else if (a == L"--card-shot" && i + 1 < argc) {
+            options.cardShot = utf8(argv[++i]);
         } else if (a == L"--url" && i + 1 < argc) {
             options.url = utf8(argv[++i]);
         }
@@ -681,6 +819,8 @@ int wmain(int argc, wchar_t** argv)
         checkConfigEnter();
     } else if (what == L"browser") {
         checkBrowser(options);
+    } else if (what == L"operate") {
+        operate(options);
     } else {
         return 100;
     }
