@@ -18,6 +18,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Tests run under Wine; the prefix comes from the test's environment (see tests/win32).
+# Tests run under Wine, each in a network namespace of its own with only loopback (a Windows
+# program that binds port 67 or broadcasts by mistake reaches no network); the prefix comes
+# from the test's environment (see tests/win32).
 find_program(TORVANE_WINE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${TORVANE_WINE})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/isolated.sh ${TORVANE_WINE})
