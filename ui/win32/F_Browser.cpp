@@ -39,7 +39,7 @@ enum : int {
 constexpr DWORD kImageButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | BS_ICON;
 
 // In tab order: the web view first, so that it holds the focus when the window opens.
-const ControlSpec kControls[] = {
+const ControlDef kControls[] = {
     {kWebBrowser1, kWebClass, WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN, {0, kWebTop, 7440, 3975}},
     {kCommand1,
      L"BUTTON",

@@ -31,7 +31,7 @@ constexpr DWORD kRightLabel = WS_VISIBLE | SS_RIGHT | SS_NOPREFIX;
 constexpr DWORD kDot = WS_VISIBLE | SS_CENTER | SS_NOPREFIX;
 
 // In tab order: the check box, Set, Cancel, the twelve boxes group by group; then the labels.
-const ControlSpec kControls[] = {
+const ControlDef kControls[] = {
     {kCSetBrw,
      L"BUTTON",
      WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,

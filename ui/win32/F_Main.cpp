@@ -25,7 +25,7 @@ enum : int {
 };
 
 // In tab order: Start, Stop, Exit, the status box; the pictures take no focus.
-const ControlSpec kControls[] = {
+const ControlDef kControls[] = {
     {kCommand1,
      L"BUTTON",
      WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,

@@ -85,28 +85,28 @@ void Fonts::make(UINT dpi)
     }
 }
 
-void createControls(HWND parent, std::span<const ControlSpec> specs, const Fonts& fonts, UINT dpi)
+void createControls(HWND parent, std::span<const ControlDef> defs, const Fonts& fonts, UINT dpi)
 {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    for (const ControlSpec& spec : specs) {
-        const RECT r = pixels(spec.at, dpi);
-        const std::wstring caption = spec.caption ? wtr(*spec.caption) : std::wstring{};
+    for (const ControlDef& def : defs) {
+        const RECT r = pixels(def.at, dpi);
+        const std::wstring caption = def.caption ? wtr(*def.caption) : std::wstring{};
         const HWND control = CreateWindowExW(
-            spec.exStyle, spec.windowClass, caption.c_str(), WS_CHILD | spec.style, r.left, r.top,
+            def.exStyle, def.windowClass, caption.c_str(), WS_CHILD | def.style, r.left, r.top,
             r.right - r.left, r.bottom - r.top, parent,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[spec.face]), FALSE);
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(def.id)), instance, nullptr);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[def.face]), FALSE);
     }
 }
 
-void placeControls(HWND parent, std::span<const ControlSpec> specs, const Fonts& fonts, UINT dpi)
+void placeControls(HWND parent, std::span<const ControlDef> defs, const Fonts& fonts, UINT dpi)
 {
-    for (const ControlSpec& spec : specs) {
-        const HWND control = GetDlgItem(parent, spec.id);
-        const RECT r = pixels(spec.at, dpi);
+    for (const ControlDef& def : defs) {
+        const HWND control = GetDlgItem(parent, def.id);
+        const RECT r = pixels(def.at, dpi);
         SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[spec.face]), TRUE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[def.face]), TRUE);
     }
 }
 

@@ -54,7 +54,7 @@ private:
 };
 
 /// One child control of a window definition.
-struct ControlSpec {
+struct ControlDef {
     int id;
     const wchar_t* windowClass;
     DWORD style;
@@ -66,9 +66,9 @@ struct ControlSpec {
 
 /// Creates the controls in table order, which is also their tab order (the dialog manager
 /// walks the children in creation order).
-void createControls(HWND parent, std::span<const ControlSpec> specs, const Fonts& fonts, UINT dpi);
+void createControls(HWND parent, std::span<const ControlDef> defs, const Fonts& fonts, UINT dpi);
 /// Moves the controls and gives them their fonts again, after a DPI change.
-void placeControls(HWND parent, std::span<const ControlSpec> specs, const Fonts& fonts, UINT dpi);
+void placeControls(HWND parent, std::span<const ControlDef> defs, const Fonts& fonts, UINT dpi);
 
 /// The outer size of a window whose client area is width × height twips.
 SIZE outerSize(int widthTwips, int heightTwips, DWORD style, DWORD exStyle, UINT dpi);
