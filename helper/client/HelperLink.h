@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Protocol.h"
+#include "Link.h"
 
 #include <chrono>
 #include <deque>
@@ -38,10 +38,10 @@ std::string locateHelper(const std::string& exeDir);
 /// The directory of the running executable.
 std::string executableDir();
 
-class HelperLink {
+class HelperLink final : public Link {
 public:
     HelperLink() = default;
-    ~HelperLink();
+    ~HelperLink() override;
     HelperLink(const HelperLink&) = delete;
     HelperLink& operator=(const HelperLink&) = delete;
 
@@ -54,20 +54,21 @@ public:
     /// Process id of the helper (tests read its /proc status).
     pid_t pid() const { return m_pid; }
 
-    Answer listen();
-    Answer pause();
-    Answer reply(std::uint32_t id, const Bytes& datagram);
-    Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac);
+    Answer listen() override;
+    Answer pause() override;
+    Answer reply(std::uint32_t id, const Bytes& datagram) override;
+    Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac) override;
 
     /// The next passed-on card request, without blocking; nullopt when none is waiting.
     /// Requests read while waiting for an answer are kept for this call, unless paused.
-    std::optional<Request> readRequest();
+    std::optional<Request> readRequest() override;
     /// True once the helper has gone (end of file on the link, or a broken link).
-    bool died() const { return m_died; }
+    bool died() const override { return m_died; }
+    std::uintptr_t waitHandle() const override { return static_cast<std::uintptr_t>(m_fd); }
 
     /// Ends the helper: closes the link (it exits on end of file), then reaps it, killing it
     /// if it lingers.
-    void stop();
+    void stop() override;
 
 private:
     Answer command(const ToHelper& m);

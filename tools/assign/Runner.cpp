@@ -2,15 +2,11 @@
 
 #include "AnswerTexts.h"
 
+#include "Host.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <grp.h>
-#include <poll.h>
-#include <sys/stat.h>
-
-#include "PortOwner.h"
 
 namespace assign {
 
@@ -27,11 +23,6 @@ constexpr std::size_t kMaxUnlistedKept = 10000;
 // looking for each every 20 ms took seconds of the loop. A card is looked at every 250 ms and
 // at the end of its probe.
 constexpr auto kProbeTick = std::chrono::milliseconds(250);
-
-void onStopSignal(int signal)
-{
-    g_stopSignal = signal;
-}
 
 double secondsSince(std::chrono::steady_clock::time_point start,
                     std::chrono::steady_clock::time_point now)
@@ -79,22 +70,6 @@ std::string limitText(double seconds)
     return text;
 }
 
-const char* signalName(int signal)
-{
-    return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal";
-}
-
-std::string groupOf(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        if (const group* g = ::getgrgid(st.st_gid)) {
-            return g->gr_name;
-        }
-    }
-    return "torvane";
-}
-
 /// The helper's answer in the operator's language, for the sentences of the report.
 std::string answerWords(const helper::Answer& a)
 {
@@ -138,16 +113,6 @@ bool addressRefused(const helper::Answer& a)
     default:
         return false;
     }
-}
-
-void catchStopSignals()
-{
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART: poll must return at once
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
 }
 
 Runner::Runner(const Options& options, Plan& plan, std::optional<RecordFile>& record,
@@ -239,40 +204,13 @@ Event Runner::cardEvent(const char* name, const Card& card, const std::string& s
 
 int Runner::startHelper()
 {
-    std::string path = m_options.helper;
-    if (path.empty()) {
-        path = helper::locateHelper(helper::executableDir());
+    text::Twin why;
+    m_link = startLink(m_options, why);
+    if (!m_link) {
+        problem(why);
+        return kExitHelper;
     }
-    const helper::StartResult r = m_link.start(path);
-    using helper::StartError;
-    using text::Id;
-    text::Twin message;
-    switch (r.error) {
-    case StartError::None:
-        return 0;
-    case StartError::Missing:
-        message = say(Id::AssignHelperMissing, {helper::executableDir()});
-        break;
-    case StartError::NotInGroup:
-        message = say(Id::AssignNotInGroup, {r.path, groupOf(r.path)});
-        break;
-    case StartError::NoPrivilege:
-        message = say(Id::AssignNoPrivilege, {r.path});
-        break;
-    case StartError::PortInUse: {
-        const std::string owner = udpPortOwner(67);
-        message = owner.empty()
-                      ? text::twin(Id::AssignPortHeld, {text::twin(Id::AssignPortHeldUnknown)})
-                      : say(Id::AssignPortHeld, {owner});
-        break;
-    }
-    case StartError::Died:
-    case StartError::Other:
-        message = say(Id::AssignHelperFailed, {r.detail});
-        break;
-    }
-    problem(message);
-    return kExitHelper;
+    return 0;
 }
 
 std::string Runner::startedText() const
@@ -364,7 +302,7 @@ int Runner::run()
         problem(say(text::Id::AssignAddressesUnreadable, {std::strerror(local.error())}));
         return report(kExitFailed);
     }
-    if (const helper::Answer a = m_link.listen(); !a.ok()) {
+    if (const helper::Answer a = m_link->listen(); !a.ok()) {
         problem(say(text::Id::AssignNotListening, {answerWords(a)}));
         return report(kExitFailed);
     }
@@ -399,7 +337,7 @@ int Runner::run()
         Clock::time_point now = Clock::now();
         if (g_stopSignal != 0) {
             m_out.emit(Event("interrupted",
-                             text::format(text::Id::AssignInterrupted, {signalName(g_stopSignal)}))
+                             text::format(text::Id::AssignInterrupted, {stopName(g_stopSignal)}))
                            .number("signal", static_cast<long>(g_stopSignal)));
             status = kExitSignal + g_stopSignal;
             break;
@@ -414,24 +352,23 @@ int Runner::run()
             status = kExitTimeout;
             break;
         }
-        std::vector<pollfd> fds{{m_link.fd(), POLLIN, 0}};
+        std::vector<const HttpCheck*> checks;
         Clock::time_point wake = std::min(now + kTick, deadline);
         for (auto& [mac, card] : m_cards) {
             if (card.phase == Card::Phase::Probing) {
                 wake = std::min(wake, card.nextLook);
             } else if (card.phase == Card::Phase::Checking) {
                 wake = std::min(wake, card.check->wakeAt());
-                if (card.check->fd() >= 0) {
-                    fds.push_back({card.check->fd(), card.check->events(), 0});
-                }
+                checks.push_back(card.check.get());
             }
         }
         const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now);
-        ::poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(0, waitMs.count()) + 1));
-        while (std::optional<helper::Request> request = m_link.readRequest()) {
+        waitFor(*m_link, checks,
+                std::max(waitMs, std::chrono::milliseconds(0)) + std::chrono::milliseconds(1));
+        while (std::optional<helper::Request> request = m_link->readRequest()) {
             handle(std::move(*request));
         }
-        if (m_link.died()) {
+        if (m_link->died()) {
             m_helperDied = true;
             problem(say(text::Id::AssignHelperEnded));
             status = kExitFailed;
@@ -469,9 +406,9 @@ int Runner::run()
     }
     m_out.status({});
     if (!m_helperDied) {
-        m_link.pause();
+        m_link->pause();
     }
-    m_link.stop();
+    m_link->stop();
     return report(status);
 }
 
@@ -658,7 +595,7 @@ void Runner::assign(Card& card)
     const std::vector<std::uint8_t> reply = bootp::buildReply(
         card.request.datagram, {octets(s.ip), octets(s.mask), octets(s.gateway), octets(server)});
     const bool again = card.phase == Card::Phase::Checking || card.phase == Card::Phase::Done;
-    const helper::Answer sent = m_link.reply(card.request.id, reply);
+    const helper::Answer sent = m_link->reply(card.request.id, reply);
     if (!sent.ok()) {
         const std::string why = answerReason(sent);
         const bool refused = sent.refused();
@@ -698,7 +635,7 @@ void Runner::assign(Card& card)
         m_failedMacs.push_back(macText(card.mac));
         return;
     }
-    const helper::Answer entry = m_link.neighbour(card.request.id, octets(s.ip), card.mac);
+    const helper::Answer entry = m_link->neighbour(card.request.id, octets(s.ip), card.mac);
     if (!entry.ok()) {
         m_out.emit(cardEvent("warning", card,
                              text::format(text::Id::AssignNoNeighbour,

@@ -7,7 +7,7 @@
 #include "Reporter.h"
 #include "Say.h"
 
-#include "HelperLink.h"
+#include "Link.h"
 
 #include <chrono>
 #include <map>
@@ -21,9 +21,9 @@ namespace assign {
 
 /// One run: starts the helper, answers cards as their requests arrive, checks each card's
 /// page, keeps the record, and ends when every card waited for is done, at --timeout or on
-/// SIGINT/SIGTERM. Reply and neighbour entry of one card are sent back to back, because the
-/// helper takes no second reply while an entry is outstanding; probes and page checks of
-/// many cards run side by side.
+/// SIGINT/SIGTERM (Ctrl-C). Reply and neighbour entry of one card are sent back to back, because
+/// the helper takes no second reply while an entry is outstanding; probes and page checks of many
+/// cards run side by side.
 class Runner {
 public:
     using Clock = std::chrono::steady_clock;
@@ -88,7 +88,7 @@ private:
     std::optional<RecordFile>& m_record;
     Reporter& m_out;
     unsigned m_ifindex;
-    helper::HelperLink m_link;
+    std::unique_ptr<helper::Link> m_link;
     std::vector<LocalAddress> m_local;
     std::map<Mac, Card> m_cards;
     std::vector<std::string> m_failures; ///< "MAC IP: reason", for the JSON summary
@@ -114,8 +114,7 @@ bool healable(const helper::Answer& answer);
 /// a subnet edge, or held by another MAC): a pool card gets another address instead.
 bool addressRefused(const helper::Answer& answer);
 
-/// Set by the SIGINT/SIGTERM handler: the signal's number.
+/// Set when the operator asks to stop (see catchStopSignals): SIGINT or SIGTERM's number.
 extern volatile int g_stopSignal;
-void catchStopSignals();
 
 } // namespace assign

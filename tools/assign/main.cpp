@@ -1,5 +1,7 @@
-// torvane-assign: commissions Web/SNMP cards from the command line through torvane-helper.
+// torvane-assign: commissions Web/SNMP cards from the command line (through torvane-helper on
+// Linux; on Windows the program holds the card port itself).
 #include "Export.h"
+#include "Host.h"
 #include "Network.h"
 #include "Options.h"
 #include "Plan.h"
@@ -10,7 +12,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -118,8 +119,9 @@ int exportRecord(Reporter& out, const Options& o)
 
 int main(int argc, char** argv)
 {
-    text::setLanguage(text::languageFromEnvironment());
-    std::vector<std::string_view> args(argv + 1, argv + argc);
+    text::setLanguage(desktopLanguage());
+    const std::vector<std::string> words = programArguments(argc, argv);
+    const std::vector<std::string_view> args(words.begin(), words.end());
     const Parsed parsed = parseArgs(args);
     if (parsed.options.help) {
         std::fputs(usageText(), stdout);
@@ -129,7 +131,7 @@ int main(int argc, char** argv)
         std::printf("torvane-assign %s\n", TORVANE_VERSION);
         return kExitOk;
     }
-    Reporter out(parsed.options.format, ::isatty(STDOUT_FILENO) == 1);
+    Reporter out(parsed.options.format, outputIsTerminal());
     if (!parsed.error.empty()) {
         out.error(say(text::Id::AssignUsageHint, {parsed.error}));
         return kExitUsage;
@@ -149,7 +151,7 @@ int main(int argc, char** argv)
     if (!o.record.empty()) {
         if (!recordPathUsable(o.record, error)) {
             errors.push_back(error);
-        } else if (::access(o.record.c_str(), F_OK) == 0 &&
+        } else if (pathExists(o.record) &&
                    !readFile(o.record, kMaxFile, inputs.recordText, error, true)) {
             errors.push_back(error);
         }

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Protocol.h"
+
+#include <cstdint>
+#include <optional>
+
+// What a front-end asks of whoever holds the card port: torvane-helper on Linux, the program
+// itself on Windows. Both answer in the helper's terms and run the same checks.
+namespace helper {
+
+class Link {
+public:
+    virtual ~Link() = default;
+
+    /// Pass card requests on from now on / no longer (what arrived meanwhile is dropped).
+    virtual Answer listen() = 0;
+    virtual Answer pause() = 0;
+    /// Broadcasts the reply to request id out of the interface the request came in on.
+    virtual Answer reply(std::uint32_t id, const Bytes& datagram) = 0;
+    /// Makes the card's neighbour entry permanent, once its reply has gone out.
+    virtual Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac) = 0;
+
+    /// The next passed-on card request, without blocking; nullopt when none is waiting.
+    virtual std::optional<Request> readRequest() = 0;
+    /// True once the holder of the port has gone; the link is then of no more use.
+    virtual bool died() const = 0;
+    /// What to wait on for readRequest: a descriptor on Linux, a SOCKET on Windows.
+    virtual std::uintptr_t waitHandle() const = 0;
+    /// Lets the port go.
+    virtual void stop() = 0;
+};
+
+} // namespace helper

@@ -1,0 +1,120 @@
+#include "Host.h"
+
+#include "HelperLink.h"
+#include "PortOwner.h"
+#include "Runner.h"
+#include "Say.h"
+
+#include <csignal>
+#include <grp.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace assign {
+
+namespace {
+
+void onStopSignal(int signal)
+{
+    g_stopSignal = signal;
+}
+
+std::string groupOf(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (const group* g = ::getgrgid(st.st_gid)) {
+            return g->gr_name;
+        }
+    }
+    return "torvane";
+}
+
+} // namespace
+
+std::unique_ptr<helper::Link> startLink(const Options& options, text::Twin& why)
+{
+    std::string path = options.helper;
+    if (path.empty()) {
+        path = helper::locateHelper(helper::executableDir());
+    }
+    auto link = std::make_unique<helper::HelperLink>();
+    const helper::StartResult r = link->start(path);
+    using helper::StartError;
+    using text::Id;
+    switch (r.error) {
+    case StartError::None:
+        return link;
+    case StartError::Missing:
+        why = say(Id::AssignHelperMissing, {helper::executableDir()});
+        break;
+    case StartError::NotInGroup:
+        why = say(Id::AssignNotInGroup, {r.path, groupOf(r.path)});
+        break;
+    case StartError::NoPrivilege:
+        why = say(Id::AssignNoPrivilege, {r.path});
+        break;
+    case StartError::PortInUse: {
+        const std::string owner = udpPortOwner(67);
+        why = owner.empty()
+                  ? text::twin(Id::AssignPortHeld, {text::twin(Id::AssignPortHeldUnknown)})
+                  : say(Id::AssignPortHeld, {owner});
+        break;
+    }
+    case StartError::Died:
+    case StartError::Other:
+        why = say(Id::AssignHelperFailed, {r.detail});
+        break;
+    }
+    return nullptr;
+}
+
+void waitFor(const helper::Link& link, const std::vector<const HttpCheck*>& checks,
+             std::chrono::milliseconds timeout)
+{
+    std::vector<pollfd> fds{{static_cast<int>(link.waitHandle()), POLLIN, 0}};
+    for (const HttpCheck* check : checks) {
+        if (check->fd() >= 0) {
+            fds.push_back({check->fd(), check->events(), 0});
+        }
+    }
+    ::poll(fds.data(), fds.size(), static_cast<int>(timeout.count()));
+}
+
+void catchStopSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: poll must return at once
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+const char* stopName(int signal)
+{
+    return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal";
+}
+
+std::vector<std::string> programArguments(int argc, char** argv)
+{
+    return {argv + 1, argv + argc};
+}
+
+bool outputIsTerminal()
+{
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
+text::Lang desktopLanguage()
+{
+    return text::languageFromEnvironment();
+}
+
+bool pathExists(const std::string& path)
+{
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+} // namespace assign
