@@ -1,6 +1,7 @@
 #include "WinSeams.h"
 
 #include "AnswerTexts.h"
+#include "BootMessage.h"
 #include "OsVersion.h"
 #include "SearchFailure.h"
 #include "Texts.h"
@@ -48,7 +49,8 @@ bool holds(const InterfaceAddress& a, const bootp::Ipv4& ip)
 
 } // namespace
 
-WinDatagramSocket::WinDatagramSocket()
+WinDatagramSocket::WinDatagramSocket(std::shared_ptr<CardSession> session)
+    : m_session(std::move(session))
 {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
@@ -66,7 +68,7 @@ WinDatagramSocket::WinDatagramSocket()
 
 WinDatagramSocket::~WinDatagramSocket()
 {
-    close();
+    endSearch();
     if (m_window != nullptr) {
         DestroyWindow(m_window);
     }
@@ -87,39 +89,49 @@ std::string WinDatagramSocket::localIP() const
 
 void WinDatagramSocket::bind(int localPort)
 {
-    if (m_socket) {
-        return;
-    }
+    setLocalPort(localPort);
     if (m_winsock.error() != 0) {
         throw SearchFailure(
             m_winsock.error(),
             failureText({"WSAStartup", static_cast<unsigned long>(m_winsock.error())}));
     }
-    Result<UdpServerSocket> opened = UdpServerSocket::open(static_cast<std::uint16_t>(localPort));
-    if (!opened) {
-        const Failure f = opened.failure();
-        if (f.code == WSAEADDRINUSE || f.code == WSAEACCES) {
-            const Result<PortHolder> h = udpPortHolder(static_cast<std::uint16_t>(localPort));
-            text::Twin who = twin(Id::PortHolderUnknown);
-            if (h && h->found && !h->program.empty()) {
-                who = twin(Id::PortHolderProgram, {h->program, std::to_string(h->pid)});
+    if (!m_session->port) {
+        Result<std::unique_ptr<CardPort>> opened =
+            CardPort::open(static_cast<std::uint16_t>(localPort));
+        if (!opened) {
+            const Failure f = opened.failure();
+            if (f.code == WSAEADDRINUSE || f.code == WSAEACCES) {
+                const Result<PortHolder> h = udpPortHolder(static_cast<std::uint16_t>(localPort));
+                text::Twin who = twin(Id::PortHolderUnknown);
+                if (h && h->found && !h->program.empty()) {
+                    who = twin(Id::PortHolderProgram, {h->program, std::to_string(h->pid)});
+                }
+                throw SearchFailure(static_cast<int>(f.code), twin(Id::HelperPortInUse, {who}));
             }
-            throw SearchFailure(static_cast<int>(f.code), twin(Id::HelperPortInUse, {who}));
+            throw SearchFailure(static_cast<int>(f.code), failureText(f));
         }
-        throw SearchFailure(static_cast<int>(f.code), failureText(f));
+        const Result<Done> notified = (*opened)->socket()->notify(m_window, kSelectMessage);
+        if (!notified) {
+            throw SearchFailure(static_cast<int>(notified.failure().code),
+                                failureText(notified.failure()));
+        }
+        m_session->port = std::move(*opened);
     }
-    const Result<Done> notified = opened->notify(m_window, kSelectMessage);
-    if (!notified) {
-        throw SearchFailure(static_cast<int>(notified.failure().code),
-                            failureText(notified.failure()));
+    const helper::Answer a = m_session->port->listen();
+    if (!a.ok()) {
+        endSearch();
+        throw SearchFailure(a.error, helper::answerText(a));
     }
-    m_socket.emplace(std::move(*opened));
+    m_waiting.clear();
+    m_listening = true;
+    // What arrived while paused was dropped unread; the port's next datagram posts again.
+    PostMessageW(m_window, kSelectMessage, m_session->port->waitHandle(), 0);
 }
 
 void WinDatagramSocket::onSelect(std::uintptr_t socket, unsigned error)
 {
-    // A message of a socket closed meanwhile, or of an earlier one, is nobody's.
-    if (!m_socket || socket != m_socket->handle()) {
+    // A message of a port let go meanwhile, or of an earlier one, is nobody's.
+    if (!m_session->port || socket != m_session->port->waitHandle()) {
         return;
     }
     if (error != 0) {
@@ -128,34 +140,42 @@ void WinDatagramSocket::onSelect(std::uintptr_t socket, unsigned error)
         }
         return;
     }
-    Result<std::optional<Datagram>> got = m_socket->receive(kReadLength);
-    if (!got) {
-        // A datagram without its interface, or a reset from an earlier send: the next one
-        // may be answerable, so the search goes on; stderr keeps the cause.
-        std::fprintf(stderr, "torvane: %s\n", describe(got.failure()).c_str());
-        return;
-    }
-    if (!got->has_value()) {
-        return;
-    }
-    m_pending = std::move(**got);
-    const std::int32_t total = m_pending->truncated
-                                   ? std::int32_t(kReadLength + 1)
-                                   : static_cast<std::int32_t>(m_pending->bytes.size());
-    m_arrival = m_pending->ifindex;
-    m_arrivalName = interfaceName(m_arrival);
-    if (DataArrival) {
-        DataArrival(total);
+    // At most a burst per message, so that a flood cannot starve the windows; a datagram left
+    // unread posts the message again. While paused the port reads and drops what comes.
+    for (int i = 0; i < 64; ++i) {
+        if (m_waiting.empty()) {
+            std::optional<helper::Request> request =
+                m_session->port ? m_session->port->readRequest() : std::nullopt;
+            if (!request) {
+                return;
+            }
+            m_waiting.push_back(std::move(*request));
+        }
+        if (!m_listening) {
+            m_waiting.clear();
+            continue;
+        }
+        const std::size_t before = m_waiting.size();
+        if (DataArrival) {
+            DataArrival(static_cast<std::int32_t>(m_waiting.front().datagram.size()));
+        }
+        if (m_waiting.size() == before) {
+            return; // the handler left it waiting
+        }
     }
 }
 
 std::vector<std::uint8_t> WinDatagramSocket::getData(int maxLength)
 {
-    if (!m_pending) {
+    if (m_waiting.empty()) {
         return {};
     }
-    std::vector<std::uint8_t> bytes = std::move(m_pending->bytes);
-    m_pending.reset();
+    helper::Request request = std::move(m_waiting.front());
+    m_waiting.pop_front();
+    m_session->requestId = request.id;
+    m_session->arrival = static_cast<unsigned long>(request.ifindex);
+    m_arrivalName = interfaceName(m_session->arrival);
+    std::vector<std::uint8_t> bytes = std::move(request.datagram);
     if (maxLength >= 0 && bytes.size() > static_cast<std::size_t>(maxLength)) {
         bytes.resize(static_cast<std::size_t>(maxLength));
     }
@@ -164,36 +184,40 @@ std::vector<std::uint8_t> WinDatagramSocket::getData(int maxLength)
 
 void WinDatagramSocket::sendData(const std::vector<std::uint8_t>& data)
 {
-    // The reply leaves from port 67 (the remote host is always the broadcast address): the
-    // listening socket sends it, or, while closed, one opened for the send.
-    std::optional<UdpServerSocket> ownSocket;
-    UdpServerSocket* socket = m_socket ? &*m_socket : nullptr;
-    if (socket == nullptr) {
-        Result<UdpServerSocket> opened =
-            UdpServerSocket::open(static_cast<std::uint16_t>(m_localPort));
-        if (!opened) {
-            throw SearchFailure(static_cast<int>(opened.failure().code),
-                                failureText(opened.failure()));
-        }
-        ownSocket.emplace(std::move(*opened));
-        socket = &*ownSocket;
+    // The card port sends only to the limited broadcast on the client port, which is the one
+    // place the windows send to.
+    if (m_remoteHost != "255.255.255.255" || m_remotePort != bootp::kClientPort) {
+        text::Twin cause = twin(Id::CauseBadDestination);
+        cause.english += " (" + m_remoteHost + ":" + std::to_string(m_remotePort) + ")";
+        throw SearchFailure(0, cause);
     }
-    const Result<Done> sent =
-        socket->broadcast(data, m_arrival, static_cast<std::uint16_t>(m_remotePort));
-    if (!sent) {
-        throw SearchFailure(static_cast<int>(sent.failure().code), failureText(sent.failure()));
+    if (!m_session->port) {
+        throw SearchFailure(0, twin(Id::CauseUnknownRequest));
+    }
+    const helper::Answer a = m_session->port->reply(m_session->requestId, data);
+    if (!a.ok()) {
+        throw SearchFailure(a.error, helper::answerText(a));
     }
 }
 
 void WinDatagramSocket::close()
 {
-    m_socket.reset();
-    m_pending.reset();
+    m_listening = false;
+    m_waiting.clear();
+    if (m_session->port) {
+        m_session->port->pause();
+    }
+}
+
+void WinDatagramSocket::endSearch()
+{
+    close();
+    m_session->port.reset();
 }
 
 std::string WinDatagramSocket::arrivalAddress() const
 {
-    const Result<std::vector<InterfaceAddress>> addresses = interfaceAddresses(m_arrival);
+    const Result<std::vector<InterfaceAddress>> addresses = interfaceAddresses(m_session->arrival);
     if (!addresses || addresses->empty()) {
         return {};
     }
@@ -203,7 +227,7 @@ std::string WinDatagramSocket::arrivalAddress() const
 bool WinDatagramSocket::arrivalSubnetHolds(const std::string& address) const
 {
     const std::optional<bootp::Ipv4> ip = bootp::parseIp(address);
-    const Result<std::vector<InterfaceAddress>> addresses = interfaceAddresses(m_arrival);
+    const Result<std::vector<InterfaceAddress>> addresses = interfaceAddresses(m_session->arrival);
     if (!ip || !addresses) {
         return false;
     }
@@ -219,7 +243,7 @@ bool WinDatagramSocket::arrivalInterfaceExists() const
 {
     // A query that fails counts as gone: nothing is sent or written on an interface that
     // cannot be seen.
-    return interfaceAddresses(m_arrival).ok();
+    return interfaceAddresses(m_session->arrival).ok();
 }
 
 std::string interfaceName(unsigned long ifindex)
@@ -234,26 +258,15 @@ std::string interfaceName(unsigned long ifindex)
     return "interface " + std::to_string(ifindex);
 }
 
-text::Twin neighbourOutcomeText(const NeighbourOutcome& outcome)
-{
-    switch (outcome.kind) {
-    case NeighbourOutcome::Kind::Written:
-        return {};
-    case NeighbourOutcome::Kind::Refused:
-        return twin(helper::refusalTextId(outcome.refusal));
-    case NeighbourOutcome::Kind::Unsupported:
-        return twin(Id::WinNeighbourUnsupported, {std::string(outcome.failure.call)});
-    case NeighbourOutcome::Kind::Failed:
-        break;
-    }
-    return failureText(outcome.failure);
-}
-
-text::Twin WinNeighbourTable::addPermanent(int ifindex, const std::array<std::uint8_t, 4>& ip,
+text::Twin WinNeighbourTable::addPermanent(int, const std::array<std::uint8_t, 4>& ip,
                                            const std::array<std::uint8_t, 6>& mac)
 {
-    return neighbourOutcomeText(
-        addPermanentNeighbour(static_cast<unsigned long>(ifindex), ip, mac));
+    // The interface is the one the port saw the request arrive on; it is not asked for.
+    if (!m_session->port) {
+        return twin(Id::CauseUnknownRequest);
+    }
+    const helper::Answer a = m_session->port->neighbour(m_session->requestId, ip, mac);
+    return a.ok() ? text::Twin{} : helper::answerText(a);
 }
 
 double WinClock::seconds()

@@ -34,7 +34,8 @@ std::vector<std::string> programArguments(int argc, char** argv);
 bool outputIsTerminal();
 /// The language of the operator's desktop.
 text::Lang desktopLanguage();
-/// Whether something exists at path (a record that is not there yet is a new one).
+/// Whether something may exist at path: false only when the system says there is nothing (a
+/// record that is not there yet is a new one); any other failure is left to reading it.
 bool pathExists(const std::string& path);
 
 } // namespace assign

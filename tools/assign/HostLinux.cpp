@@ -5,6 +5,7 @@
 #include "Runner.h"
 #include "Say.h"
 
+#include <cerrno>
 #include <csignal>
 #include <grp.h>
 #include <poll.h>
@@ -114,7 +115,7 @@ text::Lang desktopLanguage()
 
 bool pathExists(const std::string& path)
 {
-    return ::access(path.c_str(), F_OK) == 0;
+    return ::access(path.c_str(), F_OK) == 0 || errno != ENOENT;
 }
 
 } // namespace assign

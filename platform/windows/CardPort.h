@@ -1,0 +1,56 @@
+#pragma once
+
+#include "Link.h"
+#include "Policy.h"
+#include "WinNet.h"
+
+#include <memory>
+#include <optional>
+
+// The card port on Windows. Windows has no privileged ports and no small privileged process
+// to give them to, so the program holds UDP port 67 itself; every rule torvane-helper applies
+// on Linux is applied here too, with the helper's own functions: what is passed on, which
+// request a reply may answer, what a reply and a neighbour entry may say.
+namespace winnet {
+
+class CardPort final : public helper::Link {
+public:
+    /// Binds port for this socket alone; the failure names the call and its code
+    /// (WSAEADDRINUSE or WSAEACCES when another program holds the port).
+    static Result<std::unique_ptr<CardPort>> open(std::uint16_t port = 67);
+
+    helper::Answer listen() override;
+    helper::Answer pause() override;
+    helper::Answer reply(std::uint32_t id, const helper::Bytes& datagram) override;
+    helper::Answer neighbour(std::uint32_t id, const helper::Ipv4& ip,
+                             const helper::Mac& mac) override;
+    std::optional<helper::Request> readRequest() override;
+    bool died() const override { return false; }
+    std::uintptr_t waitHandle() const override
+    {
+        return m_socket ? m_socket->handle() : ~std::uintptr_t(0);
+    }
+    void stop() override;
+
+    /// The socket, for a window that has its events posted as messages; none once stopped.
+    UdpServerSocket* socket() { return m_socket ? &*m_socket : nullptr; }
+    /// Where replies go (68; tests move it).
+    void setClientPort(std::uint16_t port) { m_clientPort = port; }
+
+private:
+    explicit CardPort(UdpServerSocket socket) : m_socket(std::move(socket)) {}
+
+    std::optional<UdpServerSocket> m_socket;
+    helper::Ledger m_ledger;
+    bool m_listening = false;
+    std::uint16_t m_clientPort = 68;
+};
+
+/// The errno nearest to a Winsock or Win32 error code, so that a front-end words a failure of
+/// this process as it words the helper's.
+int errnoOf(unsigned long code);
+
+/// A failure as the helper answers one: the nearest errno, the call and its code for stderr.
+helper::Answer failedAnswer(const Failure& failure);
+
+} // namespace winnet
