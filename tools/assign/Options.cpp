@@ -67,18 +67,19 @@ Options:
   --export dnsmasq|kea  print the record as dnsmasq dhcp-host lines or a Kea reservations
                         array, for a general DHCP server to serve the same addresses
   --format text|json    one line per event for people, or one JSON object per line
-  --helper PATH         the torvane-helper to start (default: beside this program, then
-                        ../libexec/torvane/)
+  --helper PATH         Linux: the torvane-helper to start (default: beside this program,
+                        then ../libexec/torvane/); Windows holds port 67 in the program
   -h, --help            this text
   --version             the version
 
 Exit status:
   0    every card waited for was assigned and answered (or --confirm none)
-  1    a card was refused by the helper or did not answer, or the helper failed
+  1    a card was refused or did not answer, or the helper (Linux) failed
   2    bad command line, list or record; nothing was sent
   3    --timeout passed with cards still missing
-  4    torvane-helper could not be started or could not bind UDP port 67
-  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM; the report so far is printed
+  4    UDP port 67 could not be bound (Linux: or torvane-helper could not be started)
+  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM or Ctrl-Break; the report so far is
+       printed
 )";
 }
 
