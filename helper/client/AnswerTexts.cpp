@@ -80,10 +80,6 @@ text::Twin errnoText(int number)
 
 text::Twin answerText(const Answer& a)
 {
-    if (a.error == ENOSYS && !a.reason.empty()) {
-        // Only the Windows programs answer so, naming the call their system lacks.
-        return text::twin(text::Id::WinNeighbourUnsupported, {a.reason});
-    }
     text::Twin cause = a.refused() ? text::twin(refusalTextId(a.refusal)) : errnoText(a.error);
     if (!a.reason.empty()) {
         cause.english += " (" + a.reason + ")";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AnswerTexts.h"
 #include "Protocol.h"
 
 #include <cstdint>
@@ -29,6 +30,9 @@ public:
     virtual std::uintptr_t waitHandle() const = 0;
     /// Lets the port go.
     virtual void stop() = 0;
+
+    /// An answer of this link in the operator's words (and English).
+    virtual text::Twin words(const Answer& answer) const { return answerText(answer); }
 };
 
 } // namespace helper

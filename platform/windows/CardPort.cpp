@@ -1,6 +1,7 @@
 #include "CardPort.h"
 
 #include "BootMessage.h"
+#include "Texts.h"
 #include "Win32.h"
 
 #include <algorithm>
@@ -43,6 +44,7 @@ int errnoOf(unsigned long code)
 {
     switch (code) {
     case ERROR_ACCESS_DENIED:
+        return EPERM;
     case WSAEACCES:
         return EACCES;
     case ERROR_NOT_FOUND:
@@ -210,7 +212,24 @@ Answer CardPort::neighbour(std::uint32_t id, const helper::Ipv4& ip, const helpe
     case NeighbourOutcome::Kind::Failed:
         break;
     }
-    return failedAnswer(outcome.failure);
+    Answer a = failedAnswer(outcome.failure);
+    if (outcome.failure.code == ERROR_ACCESS_DENIED) {
+        a.reason = outcome.failure.call;
+    }
+    return a;
+}
+
+text::Twin CardPort::words(const Answer& answer) const
+{
+    // Both carry the call that failed as their reason (see neighbour).
+    if (answer.error == ENOSYS && !answer.reason.empty()) {
+        return text::twin(text::Id::WinNeighbourUnsupported, {answer.reason});
+    }
+    if (answer.error == EPERM && !answer.reason.empty()) {
+        return text::twin(text::Id::WinNeighbourNotAdministrator,
+                          {answer.reason, std::to_string(ERROR_ACCESS_DENIED)});
+    }
+    return helper::answerText(answer);
 }
 
 void CardPort::stop()

@@ -31,6 +31,9 @@ public:
         return m_socket ? m_socket->handle() : ~std::uintptr_t(0);
     }
     void stop() override;
+    /// Also what only Windows answers: a call this Windows lacks, a write that needs an
+    /// administrator.
+    text::Twin words(const helper::Answer& answer) const override;
 
     /// The socket, for a window that has its events posted as messages; none once stopped.
     UdpServerSocket* socket() { return m_socket ? &*m_socket : nullptr; }
@@ -47,7 +50,8 @@ private:
 };
 
 /// The errno nearest to a Winsock or Win32 error code, so that a front-end words a failure of
-/// this process as it words the helper's.
+/// this process as it words the helper's. ERROR_ACCESS_DENIED, which only an administrator
+/// escapes, is EPERM; WSAEACCES is EACCES.
 int errnoOf(unsigned long code);
 
 /// A failure as the helper answers one: the nearest errno, the call and its code for stderr.

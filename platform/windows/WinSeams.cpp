@@ -120,7 +120,8 @@ void WinDatagramSocket::bind(int localPort)
     const helper::Answer a = m_session->port->listen();
     if (!a.ok()) {
         endSearch();
-        throw SearchFailure(a.error, helper::answerText(a));
+        throw SearchFailure(a.error,
+                            m_session->port ? m_session->port->words(a) : helper::answerText(a));
     }
     m_waiting.clear();
     m_listening = true;
@@ -196,7 +197,8 @@ void WinDatagramSocket::sendData(const std::vector<std::uint8_t>& data)
     }
     const helper::Answer a = m_session->port->reply(m_session->requestId, data);
     if (!a.ok()) {
-        throw SearchFailure(a.error, helper::answerText(a));
+        throw SearchFailure(a.error,
+                            m_session->port ? m_session->port->words(a) : helper::answerText(a));
     }
 }
 
@@ -266,7 +268,7 @@ text::Twin WinNeighbourTable::addPermanent(int, const std::array<std::uint8_t, 4
         return twin(Id::CauseUnknownRequest);
     }
     const helper::Answer a = m_session->port->neighbour(m_session->requestId, ip, mac);
-    return a.ok() ? text::Twin{} : helper::answerText(a);
+    return a.ok() ? text::Twin{} : m_session->port->words(a);
 }
 
 double WinClock::seconds()

@@ -80,13 +80,33 @@ TEST_F(CardPortTest, HoldsItsPortAloneUntilStopped)
 
 TEST(CardPortErrors, AreWordedAsTheHelpersAre)
 {
-    EXPECT_EQ(winnet::errnoOf(ERROR_ACCESS_DENIED), EACCES);
+    EXPECT_EQ(winnet::errnoOf(ERROR_ACCESS_DENIED), EPERM) << "only an administrator escapes it";
+    EXPECT_EQ(winnet::errnoOf(WSAEACCES), EACCES);
     EXPECT_EQ(winnet::errnoOf(WSAENOBUFS), ENOBUFS);
     EXPECT_EQ(winnet::errnoOf(ERROR_NOT_FOUND), ENODEV);
     EXPECT_EQ(winnet::errnoOf(12345), EIO) << "an unknown code is a failure, never success";
-    const helper::Answer a = winnet::failedAnswer({"CreateIpNetEntry2", ERROR_ACCESS_DENIED});
+    const helper::Answer a = winnet::failedAnswer({"sendto", WSAENETDOWN});
     EXPECT_FALSE(a.ok());
-    EXPECT_NE(a.reason.find("CreateIpNetEntry2"), std::string::npos);
+    EXPECT_NE(a.reason.find("sendto"), std::string::npos);
+}
+
+TEST_F(CardPortTest, SaysWhatOnlyWindowsAnswers)
+{
+    auto port = winnet::CardPort::open(0);
+    ASSERT_TRUE(port) << winnet::describe(port.failure());
+    helper::Answer missing;
+    missing.error = ENOSYS;
+    missing.reason = "CreateIpNetEntry2";
+    EXPECT_EQ((*port)->words(missing).english,
+              "this Windows cannot do it (CreateIpNetEntry2 is missing)");
+    helper::Answer denied;
+    denied.error = EPERM;
+    denied.reason = "CreateIpNetEntry2";
+    EXPECT_EQ((*port)->words(denied).english,
+              "Torvane is not running as administrator (CreateIpNetEntry2 error code 5)");
+    helper::Answer refused;
+    refused.refusal = helper::Refusal::LocalAddress;
+    EXPECT_EQ((*port)->words(refused).english, helper::answerText(refused).english);
 }
 
 } // namespace

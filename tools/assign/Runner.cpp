@@ -71,15 +71,15 @@ std::string limitText(double seconds)
 }
 
 /// The helper's answer in the operator's language, for the sentences of the report.
-std::string answerWords(const helper::Answer& a)
+std::string answerWords(const helper::Link& link, const helper::Answer& a)
 {
-    return helper::answerText(a).local();
+    return link.words(a).local();
 }
 
 /// The same in English, for the machine-readable "reason" fields.
-std::string answerReason(const helper::Answer& a)
+std::string answerReason(const helper::Link& link, const helper::Answer& a)
 {
-    return helper::answerText(a).english;
+    return link.words(a).english;
 }
 
 } // namespace
@@ -303,7 +303,7 @@ int Runner::run()
         return report(kExitFailed);
     }
     if (const helper::Answer a = m_link->listen(); !a.ok()) {
-        problem(say(text::Id::AssignNotListening, {answerWords(a)}));
+        problem(say(text::Id::AssignNotListening, {answerWords(*m_link, a)}));
         return report(kExitFailed);
     }
     takeOverRecord();
@@ -597,13 +597,13 @@ void Runner::assign(Card& card)
     const bool again = card.phase == Card::Phase::Checking || card.phase == Card::Phase::Done;
     const helper::Answer sent = m_link->reply(card.request.id, reply);
     if (!sent.ok()) {
-        const std::string why = answerReason(sent);
+        const std::string why = answerReason(*m_link, sent);
         const bool refused = sent.refused();
         const bool heals = !again && healable(sent);
         const bool otherAddress = !again && card.fromPool && addressRefused(sent);
         std::string sentence =
             text::format(refused ? text::Id::AssignRefused : text::Id::AssignNotSent,
-                         {macText(card.mac), ipText(s.ip), answerWords(sent)});
+                         {macText(card.mac), ipText(s.ip), answerWords(*m_link, sent)});
         if (heals) {
             sentence = text::format(text::Id::AssignNextRequest, {sentence});
         } else if (otherAddress) {
@@ -637,10 +637,11 @@ void Runner::assign(Card& card)
     }
     const helper::Answer entry = m_link->neighbour(card.request.id, octets(s.ip), card.mac);
     if (!entry.ok()) {
-        m_out.emit(cardEvent("warning", card,
-                             text::format(text::Id::AssignNoNeighbour,
-                                          {ipText(s.ip), macText(card.mac), answerWords(entry)}))
-                       .add("reason", answerReason(entry)));
+        m_out.emit(
+            cardEvent("warning", card,
+                      text::format(text::Id::AssignNoNeighbour,
+                                   {ipText(s.ip), macText(card.mac), answerWords(*m_link, entry)}))
+                .add("reason", answerReason(*m_link, entry)));
     }
     m_plan.given(card.mac, s);
     if (again) {
