@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 using namespace assign;
 
@@ -114,6 +115,22 @@ TEST_F(RecordOnDiskWindows, ARecordThatIsAReparsePointIsRefused)
     EXPECT_NE(error.find("is a symbolic link"), std::string::npos) << error;
     EXPECT_EQ(contents(path), before);
     EXPECT_NE(::GetFileAttributesA(linked.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+}
+
+TEST(RecordTimeWindows, TheOffsetIsTheLocalZonesWhateverItsSign)
+{
+    // The C runtime's %z gives the zone's name on Windows; the offset is worked out instead.
+    for (const auto& [zone, offset] :
+         {std::pair{"JST-9", "+09:00"}, std::pair{"EST5", "-05:00"},
+          std::pair{"IST-5:30", "+05:30"}, std::pair{"UTC0", "+00:00"}}) {
+        ::_putenv_s("TZ", zone);
+        ::_tzset();
+        const std::string time = localTimeText();
+        EXPECT_TRUE(recordTime(time)) << zone << ": " << time;
+        EXPECT_EQ(time.substr(19), offset) << zone << ": " << time;
+    }
+    ::_putenv_s("TZ", "");
+    ::_tzset();
 }
 
 // --- interfaces and neighbours ----------------------------------------------------------
