@@ -1,6 +1,7 @@
 // What only the Windows side of torvane-assign does: the record's file calls, the interface and
 // neighbour queries of the IP Helper API, and the UDP port's owner. Under Wine, in a network
 // namespace with only loopback.
+#include "HttpCheck.h"
 #include "Network.h"
 #include "PortOwner.h"
 #include "RecordFile.h"
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 
 using namespace assign;
@@ -201,6 +203,40 @@ TEST(NetworkWindows, NudgeSendsOnLoopbackAndThePortsOwnerIsNamed)
                   "assign_test.exe (pid " + std::to_string(::GetCurrentProcessId()) + ")");
     }
     EXPECT_EQ(udpPortOwner(port), "");
+
+    // Wine knows no process for a socket whose descriptor only its server holds (one that was
+    // only bound): the sentence says so, it never names pid 0.
+    const SOCKET plain = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(plain, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    int length = sizeof a;
+    ::getsockname(plain, reinterpret_cast<sockaddr*>(&a), &length);
+    const std::string owner = udpPortOwner(::ntohs(a.sin_port));
+    EXPECT_FALSE(owner.empty());
+    EXPECT_EQ(owner.find("(pid 0)"), std::string::npos) << owner;
+    ::closesocket(plain);
+}
+
+TEST(HttpCheckWindows, TheCheckLeavesByTheCardsInterface)
+{
+    // IP_UNICAST_IF on the connecting socket: the card's interface is named, and the answer
+    // still comes.
+    assign::test::LoopbackServer server;
+    server.listen();
+    HttpCheck check(0x7F000001, loopbackIndex(), HttpCheck::Clock::now() + std::chrono::seconds(3),
+                    server.port);
+    std::thread answer([&server] { server.answerOnce("HTTP/1.1 200 OK\r\n\r\n"); });
+    const auto end = HttpCheck::Clock::now() + std::chrono::seconds(4);
+    while (check.state() == HttpCheck::State::Running && HttpCheck::Clock::now() < end) {
+        ::Sleep(10);
+        check.step(HttpCheck::Clock::now());
+    }
+    answer.join();
+    EXPECT_EQ(check.state(), HttpCheck::State::Answered) << check.lastError();
+    EXPECT_EQ(check.statusLine(), "HTTP/1.1 200 OK");
+    EXPECT_EQ(check.handle(), HttpCheck::kNoSocket);
 }
 
 } // namespace
