@@ -77,7 +77,7 @@ bool nudge(unsigned index, Ip ip);
 
 /// The words for an errno that a query above returned or left in errno: strerror's, and on
 /// Windows also the system's own error of this thread's last failed query when it was mapped
-/// to that errno ("No such device (GetIfEntry2: Element not found. (1168))").
+/// to that errno ("No such device (GetIfEntry2: <the system's text> (2))").
 std::string errorText(int error);
 
 } // namespace assign
