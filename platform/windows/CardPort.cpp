@@ -44,6 +44,7 @@ int errnoOf(unsigned long code)
 {
     switch (code) {
     case ERROR_ACCESS_DENIED:
+    case ERROR_PRIVILEGE_NOT_HELD:
         return EPERM;
     case WSAEACCES:
         return EACCES;
@@ -56,6 +57,8 @@ int errnoOf(unsigned long code)
     case ERROR_OUTOFMEMORY:
         return ENOMEM;
     case WSAENOBUFS:
+    case ERROR_BUFFER_OVERFLOW:
+    case ERROR_INSUFFICIENT_BUFFER:
         return ENOBUFS;
     case WSAENETDOWN:
     case ERROR_NETWORK_UNREACHABLE:
@@ -86,11 +89,16 @@ Answer failedAnswer(const Failure& failure)
 
 Result<std::unique_ptr<CardPort>> CardPort::open(std::uint16_t port)
 {
+    std::unique_ptr<CardPort> card(new CardPort());
+    if (card->m_winsock.error() != 0) {
+        return Failure{"WSAStartup", static_cast<unsigned long>(card->m_winsock.error())};
+    }
     Result<UdpServerSocket> socket = UdpServerSocket::open(port);
     if (!socket) {
         return socket.failure();
     }
-    return std::unique_ptr<CardPort>(new CardPort(std::move(*socket)));
+    card->m_socket.emplace(std::move(*socket));
+    return card;
 }
 
 Answer CardPort::listen()

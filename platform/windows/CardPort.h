@@ -41,8 +41,9 @@ public:
     void setClientPort(std::uint16_t port) { m_clientPort = port; }
 
 private:
-    explicit CardPort(UdpServerSocket socket) : m_socket(std::move(socket)) {}
+    CardPort() = default;
 
+    Winsock m_winsock; // before the socket, which needs it
     std::optional<UdpServerSocket> m_socket;
     helper::Ledger m_ledger;
     bool m_listening = false;

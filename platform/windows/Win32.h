@@ -18,5 +18,7 @@ namespace winnet {
 
 /// UTF-16 from Windows to UTF-8.
 std::string utf8(std::wstring_view text);
+/// UTF-8 to UTF-16 for Windows (paths, names).
+std::wstring wide(std::string_view text);
 
 } // namespace winnet

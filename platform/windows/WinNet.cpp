@@ -19,22 +19,38 @@ std::string utf8(std::wstring_view text)
     return out;
 }
 
-std::string describe(const Failure& failure)
+std::wstring wide(std::string_view text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int size =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) {
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                              size);
+    }
+    return out;
+}
+
+std::string systemMessage(unsigned long code)
 {
     wchar_t* buffer = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, failure.code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text = length > 0 ? utf8({buffer, length}) : std::string{};
     ::LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
         text.pop_back();
     }
-    std::string out = failure.call;
-    out += ": ";
-    out += text.empty() ? "error" : text;
-    out += " (" + std::to_string(failure.code) + ")";
-    return out;
+    return (text.empty() ? std::string("error") : text) + " (" + std::to_string(code) + ")";
+}
+
+std::string describe(const Failure& failure)
+{
+    return std::string(failure.call) + ": " + systemMessage(failure.code);
 }
 
 Winsock::Winsock()

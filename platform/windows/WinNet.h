@@ -30,6 +30,8 @@ struct Failure {
 
 /// "WSARecvMsg: <the system's text> (10054)", for stderr and the report of a failure.
 std::string describe(const Failure& failure);
+/// The same without the call: "<the system's text> (10054)".
+std::string systemMessage(unsigned long code);
 
 template <typename T> class Result {
 public:

@@ -7,7 +7,7 @@
 #include "Win32.h"
 
 #include <csignal>
-#include <io.h>
+#include <shellapi.h>
 
 namespace assign {
 
@@ -77,8 +77,8 @@ void waitFor(const helper::Link& link, const std::vector<const HttpCheck*>& chec
     std::vector<WSAPOLLFD> fds;
     fds.push_back({static_cast<SOCKET>(link.waitHandle()), POLLRDNORM, 0});
     for (const HttpCheck* check : checks) {
-        if (check->fd() != INVALID_SOCKET) {
-            fds.push_back({static_cast<SOCKET>(check->fd()), check->events(), 0});
+        if (check->handle() != HttpCheck::kNoSocket) {
+            fds.push_back({static_cast<SOCKET>(check->handle()), check->events(), 0});
         }
     }
     // The console's stop arrives on another thread and cannot wake WSAPoll: wait in slices.

@@ -1,12 +1,6 @@
 #include "HttpCheck.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <algorithm>
 
 namespace assign {
 
@@ -35,22 +29,13 @@ HttpCheck::HttpCheck(Ip ip, unsigned ifindex, Clock::time_point deadline, std::u
 {
 }
 
-HttpCheck::~HttpCheck()
-{
-    close();
-}
-
-void HttpCheck::close()
-{
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-}
+HttpCheck::~HttpCheck() = default;
 
 short HttpCheck::events() const
 {
-    return m_phase == Phase::Connecting ? POLLOUT : m_phase == Phase::Reading ? POLLIN : 0;
+    return m_phase == Phase::Connecting ? TcpConnection::writable()
+           : m_phase == Phase::Reading  ? TcpConnection::readable()
+                                        : 0;
 }
 
 HttpCheck::Clock::time_point HttpCheck::wakeAt() const
@@ -60,7 +45,7 @@ HttpCheck::Clock::time_point HttpCheck::wakeAt() const
 
 void HttpCheck::failAttempt(Clock::time_point now, std::string why)
 {
-    close();
+    m_connection.close();
     m_error = std::move(why);
     m_phase = Phase::Pause;
     m_phaseEnd = now + kRetryPause;
@@ -73,23 +58,9 @@ void HttpCheck::startAttempt(Clock::time_point now)
 {
     ++m_attempts;
     m_buffer.clear();
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (m_fd < 0) {
-        failAttempt(now, std::string("socket: ") + std::strerror(errno));
-        return;
-    }
-    // Out by the card's link, where its permanent neighbour entry is; allowed without
-    // privilege since Linux 5.7, and routing decides where it is not.
-    const int ifindex = static_cast<int>(m_ifindex);
-    if (m_ifindex != 0) {
-        ::setsockopt(m_fd, SOL_SOCKET, SO_BINDTOIFINDEX, &ifindex, sizeof ifindex);
-    }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(m_port);
-    to.sin_addr.s_addr = htonl(m_ip);
-    if (::connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 && errno != EINPROGRESS) {
-        failAttempt(now, std::strerror(errno));
+    std::string why;
+    if (!m_connection.connect(m_ip, m_port, m_ifindex, why)) {
+        failAttempt(now, why);
         return;
     }
     m_phase = Phase::Connecting;
@@ -101,8 +72,7 @@ void HttpCheck::step(Clock::time_point now)
     if (m_state != State::Running) {
         return;
     }
-    pollfd p{m_fd, events(), 0};
-    const bool ready = m_fd >= 0 && ::poll(&p, 1, 0) > 0;
+    const bool ready = m_connection.handle() != kNoSocket && m_connection.ready(events());
     if (m_phase == Phase::Pause) {
         if (now >= m_phaseEnd) {
             startAttempt(now);
@@ -116,43 +86,37 @@ void HttpCheck::step(Clock::time_point now)
         }
         return;
     }
+    std::string why;
     if (m_phase == Phase::Connecting) {
-        int error = 0;
-        socklen_t length = sizeof error;
-        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length);
-        if (error != 0) {
-            failAttempt(now, std::strerror(error));
+        if (!m_connection.established(why)) {
+            failAttempt(now, why);
             return;
         }
         const std::string request =
             "GET / HTTP/1.0\r\nHost: " + ipText(m_ip) + "\r\nConnection: close\r\n\r\n";
-        if (::send(m_fd, request.data(), request.size(), MSG_NOSIGNAL) !=
-            static_cast<ssize_t>(request.size())) {
-            failAttempt(now, std::string("send: ") + std::strerror(errno));
+        if (!m_connection.send(request, why)) {
+            failAttempt(now, why);
             return;
         }
         m_phase = Phase::Reading;
         return;
     }
-    char chunk[kEnough];
-    const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+    const TcpConnection::Received got = m_connection.receive(m_buffer, kEnough, why);
+    if (got == TcpConnection::Received::Nothing) {
         return;
     }
-    if (n > 0) {
-        m_buffer.append(chunk, static_cast<std::size_t>(n));
-    }
     const std::size_t eol = m_buffer.find('\n');
-    if (n > 0 && eol == std::string::npos && m_buffer.size() < kEnough) {
+    if (got == TcpConnection::Received::Data && eol == std::string::npos &&
+        m_buffer.size() < kEnough) {
         return;
     }
     if (httpStatusLine(m_buffer)) {
         m_status = m_buffer.substr(0, std::min(m_buffer.find_first_of("\r\n"), kEnough));
         m_state = State::Answered;
-        close();
+        m_connection.close();
         return;
     }
-    failAttempt(now, n < 0              ? std::string(std::strerror(errno))
+    failAttempt(now, got == TcpConnection::Received::Failed ? why
                      : m_buffer.empty() ? std::string("closed without an answer")
                                         : std::string("the answer is not HTTP"));
 }

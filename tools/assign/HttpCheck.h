@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TcpConnection.h"
 #include "Wording.h"
 
 #include <chrono>
@@ -7,7 +8,8 @@
 
 // Proves that a card answers at its new address: a TCP connection to port 80 and a GET of /,
 // where any HTTP status line counts. Cards take seconds to come up, so failed attempts are
-// repeated until the deadline. Driven by the caller's poll loop: watch fd() for events(), and
+// repeated until the deadline. Driven by the caller's poll loop: watch the socket for events()
+// (fd() with poll on Linux, handle() with WSAPoll on Windows) while it is not kNoSocket, and
 // call step() when it is ready or when wakeAt() has come.
 namespace assign {
 
@@ -21,7 +23,15 @@ public:
     HttpCheck(const HttpCheck&) = delete;
     HttpCheck& operator=(const HttpCheck&) = delete;
 
-    int fd() const { return m_fd; }
+    static constexpr std::uintptr_t kNoSocket = TcpConnection::kNone;
+
+    /// The socket to watch: a SOCKET on Windows, a file descriptor on Linux; kNoSocket between
+    /// attempts.
+    std::uintptr_t handle() const { return m_connection.handle(); }
+    /// The same as a file descriptor, -1 between attempts (Linux).
+    int fd() const { return static_cast<int>(handle()); }
+    /// POLLIN or POLLOUT of this system (the same names for poll and WSAPoll), 0 between
+    /// attempts.
     short events() const;
     Clock::time_point wakeAt() const;
     void step(Clock::time_point now);
@@ -37,7 +47,6 @@ private:
     enum class Phase { Pause, Connecting, Reading };
     void startAttempt(Clock::time_point now);
     void failAttempt(Clock::time_point now, std::string why);
-    void close();
 
     Ip m_ip;
     unsigned m_ifindex;
@@ -46,7 +55,7 @@ private:
     Clock::time_point m_phaseEnd;
     Phase m_phase = Phase::Pause;
     State m_state = State::Running;
-    int m_fd = -1;
+    TcpConnection m_connection;
     int m_attempts = 0;
     std::string m_buffer;
     std::string m_status;

@@ -9,8 +9,22 @@
 #include <vector>
 
 // What torvane-assign asks the kernel without any privilege: interfaces and their addresses,
-// and the neighbour table (rtnetlink RTM_GETNEIGH).
+// and the neighbour table (rtnetlink RTM_GETNEIGH on Linux, the IP Helper API on Windows).
+// Errors are errno values on both systems (see errorText).
 namespace assign {
+
+/// The states of a neighbour entry, as bits with the values of Linux's NUD_* (which the Linux
+/// code checks at compile time); Windows maps its NL_NEIGHBOR_STATE onto them.
+namespace nud {
+constexpr std::uint16_t Incomplete = 0x01;
+constexpr std::uint16_t Reachable = 0x02;
+constexpr std::uint16_t Stale = 0x04;
+constexpr std::uint16_t Delay = 0x08;
+constexpr std::uint16_t Probe = 0x10;
+constexpr std::uint16_t Failed = 0x20;
+constexpr std::uint16_t NoArp = 0x40;
+constexpr std::uint16_t Permanent = 0x80;
+} // namespace nud
 
 struct InterfaceState {
     unsigned index = 0; ///< 0: no such interface
@@ -39,7 +53,7 @@ Ip serverAddress(const std::vector<LocalAddress>& local, unsigned index, Ip card
 
 /// One entry of the neighbour table.
 struct Neighbour {
-    std::uint16_t state = 0; ///< NUD_* bits
+    std::uint16_t state = 0; ///< nud:: bits
     std::optional<Mac> mac;
 };
 
@@ -57,7 +71,13 @@ bool heldByOther(const Neighbour& n, const Mac& mac);
 bool settled(const Neighbour& n);
 
 /// Makes the kernel resolve ip on interface index (an ARP request on the wire) by sending one
-/// empty UDP datagram to its discard port. False when the datagram could not be queued.
+/// empty UDP datagram to its discard port. False, with errno set, when the datagram could not
+/// be queued.
 bool nudge(unsigned index, Ip ip);
+
+/// The words for an errno that a query above returned or left in errno: strerror's, and on
+/// Windows also the system's own error of this thread's last failed query when it was mapped
+/// to that errno ("No such device (GetIfEntry2: <the system's text> (2))").
+std::string errorText(int error);
 
 } // namespace assign

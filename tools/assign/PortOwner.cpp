@@ -1,26 +1,16 @@
 #include "PortOwner.h"
 
-#include "UdpOwner.h"
-
-#include <cstring>
-
 namespace assign {
 
-std::string udpPortOwner(unsigned port)
+std::string portOwnerText(const std::string& program, unsigned long pid)
 {
-    const netlink::Result<netlink::UdpOwner> owner = netlink::udpPortOwner(port);
-    if (!owner) {
-        return std::string("a program this user cannot name (/proc/net/udp could not be read: ") +
-               std::strerror(owner.error()) + ")";
-    }
-    if (!owner->found) {
-        return {};
-    }
-    if (owner->pid != 0) {
-        return (owner->program.empty() ? std::string("a program") : owner->program) + " (pid " +
-               std::to_string(owner->pid) + ")";
-    }
-    return "a program of user " + owner->user + " (its process is not visible to this user)";
+    return (program.empty() ? std::string("a program") : program) + " (pid " + std::to_string(pid) +
+           ")";
+}
+
+std::string portOwnerUnreadable(const std::string& table, const std::string& why)
+{
+    return "a program this user cannot name (" + table + " could not be read: " + why + ")";
 }
 
 } // namespace assign

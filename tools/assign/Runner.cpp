@@ -299,7 +299,7 @@ int Runner::run()
     if (netlink::Result<std::vector<LocalAddress>> local = readLocalAddresses(); local) {
         m_local = std::move(local.value());
     } else {
-        problem(say(text::Id::AssignAddressesUnreadable, {std::strerror(local.error())}));
+        problem(say(text::Id::AssignAddressesUnreadable, {errorText(local.error())}));
         return report(kExitFailed);
     }
     if (const helper::Answer a = m_link->listen(); !a.ok()) {
@@ -532,7 +532,7 @@ void Runner::startProbe(Card& card)
     }
     if (!nudge(index, card.settings.ip)) {
         m_out.emit(Event("warning", text::format(text::Id::AssignNoProbe,
-                                                 {ipText(card.settings.ip), std::strerror(errno)}))
+                                                 {ipText(card.settings.ip), errorText(errno)}))
                        .add("ip", ipText(card.settings.ip)));
     }
 }
@@ -549,7 +549,7 @@ void Runner::stepProbe(Card& card, Clock::time_point now)
     if (!entry) {
         // Whether the address is free cannot be known: it is not handed out now. The card
         // keeps asking, and its next request probes again.
-        const std::string why = std::strerror(entry.error());
+        const std::string why = errorText(entry.error());
         m_out.emit(cardEvent("warning", card,
                              text::format(text::Id::AssignNeighboursUnreadable,
                                           {why, ipText(card.settings.ip)}))

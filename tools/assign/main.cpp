@@ -162,7 +162,7 @@ int main(int argc, char** argv)
         }
     } else {
         errors.push_back(
-            text::format(text::Id::AssignAddressesUnreadable, {std::strerror(local.error())}));
+            text::format(text::Id::AssignAddressesUnreadable, {errorText(local.error())}));
     }
     Plan plan;
     if (errors.empty()) {
@@ -173,7 +173,7 @@ int main(int argc, char** argv)
         const InterfaceState s = interfaceState(o.interface);
         if (s.error != 0) {
             errors.push_back(
-                text::format(text::Id::AssignInterfacesUnreadable, {std::strerror(s.error)}));
+                text::format(text::Id::AssignInterfacesUnreadable, {errorText(s.error)}));
         } else if (s.index == 0) {
             errors.push_back(text::format(text::Id::AssignNoInterface, {o.interface}));
         } else if (!s.up) {

@@ -1,0 +1,191 @@
+#include "RecordFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace assign {
+
+namespace {
+
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+mode_t currentUmask()
+{
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+} // namespace
+
+bool RecordFile::writable(std::string& error) const
+{
+    if (!recordPathUsable(m_path, error)) {
+        return false;
+    }
+    const std::string folder = folderOf(m_path);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        error = m_path + ": cannot write in its folder " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    if (::access(m_path.c_str(), F_OK) == 0 && ::access(m_path.c_str(), W_OK) != 0) {
+        error = m_path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool RecordFile::save(std::string& error)
+{
+    // Checked again at each write: a link planted during the run is refused, not followed.
+    if (!recordPathUsable(m_path, error)) {
+        return false;
+    }
+    const std::string text = recordText(m_entries);
+    mode_t mode = 0644 & ~currentUmask();
+    struct stat st {};
+    if (::lstat(m_path.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    }
+    // A fresh name made with O_CREAT|O_EXCL: in a folder others may write, nobody can have
+    // put a link or a file of theirs there beforehand.
+    std::string temporary = folderOf(m_path) + "/." + baseOf(m_path) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = m_path + ": cannot create a temporary file beside it: " + std::strerror(errno);
+        return false;
+    }
+    auto fail = [&](const std::string& what) {
+        error = what + ": " + std::strerror(errno);
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return false;
+    };
+    if (::fchmod(fd, mode) != 0) {
+        return fail(temporary);
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return fail(temporary);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) {
+        return fail(temporary);
+    }
+    if (::close(fd) != 0) {
+        error = temporary + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::rename(temporary.c_str(), m_path.c_str()) != 0) {
+        error = m_path + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    const int dir = ::open(folderOf(m_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0 || ::fsync(dir) != 0) {
+        error =
+            folderOf(m_path) + ": the rename could not be flushed to disk: " + std::strerror(errno);
+        if (dir >= 0) {
+            ::close(dir);
+        }
+        return false;
+    }
+    ::close(dir);
+    return true;
+}
+
+bool recordPathUsable(const std::string& path, std::string& error)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) {
+            return true; // a new record
+        }
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        error = path + ": is a symbolic link; give the record file itself";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = path + ": is not a regular file";
+        return false;
+    }
+    return true;
+}
+
+bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error,
+              bool noFollow)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
+    if (fd < 0) {
+        error = path + ": " +
+                (noFollow && errno == ELOOP ? std::string("is a symbolic link; give the record "
+                                                          "file itself")
+                                            : std::strerror(errno));
+        return false;
+    }
+    text.clear();
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = path + ": " + std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(chunk, static_cast<std::size_t>(n));
+        if (text.size() > maxBytes) {
+            error = path + ": larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MB";
+            ::close(fd);
+            return false;
+        }
+    }
+    ::close(fd);
+    return true;
+}
+
+std::string localTimeText()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    // %z gives +0100; the record writes +01:00.
+    std::string out(text);
+    if (out.size() == 24) {
+        out.insert(22, ":");
+    }
+    return out;
+}
+
+} // namespace assign
