@@ -315,7 +315,8 @@ void F_Browser::WebBrowser1_CommandStateChange(long Command, bool Enable)
         return;
     }
     const HWND button = GetDlgItem(m_hwnd, id);
-    // A disabled button that kept the focus would swallow the keyboard.
+    // Disabling the button that has the focus leaves the window without one: the next
+    // control takes it.
     if (!Enable && GetFocus() == button) {
         SetFocus(GetNextDlgTabItem(m_hwnd, button, FALSE));
     }
