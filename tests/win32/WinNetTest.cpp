@@ -1,5 +1,5 @@
 #include "WinNet.h"
-#include "Loopback.h"
+#include "WinTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -87,8 +87,8 @@ TEST_F(WinNet, ADatagramReachesTheWindowAndComesWithItsArrivalInterface)
     EXPECT_FALSE(none.value().has_value());
 
     const std::vector<std::uint8_t> bytes{0x01, 0x01, 0x06, 0x00, 0xAB};
-    loopback::sendTo(server->localPort(), bytes);
-    ASSERT_TRUE(loopback::pumpUntil([] { return seen.count > 0; }))
+    wintest::sendToLoopback(server->localPort(), bytes);
+    ASSERT_TRUE(wintest::pumpUntil([] { return seen.count > 0; }))
         << "no socket message within 10 s";
     EXPECT_EQ(seen.socket, server->handle());
     EXPECT_EQ(WSAGETSELECTEVENT(seen.event), FD_READ);
@@ -118,7 +118,7 @@ TEST_F(WinNet, ALongDatagramIsMarkedTruncated)
 {
     auto server = winnet::UdpServerSocket::open(0, kLoopback);
     ASSERT_TRUE(server) << winnet::describe(server.failure());
-    loopback::sendTo(server->localPort(), std::vector<std::uint8_t>(600, 0x5A));
+    wintest::sendToLoopback(server->localPort(), std::vector<std::uint8_t>(600, 0x5A));
     auto readable = server->waitReadable(5000);
     ASSERT_TRUE(readable && readable.value());
     auto got = server->receive(300);

@@ -1,6 +1,6 @@
 #include "WinSeams.h"
-#include "Loopback.h"
 #include "SearchFailure.h"
+#include "WinTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -66,8 +66,8 @@ TEST_F(WinSeams, ClosingFreesThePortAndBindingTakesItAgain)
 
     socket.bind(port);
     ASSERT_TRUE(socket.isBound());
-    loopback::sendTo(port, {0x01, 0x01, 0x06, 0x00});
-    EXPECT_TRUE(loopback::pumpUntil([&arrivals] { return arrivals > 0; }))
+    wintest::sendToLoopback(port, {0x01, 0x01, 0x06, 0x00});
+    EXPECT_TRUE(wintest::pumpUntil([&arrivals] { return arrivals > 0; }))
         << "the socket bound again hears nothing";
     EXPECT_EQ(socket.getData(-1).size(), 4u);
 }
@@ -87,8 +87,8 @@ TEST_F(WinSeams, AnInterfaceThatDoesNotExistHoldsNoSubnet)
     int arrivals = 0;
     socket.DataArrival = [&arrivals](std::int32_t) { ++arrivals; };
     socket.bind(port);
-    loopback::sendTo(port, {0x01});
-    ASSERT_TRUE(loopback::pumpUntil([&arrivals] { return arrivals > 0; }));
+    wintest::sendToLoopback(port, {0x01});
+    ASSERT_TRUE(wintest::pumpUntil([&arrivals] { return arrivals > 0; }));
     EXPECT_TRUE(socket.arrivalInterfaceExists());
     EXPECT_TRUE(socket.arrivalSubnetHolds("127.0.0.1"));
     EXPECT_FALSE(socket.arrivalSubnetHolds("10.77.0.20"));

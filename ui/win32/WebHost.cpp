@@ -292,7 +292,7 @@ void WebHost::close()
     }
 }
 
-bool WebHost::create(HWND parent, long& error)
+bool WebHost::create(HWND parent, long& error, Engine engine)
 {
     RECT r{};
     GetClientRect(parent, &r);
@@ -300,17 +300,19 @@ bool WebHost::create(HWND parent, long& error)
     // The WebBrowser control can exist without the HTML engine that draws its pages (Wine
     // without its Gecko engine): it then takes every address and shows nothing. Ask for the
     // engine's document first, so that such a view is never offered.
-    IUnknown* document = nullptr;
-    HRESULT hr = CoCreateInstance(kHtmlDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                  reinterpret_cast<void**>(&document));
-    if (FAILED(hr)) {
-        error = hr;
-        return false;
+    if (engine == Engine::Required) {
+        IUnknown* document = nullptr;
+        const HRESULT hr = CoCreateInstance(kHtmlDocument, nullptr, CLSCTX_INPROC_SERVER,
+                                            IID_IUnknown, reinterpret_cast<void**>(&document));
+        if (FAILED(hr)) {
+            error = hr;
+            return false;
+        }
+        document->Release();
     }
-    document->Release();
     IOleObject* object = nullptr;
-    hr = CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                          reinterpret_cast<void**>(&object));
+    HRESULT hr = CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                                  reinterpret_cast<void**>(&object));
     if (SUCCEEDED(hr)) {
         m_site->object = object;
         hr = object->SetClientSite(m_site);

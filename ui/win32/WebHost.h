@@ -29,10 +29,15 @@ public:
     WebHost(const WebHost&) = delete;
     WebHost& operator=(const WebHost&) = delete;
 
+    /// Whether create() asks for the HTML engine that draws the pages. Without it the control
+    /// still navigates and raises its own events but shows nothing: only tests take it so
+    /// (Wine has no engine).
+    enum class Engine { Required, NotRequired };
+
     /// Creates the control in parent and subscribes to its events; false (with the COM result
     /// in error) when Windows has no web engine to give or the control offers no events, and
     /// the window then stays without a web view.
-    bool create(HWND parent, long& error);
+    bool create(HWND parent, long& error, Engine engine = Engine::Required);
     /// Ends the subscription and closes the control; the view is then not valid.
     void close();
     bool valid() const { return m_browser != nullptr; }

@@ -9,12 +9,13 @@
 #include <cstdint>
 #include <vector>
 
-// What the Windows socket tests share: a datagram to this machine's loopback, and the thread's
-// messages run until a socket's notification has come.
-namespace loopback {
+// What the Windows tests share: a datagram to this machine's loopback, and the thread's
+// messages run until what a test waits for has come (a socket's notification, a control's
+// event).
+namespace wintest {
 
 /// Sends bytes from a socket of its own to 127.0.0.1:port.
-inline void sendTo(std::uint16_t port, const std::vector<std::uint8_t>& bytes)
+inline void sendToLoopback(std::uint16_t port, const std::vector<std::uint8_t>& bytes)
 {
     SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     ASSERT_NE(s, INVALID_SOCKET);
@@ -43,4 +44,4 @@ template <typename Done> bool pumpUntil(Done done)
     return done();
 }
 
-} // namespace loopback
+} // namespace wintest
