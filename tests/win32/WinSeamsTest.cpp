@@ -57,8 +57,6 @@ TEST_F(WinSeams, ClosingFreesThePortAndBindingTakesItAgain)
     socket.bind(port);
     ASSERT_TRUE(socket.isBound());
     EXPECT_FALSE(winnet::UdpServerSocket::open(port)) << "the port is the socket's alone";
-    socket.bind(port); // bound already: nothing changes
-    EXPECT_TRUE(socket.isBound());
 
     socket.close();
     EXPECT_FALSE(socket.isBound());
@@ -80,7 +78,6 @@ TEST_F(WinSeams, AnInterfaceThatDoesNotExistHoldsNoSubnet)
     // Before any datagram the arrival interface is index 0, which Windows never gives out.
     EXPECT_FALSE(socket.arrivalInterfaceExists());
     EXPECT_FALSE(socket.arrivalSubnetHolds("127.0.0.1"));
-    EXPECT_EQ(socket.arrivalAddress(), "");
 
     // The same questions about loopback, which exists: the refusals above are not a failure
     // of every query.
@@ -92,8 +89,6 @@ TEST_F(WinSeams, AnInterfaceThatDoesNotExistHoldsNoSubnet)
     EXPECT_TRUE(socket.arrivalInterfaceExists());
     EXPECT_TRUE(socket.arrivalSubnetHolds("127.0.0.1"));
     EXPECT_FALSE(socket.arrivalSubnetHolds("10.77.0.20"));
-    EXPECT_FALSE(socket.arrivalSubnetHolds("127.0.0"));
-    EXPECT_EQ(socket.arrivalAddress(), "127.0.0.1");
 }
 
 } // namespace
