@@ -215,6 +215,8 @@ public:
         } catch (const std::exception& e) {
             std::fprintf(stderr, "torvane: web view event %ld: %s\n", static_cast<long>(id),
                          e.what());
+        } catch (...) {
+            std::fprintf(stderr, "torvane: web view event %ld failed\n", static_cast<long>(id));
         }
         return S_OK;
     }
