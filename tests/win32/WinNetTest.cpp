@@ -1,11 +1,11 @@
 #include "WinNet.h"
+#include "WinTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <winsock2.h>
 
-#include <chrono>
 #include <cstring>
 
 // Winsock and the IP Helper on this machine's own loopback only: nothing here sends beyond
@@ -18,22 +18,6 @@ constexpr unsigned kSocketMessage = WM_APP + 1;
 class WinNet : public testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(m_winsock.error(), 0); }
-
-    /// Sends bytes from a socket of its own to 127.0.0.1:port.
-    static void sendTo(std::uint16_t port, const std::vector<std::uint8_t>& bytes)
-    {
-        SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        ASSERT_NE(s, INVALID_SOCKET);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = ::htons(port);
-        to.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::sendto(s, reinterpret_cast<const char*>(bytes.data()),
-                           static_cast<int>(bytes.size()), 0, reinterpret_cast<sockaddr*>(&to),
-                           sizeof to),
-                  static_cast<int>(bytes.size()));
-        ::closesocket(s);
-    }
 
 private:
     winnet::Winsock m_winsock;
@@ -103,16 +87,9 @@ TEST_F(WinNet, ADatagramReachesTheWindowAndComesWithItsArrivalInterface)
     EXPECT_FALSE(none.value().has_value());
 
     const std::vector<std::uint8_t> bytes{0x01, 0x01, 0x06, 0x00, 0xAB};
-    sendTo(server->localPort(), bytes);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (seen.count == 0 && std::chrono::steady_clock::now() < deadline) {
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-        MSG m;
-        while (::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-            ::DispatchMessageW(&m);
-        }
-    }
-    ASSERT_GE(seen.count, 1) << "no socket message within 10 s";
+    wintest::sendToLoopback(server->localPort(), bytes);
+    ASSERT_TRUE(wintest::pumpUntil([] { return seen.count > 0; }))
+        << "no socket message within 10 s";
     EXPECT_EQ(seen.socket, server->handle());
     EXPECT_EQ(WSAGETSELECTEVENT(seen.event), FD_READ);
     EXPECT_EQ(WSAGETSELECTERROR(seen.event), 0);
@@ -141,7 +118,7 @@ TEST_F(WinNet, ALongDatagramIsMarkedTruncated)
 {
     auto server = winnet::UdpServerSocket::open(0, kLoopback);
     ASSERT_TRUE(server) << winnet::describe(server.failure());
-    sendTo(server->localPort(), std::vector<std::uint8_t>(600, 0x5A));
+    wintest::sendToLoopback(server->localPort(), std::vector<std::uint8_t>(600, 0x5A));
     auto readable = server->waitReadable(5000);
     ASSERT_TRUE(readable && readable.value());
     auto got = server->receive(300);

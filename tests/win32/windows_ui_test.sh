@@ -16,18 +16,15 @@ fail() {
 }
 [ -f "$exe" ] || fail "no torvane.exe at $exe"
 [ -f "$probe" ] || fail "no probe at $probe"
-[ -f "$source_prefix/system.reg" ] || fail "no Wine prefix at $source_prefix (the wine_prefix test makes it)"
 for tool in Xvfb localedef python3; do
     command -v $tool >/dev/null || fail "$tool is missing (scripts/lib/common.sh lists its package)"
 done
 [[ $(fc-list : family) == *IPAPGothic* ]] || fail "IPAPGothic is missing (fonts-ipafont-gothic)"
 
-WINEPREFIX=$source_prefix wineserver -w 2>/dev/null || true
-rm -rf "$work"
+# shellcheck source=wine-copy.sh
+source "$here/wine-copy.sh"
+wine_copy_prefix "$source_prefix" "$work"
 mkdir -p "$work/shots"
-cp -a "$source_prefix" "$work/prefix"
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset WAYLAND_DISPLAY
 
 xvfb_pid=
 cleanup() {

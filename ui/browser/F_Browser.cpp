@@ -1,5 +1,6 @@
 #include "F_Browser.h"
 
+#include "BrowserRules.h"
 #include "BrowserTexts.h"
 #include "F_Login.h"
 #include "FatalError.h"
@@ -36,8 +37,6 @@ constexpr QSize kOpeningOuterSize{px(12000), px(8500)};
 constexpr int kMinOuterWidth = px(6000);
 constexpr int kMinOuterHeight = px(5000);
 constexpr int kWebViewTop = px(360);
-// The history's index is a signed 16-bit number on the platform the window was designed on.
-constexpr int kMaxHistory = 32767;
 constexpr int kTimer1Interval = 100;
 
 const QString kConnecting = QStringLiteral("接続中...");
@@ -169,8 +168,7 @@ void F_Browser::addURL(const QString& sURL)
     M_ClickNav = false;
     if (!sURL.isEmpty()) {
         if (!findURL(sURL)) {
-            // A full history gives up its oldest entry rather than refusing the new address.
-            if (ui->Combo1->count() >= kMaxHistory) {
+            if (ui->Combo1->count() >= behaviour::kMaxHistory) {
                 ui->Combo1->removeItem(ui->Combo1->count() - 1);
             }
             ui->Combo1->insertItem(0, sURL);
@@ -184,14 +182,13 @@ void F_Browser::addURL(const QString& sURL)
 
 bool F_Browser::findURL(const QString& sURL)
 {
-    const int n = ui->Combo1->count();
-    for (int i = 0; i < n; ++i) {
-        if (ui->Combo1->itemText(i) == sURL) {
-            ui->Combo1->setCurrentIndex(i);
-            return true;
-        }
+    const int index = behaviour::findEntry(ui->Combo1->count(), sURL,
+                                           [this](int i) { return ui->Combo1->itemText(i); });
+    if (index < 0) {
+        return false;
     }
-    return false;
+    ui->Combo1->setCurrentIndex(index);
+    return true;
 }
 
 void F_Browser::Combo1_Click()
@@ -235,14 +232,14 @@ void F_Browser::Timer1_Timer()
 
 void F_Browser::WebBrowser1_CommandStateChange(int Command, bool Enable)
 {
-    switch (Command) {
-    case WebView::CscNavigateForward:
+    switch (behaviour::commandStateButton(Command)) {
+    case behaviour::NavigationButton::Forward:
         ui->Command3->setEnabled(Enable);
         break;
-    case WebView::CscNavigateBack:
+    case behaviour::NavigationButton::Back:
         ui->Command2->setEnabled(Enable);
         break;
-    default:
+    case behaviour::NavigationButton::None:
         break;
     }
 }

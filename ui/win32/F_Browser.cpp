@@ -1,5 +1,6 @@
 #include "F_Browser.h"
 
+#include "BrowserRules.h"
 #include "Pictures.h"
 #include "resource.h"
 
@@ -65,6 +66,19 @@ LRESULT CALLBACK webWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
+std::wstring entryText(HWND combo, int index)
+{
+    const LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == CB_ERR) {
+        return {};
+    }
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const LRESULT got = SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                                     reinterpret_cast<LPARAM>(text.data()));
+    text.resize(got == CB_ERR ? 0 : static_cast<std::size_t>(got));
+    return text;
+}
+
 void registerClasses(HINSTANCE instance)
 {
     WNDCLASSEXW wc{};
@@ -101,7 +115,7 @@ bool F_Browser::create()
     m_appSmallIcon = loadIcon(IDI_TORVANE, GetSystemMetrics(SM_CXSMICON));
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = windowProc;
+    wc.lpfnWndProc = OwnedWindow<F_Browser>::windowProc;
     wc.hInstance = instance;
     wc.hIcon = m_appIcon;
     wc.hIconSm = m_appSmallIcon;
@@ -128,21 +142,6 @@ bool F_Browser::create()
     return true;
 }
 
-LRESULT CALLBACK F_Browser::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_NCCREATE) {
-        auto* self =
-            static_cast<F_Browser*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->m_hwnd = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<F_Browser*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self == nullptr) {
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    return self->handle(message, wParam, lParam);
-}
-
 void F_Browser::onCreate()
 {
     m_dpi = GetDpiForWindow(m_hwnd);
@@ -162,6 +161,11 @@ void F_Browser::onCreate()
     addToolTip(m_tips, m_hwnd, kCommand3, wtr(text::Id::WinBrowserForwardTip));
     addToolTip(m_tips, m_hwnd, kCommand4, wtr(text::Id::WinBrowserRefreshTip));
     m_webWindow = GetDlgItem(m_hwnd, kWebBrowser1);
+    m_web.handlers = {
+        [this](long Command, bool Enable) { WebBrowser1_CommandStateChange(Command, Enable); },
+        [this] { WebBrowser1_DownloadComplete(); },
+        [this](const std::wstring& URL) { WebBrowser1_DocumentComplete(URL); },
+    };
     if (!m_web.create(m_webWindow, m_webError)) {
         std::fprintf(stderr, "torvane: no web view (WebBrowser control: 0x%08lx)\n",
                      static_cast<unsigned long>(m_webError));
@@ -195,6 +199,8 @@ LRESULT F_Browser::handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     case WM_DESTROY:
+        // The control goes while its window still exists, and its events end with it.
+        m_web.close();
         removeDialogWindow(m_hwnd);
         m_hwnd = nullptr;
         return 0;
@@ -250,24 +256,93 @@ void F_Browser::addURL(const std::string& url)
 {
     const std::wstring address = wide(url);
     const HWND combo = GetDlgItem(m_hwnd, kCombo1);
-    LRESULT index = SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                 reinterpret_cast<LPARAM>(address.c_str()));
-    if (index == CB_ERR) {
-        index = SendMessageW(combo, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(address.c_str()));
+    // The list's own search (CB_FINDSTRINGEXACT) ignores letter case; the history does not.
+    if (!address.empty() && !findURL(address)) {
+        if (SendMessageW(combo, CB_GETCOUNT, 0, 0) >= behaviour::kMaxHistory) {
+            SendMessageW(combo, CB_DELETESTRING, behaviour::kMaxHistory - 1, 0);
+        }
+        SendMessageW(combo, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(address.c_str()));
+        SendMessageW(combo, CB_SETCURSEL, 0, 0);
     }
-    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     if (m_web.valid() && SUCCEEDED(m_web.navigate(address))) {
         setTitle(wtr(text::Id::BrowserConnecting));
         return;
     }
+    if (address.empty()) {
+        return; // nothing to hand to the default browser
+    }
     // No web engine: the default browser shows the page, and the title says where it went.
-    const auto result = reinterpret_cast<INT_PTR>(
-        ShellExecuteW(m_hwnd, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-    if (result > 32) {
+    // The title is the window's only report, so the shell shows no error box of its own.
+    SHELLEXECUTEINFOW shell{};
+    shell.cbSize = sizeof shell;
+    shell.fMask = SEE_MASK_FLAG_NO_UI;
+    shell.hwnd = m_hwnd;
+    shell.lpVerb = L"open";
+    shell.lpFile = address.c_str();
+    shell.nShow = SW_SHOWNORMAL;
+    if (ShellExecuteExW(&shell)) {
         setTitle(wide(text::format(text::Id::WinBrowserOpenedOutside, {url})));
     } else {
-        setTitle(wide(text::format(text::Id::WinBrowserNotOpened, {std::to_string(result), url})));
+        const DWORD error = GetLastError();
+        setTitle(wide(text::format(text::Id::WinBrowserNotOpened, {std::to_string(error), url})));
     }
+}
+
+bool F_Browser::findURL(const std::wstring& url)
+{
+    const HWND combo = GetDlgItem(m_hwnd, kCombo1);
+    const int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
+    const int index =
+        behaviour::findEntry(count, url, [combo](int i) { return entryText(combo, i); });
+    if (index < 0) {
+        return false;
+    }
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    return true;
+}
+
+void F_Browser::WebBrowser1_CommandStateChange(long Command, bool Enable)
+{
+    int id = 0;
+    switch (behaviour::commandStateButton(Command)) {
+    case behaviour::NavigationButton::Forward:
+        id = kCommand3;
+        break;
+    case behaviour::NavigationButton::Back:
+        id = kCommand2;
+        break;
+    case behaviour::NavigationButton::None:
+        return;
+    }
+    const HWND button = GetDlgItem(m_hwnd, id);
+    // Disabling the button that has the focus leaves the window without one: the next
+    // control takes it.
+    if (!Enable && GetFocus() == button) {
+        SetFocus(GetNextDlgTabItem(m_hwnd, button, FALSE));
+    }
+    EnableWindow(button, Enable ? TRUE : FALSE);
+}
+
+void F_Browser::WebBrowser1_DownloadComplete()
+{
+    Completion();
+}
+
+void F_Browser::WebBrowser1_DocumentComplete(const std::wstring& /*URL*/)
+{
+    Completion();
+}
+
+// Selects the entry of the page on show, if the history has it, and shows the page's name.
+// Pages reached inside the view (links, back, forward) never enter the history. Selecting
+// from code raises no CBN_SELCHANGE, so it navigates nowhere.
+void F_Browser::Completion()
+{
+    if (m_hwnd == nullptr) {
+        return;
+    }
+    findURL(m_web.locationURL());
+    setTitle(m_web.locationName());
 }
 
 } // namespace win32ui

@@ -23,13 +23,23 @@ public:
     /// Whether the window is still open (the operator may have closed it).
     bool open() const { return m_hwnd != nullptr; }
     HWND hwnd() const { return m_hwnd; }
-    /// Opens url: in the web view, or in the default browser when there is none.
+    /// Puts url into the address list (once) and selects it, then opens it: in the web view,
+    /// or in the default browser when there is none.
     void addURL(const std::string& url);
 
+    // The web view's events. Public so that they can be raised without a web engine.
+    /// Command 1 (forward) or 2 (back) became possible or impossible; other values do nothing.
+    void WebBrowser1_CommandStateChange(long Command, bool Enable);
+    void WebBrowser1_DownloadComplete();
+    /// URL is the document's or frame's; the window reads the view's own address instead.
+    void WebBrowser1_DocumentComplete(const std::wstring& URL);
+
 private:
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    friend class OwnedWindow<F_Browser>;
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void onCreate();
+    bool findURL(const std::wstring& url);
+    void Completion();
     void onCommand(int id, int code);
     void layout();
     void setTitle(const std::wstring& title);

@@ -125,22 +125,10 @@ bool F_Config::run(HWND owner)
     } blank{};
     // Visible at once after WM_INITDIALOG, so that Form_Activate finds it shown.
     blank.dialog.style = kStyle | WS_VISIBLE;
-    const INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &blank.dialog, owner,
-                                                   dialogProc, reinterpret_cast<LPARAM>(this));
+    const INT_PTR result =
+        DialogBoxIndirectParamW(GetModuleHandleW(nullptr), &blank.dialog, owner,
+                                OwnedWindow<F_Config>::dialogProc, reinterpret_cast<LPARAM>(this));
     return result == kCommand2;
-}
-
-INT_PTR CALLBACK F_Config::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_INITDIALOG) {
-        auto* self = reinterpret_cast<F_Config*>(lParam);
-        self->m_hwnd = hwnd;
-        SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
-        self->onInit(GetWindow(hwnd, GW_OWNER));
-        return FALSE; // onInit placed the focus
-    }
-    auto* self = reinterpret_cast<F_Config*>(GetWindowLongPtrW(hwnd, DWLP_USER));
-    return self == nullptr ? FALSE : self->handle(message, wParam, lParam);
 }
 
 void F_Config::onInit(HWND owner)
@@ -177,6 +165,9 @@ void F_Config::onInit(HWND owner)
 INT_PTR F_Config::handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_INITDIALOG:
+        onInit(GetWindow(m_hwnd, GW_OWNER));
+        return FALSE; // onInit placed the focus
     case WM_ACTIVATE:
         // Form_Activate runs once, after the first activation has finished.
         if (!m_activated && LOWORD(wParam) != WA_INACTIVE) {

@@ -33,7 +33,7 @@ public:
     void closeDialog(bool set) override;
 
 private:
-    static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    friend class OwnedWindow<F_Config>;
     INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
     void onInit(HWND owner);
     void onCommand(int id, int code);

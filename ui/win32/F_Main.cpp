@@ -100,7 +100,7 @@ bool F_Main::create(int showCommand)
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = windowProc;
+    wc.lpfnWndProc = OwnedWindow<F_Main>::windowProc;
     wc.hInstance = instance;
     wc.hIcon = loadIcon(IDI_TORVANE, GetSystemMetrics(SM_CXICON));
     wc.hIconSm = loadIcon(IDI_TORVANE, GetSystemMetrics(SM_CXSMICON));
@@ -130,20 +130,6 @@ bool F_Main::create(int showCommand)
     // The first control in tab order that can take the focus: Start.
     SetFocus(GetDlgItem(m_hwnd, kCommand1));
     return true;
-}
-
-LRESULT CALLBACK F_Main::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<F_Main*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->m_hwnd = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<F_Main*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self == nullptr) {
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    }
-    return self->handle(message, wParam, lParam);
 }
 
 void F_Main::onCreate()

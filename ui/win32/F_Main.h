@@ -55,7 +55,7 @@ public:
     void unload() override;
 
 private:
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    friend class OwnedWindow<F_Main>;
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
     void onCreate();
     void onCommand(int id, int code);

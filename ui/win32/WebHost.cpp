@@ -2,8 +2,13 @@
 
 // clang-format off
 #include <ole2.h>
+#include <ocidl.h>
 #include <exdisp.h>
+#include <exdispid.h>
 // clang-format on
+
+#include <cstdio>
+#include <exception>
 
 namespace win32ui {
 
@@ -11,11 +16,58 @@ namespace {
 // CLSID_HTMLDocument, the HTML engine's document (mingw-w64's uuid library lacks it).
 constexpr CLSID kHtmlDocument = {
     0x25336920, 0x03F9, 0x11CF, {0x8F, 0xD0, 0x00, 0xAA, 0x00, 0x68, 0x6F, 0x13}};
+
+struct Variant {
+    Variant() { VariantInit(&v); }
+    ~Variant() { VariantClear(&v); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+    VARIANT v;
+};
+
+/// An event's argument at position (0: the first one declared) as type; false when it is
+/// missing or cannot be had as that type. Invoke passes the arguments in reverse order, an
+/// out argument by reference.
+bool argument(const DISPPARAMS* params, UINT position, VARTYPE type, Variant& out)
+{
+    if (params == nullptr || position >= params->cArgs) {
+        return false;
+    }
+    VARIANT& in = params->rgvarg[params->cArgs - 1 - position];
+    return SUCCEEDED(VariantChangeType(&out.v, &in, 0, type));
+}
+
+/// A COM object of this program implementing Interfaces, counted from 1 at creation and
+/// deleted at its last Release.
+template <typename... Interfaces> class ComObject : public Interfaces... {
+public:
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refs); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const long refs = --m_refs;
+        if (refs == 0) {
+            delete this;
+        }
+        return static_cast<ULONG>(refs);
+    }
+
+protected:
+    virtual ~ComObject() = default;
+
+private:
+    long m_refs = 1;
+};
+
+std::wstring textOf(BSTR text)
+{
+    return text == nullptr ? std::wstring() : std::wstring(text, SysStringLen(text));
+}
+
 } // namespace
 
 // The container side that the WebBrowser control needs for in-place activation: a client
 // site, an in-place site and a frame, all answering for one window.
-class WebHost::Site final : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame {
+class WebHost::Site final : public ComObject<IOleClientSite, IOleInPlaceSite, IOleInPlaceFrame> {
 public:
     Site(HWND window, const RECT& r) : m_window(window), m_rect(r) {}
 
@@ -37,15 +89,6 @@ public:
         }
         AddRef();
         return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refs); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const long refs = --m_refs;
-        if (refs == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(refs);
     }
 
     // IOleClientSite
@@ -126,13 +169,119 @@ public:
 private:
     HWND m_window;
     RECT m_rect;
-    long m_refs = 1;
+};
+
+// The receiver of the control's events. DWebBrowserEvents2 is a dispatch interface: the
+// control calls Invoke with the event's DISPID, so only IDispatch is implemented.
+class WebHost::Sink final : public ComObject<IDispatch> {
+public:
+    explicit Sink(WebHost& host) : m_host(&host) {}
+    /// After this the events reach nobody (the control may still hold the sink a while).
+    void detach() { m_host = nullptr; }
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_DWebBrowserEvents2) {
+            *out = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+
+    // IDispatch: called by DISPID only, so no type information and no names.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** out) override
+    {
+        *out = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
+                                     EXCEPINFO*, UINT*) override
+    {
+        // No exception may cross into the control; the browser window skips a failed step.
+        try {
+            dispatch(id, params);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "torvane: web view event %ld: %s\n", static_cast<long>(id),
+                         e.what());
+        } catch (...) {
+            std::fprintf(stderr, "torvane: web view event %ld failed\n", static_cast<long>(id));
+        }
+        return S_OK;
+    }
+
+private:
+    void dispatch(DISPID id, const DISPPARAMS* params)
+    {
+        if (m_host == nullptr) {
+            return;
+        }
+        // Each handler is called through a copy: it may replace the host's handlers.
+        switch (id) {
+        case DISPID_COMMANDSTATECHANGE: {
+            Variant command;
+            Variant enable;
+            const auto handler = m_host->handlers.CommandStateChange;
+            if (handler && argument(params, 0, VT_I4, command) &&
+                argument(params, 1, VT_BOOL, enable)) {
+                handler(command.v.lVal, enable.v.boolVal != VARIANT_FALSE);
+            }
+            break;
+        }
+        case DISPID_DOWNLOADCOMPLETE: {
+            const auto handler = m_host->handlers.DownloadComplete;
+            if (handler) {
+                handler();
+            }
+            break;
+        }
+        case DISPID_DOCUMENTCOMPLETE: {
+            Variant url;
+            const auto handler = m_host->handlers.DocumentComplete;
+            if (handler) {
+                handler(argument(params, 1, VT_BSTR, url) ? textOf(url.v.bstrVal) : std::wstring());
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    WebHost* m_host;
 };
 
 WebHost::~WebHost()
 {
+    close();
+}
+
+void WebHost::close()
+{
+    if (m_events != nullptr) {
+        m_events->Unadvise(m_cookie);
+        m_events->Release();
+        m_events = nullptr;
+    }
+    if (m_sink != nullptr) {
+        m_sink->detach();
+        m_sink->Release();
+        m_sink = nullptr;
+    }
     if (m_browser != nullptr) {
         m_browser->Release();
+        m_browser = nullptr;
     }
     if (m_site != nullptr) {
         if (m_site->object != nullptr) {
@@ -141,10 +290,11 @@ WebHost::~WebHost()
             m_site->object->Release();
         }
         m_site->Release();
+        m_site = nullptr;
     }
 }
 
-bool WebHost::create(HWND parent, long& error)
+bool WebHost::create(HWND parent, long& error, Engine engine)
 {
     RECT r{};
     GetClientRect(parent, &r);
@@ -152,17 +302,19 @@ bool WebHost::create(HWND parent, long& error)
     // The WebBrowser control can exist without the HTML engine that draws its pages (Wine
     // without its Gecko engine): it then takes every address and shows nothing. Ask for the
     // engine's document first, so that such a view is never offered.
-    IUnknown* document = nullptr;
-    HRESULT hr = CoCreateInstance(kHtmlDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                  reinterpret_cast<void**>(&document));
-    if (FAILED(hr)) {
-        error = hr;
-        return false;
+    if (engine == Engine::Required) {
+        IUnknown* document = nullptr;
+        const HRESULT hr = CoCreateInstance(kHtmlDocument, nullptr, CLSCTX_INPROC_SERVER,
+                                            IID_IUnknown, reinterpret_cast<void**>(&document));
+        if (FAILED(hr)) {
+            error = hr;
+            return false;
+        }
+        document->Release();
     }
-    document->Release();
     IOleObject* object = nullptr;
-    hr = CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                          reinterpret_cast<void**>(&object));
+    HRESULT hr = CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                                  reinterpret_cast<void**>(&object));
     if (SUCCEEDED(hr)) {
         m_site->object = object;
         hr = object->SetClientSite(m_site);
@@ -174,8 +326,43 @@ bool WebHost::create(HWND parent, long& error)
     if (SUCCEEDED(hr)) {
         hr = object->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&m_browser));
     }
+    if (SUCCEEDED(hr)) {
+        hr = subscribe();
+    }
     error = hr;
-    return SUCCEEDED(hr);
+    if (FAILED(hr)) {
+        // A view whose events never come would leave the buttons and the title wrong for good;
+        // the window then hands pages to the default browser instead.
+        close();
+        return false;
+    }
+    return true;
+}
+
+long WebHost::subscribe()
+{
+    IConnectionPointContainer* container = nullptr;
+    HRESULT hr = m_browser->QueryInterface(IID_IConnectionPointContainer,
+                                           reinterpret_cast<void**>(&container));
+    if (FAILED(hr)) {
+        return hr;
+    }
+    hr = container->FindConnectionPoint(DIID_DWebBrowserEvents2, &m_events);
+    container->Release();
+    if (FAILED(hr)) {
+        m_events = nullptr;
+        return hr;
+    }
+    m_sink = new Sink(*this);
+    DWORD cookie = 0;
+    hr = m_events->Advise(m_sink, &cookie);
+    if (FAILED(hr)) {
+        m_events->Release();
+        m_events = nullptr;
+        return hr;
+    }
+    m_cookie = cookie;
+    return S_OK;
 }
 
 long WebHost::navigate(const std::wstring& url)
@@ -210,6 +397,31 @@ void WebHost::refresh()
     if (m_browser != nullptr) {
         m_browser->Refresh();
     }
+}
+
+namespace {
+
+std::wstring readText(IWebBrowser2* browser, HRESULT (STDMETHODCALLTYPE IWebBrowser2::*get)(BSTR*))
+{
+    BSTR text = nullptr;
+    if (browser == nullptr || FAILED((browser->*get)(&text))) {
+        return {};
+    }
+    std::wstring result = textOf(text);
+    SysFreeString(text);
+    return result;
+}
+
+} // namespace
+
+std::wstring WebHost::locationURL() const
+{
+    return readText(m_browser, &IWebBrowser2::get_LocationURL);
+}
+
+std::wstring WebHost::locationName() const
+{
+    return readText(m_browser, &IWebBrowser2::get_LocationName);
 }
 
 void WebHost::place(const RECT& r)

@@ -80,6 +80,43 @@ HWND createToolTips(HWND parent);
 /// A message box owned by owner, with the texts in UTF-8.
 int messageBox(HWND owner, const std::string& text, const std::string& title, UINT flags);
 
+/// The window procedure of windows that belong to an object of T (which befriends this
+/// class): the object comes with the window's first message, CreateWindowExW's last argument
+/// in WM_NCCREATE (a dialog's: DialogBox…ParamW's in WM_INITDIALOG), and is kept with the
+/// window. From that message on, T's m_hwnd is the window and T::handle takes every message;
+/// earlier ones get the default handling.
+template <typename T> class OwnedWindow {
+public:
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        T* arriving =
+            message == WM_NCCREATE
+                ? static_cast<T*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams)
+                : nullptr;
+        T* self = owner(hwnd, GWLP_USERDATA, arriving);
+        return self == nullptr ? DefWindowProcW(hwnd, message, wParam, lParam)
+                               : self->handle(message, wParam, lParam);
+    }
+
+    static INT_PTR CALLBACK dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        T* arriving = message == WM_INITDIALOG ? reinterpret_cast<T*>(lParam) : nullptr;
+        T* self = owner(hwnd, DWLP_USER, arriving);
+        return self == nullptr ? FALSE : self->handle(message, wParam, lParam);
+    }
+
+private:
+    static T* owner(HWND hwnd, int slot, T* arriving)
+    {
+        if (arriving == nullptr) {
+            return reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, slot));
+        }
+        arriving->m_hwnd = hwnd;
+        SetWindowLongPtrW(hwnd, slot, reinterpret_cast<LONG_PTR>(arriving));
+        return arriving;
+    }
+};
+
 } // namespace win32ui
 
 namespace win32ui {
