@@ -44,8 +44,12 @@ build_tree() {
 
 # The Windows tree, cross-built with mingw-w64; its tests run under Wine. Its namespace test
 # takes the card simulator from the Linux tree, so build that first.
-build_windows_tree() {
+configure_windows_tree() {
     cmake -S "$TOP" -B "$BUILD_WINDOWS" -DCMAKE_TOOLCHAIN_FILE="$TOP/cmake/mingw-w64-x86_64.cmake" \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_LINUX_BUILD="$BUILD" "$@" >/dev/null
+}
+
+build_windows_tree() {
+    configure_windows_tree "$@"
     cmake --build "$BUILD_WINDOWS" -j2
 }

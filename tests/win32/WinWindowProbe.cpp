@@ -563,6 +563,9 @@ void checkResources(const std::wstring& exe)
               text.find("Microsoft.Windows.Common-Controls") != std::string::npos &&
               text.find("version=\"6.0.0.0\"") != std::string::npos,
           "manifest: per-monitor DPI awareness, Common Controls 6");
+    check(text.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>") !=
+              std::string::npos,
+          "manifest: runs as the invoker, no elevation prompt");
     for (int size : {32, 16}) {
         const HICON icon =
             static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
