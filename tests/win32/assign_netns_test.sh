@@ -20,17 +20,13 @@ fail() {
 }
 [ -x "$cardsim" ] || fail "no card simulator at $cardsim: build the Linux tree first (TORVANE_LINUX_BUILD)"
 [ -f "$assign" ] || fail "no torvane-assign.exe at $assign"
-[ -f "$source_prefix/system.reg" ] || fail "no Wine prefix at $source_prefix (the wine_prefix test makes it)"
-
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+# shellcheck source=wine-copy.sh
+source "$(dirname "$0")/wine-copy.sh"
+wine_copy_prefix "$source_prefix" "$work"
+unset DISPLAY
 # English messages (the JSON reasons are English whatever the language).
 export LANG=C.UTF-8
 unset LC_ALL LANGUAGE
-WINEPREFIX=$source_prefix wineserver -w 2>/dev/null || true
-rm -rf "$work"
-mkdir -p "$work"
-cp -a "$source_prefix" "$work/prefix"
 
 netns_setup tvwas
 card_pids=()
