@@ -30,7 +30,7 @@ using RecordOnDiskWindows = assign::test::TemporaryFolder;
 
 RecordEntry entry(int n)
 {
-    std::string why;
+    text::Twin why;
     return {Mac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, static_cast<std::uint8_t>(n)},
             *parseIp("10.0.0." + std::to_string(100 + n), why),
             *parseIp("255.255.255.0", why),

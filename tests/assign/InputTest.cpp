@@ -17,7 +17,8 @@ std::string errorsText(const std::vector<InputError>& errors)
 {
     std::string out;
     for (const InputError& e : errors) {
-        out += std::to_string(e.at.line) + ":" + std::to_string(e.at.column) + ": " + e.text + "\n";
+        out += std::to_string(e.at.line) + ":" + std::to_string(e.at.column) + ": " +
+               e.text.english + "\n";
     }
     return out;
 }
@@ -37,13 +38,13 @@ class IpText : public ::testing::TestWithParam<IpCase> {};
 
 TEST_P(IpText, ParsesOrSaysWhy)
 {
-    std::string why;
+    text::Twin why;
     const auto ip = parseIp(GetParam().text, why);
     EXPECT_EQ(ip.has_value(), GetParam().ok) << GetParam().text;
     if (ip) {
         EXPECT_EQ(ipText(*ip), GetParam().text);
     } else {
-        EXPECT_NE(why.find(GetParam().why), std::string::npos) << why;
+        EXPECT_NE(why.english.find(GetParam().why), std::string::npos) << why.english;
     }
 }
 
@@ -61,28 +62,29 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(MacText, EveryFormOperatorsPasteReadsTheSame)
 {
-    std::string why;
+    text::Twin why;
     for (const char* text :
          {"00-0a-1B-c2-3D-ff", "00:0A:1b:C2:3d:FF", "000a.1BC2.3dFF", "000A1bc23DfF"}) {
         const auto mac = parseMac(text, why);
-        ASSERT_TRUE(mac) << text << ": " << why;
+        ASSERT_TRUE(mac) << text << ": " << why.english;
         EXPECT_EQ(macText(*mac), "00-0A-1B-C2-3D-FF") << text;
     }
 }
 
 TEST(MacText, RefusesWhatNoCardSends)
 {
-    std::string why;
+    text::Twin why;
     for (const char* text :
          {"00-0A-1B-C2-3D", "00-0A-1B-C2-3D-FF-00", "00-0A:1B-C2-3D-FF", "00-0A-1B-C2-3D-FG",
           "000A1BC23DF", "0-0A-1B-C2-3D-FF0", "000A.1BC2:3DFF"}) {
         EXPECT_FALSE(parseMac(text, why)) << text;
-        EXPECT_NE(why.find("is not a MAC address"), std::string::npos) << text << ": " << why;
+        EXPECT_NE(why.english.find("is not a MAC address"), std::string::npos)
+            << text << ": " << why.english;
     }
     EXPECT_FALSE(parseMac("00-00-00-00-00-00", why));
-    EXPECT_NE(why.find("all zeros"), std::string::npos);
+    EXPECT_NE(why.english.find("all zeros"), std::string::npos);
     EXPECT_FALSE(parseMac("01-00-5E-00-00-01", why));
-    EXPECT_NE(why.find("multicast"), std::string::npos);
+    EXPECT_NE(why.english.find("multicast"), std::string::npos);
     EXPECT_FALSE(parseMac("FF-FF-FF-FF-FF-FF", why));
 }
 
@@ -99,14 +101,15 @@ class Settings : public ::testing::TestWithParam<SettingsCase> {};
 TEST_P(Settings, AreCheckedLikeTheHelperDoes)
 {
     const SettingsCase& c = GetParam();
-    std::string why;
+    text::Twin why;
     const auto problem =
         checkSettings(*parseIp(c.ip, why), *parseIp(c.mask, why), *parseIp(c.gateway, why));
     ASSERT_EQ(problem.has_value(), c.field.has_value())
-        << c.ip << " " << c.mask << " " << c.gateway << ": " << (problem ? problem->text : "");
+        << c.ip << " " << c.mask << " " << c.gateway << ": "
+        << (problem ? problem->text.english : "");
     if (problem) {
         EXPECT_EQ(problem->field, *c.field);
-        EXPECT_NE(problem->text.find(c.why), std::string::npos) << problem->text;
+        EXPECT_NE(problem->text.english.find(c.why), std::string::npos) << problem->text.english;
     }
 }
 
@@ -292,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Record, ReadsBackWhatItWrites)
 {
     std::vector<RecordEntry> entries(2);
-    std::string why;
+    text::Twin why;
     entries[0] = {*parseMac("00-0A-1B-C2-3D-01", why),
                   *parseIp("10.0.0.101", why),
                   *parseIp("255.255.255.0", why),
@@ -362,52 +365,80 @@ TEST(Record, RefusesContradictionsAndStrangeValues)
 
 // --- the command line -------------------------------------------------------------------
 
+/// A refusal in both languages: the English as expected, a Japanese sentence of its own, and
+/// the offending place (an option, a value, a line) named in each.
+void expectBoth(const text::Twin& said, std::string_view english, std::string_view place)
+{
+    EXPECT_NE(said.english.find(english), std::string::npos)
+        << "wanted: " << english << "\ngot: " << said.english;
+    EXPECT_NE(said.japanese, said.english) << said.english;
+    EXPECT_TRUE(std::any_of(said.japanese.begin(), said.japanese.end(),
+                            [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        << "not Japanese: " << said.japanese;
+    for (const std::string* text : {&said.english, &said.japanese}) {
+        EXPECT_NE(text->find(place), std::string::npos) << "lacks " << place << ": " << *text;
+    }
+}
+
 TEST(Options, RefusesCombinationsThatMeanNothing)
 {
     const struct {
         std::vector<std::string_view> args;
         const char* expected;
+        const char* place;
     } cases[] = {
-        {{}, "say which cards"},
-        {{"--mac", "00-0A-1B-C2-3D-01"}, "needs both --mac and --ip"},
-        {{"--mac", "00-0A-1B-C2-3D-01", "--ip", "10.0.0.2"}, "--ip needs --mask and --gateway"},
+        {{}, "say which cards", "--pool"},
+        {{"--mac", "00-0A-1B-C2-3D-01"}, "needs both --mac and --ip", "--ip"},
+        {{"--mac", "00-0A-1B-C2-3D-01", "--ip", "10.0.0.2"},
+         "--ip needs --mask and --gateway",
+         "--ip"},
         {{"--mac", "m", "--ip", "i", "--mask", "m", "--gateway", "g", "--list", "l"},
-         "do not go with --list"},
-        {{"--pool", "a-b", "--mask", "m", "--gateway", "g"}, "--pool needs --record"},
-        {{"--list", "l", "--mask", "m"}, "the list has its own columns"},
-        {{"--list", "l", "--count", "3"}, "--count goes with --pool"},
-        {{"--list", "l", "--count", "0"}, "--count: '0' is not a number"},
-        {{"--list", "l", "--timeout", "soon"}, "--timeout: 'soon' is not a number of seconds"},
-        {{"--list", "l", "--confirm", "ping"}, "neither http nor none"},
-        {{"--list", "l", "--format", "xml"}, "neither text nor json"},
-        {{"--list"}, "--list needs a value"},
-        {{"--list", "l", "--verbose"}, "unknown option '--verbose'"},
+         "do not go with --list",
+         "--list"},
+        {{"--pool", "a-b", "--mask", "m", "--gateway", "g"}, "--pool needs --record", "--record"},
+        {{"--list", "l", "--mask", "m"}, "the list has its own columns", "--mask"},
+        {{"--list", "l", "--count", "3"}, "--count goes with --pool", "--count"},
+        {{"--list", "l", "--count", "0"}, "--count: '0' is not a number", "'0'"},
+        {{"--list", "l", "--timeout", "soon"},
+         "--timeout: 'soon' is not a number of seconds",
+         "--timeout: 'soon'"},
+        {{"--list", "l", "--confirm", "ping"}, "neither http nor none", "--confirm: 'ping'"},
+        {{"--list", "l", "--format", "xml"}, "neither text nor json", "--format: 'xml'"},
+        {{"--list"}, "--list needs a value", "--list"},
+        {{"--list", "l", "--verbose"}, "unknown option '--verbose'", "'--verbose'"},
         // 0 once meant no limit without saying so.
-        {{"--list", "l", "--timeout", "0"}, "--timeout: give a number of seconds above 0"},
-        {{"--export", "dnsmasq"}, "--export needs --record"},
-        {{"--export", "isc", "--record", "r"}, "--export: 'isc' is neither dnsmasq nor kea"},
-        {{"--export", "kea", "--record", "r", "--list", "l"}, "--export reads only the record"},
-        {{"--export", "kea", "--record", "r", "--dry-run"}, "--export reads only the record"},
+        {{"--list", "l", "--timeout", "0"},
+         "--timeout: give a number of seconds above 0",
+         "--timeout"},
+        {{"--export", "dnsmasq"}, "--export needs --record", "--record"},
+        {{"--export", "isc", "--record", "r"},
+         "--export: 'isc' is neither dnsmasq nor kea",
+         "'isc'"},
+        {{"--export", "kea", "--record", "r", "--list", "l"},
+         "--export reads only the record",
+         "--export"},
+        {{"--export", "kea", "--record", "r", "--dry-run"},
+         "--export reads only the record",
+         "--dry-run"},
     };
     for (const auto& c : cases) {
-        const Parsed p = parseArgs(c.args);
-        EXPECT_NE(p.error.find(c.expected), std::string::npos)
-            << "wanted: " << c.expected << "\ngot: " << p.error;
+        expectBoth(parseArgs(c.args).error, c.expected, c.place);
     }
     const Parsed p = parseArgs({"--pool=10.0.0.1-10.0.0.9", "--mask", "255.255.255.0",
                                 "--gateway=0.0.0.0", "--record", "r.csv", "--count=4",
                                 "--confirm=none", "--format", "json", "--probe-wait", "0.5"});
-    EXPECT_EQ(p.error, "");
+    EXPECT_TRUE(p.error.empty()) << p.error.english;
     EXPECT_EQ(p.options.count, 4);
     EXPECT_FALSE(p.options.confirm);
     EXPECT_EQ(p.options.format, Format::Json);
     EXPECT_DOUBLE_EQ(p.options.probeWait, 0.5);
     EXPECT_FALSE(p.options.timeout);
     const Parsed dry = parseArgs({"--list", "l", "--dry-run", "--timeout", "0.5"});
-    EXPECT_EQ(dry.error, "");
+    EXPECT_TRUE(dry.error.empty()) << dry.error.english;
     EXPECT_TRUE(dry.options.dryRun);
     EXPECT_EQ(dry.options.timeout, 0.5);
-    EXPECT_EQ(parseArgs({"--export=kea", "--record", "r"}).error, "");
+    EXPECT_TRUE(parseArgs({"--export=kea", "--record", "r"}).error.empty());
+    EXPECT_TRUE(parseArgs({"-h"}).options.help);
 }
 
 } // namespace

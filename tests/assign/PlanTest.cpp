@@ -22,7 +22,7 @@ namespace {
 
 Ip ip(const char* text)
 {
-    std::string why;
+    text::Twin why;
     return *parseIp(text, why);
 }
 
@@ -51,18 +51,18 @@ std::string recordLine(int n, const char* address, const char* confirmed = "yes"
 const std::string kRecordHeader = "mac,ip,mask,gateway,time,confirmed,name\n";
 const std::string kListHeader = "mac,ip,mask,gateway\n";
 
-std::string joined(const std::vector<std::string>& errors)
+std::string joined(const std::vector<text::Twin>& errors)
 {
     std::string out;
-    for (const std::string& e : errors) {
-        out += e + "\n";
+    for (const text::Twin& e : errors) {
+        out += e.english + "\n";
     }
     return out;
 }
 
 Plan makePlan(const Options& o, const Inputs& in)
 {
-    std::vector<std::string> errors;
+    std::vector<text::Twin> errors;
     Plan plan = Plan::make(o, in, errors);
     EXPECT_TRUE(errors.empty()) << joined(errors);
     return plan;
@@ -164,7 +164,7 @@ TEST(Plan, RefusesInputsThatContradictEachOther)
          "cards.csv:2:19: address 10.0.0.5 belongs to this PC"},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> errors;
+        std::vector<text::Twin> errors;
         Inputs in;
         in.listText = c.list.empty() ? kListHeader : c.list;
         in.recordText = c.record;
@@ -178,7 +178,7 @@ TEST(Plan, RefusesInputsThatContradictEachOther)
     one.ip = "10.0.0.21";
     one.mask = "255.255.255.0";
     one.gateway = "10.0.1.1";
-    std::vector<std::string> errors;
+    std::vector<text::Twin> errors;
     Plan::make(one, {}, errors);
     EXPECT_EQ(joined(errors), "--gateway: gateway 10.0.1.1 lies outside the subnet 10.0.0.0/24 "
                               "of 10.0.0.21\n");

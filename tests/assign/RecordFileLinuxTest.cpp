@@ -17,7 +17,7 @@ using RecordOnDisk = assign::test::TemporaryFolder;
 
 Ip ip(const char* text)
 {
-    std::string why;
+    text::Twin why;
     return *parseIp(text, why);
 }
 
