@@ -318,7 +318,8 @@ TEST_F(RecordOnDisk, EachChangeIsOnDiskAndOneLinePerCard)
     const std::string path = m_dir + "/record.csv";
     RecordFile file(path, {});
     std::string error;
-    ASSERT_TRUE(file.writable(error)) << error;
+    text::Twin why;
+    ASSERT_TRUE(file.writable(why)) << why.english;
     RecordEntry e{mac(1),
                   ip("10.0.0.101"),
                   ip("255.255.255.0"),
@@ -337,7 +338,7 @@ TEST_F(RecordOnDisk, EachChangeIsOnDiskAndOneLinePerCard)
     ASSERT_TRUE(file.put(e, error)) << error;
 
     std::string text;
-    ASSERT_TRUE(readFile(path, 1 << 20, text, error)) << error;
+    ASSERT_TRUE(readFile(path, 1 << 20, text, why)) << why.english;
     const RecordTable back = readRecord(text);
     ASSERT_TRUE(back.errors.empty()) << text;
     ASSERT_EQ(back.entries.size(), 2u) << text;
@@ -345,11 +346,11 @@ TEST_F(RecordOnDisk, EachChangeIsOnDiskAndOneLinePerCard)
     EXPECT_TRUE(recordTime(back.entries[0].time)) << back.entries[0].time;
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 
-    EXPECT_FALSE(readFile(path, 10, text, error));
-    EXPECT_NE(error.find("larger than"), std::string::npos);
+    EXPECT_FALSE(readFile(path, 10, text, why));
+    EXPECT_NE(why.english.find("larger than"), std::string::npos);
     RecordFile nowhere(m_dir + "/missing/record.csv", {});
-    EXPECT_FALSE(nowhere.writable(error));
-    EXPECT_NE(error.find("cannot write in its folder"), std::string::npos) << error;
+    EXPECT_FALSE(nowhere.writable(why));
+    EXPECT_NE(why.english.find("cannot write in its folder"), std::string::npos) << why.english;
 }
 
 TEST_F(RecordOnDisk, AStagedBurstIsWrittenOnceAtTheFlush)
@@ -357,6 +358,7 @@ TEST_F(RecordOnDisk, AStagedBurstIsWrittenOnceAtTheFlush)
     const std::string path = m_dir + "/record.csv";
     RecordFile file(path, {});
     std::string error;
+    text::Twin why;
     RecordEntry e{mac(1),
                   ip("10.0.0.101"),
                   ip("255.255.255.0"),
@@ -374,7 +376,7 @@ TEST_F(RecordOnDisk, AStagedBurstIsWrittenOnceAtTheFlush)
     EXPECT_FALSE(std::filesystem::exists(path)); // nothing on disk before the flush
     ASSERT_TRUE(file.flush(error)) << error;
     std::string text;
-    ASSERT_TRUE(readFile(path, 1 << 20, text, error)) << error;
+    ASSERT_TRUE(readFile(path, 1 << 20, text, why)) << why.english;
     EXPECT_EQ(readRecord(text).entries.size(), 2u) << text;
     // Nothing staged: nothing written, not even a new file under the same name.
     {
@@ -383,7 +385,7 @@ TEST_F(RecordOnDisk, AStagedBurstIsWrittenOnceAtTheFlush)
         std::fclose(f);
     }
     ASSERT_TRUE(file.flush(error));
-    ASSERT_TRUE(readFile(path, 1 << 20, text, error)) << error;
+    ASSERT_TRUE(readFile(path, 1 << 20, text, why)) << why.english;
     EXPECT_EQ(text, "changed by hand\n");
 }
 

@@ -96,7 +96,7 @@ int dryRun(Reporter& out, const Options& o, Plan& plan)
 int exportRecord(Reporter& out, const Options& o)
 {
     std::string text;
-    std::string error;
+    text::Twin error;
     if (!recordPathUsable(o.record, error) || !readFile(o.record, kMaxFile, text, error, true)) {
         return refuse(out, {error});
     }
@@ -145,7 +145,7 @@ int main(int argc, char** argv)
     // Everything is read and checked before the helper starts: bad input sends nothing.
     std::vector<text::Twin> errors;
     Inputs inputs;
-    std::string error;
+    text::Twin error;
     if (!o.list.empty() && !readFile(o.list, kMaxFile, inputs.listText, error)) {
         errors.push_back(error);
     }
