@@ -3,20 +3,26 @@
 #include "Options.h"
 #include "Record.h"
 #include "RelationList.h"
+#include "TestSupport.h"
 #include "Wording.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <regex>
+#include <set>
 
 using namespace assign;
+using assign::test::expectBothLanguages;
 
 namespace {
 
+/// The errors in English, one a line; each is checked to be said in Japanese too.
 std::string errorsText(const std::vector<InputError>& errors)
 {
     std::string out;
     for (const InputError& e : errors) {
+        expectBothLanguages(e.text);
         out += std::to_string(e.at.line) + ":" + std::to_string(e.at.column) + ": " +
                e.text.english + "\n";
     }
@@ -45,6 +51,7 @@ TEST_P(IpText, ParsesOrSaysWhy)
         EXPECT_EQ(ipText(*ip), GetParam().text);
     } else {
         EXPECT_NE(why.english.find(GetParam().why), std::string::npos) << why.english;
+        expectBothLanguages(why);
     }
 }
 
@@ -80,11 +87,13 @@ TEST(MacText, RefusesWhatNoCardSends)
         EXPECT_FALSE(parseMac(text, why)) << text;
         EXPECT_NE(why.english.find("is not a MAC address"), std::string::npos)
             << text << ": " << why.english;
+        expectBothLanguages(why);
     }
     EXPECT_FALSE(parseMac("00-00-00-00-00-00", why));
     EXPECT_NE(why.english.find("all zeros"), std::string::npos);
     EXPECT_FALSE(parseMac("01-00-5E-00-00-01", why));
     EXPECT_NE(why.english.find("multicast"), std::string::npos);
+    expectBothLanguages(why);
     EXPECT_FALSE(parseMac("FF-FF-FF-FF-FF-FF", why));
 }
 
@@ -110,6 +119,7 @@ TEST_P(Settings, AreCheckedLikeTheHelperDoes)
     if (problem) {
         EXPECT_EQ(problem->field, *c.field);
         EXPECT_NE(problem->text.english.find(c.why), std::string::npos) << problem->text.english;
+        expectBothLanguages(problem->text);
     }
 }
 
@@ -365,64 +375,38 @@ TEST(Record, RefusesContradictionsAndStrangeValues)
 
 // --- the command line -------------------------------------------------------------------
 
-/// A refusal in both languages: the English as expected, a Japanese sentence of its own, and
-/// the offending place (an option, a value, a line) named in each.
-void expectBoth(const text::Twin& said, std::string_view english, std::string_view place)
-{
-    EXPECT_NE(said.english.find(english), std::string::npos)
-        << "wanted: " << english << "\ngot: " << said.english;
-    EXPECT_NE(said.japanese, said.english) << said.english;
-    EXPECT_TRUE(std::any_of(said.japanese.begin(), said.japanese.end(),
-                            [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
-        << "not Japanese: " << said.japanese;
-    for (const std::string* text : {&said.english, &said.japanese}) {
-        EXPECT_NE(text->find(place), std::string::npos) << "lacks " << place << ": " << *text;
-    }
-}
-
 TEST(Options, RefusesCombinationsThatMeanNothing)
 {
     const struct {
         std::vector<std::string_view> args;
         const char* expected;
-        const char* place;
     } cases[] = {
-        {{}, "say which cards", "--pool"},
-        {{"--mac", "00-0A-1B-C2-3D-01"}, "needs both --mac and --ip", "--ip"},
-        {{"--mac", "00-0A-1B-C2-3D-01", "--ip", "10.0.0.2"},
-         "--ip needs --mask and --gateway",
-         "--ip"},
+        {{}, "say which cards"},
+        {{"--mac", "00-0A-1B-C2-3D-01"}, "needs both --mac and --ip"},
+        {{"--mac", "00-0A-1B-C2-3D-01", "--ip", "10.0.0.2"}, "--ip needs --mask and --gateway"},
         {{"--mac", "m", "--ip", "i", "--mask", "m", "--gateway", "g", "--list", "l"},
-         "do not go with --list",
-         "--list"},
-        {{"--pool", "a-b", "--mask", "m", "--gateway", "g"}, "--pool needs --record", "--record"},
-        {{"--list", "l", "--mask", "m"}, "the list has its own columns", "--mask"},
-        {{"--list", "l", "--count", "3"}, "--count goes with --pool", "--count"},
-        {{"--list", "l", "--count", "0"}, "--count: '0' is not a number", "'0'"},
-        {{"--list", "l", "--timeout", "soon"},
-         "--timeout: 'soon' is not a number of seconds",
-         "--timeout: 'soon'"},
-        {{"--list", "l", "--confirm", "ping"}, "neither http nor none", "--confirm: 'ping'"},
-        {{"--list", "l", "--format", "xml"}, "neither text nor json", "--format: 'xml'"},
-        {{"--list"}, "--list needs a value", "--list"},
-        {{"--list", "l", "--verbose"}, "unknown option '--verbose'", "'--verbose'"},
+         "do not go with --list"},
+        {{"--pool", "a-b", "--mask", "m", "--gateway", "g"}, "--pool needs --record"},
+        {{"--list", "l", "--mask", "m"}, "the list has its own columns"},
+        {{"--list", "l", "--count", "3"}, "--count goes with --pool"},
+        {{"--list", "l", "--count", "0"}, "--count: '0' is not a number"},
+        {{"--list", "l", "--timeout", "soon"}, "--timeout: 'soon' is not a number of seconds"},
+        {{"--list", "l", "--confirm", "ping"}, "neither http nor none"},
+        {{"--list", "l", "--format", "xml"}, "neither text nor json"},
+        {{"--list"}, "--list needs a value"},
+        {{"--list", "l", "--verbose"}, "unknown option '--verbose'"},
         // 0 once meant no limit without saying so.
-        {{"--list", "l", "--timeout", "0"},
-         "--timeout: give a number of seconds above 0",
-         "--timeout"},
-        {{"--export", "dnsmasq"}, "--export needs --record", "--record"},
-        {{"--export", "isc", "--record", "r"},
-         "--export: 'isc' is neither dnsmasq nor kea",
-         "'isc'"},
-        {{"--export", "kea", "--record", "r", "--list", "l"},
-         "--export reads only the record",
-         "--export"},
-        {{"--export", "kea", "--record", "r", "--dry-run"},
-         "--export reads only the record",
-         "--dry-run"},
+        {{"--list", "l", "--timeout", "0"}, "--timeout: give a number of seconds above 0"},
+        {{"--export", "dnsmasq"}, "--export needs --record"},
+        {{"--export", "isc", "--record", "r"}, "--export: 'isc' is neither dnsmasq nor kea"},
+        {{"--export", "kea", "--record", "r", "--list", "l"}, "--export reads only the record"},
+        {{"--export", "kea", "--record", "r", "--dry-run"}, "--export reads only the record"},
     };
     for (const auto& c : cases) {
-        expectBoth(parseArgs(c.args).error, c.expected, c.place);
+        const text::Twin error = parseArgs(c.args).error;
+        EXPECT_NE(error.english.find(c.expected), std::string::npos)
+            << "wanted: " << c.expected << "\ngot: " << error.english;
+        expectBothLanguages(error);
     }
     const Parsed p = parseArgs({"--pool=10.0.0.1-10.0.0.9", "--mask", "255.255.255.0",
                                 "--gateway=0.0.0.0", "--record", "r.csv", "--count=4",
@@ -439,6 +423,33 @@ TEST(Options, RefusesCombinationsThatMeanNothing)
     EXPECT_EQ(dry.options.timeout, 0.5);
     EXPECT_TRUE(parseArgs({"--export=kea", "--record", "r"}).error.empty());
     EXPECT_TRUE(parseArgs({"-h"}).options.help);
+}
+
+std::set<std::string> optionsNamed(const std::string& help)
+{
+    static const std::regex option("(^|[ ,\\[（])(-h|--[a-z][a-z-]*)");
+    std::set<std::string> names;
+    for (std::sregex_iterator i(help.begin(), help.end(), option), end; i != end; ++i) {
+        names.insert((*i)[2].str());
+    }
+    return names;
+}
+
+TEST(Options, HelpNamesTheSameOptionsInBothLanguagesAndEachIsKnown)
+{
+    const std::string japanese = usageText(text::Lang::Japanese);
+    const std::string english = usageText(text::Lang::English);
+    EXPECT_NE(japanese, english);
+    EXPECT_NE(japanese.find("終了ステータス:"), std::string::npos) << japanese;
+    const std::set<std::string> named = optionsNamed(english);
+    EXPECT_EQ(optionsNamed(japanese), named);
+    for (const OptionHelp& o : optionTable()) {
+        EXPECT_TRUE(named.contains(std::string(o.name))) << o.name;
+    }
+    for (const std::string& name : named) {
+        const Parsed p = parseArgs({name});
+        EXPECT_EQ(p.error.english.find("unknown option"), std::string::npos) << name;
+    }
 }
 
 } // namespace

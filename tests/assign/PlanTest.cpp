@@ -51,10 +51,12 @@ std::string recordLine(int n, const char* address, const char* confirmed = "yes"
 const std::string kRecordHeader = "mac,ip,mask,gateway,time,confirmed,name\n";
 const std::string kListHeader = "mac,ip,mask,gateway\n";
 
+/// The errors in English, one a line; each is checked to be said in Japanese too.
 std::string joined(const std::vector<text::Twin>& errors)
 {
     std::string out;
     for (const text::Twin& e : errors) {
+        test::expectBothLanguages(e);
         out += e.english + "\n";
     }
     return out;
