@@ -133,6 +133,12 @@ rm -f "$WORK/record.csv"
 json=$(env LC_ALL=ja_JP.UTF-8 "$ASSIGN" --format json --pol 1 2>/dev/null)
 grep -qF '"message":"unknown option '"'--pol'"' (torvane-assign --help shows the usage)"' <<<"$json" ||
     { echo "FAIL: JSON under Japanese is not English: $json"; FAILURES=$((FAILURES + 1)); }
+# The interface is checked with the files; its refusal once reached JSON in Japanese.
+ja "no such interface, Japanese" "--interface: インターフェース torvane-none0 はありません" - \
+    --format json --mac 00-0A-1B-C2-3D-01 --ip 10.0.0.21 --mask $M --gateway 10.0.0.1 \
+    --interface torvane-none0
+grep -qF '"message":"--interface: there is no interface torvane-none0"' "$WORK/out" ||
+    { echo "FAIL: JSON under Japanese is not English: $(cat "$WORK/out")"; FAILURES=$((FAILURES + 1)); }
 
 # --help in both languages, with the same options.
 options() { grep -oE -- '(^|[ ,\[])(-h|--[a-z][a-z-]*)' | grep -oE -- '-h|--[a-z-]+' | sort -u; }
