@@ -30,7 +30,7 @@ using RecordOnDiskWindows = assign::test::TemporaryFolder;
 
 RecordEntry entry(int n)
 {
-    std::string why;
+    text::Twin why;
     return {Mac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, static_cast<std::uint8_t>(n)},
             *parseIp("10.0.0." + std::to_string(100 + n), why),
             *parseIp("255.255.255.0", why),
@@ -47,7 +47,8 @@ std::string contents(const std::string& path)
 {
     std::string text;
     std::string error;
-    EXPECT_TRUE(readFile(path, 1 << 20, text, error)) << error;
+    text::Twin why;
+    EXPECT_TRUE(readFile(path, 1 << 20, text, why)) << why.english;
     return text;
 }
 
@@ -63,6 +64,7 @@ TEST_F(RecordOnDiskWindows, AFailedRewriteKeepsTheOldRecordAndLeavesNothingBehin
     const std::string path = m_dir + "\\record.csv";
     RecordFile file(path, {});
     std::string error;
+    text::Twin why;
     ASSERT_TRUE(file.put(entry(1), error)) << error;
     const std::string before = contents(path);
     EXPECT_EQ(filesIn(m_dir), 1);
@@ -71,23 +73,24 @@ TEST_F(RecordOnDiskWindows, AFailedRewriteKeepsTheOldRecordAndLeavesNothingBehin
     const HANDLE held = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(file.writable(error)); // said before anything is sent
-    EXPECT_NE(error.find(path), std::string::npos) << error;
+    EXPECT_FALSE(file.writable(why)); // said before anything is sent
+    EXPECT_NE(why.english.find(path), std::string::npos) << why.english;
     EXPECT_FALSE(file.put(entry(2), error));
     EXPECT_NE(error.find(path), std::string::npos) << error;
     ::CloseHandle(held);
     EXPECT_EQ(contents(path), before);
     EXPECT_EQ(filesIn(m_dir), 1) << "a temporary file was left behind";
 
-    ASSERT_TRUE(file.writable(error)) << error;
+    ASSERT_TRUE(file.writable(why)) << why.english;
     ASSERT_TRUE(file.put(entry(3), error)) << error;
     EXPECT_EQ(readRecord(contents(path)).entries.size(), 3u);
     EXPECT_EQ(filesIn(m_dir), 1);
 
     // A folder that is not there is named as such, not as a missing record.
     RecordFile nowhere(m_dir + "\\missing\\record.csv", {});
-    EXPECT_FALSE(nowhere.writable(error));
-    EXPECT_NE(error.find("cannot write in its folder " + m_dir + "\\missing\\"), std::string::npos)
+    EXPECT_FALSE(nowhere.writable(why));
+    EXPECT_NE(why.english.find("cannot write in its folder " + m_dir + "\\missing\\"),
+              std::string::npos)
         << error;
 }
 
@@ -97,6 +100,7 @@ TEST_F(RecordOnDiskWindows, ARecordThatIsAReparsePointIsRefused)
     const std::string linked = m_dir + "\\linked.csv";
     RecordFile file(path, {});
     std::string error;
+    text::Twin why;
     ASSERT_TRUE(file.put(entry(1), error)) << error;
     const std::string before = contents(path);
     // Unprivileged links need the developer mode; Wine 8 answers success and makes none.
@@ -109,12 +113,12 @@ TEST_F(RecordOnDiskWindows, ARecordThatIsAReparsePointIsRefused)
                      << (made ? "answered success and made no link" : "failed") << ")";
     }
     RecordFile viaLink(linked, {});
-    EXPECT_FALSE(viaLink.writable(error));
-    EXPECT_NE(error.find("is a symbolic link"), std::string::npos) << error;
+    EXPECT_FALSE(viaLink.writable(why));
+    EXPECT_NE(why.english.find("is a symbolic link"), std::string::npos) << why.english;
     EXPECT_FALSE(viaLink.put(entry(2), error));
     std::string text;
-    EXPECT_FALSE(readFile(linked, 1 << 20, text, error, true));
-    EXPECT_NE(error.find("is a symbolic link"), std::string::npos) << error;
+    EXPECT_FALSE(readFile(linked, 1 << 20, text, why, true));
+    EXPECT_NE(why.english.find("is a symbolic link"), std::string::npos) << why.english;
     EXPECT_EQ(contents(path), before);
     EXPECT_NE(::GetFileAttributesA(linked.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
 }

@@ -3,21 +3,28 @@
 #include "Options.h"
 #include "Record.h"
 #include "RelationList.h"
+#include "TestSupport.h"
 #include "Wording.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <regex>
+#include <set>
 
 using namespace assign;
+using assign::test::expectBothLanguages;
 
 namespace {
 
+/// The errors in English, one a line; each is checked to be said in Japanese too.
 std::string errorsText(const std::vector<InputError>& errors)
 {
     std::string out;
     for (const InputError& e : errors) {
-        out += std::to_string(e.at.line) + ":" + std::to_string(e.at.column) + ": " + e.text + "\n";
+        expectBothLanguages(e.text);
+        out += std::to_string(e.at.line) + ":" + std::to_string(e.at.column) + ": " +
+               e.text.english + "\n";
     }
     return out;
 }
@@ -37,13 +44,14 @@ class IpText : public ::testing::TestWithParam<IpCase> {};
 
 TEST_P(IpText, ParsesOrSaysWhy)
 {
-    std::string why;
+    text::Twin why;
     const auto ip = parseIp(GetParam().text, why);
     EXPECT_EQ(ip.has_value(), GetParam().ok) << GetParam().text;
     if (ip) {
         EXPECT_EQ(ipText(*ip), GetParam().text);
     } else {
-        EXPECT_NE(why.find(GetParam().why), std::string::npos) << why;
+        EXPECT_NE(why.english.find(GetParam().why), std::string::npos) << why.english;
+        expectBothLanguages(why);
     }
 }
 
@@ -61,28 +69,31 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(MacText, EveryFormOperatorsPasteReadsTheSame)
 {
-    std::string why;
+    text::Twin why;
     for (const char* text :
          {"00-0a-1B-c2-3D-ff", "00:0A:1b:C2:3d:FF", "000a.1BC2.3dFF", "000A1bc23DfF"}) {
         const auto mac = parseMac(text, why);
-        ASSERT_TRUE(mac) << text << ": " << why;
+        ASSERT_TRUE(mac) << text << ": " << why.english;
         EXPECT_EQ(macText(*mac), "00-0A-1B-C2-3D-FF") << text;
     }
 }
 
 TEST(MacText, RefusesWhatNoCardSends)
 {
-    std::string why;
+    text::Twin why;
     for (const char* text :
          {"00-0A-1B-C2-3D", "00-0A-1B-C2-3D-FF-00", "00-0A:1B-C2-3D-FF", "00-0A-1B-C2-3D-FG",
           "000A1BC23DF", "0-0A-1B-C2-3D-FF0", "000A.1BC2:3DFF"}) {
         EXPECT_FALSE(parseMac(text, why)) << text;
-        EXPECT_NE(why.find("is not a MAC address"), std::string::npos) << text << ": " << why;
+        EXPECT_NE(why.english.find("is not a MAC address"), std::string::npos)
+            << text << ": " << why.english;
+        expectBothLanguages(why);
     }
     EXPECT_FALSE(parseMac("00-00-00-00-00-00", why));
-    EXPECT_NE(why.find("all zeros"), std::string::npos);
+    EXPECT_NE(why.english.find("all zeros"), std::string::npos);
     EXPECT_FALSE(parseMac("01-00-5E-00-00-01", why));
-    EXPECT_NE(why.find("multicast"), std::string::npos);
+    EXPECT_NE(why.english.find("multicast"), std::string::npos);
+    expectBothLanguages(why);
     EXPECT_FALSE(parseMac("FF-FF-FF-FF-FF-FF", why));
 }
 
@@ -99,14 +110,16 @@ class Settings : public ::testing::TestWithParam<SettingsCase> {};
 TEST_P(Settings, AreCheckedLikeTheHelperDoes)
 {
     const SettingsCase& c = GetParam();
-    std::string why;
+    text::Twin why;
     const auto problem =
         checkSettings(*parseIp(c.ip, why), *parseIp(c.mask, why), *parseIp(c.gateway, why));
     ASSERT_EQ(problem.has_value(), c.field.has_value())
-        << c.ip << " " << c.mask << " " << c.gateway << ": " << (problem ? problem->text : "");
+        << c.ip << " " << c.mask << " " << c.gateway << ": "
+        << (problem ? problem->text.english : "");
     if (problem) {
         EXPECT_EQ(problem->field, *c.field);
-        EXPECT_NE(problem->text.find(c.why), std::string::npos) << problem->text;
+        EXPECT_NE(problem->text.english.find(c.why), std::string::npos) << problem->text.english;
+        expectBothLanguages(problem->text);
     }
 }
 
@@ -292,7 +305,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Record, ReadsBackWhatItWrites)
 {
     std::vector<RecordEntry> entries(2);
-    std::string why;
+    text::Twin why;
     entries[0] = {*parseMac("00-0A-1B-C2-3D-01", why),
                   *parseIp("10.0.0.101", why),
                   *parseIp("255.255.255.0", why),
@@ -390,24 +403,53 @@ TEST(Options, RefusesCombinationsThatMeanNothing)
         {{"--export", "kea", "--record", "r", "--dry-run"}, "--export reads only the record"},
     };
     for (const auto& c : cases) {
-        const Parsed p = parseArgs(c.args);
-        EXPECT_NE(p.error.find(c.expected), std::string::npos)
-            << "wanted: " << c.expected << "\ngot: " << p.error;
+        const text::Twin error = parseArgs(c.args).error;
+        EXPECT_NE(error.english.find(c.expected), std::string::npos)
+            << "wanted: " << c.expected << "\ngot: " << error.english;
+        expectBothLanguages(error);
     }
     const Parsed p = parseArgs({"--pool=10.0.0.1-10.0.0.9", "--mask", "255.255.255.0",
                                 "--gateway=0.0.0.0", "--record", "r.csv", "--count=4",
                                 "--confirm=none", "--format", "json", "--probe-wait", "0.5"});
-    EXPECT_EQ(p.error, "");
+    EXPECT_TRUE(p.error.empty()) << p.error.english;
     EXPECT_EQ(p.options.count, 4);
     EXPECT_FALSE(p.options.confirm);
     EXPECT_EQ(p.options.format, Format::Json);
     EXPECT_DOUBLE_EQ(p.options.probeWait, 0.5);
     EXPECT_FALSE(p.options.timeout);
     const Parsed dry = parseArgs({"--list", "l", "--dry-run", "--timeout", "0.5"});
-    EXPECT_EQ(dry.error, "");
+    EXPECT_TRUE(dry.error.empty()) << dry.error.english;
     EXPECT_TRUE(dry.options.dryRun);
     EXPECT_EQ(dry.options.timeout, 0.5);
-    EXPECT_EQ(parseArgs({"--export=kea", "--record", "r"}).error, "");
+    EXPECT_TRUE(parseArgs({"--export=kea", "--record", "r"}).error.empty());
+    EXPECT_TRUE(parseArgs({"-h"}).options.help);
+}
+
+std::set<std::string> optionsNamed(const std::string& help)
+{
+    static const std::regex option("(^|[ ,\\[（])(-h|--[a-z][a-z-]*)");
+    std::set<std::string> names;
+    for (std::sregex_iterator i(help.begin(), help.end(), option), end; i != end; ++i) {
+        names.insert((*i)[2].str());
+    }
+    return names;
+}
+
+TEST(Options, HelpNamesTheSameOptionsInBothLanguagesAndEachIsKnown)
+{
+    const std::string japanese = usageText(text::Lang::Japanese);
+    const std::string english = usageText(text::Lang::English);
+    EXPECT_NE(japanese, english);
+    EXPECT_NE(japanese.find("終了ステータス:"), std::string::npos) << japanese;
+    const std::set<std::string> named = optionsNamed(english);
+    EXPECT_EQ(optionsNamed(japanese), named);
+    for (const OptionHelp& o : optionTable()) {
+        EXPECT_TRUE(named.contains(std::string(o.name))) << o.name;
+    }
+    for (const std::string& name : named) {
+        const Parsed p = parseArgs({name});
+        EXPECT_EQ(p.error.english.find("unknown option"), std::string::npos) << name;
+    }
 }
 
 } // namespace

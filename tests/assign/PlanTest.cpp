@@ -22,7 +22,7 @@ namespace {
 
 Ip ip(const char* text)
 {
-    std::string why;
+    text::Twin why;
     return *parseIp(text, why);
 }
 
@@ -51,18 +51,20 @@ std::string recordLine(int n, const char* address, const char* confirmed = "yes"
 const std::string kRecordHeader = "mac,ip,mask,gateway,time,confirmed,name\n";
 const std::string kListHeader = "mac,ip,mask,gateway\n";
 
-std::string joined(const std::vector<std::string>& errors)
+/// The errors in English, one a line; each is checked to be said in Japanese too.
+std::string joined(const std::vector<text::Twin>& errors)
 {
     std::string out;
-    for (const std::string& e : errors) {
-        out += e + "\n";
+    for (const text::Twin& e : errors) {
+        test::expectBothLanguages(e);
+        out += e.english + "\n";
     }
     return out;
 }
 
 Plan makePlan(const Options& o, const Inputs& in)
 {
-    std::vector<std::string> errors;
+    std::vector<text::Twin> errors;
     Plan plan = Plan::make(o, in, errors);
     EXPECT_TRUE(errors.empty()) << joined(errors);
     return plan;
@@ -164,7 +166,7 @@ TEST(Plan, RefusesInputsThatContradictEachOther)
          "cards.csv:2:19: address 10.0.0.5 belongs to this PC"},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> errors;
+        std::vector<text::Twin> errors;
         Inputs in;
         in.listText = c.list.empty() ? kListHeader : c.list;
         in.recordText = c.record;
@@ -178,7 +180,7 @@ TEST(Plan, RefusesInputsThatContradictEachOther)
     one.ip = "10.0.0.21";
     one.mask = "255.255.255.0";
     one.gateway = "10.0.1.1";
-    std::vector<std::string> errors;
+    std::vector<text::Twin> errors;
     Plan::make(one, {}, errors);
     EXPECT_EQ(joined(errors), "--gateway: gateway 10.0.1.1 lies outside the subnet 10.0.0.0/24 "
                               "of 10.0.0.21\n");
@@ -318,7 +320,8 @@ TEST_F(RecordOnDisk, EachChangeIsOnDiskAndOneLinePerCard)
     const std::string path = m_dir + "/record.csv";
     RecordFile file(path, {});
     std::string error;
-    ASSERT_TRUE(file.writable(error)) << error;
+    text::Twin why;
+    ASSERT_TRUE(file.writable(why)) << why.english;
     RecordEntry e{mac(1),
                   ip("10.0.0.101"),
                   ip("255.255.255.0"),
@@ -337,7 +340,7 @@ TEST_F(RecordOnDisk, EachChangeIsOnDiskAndOneLinePerCard)
     ASSERT_TRUE(file.put(e, error)) << error;
 
     std::string text;
-    ASSERT_TRUE(readFile(path, 1 << 20, text, error)) << error;
+    ASSERT_TRUE(readFile(path, 1 << 20, text, why)) << why.english;
     const RecordTable back = readRecord(text);
     ASSERT_TRUE(back.errors.empty()) << text;
     ASSERT_EQ(back.entries.size(), 2u) << text;
@@ -345,11 +348,11 @@ TEST_F(RecordOnDisk, EachChangeIsOnDiskAndOneLinePerCard)
     EXPECT_TRUE(recordTime(back.entries[0].time)) << back.entries[0].time;
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 
-    EXPECT_FALSE(readFile(path, 10, text, error));
-    EXPECT_NE(error.find("larger than"), std::string::npos);
+    EXPECT_FALSE(readFile(path, 10, text, why));
+    EXPECT_NE(why.english.find("larger than"), std::string::npos);
     RecordFile nowhere(m_dir + "/missing/record.csv", {});
-    EXPECT_FALSE(nowhere.writable(error));
-    EXPECT_NE(error.find("cannot write in its folder"), std::string::npos) << error;
+    EXPECT_FALSE(nowhere.writable(why));
+    EXPECT_NE(why.english.find("cannot write in its folder"), std::string::npos) << why.english;
 }
 
 TEST_F(RecordOnDisk, AStagedBurstIsWrittenOnceAtTheFlush)
@@ -357,6 +360,7 @@ TEST_F(RecordOnDisk, AStagedBurstIsWrittenOnceAtTheFlush)
     const std::string path = m_dir + "/record.csv";
     RecordFile file(path, {});
     std::string error;
+    text::Twin why;
     RecordEntry e{mac(1),
                   ip("10.0.0.101"),
                   ip("255.255.255.0"),
@@ -374,7 +378,7 @@ TEST_F(RecordOnDisk, AStagedBurstIsWrittenOnceAtTheFlush)
     EXPECT_FALSE(std::filesystem::exists(path)); // nothing on disk before the flush
     ASSERT_TRUE(file.flush(error)) << error;
     std::string text;
-    ASSERT_TRUE(readFile(path, 1 << 20, text, error)) << error;
+    ASSERT_TRUE(readFile(path, 1 << 20, text, why)) << why.english;
     EXPECT_EQ(readRecord(text).entries.size(), 2u) << text;
     // Nothing staged: nothing written, not even a new file under the same name.
     {
@@ -383,7 +387,7 @@ TEST_F(RecordOnDisk, AStagedBurstIsWrittenOnceAtTheFlush)
         std::fclose(f);
     }
     ASSERT_TRUE(file.flush(error));
-    ASSERT_TRUE(readFile(path, 1 << 20, text, error)) << error;
+    ASSERT_TRUE(readFile(path, 1 << 20, text, why)) << why.english;
     EXPECT_EQ(text, "changed by hand\n");
 }
 

@@ -17,7 +17,7 @@ using RecordOnDisk = assign::test::TemporaryFolder;
 
 Ip ip(const char* text)
 {
-    std::string why;
+    text::Twin why;
     return *parseIp(text, why);
 }
 
@@ -36,6 +36,7 @@ TEST_F(RecordOnDisk, SharedFolderAttacksAreRefusedOrHarmless)
     fs::create_symlink(victim, path + ".tmp");
     RecordFile file(path, {});
     std::string error;
+    text::Twin why;
     RecordEntry e{Mac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 1},
                   ip("10.0.0.101"),
                   ip("255.255.255.0"),
@@ -48,7 +49,7 @@ TEST_F(RecordOnDisk, SharedFolderAttacksAreRefusedOrHarmless)
                   {}};
     ASSERT_TRUE(file.put(e, error)) << error;
     std::string text;
-    ASSERT_TRUE(readFile(victim, 1 << 20, text, error)) << error;
+    ASSERT_TRUE(readFile(victim, 1 << 20, text, why)) << why.english;
     EXPECT_EQ(text, "the operator's own file\n");
     EXPECT_TRUE(fs::is_symlink(path + ".tmp"));
     EXPECT_FALSE(fs::is_symlink(path));
@@ -59,12 +60,12 @@ TEST_F(RecordOnDisk, SharedFolderAttacksAreRefusedOrHarmless)
     const std::string linked = m_dir + "/linked.csv";
     fs::create_symlink(path, linked);
     RecordFile viaLink(linked, {});
-    EXPECT_FALSE(viaLink.writable(error));
-    EXPECT_NE(error.find("is a symbolic link"), std::string::npos) << error;
+    EXPECT_FALSE(viaLink.writable(why));
+    EXPECT_NE(why.english.find("is a symbolic link"), std::string::npos) << why.english;
     EXPECT_FALSE(viaLink.put(e, error));
     EXPECT_TRUE(fs::is_symlink(linked));
-    EXPECT_FALSE(readFile(linked, 1 << 20, text, error, true));
-    EXPECT_NE(error.find("is a symbolic link"), std::string::npos) << error;
+    EXPECT_FALSE(readFile(linked, 1 << 20, text, why, true));
+    EXPECT_NE(why.english.find("is a symbolic link"), std::string::npos) << why.english;
 }
 
 } // namespace

@@ -32,7 +32,8 @@ check() {
         args+=(--list "$WORK/cards.csv")
     fi
     rm -f "$WORK/helper-ran"
-    "$ASSIGN" --helper "$WORK/helper" "${args[@]}" >"$WORK/out" 2>"$WORK/err" </dev/null
+    env ${DESKTOP:+LC_ALL=$DESKTOP} "$ASSIGN" --helper "$WORK/helper" "${args[@]}" \
+        >"$WORK/out" 2>"$WORK/err" </dev/null
     local rc=$?
     if [ $rc -ne 2 ]; then
         echo "FAIL: $name: exit $rc, wanted 2: $(cat "$WORK/err")"
@@ -107,7 +108,46 @@ check "no header" "$L:1:1: the first line is not a header" "$C1\n$C1\n"
 n=$(grep -c "^torvane-assign: $L:" "$WORK/err")
 [ "$n" -eq 1 ] || { echo "FAIL: no header gave $n problems"; FAILURES=$((FAILURES + 1)); }
 
+# The same refusals on a Japanese desktop: the place named as in English, the words Japanese;
+# --format json still says them in English.
+ja() { DESKTOP=ja_JP.UTF-8 check "$@"; }
+ja "malformed MAC, Japanese" "$L:2:1: '00-0A-1B-C2-3D' は MAC アドレスではありません" \
+    "$H\n00-0A-1B-C2-3D,10.0.0.21,$M,10.0.0.1\n"
+ja "unknown option, Japanese" "不明なオプション '--pol'（使い方: torvane-assign --help）" - --pol 1
+ja "pool holds the broadcast address, Japanese" \
+    "--pool: 範囲 10.0.0.250-10.0.0.255 は 10.0.0.0/24 のブロードキャストアドレス 10.0.0.255 を含んでいます" \
+    - --pool 10.0.0.250-10.0.0.255 --mask $M --gateway 10.0.0.1 --record "$WORK/record.csv"
+ja "record is a symbolic link, Japanese" "$WORK/linked.csv: シンボリックリンクです" \
+    "$H\n$C1\n" --record "$WORK/linked.csv"
+printf 'mac,ip,mask,gateway,time,confirmed,name\n00-0A-1B-C2-3D-09,10.0.0.21,%s,10.0.0.1,2026-03-02T10:14:05Z,yes,\n' \
+    $M >"$WORK/record.csv"
+ja "address given before to another card, Japanese" \
+    "$L:2:19: アドレス 10.0.0.21 は 00-0A-1B-C2-3D-09 に割り当て済みです（$WORK/record.csv の 2 行目）" \
+    "$H\n$C1\n" "${POOL[@]}"
+printf 'mac,ip,mask,gateway,time,confirmed\n00-0A-1B-C2-3D-09,10.0.0.101,%s,10.0.0.1,now,yes\n' \
+    $M >"$WORK/record.csv"
+ja "broken record, Japanese" \
+    "$WORK/record.csv:2:53: 'now' は 2026-03-02T10:14:05+01:00 の形の時刻ではありません" \
+    "$H\n$C1\n" "${POOL[@]}"
+rm -f "$WORK/record.csv"
+json=$(env LC_ALL=ja_JP.UTF-8 "$ASSIGN" --format json --pol 1 2>/dev/null)
+grep -qF '"message":"unknown option '"'--pol'"' (torvane-assign --help shows the usage)"' <<<"$json" ||
+    { echo "FAIL: JSON under Japanese is not English: $json"; FAILURES=$((FAILURES + 1)); }
+# The interface is checked with the files; its refusal once reached JSON in Japanese.
+ja "no such interface, Japanese" "--interface: インターフェース torvane-none0 はありません" - \
+    --format json --mac 00-0A-1B-C2-3D-01 --ip 10.0.0.21 --mask $M --gateway 10.0.0.1 \
+    --interface torvane-none0
+grep -qF '"message":"--interface: there is no interface torvane-none0"' "$WORK/out" ||
+    { echo "FAIL: JSON under Japanese is not English: $(cat "$WORK/out")"; FAILURES=$((FAILURES + 1)); }
+
+# --help in both languages, with the same options.
+options() { grep -oE -- '(^|[ ,\[])(-h|--[a-z][a-z-]*)' | grep -oE -- '-h|--[a-z-]+' | sort -u; }
+env LC_ALL=ja_JP.UTF-8 "$ASSIGN" --help >"$WORK/help-ja"
 "$ASSIGN" --help >"$WORK/help" || { echo "FAIL: --help exits $?"; FAILURES=$((FAILURES + 1)); }
+grep -q "^終了ステータス:" "$WORK/help-ja" ||
+    { echo "FAIL: --help is not Japanese on a Japanese desktop"; FAILURES=$((FAILURES + 1)); }
+diff <(options <"$WORK/help-ja") <(options <"$WORK/help") >"$WORK/help-diff" ||
+    { echo "FAIL: --help names other options in Japanese:"; cat "$WORK/help-diff"; FAILURES=$((FAILURES + 1)); }
 grep -q "^  3    --timeout passed with cards still missing" "$WORK/help" ||
     { echo "FAIL: --help lacks the exit statuses"; FAILURES=$((FAILURES + 1)); }
 

@@ -15,11 +15,13 @@ std::string lower(std::string_view text)
     return out;
 }
 
-std::string joined(const std::vector<std::string_view>& names)
+/// "mac, ip, mask" in English, "mac、ip、mask" in Japanese.
+text::Twin joined(const std::vector<std::string_view>& names)
 {
-    std::string out;
+    text::Twin out;
     for (std::string_view name : names) {
-        out += (out.empty() ? "" : ", ") + std::string(name);
+        out.japanese += (out.japanese.empty() ? "" : "、") + std::string(name);
+        out.english += (out.english.empty() ? "" : ", ") + std::string(name);
     }
     return out;
 }
@@ -53,12 +55,11 @@ std::optional<Columns> readHeader(const CsvRow& header,
                                                lower(field.text)) != required.end();
     }
     if (!anyRequired) {
-        std::string why =
-            "the first line is not a header: it must name the columns " + joined(required);
-        if (!optional.empty()) {
-            why += " (and optionally " + joined(optional) + ")";
-        }
-        errors.push_back({{header.end.line, 1}, why});
+        errors.push_back({{header.end.line, 1},
+                          optional.empty()
+                              ? text::twin(text::Id::AssignErrNoHeader, {joined(required)})
+                              : text::twin(text::Id::AssignErrNoHeaderOptional,
+                                           {joined(required), joined(optional)})});
         return std::nullopt;
     }
     const std::size_t before = errors.size();
@@ -67,18 +68,19 @@ std::optional<Columns> readHeader(const CsvRow& header,
         const CsvField& field = header.fields[f];
         const std::string name = lower(field.text);
         if (name.empty()) {
-            errors.push_back({field.at, "a column without a name"});
+            errors.push_back({field.at, text::twin(text::Id::AssignErrNamelessColumn)});
             continue;
         }
         if (std::find(reserved.begin(), reserved.end(), name) != reserved.end()) {
-            errors.push_back({field.at, "column '" + field.text +
-                                            "' is a name the record uses itself; rename it"});
+            errors.push_back(
+                {field.at, text::twin(text::Id::AssignErrReservedColumn, {field.text})});
             continue;
         }
         const auto known = std::find(columns.names.begin(), columns.names.end(), name);
         if (known == columns.names.end()) {
             if (std::find(extraNames.begin(), extraNames.end(), name) != extraNames.end()) {
-                errors.push_back({field.at, "column '" + field.text + "' appears twice"});
+                errors.push_back(
+                    {field.at, text::twin(text::Id::AssignErrColumnTwice, {field.text})});
                 continue;
             }
             extraNames.push_back(name);
@@ -87,16 +89,16 @@ std::optional<Columns> readHeader(const CsvRow& header,
         }
         int& index = columns.index[static_cast<std::size_t>(known - columns.names.begin())];
         if (index >= 0) {
-            errors.push_back({field.at, "column '" + name + "' appears twice"});
+            errors.push_back({field.at, text::twin(text::Id::AssignErrColumnTwice, {name})});
             continue;
         }
         index = static_cast<int>(f);
     }
     for (std::size_t r = 0; r < required.size(); ++r) {
         if (columns.index[r] < 0) {
-            errors.push_back({header.end, "the header lacks the column '" +
-                                              std::string(required[r]) + "' (it needs " +
-                                              joined(required) + ")"});
+            errors.push_back(
+                {header.end, text::twin(text::Id::AssignErrColumnMissing,
+                                        {std::string(required[r]), joined(required)})});
         }
     }
     if (errors.size() != before) {
@@ -114,8 +116,8 @@ std::optional<std::vector<ExtraField>> readExtras(const CsvRow& row, const Colum
     for (const auto& [name, index] : columns.extras) {
         const CsvField& field = row.fields[static_cast<std::size_t>(index)];
         if (field.text.size() > maxBytes) {
-            errors.push_back({field.at, "the " + name + " is longer than " +
-                                            std::to_string(maxBytes) + " bytes"});
+            errors.push_back({field.at, text::twin(text::Id::AssignErrTooLong,
+                                                   {name, std::to_string(maxBytes)})});
             good = false;
         }
         extras.emplace_back(name, field.text);
@@ -132,8 +134,9 @@ bool rowShape(const CsvRow& row, const Columns& columns, std::vector<InputError>
         return true;
     }
     const Position at = row.fields.size() > columns.count ? row.fields[columns.count].at : row.end;
-    errors.push_back({at, std::to_string(row.fields.size()) + " fields, but the header has " +
-                              std::to_string(columns.count)});
+    errors.push_back(
+        {at, text::twin(text::Id::AssignErrFieldCount,
+                        {std::to_string(row.fields.size()), std::to_string(columns.count)})});
     return false;
 }
 
@@ -148,7 +151,7 @@ std::optional<CardFields> readCardFields(const CsvRow& row, const Columns& colum
     card.macAt = macField.at;
     card.ipAt = ipField.at;
     const std::size_t before = errors.size();
-    std::string why;
+    text::Twin why;
     if (const auto mac = parseMac(macField.text, why)) {
         card.mac = *mac;
     } else {
@@ -156,15 +159,15 @@ std::optional<CardFields> readCardFields(const CsvRow& row, const Columns& colum
     }
     const auto ip = parseIp(ipField.text, why);
     if (!ip) {
-        errors.push_back({ipField.at, "address: " + why});
+        errors.push_back({ipField.at, text::twin(text::Id::AssignErrFieldAddress, {why})});
     }
     const auto mask = parseIp(maskField.text, why);
     if (!mask) {
-        errors.push_back({maskField.at, "mask: " + why});
+        errors.push_back({maskField.at, text::twin(text::Id::AssignErrFieldMask, {why})});
     }
     const auto gateway = parseIp(gatewayField.text, why);
     if (!gateway) {
-        errors.push_back({gatewayField.at, "gateway: " + why + "; write 0.0.0.0 for none"});
+        errors.push_back({gatewayField.at, text::twin(text::Id::AssignErrFieldGateway, {why})});
     }
     if (ip && mask && gateway) {
         if (const auto problem = checkSettings(*ip, *mask, *gateway)) {

@@ -57,13 +57,13 @@ public:
             const auto c = static_cast<unsigned char>(m_line[i]);
             const std::size_t n = utf8Length(m_line, i);
             if (n == 0) {
-                error = {at(i), "the text is not UTF-8"};
+                error = {at(i), text::twin(text::Id::AssignErrNotUtf8)};
                 return false;
             }
             if ((c < 0x20 && c != '\t') || c == 0x7F) {
-                char text[64];
-                std::snprintf(text, sizeof text, "control character 0x%02X", c);
-                error = {at(i), text};
+                char code[8];
+                std::snprintf(code, sizeof code, "0x%02X", c);
+                error = {at(i), text::twin(text::Id::AssignErrControl, {code})};
                 return false;
             }
             i += n;
@@ -79,7 +79,7 @@ public:
                 ++i;
                 for (;;) {
                     if (i >= m_line.size()) {
-                        error = {field.at, "a quoted field is not closed on its line"};
+                        error = {field.at, text::twin(text::Id::AssignErrOpenQuote)};
                         return false;
                     }
                     if (m_line[i] == '"') {
@@ -97,14 +97,14 @@ public:
                     ++i;
                 }
                 if (i < m_line.size() && m_line[i] != ',') {
-                    error = {at(i), "text after a closing quote"};
+                    error = {at(i), text::twin(text::Id::AssignErrAfterQuote)};
                     return false;
                 }
             } else {
                 const std::size_t start = i;
                 while (i < m_line.size() && m_line[i] != ',') {
                     if (m_line[i] == '"') {
-                        error = {at(i), "a quote inside an unquoted field"};
+                        error = {at(i), text::twin(text::Id::AssignErrStrayQuote)};
                         return false;
                     }
                     ++i;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Twin.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +21,7 @@ struct Position {
 
 struct InputError {
     Position at;
-    std::string text;
+    text::Twin text;
 };
 
 struct CsvField {

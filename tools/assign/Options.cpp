@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -23,73 +24,116 @@ bool seconds(const std::string& text, double& out)
     return true;
 }
 
+using text::Id;
+using Group = OptionHelp::Group;
+
+constexpr OptionHelp kOptions[] = {
+    {Group::Cards, "--mac", "", "MAC", Id::AssignHelpMac},
+    {Group::Cards, "--ip", "", "A", Id::AssignHelpIp},
+    {Group::Cards, "--list", "", "FILE", Id::AssignHelpList},
+    {Group::Cards, "--pool", "", "A-B", Id::AssignHelpPool},
+    {Group::Cards, "--mask", "", "M", Id::AssignHelpMask},
+    {Group::Cards, "--gateway", "", "G", Id::AssignHelpGateway},
+    {Group::Cards, "--record", "", "FILE", Id::AssignHelpRecord},
+    {Group::Cards, "--count", "", "N", Id::AssignHelpCount},
+    {Group::Options, "--interface", "", "IF", Id::AssignHelpInterface},
+    {Group::Options, "--confirm", "", "http|none", Id::AssignHelpConfirm},
+    {Group::Options, "--confirm-timeout", "", "S", Id::AssignHelpConfirmTimeout},
+    {Group::Options, "--probe-wait", "", "S", Id::AssignHelpProbeWait},
+    {Group::Options, "--timeout", "", "S", Id::AssignHelpTimeout},
+    {Group::Options, "--dry-run", "", "", Id::AssignHelpDryRun},
+    {Group::Options, "--export", "", "dnsmasq|kea", Id::AssignHelpExport},
+    {Group::Options, "--format", "", "text|json", Id::AssignHelpFormat},
+    {Group::Options, "--helper", "", "PATH", Id::AssignHelpHelper},
+    {Group::Options, "--help", "-h", "", Id::AssignHelpHelp},
+    {Group::Options, "--version", "", "", Id::AssignHelpVersion},
+};
+
+struct ExitHelp {
+    int status;
+    Id description;
+};
+
+constexpr ExitHelp kExits[] = {
+    {kExitOk, Id::AssignHelpExitOk},         {kExitFailed, Id::AssignHelpExitFailed},
+    {kExitUsage, Id::AssignHelpExitUsage},   {kExitTimeout, Id::AssignHelpExitTimeout},
+    {kExitHelper, Id::AssignHelpExitHelper}, {kExitSignal + 2, Id::AssignHelpExitSignal}, // SIGINT
+};
+
+/// "  left" padded to width, then the description; its further lines start at width too.
+std::string row(std::string left, std::size_t width, std::string_view description)
+{
+    left.resize(std::max(width, left.size() + 2), ' ');
+    std::string out = left;
+    for (const char c : description) {
+        out += c;
+        if (c == '\n') {
+            out.append(width, ' ');
+        }
+    }
+    return out + "\n";
+}
+
+const OptionHelp* findOption(std::string_view name)
+{
+    for (const OptionHelp& o : kOptions) {
+        if (name == o.name || (!o.alias.empty() && name == o.alias)) {
+            return &o;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
-const char* usageText()
+std::span<const OptionHelp> optionTable()
 {
-    return R"(Usage:
-  torvane-assign --mac MAC --ip A --mask M --gateway G [options]
-  torvane-assign --list FILE [--pool A-B --mask M --gateway G] [--record FILE] [options]
-  torvane-assign --pool A-B --mask M --gateway G --record FILE [--count N] [options]
-  torvane-assign --export dnsmasq|kea --record FILE
+    return kOptions;
+}
 
-Gives factory-fresh Web/SNMP cards their first IPv4 address: waits for each card's BOOTP
-request, answers it with the card's address, mask and gateway, adds a permanent neighbour
-entry for it, and checks that the card's web server answers at the new address.
+std::string usageText(text::Lang lang)
+{
+    constexpr std::size_t kOptionColumn = 24;
+    constexpr std::size_t kExitColumn = 7;
+    std::string out = std::string(text::tr(Id::AssignHelpUsage, lang)) + "\n\n" +
+                      text::tr(Id::AssignHelpAbout, lang) + "\n";
+    for (const auto& [group, heading] :
+         {std::pair{Group::Cards, Id::AssignHelpCards}, {Group::Options, Id::AssignHelpOptions}}) {
+        out += std::string("\n") + text::tr(heading, lang) + "\n";
+        for (const OptionHelp& o : kOptions) {
+            if (o.group != group) {
+                continue;
+            }
+            std::string left = "  ";
+            if (!o.alias.empty()) {
+                left += std::string(o.alias) + ", ";
+            }
+            left += o.name;
+            if (!o.value.empty()) {
+                left += " " + std::string(o.value);
+            }
+            out += row(left, kOptionColumn, text::tr(o.description, lang));
+        }
+    }
+    out += std::string("\n") + text::tr(Id::AssignHelpExit, lang) + "\n";
+    for (const ExitHelp& e : kExits) {
+        out += row("  " + std::to_string(e.status), kExitColumn, text::tr(e.description, lang));
+    }
+    return out;
+}
 
-Cards:
-  --mac MAC             the one card to assign: 00-0A-1B-C2-3D-FF, 00:0a:1b:c2:3d:ff,
-                        000a.1bc2.3dff or 000a1bc23dff
-  --ip A                its address
-  --list FILE           relation list, CSV whose header names the columns mac, ip, mask,
-                        gateway and optionally name; other columns are kept in the record
-  --pool A-B            addresses for cards not on the list, handed out in order after
-                        checking that none answers on the network
-  --mask M              subnet mask for --ip or --pool
-  --gateway G           default gateway for --ip or --pool (0.0.0.0 for none)
-  --record FILE         CSV of every assignment, written as it happens; a later run with the
-                        same file continues the pool, gives a recorded card its address
-                        again and checks again the cards left pending (required with --pool)
-  --count N             with --pool: the roll-out's total of cards from the pool, counting
-                        those already in the record (default: run until the pool is used
-                        up, --timeout or Ctrl-C)
-
-Options:
-  --interface IF        answer only requests that arrive on IF (it must exist and be up)
-  --confirm http|none   check each card by an HTTP GET of / on port 80 (default http)
-  --confirm-timeout S   seconds a card has to answer after its reply (default 60)
-  --probe-wait S        seconds to wait for a pool address to answer before handing it out
-                        (default 1)
-  --timeout S           end after S seconds (above 0) even if cards are missing (default: no
-                        limit)
-  --dry-run             check everything and print what would be sent; start no helper and
-                        send nothing
-  --export dnsmasq|kea  print the record as dnsmasq dhcp-host lines or a Kea reservations
-                        array, for a general DHCP server to serve the same addresses
-  --format text|json    one line per event for people, or one JSON object per line
-  --helper PATH         Linux: the torvane-helper to start (default: beside this program,
-                        then ../libexec/torvane/); Windows holds port 67 in the program
-  -h, --help            this text
-  --version             the version
-
-Exit status:
-  0    every card waited for was assigned and answered (or --confirm none)
-  1    a card was refused or did not answer, or the helper (Linux) failed
-  2    bad command line, list or record; nothing was sent
-  3    --timeout passed with cards still missing
-  4    UDP port 67 could not be bound (Linux: or torvane-helper could not be started)
-  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM or Ctrl-Break; the report so far is
-       printed
-)";
+std::string usageText()
+{
+    return usageText(text::language());
 }
 
 Parsed parseArgs(const std::vector<std::string_view>& args)
 {
     Parsed parsed;
     Options& o = parsed.options;
-    auto fail = [&parsed](std::string text) {
+    auto fail = [&parsed](Id id, std::initializer_list<text::Twin> args = {}) {
         if (parsed.error.empty()) {
-            parsed.error = std::move(text);
+            parsed.error = text::twin(id, args);
         }
     };
     for (std::size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
@@ -103,7 +147,13 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
                 inlineValue = true;
             }
         }
-        if (name == "-h" || name == "--help") {
+        const OptionHelp* option = findOption(name);
+        if (option == nullptr) {
+            fail(Id::AssignErrUnknownOption, {std::string(args[i])});
+            break;
+        }
+        name = option->name;
+        if (name == "--help") {
             o.help = true;
             continue;
         }
@@ -115,25 +165,9 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
             o.dryRun = true;
             continue;
         }
-        static const char* const valued[] = {"--mac",       "--ip",
-                                             "--list",      "--pool",
-                                             "--record",    "--count",
-                                             "--mask",      "--gateway",
-                                             "--interface", "--confirm",
-                                             "--timeout",   "--probe-wait",
-                                             "--format",    "--confirm-timeout",
-                                             "--helper",    "--export"};
-        bool known = false;
-        for (const char* v : valued) {
-            known = known || name == v;
-        }
-        if (!known) {
-            fail("unknown option '" + std::string(args[i]) + "'");
-            break;
-        }
         if (!inlineValue) {
             if (i + 1 >= args.size()) {
-                fail(name + " needs a value");
+                fail(Id::AssignErrNeedsValue, {name});
                 break;
             }
             value = std::string(args[++i]);
@@ -158,7 +192,7 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
             o.helper = value;
         } else if (name == "--export") {
             if (value != "dnsmasq" && value != "kea") {
-                fail("--export: '" + value + "' is neither dnsmasq nor kea");
+                fail(Id::AssignErrNeither, {name, value, "dnsmasq", "kea"});
             }
             o.exportFormat = value;
         } else if (name == "--count") {
@@ -166,7 +200,7 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
             errno = 0;
             const long n = std::strtol(value.c_str(), &end, 10);
             if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1000000) {
-                fail("--count: '" + value + "' is not a number of cards from 1 to 1000000");
+                fail(Id::AssignErrCount, {value});
             }
             o.count = n;
         } else if (name == "--confirm") {
@@ -175,7 +209,7 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
             } else if (value == "none") {
                 o.confirm = false;
             } else {
-                fail("--confirm: '" + value + "' is neither http nor none");
+                fail(Id::AssignErrNeither, {name, value, "http", "none"});
             }
         } else if (name == "--format") {
             if (value == "text") {
@@ -183,21 +217,20 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
             } else if (value == "json") {
                 o.format = Format::Json;
             } else {
-                fail("--format: '" + value + "' is neither text nor json");
+                fail(Id::AssignErrNeither, {name, value, "text", "json"});
             }
         } else if (name == "--timeout") {
             double limit = 0;
             if (!seconds(value, limit)) {
-                fail(name + ": '" + value + "' is not a number of seconds");
+                fail(Id::AssignErrSeconds, {name, value});
             } else if (limit <= 0) {
-                fail("--timeout: give a number of seconds above 0 (leave the option out for no "
-                     "limit)");
+                fail(Id::AssignErrTimeoutZero);
             }
             o.timeout = limit;
         } else {
             double* target = name == "--probe-wait" ? &o.probeWait : &o.confirmTimeout;
             if (!seconds(value, *target)) {
-                fail(name + ": '" + value + "' is not a number of seconds");
+                fail(Id::AssignErrSeconds, {name, value});
             }
         }
     }
@@ -207,26 +240,26 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
     const bool one = !o.mac.empty() || !o.ip.empty();
     if (!o.exportFormat.empty()) {
         if (o.record.empty()) {
-            fail("--export needs --record, the file to turn into configuration");
+            fail(Id::AssignErrExportNeedsRecord);
         } else if (one || !o.list.empty() || !o.pool.empty() || o.dryRun) {
-            fail("--export reads only the record; it goes with no other cards or --dry-run");
+            fail(Id::AssignErrExportAlone);
         }
         return parsed;
     }
     if (one && (o.mac.empty() || o.ip.empty())) {
-        fail("one card needs both --mac and --ip");
+        fail(Id::AssignErrOneCard);
     } else if (one && (!o.list.empty() || !o.pool.empty())) {
-        fail("--mac/--ip assign one card; they do not go with --list or --pool");
+        fail(Id::AssignErrOneCardAlone);
     } else if (!one && o.list.empty() && o.pool.empty()) {
-        fail("say which cards: --mac and --ip, --list, or --pool");
+        fail(Id::AssignErrWhichCards);
     } else if ((one || !o.pool.empty()) && (o.mask.empty() || o.gateway.empty())) {
-        fail(std::string(one ? "--ip" : "--pool") + " needs --mask and --gateway");
+        fail(Id::AssignErrNeedsMaskGateway, {one ? "--ip" : "--pool"});
     } else if (!one && o.pool.empty() && (!o.mask.empty() || !o.gateway.empty())) {
-        fail("--mask and --gateway belong to --ip or --pool; the list has its own columns");
+        fail(Id::AssignErrMaskGatewayAlone);
     } else if (!o.pool.empty() && o.record.empty()) {
-        fail("--pool needs --record, so that no address is ever given twice");
+        fail(Id::AssignErrPoolNeedsRecord);
     } else if (o.count && o.pool.empty()) {
-        fail("--count goes with --pool");
+        fail(Id::AssignErrCountAlone);
     }
     return parsed;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "Twin.h"
+
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,14 +54,29 @@ struct Options {
 
 struct Parsed {
     Options options;
-    std::string error; ///< empty when the command line is usable
+    text::Twin error; ///< empty when the command line is usable
 };
+
+/// One option as --help lists it and parseArgs knows it: an option with a value placeholder
+/// takes a value.
+struct OptionHelp {
+    enum class Group { Cards, Options };
+    Group group;
+    std::string_view name;  ///< "--mac"
+    std::string_view alias; ///< "-h" for --help, else empty
+    std::string_view value; ///< "MAC"; empty for a switch
+    text::Id description;
+};
+
+/// Every option, in the order --help lists them.
+std::span<const OptionHelp> optionTable();
 
 /// Reads the command line (without the program name); "--name value" and "--name=value" both
 /// work. Checks which options go together; the values themselves are checked by Plan.
 Parsed parseArgs(const std::vector<std::string_view>& args);
 
-/// The text that --help prints.
-const char* usageText();
+/// The text that --help prints, in the language given or the process's.
+std::string usageText(text::Lang lang);
+std::string usageText();
 
 } // namespace assign

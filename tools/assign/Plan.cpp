@@ -10,27 +10,27 @@ std::string at(const std::string& file, const Position& p)
 }
 
 std::optional<Ip> optionIp(const std::string& option, const std::string& text,
-                           std::vector<std::string>& errors)
+                           std::vector<text::Twin>& errors)
 {
-    std::string why;
+    text::Twin why;
     const auto ip = parseIp(text, why);
     if (!ip) {
-        errors.push_back(option + ": " + why);
+        errors.push_back(placed(option + ": ", why));
     }
     return ip;
 }
 
 } // namespace
 
-Plan Plan::make(const Options& o, const Inputs& in, std::vector<std::string>& errors)
+Plan Plan::make(const Options& o, const Inputs& in, std::vector<text::Twin>& errors)
 {
     Plan plan;
     const std::size_t before = errors.size();
     if (!o.mac.empty()) {
-        std::string why;
+        text::Twin why;
         const auto mac = parseMac(o.mac, why);
         if (!mac) {
-            errors.push_back("--mac: " + why);
+            errors.push_back(placed("--mac: ", why));
         }
         const auto ip = optionIp("--ip", o.ip, errors);
         const auto mask = optionIp("--mask", o.mask, errors);
@@ -38,10 +38,10 @@ Plan Plan::make(const Options& o, const Inputs& in, std::vector<std::string>& er
         if (ip && mask && gateway) {
             if (const auto problem = checkSettings(*ip, *mask, *gateway)) {
                 using Field = SettingsProblem::Field;
-                const char* option = problem->field == Field::Address ? "--ip"
-                                     : problem->field == Field::Mask  ? "--mask"
-                                                                      : "--gateway";
-                errors.push_back(std::string(option) + ": " + problem->text);
+                const char* option = problem->field == Field::Address ? "--ip: "
+                                     : problem->field == Field::Mask  ? "--mask: "
+                                                                      : "--gateway: ";
+                errors.push_back(placed(option, problem->text));
             } else if (mac) {
                 plan.m_listed.push_back({*mac, *ip, *mask, *gateway, {}, {}, {}, {}});
             }
@@ -50,22 +50,26 @@ Plan Plan::make(const Options& o, const Inputs& in, std::vector<std::string>& er
     if (!o.list.empty()) {
         RelationList list = readRelationList(in.listText);
         for (const InputError& e : list.errors) {
-            errors.push_back(at(o.list, e.at) + e.text);
+            errors.push_back(placed(at(o.list, e.at), e.text));
         }
         plan.m_listed = std::move(list.cards);
     }
+    // A listed card's place: its ip field in the list, or --ip for the one card.
+    const auto cardAt = [&o](const ListedCard& card) {
+        return o.list.empty() ? std::string("--ip: ") : at(o.list, card.ipAt);
+    };
     for (std::size_t i = 0; i < plan.m_listed.size(); ++i) {
         const ListedCard& card = plan.m_listed[i];
         plan.m_byMac.emplace(card.mac, i);
         if (in.local.contains(card.ip)) {
-            errors.push_back((o.list.empty() ? std::string("--ip: ") : at(o.list, card.ipAt)) +
-                             "address " + ipText(card.ip) + " belongs to this PC");
+            errors.push_back(
+                placed(cardAt(card), text::twin(text::Id::AssignErrOwnAddress, {ipText(card.ip)})));
         }
     }
     if (!o.record.empty()) {
         RecordTable record = readRecord(in.recordText);
         for (const InputError& e : record.errors) {
-            errors.push_back(at(o.record, e.at) + e.text);
+            errors.push_back(placed(at(o.record, e.at), e.text));
         }
         plan.m_recorded = std::move(record.entries);
         std::map<Ip, const RecordEntry*> byIp;
@@ -75,31 +79,33 @@ Plan Plan::make(const Options& o, const Inputs& in, std::vector<std::string>& er
         for (const ListedCard& card : plan.m_listed) {
             const auto other = byIp.find(card.ip);
             if (other != byIp.end() && other->second->mac != card.mac) {
-                errors.push_back((o.list.empty() ? std::string("--ip: ") : at(o.list, card.ipAt)) +
-                                 "address " + ipText(card.ip) + " was given to " +
-                                 macText(other->second->mac) + " (" + o.record + " line " +
-                                 std::to_string(other->second->ipAt.line) + ")");
+                errors.push_back(
+                    placed(cardAt(card),
+                           text::twin(text::Id::AssignErrGivenBefore,
+                                      {ipText(card.ip), macText(other->second->mac), o.record,
+                                       std::to_string(other->second->ipAt.line)})));
             }
         }
     }
     if (!o.pool.empty()) {
-        std::string why;
+        text::Twin why;
         const auto range = parsePool(o.pool, why);
         if (!range) {
-            errors.push_back("--pool: " + why);
+            errors.push_back(placed("--pool: ", why));
         }
         const auto mask = optionIp("--mask", o.mask, errors);
         const auto gateway = optionIp("--gateway", o.gateway, errors);
         if (range && mask && gateway) {
-            const std::string problem = poolProblem(*range, *mask, *gateway);
+            const text::Twin problem = poolProblem(*range, *mask, *gateway);
             if (!problem.empty()) {
-                errors.push_back("--pool: " + problem);
+                errors.push_back(placed("--pool: ", problem));
             } else {
                 Pool pool(*range);
                 for (const ListedCard& card : plan.m_listed) {
                     if (pool.contains(card.ip)) {
-                        errors.push_back(at(o.list, card.ipAt) + "address " + ipText(card.ip) +
-                                         " lies in the pool " + poolText(*range));
+                        errors.push_back(placed(at(o.list, card.ipAt),
+                                                text::twin(text::Id::AssignErrInPool,
+                                                           {ipText(card.ip), poolText(*range)})));
                     }
                     pool.reserve(card.ip);
                     pool.reserve(card.gateway);

@@ -49,10 +49,9 @@ public:
     };
 
     /// Checks the options' values and the files against each other. Every problem is added to
-    /// errors as "FILE:LINE:COLUMN: text" or "--option: text"; the plan is usable only when
-    /// none was added.
-    static Plan make(const Options& options, const Inputs& inputs,
-                     std::vector<std::string>& errors);
+    /// errors as "FILE:LINE:COLUMN: text" or "--option: text", in both languages; the plan is
+    /// usable only when none was added.
+    static Plan make(const Options& options, const Inputs& inputs, std::vector<text::Twin>& errors);
 
     /// What to do for a card's request.
     Decision decide(const Mac& mac);

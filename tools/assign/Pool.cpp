@@ -2,11 +2,11 @@
 
 namespace assign {
 
-std::optional<PoolRange> parsePool(std::string_view text, std::string& why)
+std::optional<PoolRange> parsePool(std::string_view text, text::Twin& why)
 {
     const std::size_t dash = text.find('-');
     if (dash == std::string_view::npos) {
-        why = "'" + std::string(text) + "' is not a range like 10.0.0.101-10.0.0.140";
+        why = text::twin(text::Id::AssignErrNotRange, {std::string(text)});
         return std::nullopt;
     }
     const auto first = parseIp(text.substr(0, dash), why);
@@ -18,7 +18,7 @@ std::optional<PoolRange> parsePool(std::string_view text, std::string& why)
         return std::nullopt;
     }
     if (*last < *first) {
-        why = "the range " + std::string(text) + " ends before it starts";
+        why = text::twin(text::Id::AssignErrRangeBackwards, {std::string(text)});
         return std::nullopt;
     }
     return PoolRange{*first, *last};
@@ -29,39 +29,39 @@ std::string poolText(const PoolRange& range)
     return ipText(range.first) + "-" + ipText(range.last);
 }
 
-std::string poolProblem(const PoolRange& range, Ip mask, Ip gateway)
+text::Twin poolProblem(const PoolRange& range, Ip mask, Ip gateway)
 {
     if (!bootp::maskPrefix(octets(mask))) {
-        return "mask " + ipText(mask) + " is not contiguous (its one bits must come first)";
+        return text::twin(text::Id::AssignErrMaskHoles, {ipText(mask)});
     }
     if ((range.first & mask) != (range.last & mask)) {
-        return "the range " + poolText(range) + " spans more than one subnet of mask " +
-               ipText(mask);
+        return text::twin(text::Id::AssignErrRangeSubnets, {poolText(range), ipText(mask)});
     }
     for (Ip ip : {range.first, range.last}) {
         if (const auto problem = bootp::unicastProblem(octets(ip))) {
-            return "address " + ipText(ip) + " " + addressProblemText(*problem);
+            return text::twin(addressProblemText(*problem),
+                              {text::twin(text::Id::AssignErrAddress, {ipText(ip)})});
         }
     }
     if (range.first >> 24 < 127 && range.last >> 24 > 127) {
-        return "the range " + poolText(range) + " spans the loopback block 127.0.0.0/8";
+        return text::twin(text::Id::AssignErrRangeLoopback, {poolText(range)});
     }
     if (range.first >> 24 < 224 && range.last >> 24 >= 224) {
-        return "the range " + poolText(range) + " reaches into the multicast block";
+        return text::twin(text::Id::AssignErrRangeMulticast, {poolText(range)});
     }
     if (mask == 0) {
-        return "mask 0.0.0.0 leaves no subnet";
+        return text::twin(text::Id::AssignErrMaskZero);
     }
     for (Ip ip : {range.first, range.last}) {
         if (const auto edge = bootp::subnetEdge(octets(ip), octets(mask))) {
             const bool network = *edge == bootp::AddressProblem::NetworkAddress;
-            return "the range " + poolText(range) + " holds the " +
-                   (network ? "network" : "broadcast") + " address " + ipText(ip) + " of " +
-                   subnetText(ip, mask);
+            return text::twin(network ? text::Id::AssignErrRangeNetwork
+                                      : text::Id::AssignErrRangeBroadcast,
+                              {poolText(range), ipText(ip), subnetText(ip, mask)});
         }
     }
     if (gateway != 0 && gateway >= range.first && gateway <= range.last) {
-        return "the range " + poolText(range) + " holds the gateway " + ipText(gateway);
+        return text::twin(text::Id::AssignErrRangeGateway, {poolText(range), ipText(gateway)});
     }
     if (const auto problem = checkSettings(range.first, mask, gateway)) {
         if (problem->field != SettingsProblem::Field::Address) {

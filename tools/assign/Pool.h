@@ -16,13 +16,13 @@ struct PoolRange {
 };
 
 /// "10.0.0.101-10.0.0.140"; on failure why says what is wrong.
-std::optional<PoolRange> parsePool(std::string_view text, std::string& why);
+std::optional<PoolRange> parsePool(std::string_view text, text::Twin& why);
 std::string poolText(const PoolRange& range);
 
 /// Why the range cannot be handed out with this mask and gateway, or empty: it must lie in one
 /// subnet, hold neither that subnet's network or broadcast address nor the gateway, and the
 /// gateway must lie in that subnet.
-std::string poolProblem(const PoolRange& range, Ip mask, Ip gateway);
+text::Twin poolProblem(const PoolRange& range, Ip mask, Ip gateway);
 
 /// Walks the range upwards and never returns an address twice or a reserved one.
 class Pool {

@@ -88,8 +88,7 @@ RecordTable readRecord(std::string_view text)
         RecordEntry entry;
         bool good = fields.has_value();
         if (!recordTime(time.text)) {
-            record.errors.push_back(
-                {time.at, "'" + time.text + "' is not a time like 2026-03-02T10:14:05+01:00"});
+            record.errors.push_back({time.at, text::twin(text::Id::AssignErrTime, {time.text})});
             good = false;
         }
         entry.time = time.text;
@@ -102,16 +101,15 @@ RecordTable readRecord(std::string_view text)
             }
         }
         if (!known) {
-            record.errors.push_back({confirmed.at, "'" + confirmed.text +
-                                                       "' is not one of yes, no, pending, "
-                                                       "unchecked"});
+            record.errors.push_back(
+                {confirmed.at, text::twin(text::Id::AssignErrConfirmed, {confirmed.text})});
             good = false;
         }
         if (const int n = columns->of("name"); n >= 0) {
             const CsvField& name = row.fields[static_cast<std::size_t>(n)];
             if (name.text.size() > kMaxName) {
-                record.errors.push_back(
-                    {name.at, "the name is longer than " + std::to_string(kMaxName) + " bytes"});
+                record.errors.push_back({name.at, text::twin(text::Id::AssignErrTooLong,
+                                                             {"name", std::to_string(kMaxName)})});
                 good = false;
             }
             entry.name = name.text;
@@ -125,15 +123,17 @@ RecordTable readRecord(std::string_view text)
             continue;
         }
         if (const auto seen = macs.find(fields->mac); seen != macs.end()) {
-            record.errors.push_back({fields->macAt, "MAC " + macText(fields->mac) +
-                                                        " is recorded twice (first on line " +
-                                                        std::to_string(seen->second.line) + ")"});
+            record.errors.push_back(
+                {fields->macAt,
+                 text::twin(text::Id::AssignErrMacRecordedTwice,
+                            {macText(fields->mac), std::to_string(seen->second.line)})});
             continue;
         }
         if (const auto seen = addresses.find(fields->ip); seen != addresses.end()) {
-            record.errors.push_back({fields->ipAt, "address " + ipText(fields->ip) +
-                                                       " is recorded twice (first on line " +
-                                                       std::to_string(seen->second.line) + ")"});
+            record.errors.push_back(
+                {fields->ipAt,
+                 text::twin(text::Id::AssignErrIpRecordedTwice,
+                            {ipText(fields->ip), std::to_string(seen->second.line)})});
             continue;
         }
         macs.emplace(fields->mac, fields->macAt);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Record.h"
+#include "Twin.h"
 
 #include <string>
 #include <vector>
@@ -16,7 +17,7 @@ public:
     RecordFile(std::string path, std::vector<RecordEntry> entries);
 
     /// Checks that the record can be written (before anything is sent); error says why not.
-    bool writable(std::string& error) const;
+    bool writable(text::Twin& error) const;
     /// Adds the card, or replaces its line when it is in the record already; false and error
     /// when the file could not be written.
     bool put(const RecordEntry& entry, std::string& error);
@@ -38,11 +39,11 @@ private:
 
 /// Whether path may be the record: missing (a new record) or a regular file. A symbolic link
 /// is refused, since replacing it by a plain file would silently drop what it points to.
-bool recordPathUsable(const std::string& path, std::string& error);
+bool recordPathUsable(const std::string& path, text::Twin& error);
 
 /// Reads a whole file of at most maxBytes; false and error when it cannot. With noFollow a
 /// symbolic link is refused (the record).
-bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error,
+bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, text::Twin& error,
               bool noFollow = false);
 
 /// The current local time as the record writes it: 2026-03-02T10:14:05+01:00.

@@ -32,14 +32,15 @@ mode_t currentUmask()
 
 } // namespace
 
-bool RecordFile::writable(std::string& error) const
+bool RecordFile::writable(text::Twin& error) const
 {
     if (!recordPathUsable(m_path, error)) {
         return false;
     }
     const std::string folder = folderOf(m_path);
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        error = m_path + ": cannot write in its folder " + folder + ": " + std::strerror(errno);
+        error = text::twin(text::Id::AssignErrFolderNotWritable,
+                           {m_path, folder, std::string(std::strerror(errno))});
         return false;
     }
     if (::access(m_path.c_str(), F_OK) == 0 && ::access(m_path.c_str(), W_OK) != 0) {
@@ -51,8 +52,10 @@ bool RecordFile::writable(std::string& error) const
 
 bool RecordFile::save(std::string& error)
 {
-    // Checked again at each write: a link planted during the run is refused, not followed.
-    if (!recordPathUsable(m_path, error)) {
+    // Checked again at each write: a link planted during the run is refused, not followed. The
+    // run reports a failed write in one text, the English one, which --format json prints.
+    if (text::Twin why; !recordPathUsable(m_path, why)) {
+        error = why.english;
         return false;
     }
     const std::string text = recordText(m_entries);
@@ -115,7 +118,7 @@ bool RecordFile::save(std::string& error)
     return true;
 }
 
-bool recordPathUsable(const std::string& path, std::string& error)
+bool recordPathUsable(const std::string& path, text::Twin& error)
 {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
@@ -126,25 +129,23 @@ bool recordPathUsable(const std::string& path, std::string& error)
         return false;
     }
     if (S_ISLNK(st.st_mode)) {
-        error = path + ": is a symbolic link; give the record file itself";
+        error = text::twin(text::Id::AssignErrSymlink, {path});
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        error = path + ": is not a regular file";
+        error = text::twin(text::Id::AssignErrNotRegular, {path});
         return false;
     }
     return true;
 }
 
-bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error,
+bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, text::Twin& error,
               bool noFollow)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
     if (fd < 0) {
-        error = path + ": " +
-                (noFollow && errno == ELOOP ? std::string("is a symbolic link; give the record "
-                                                          "file itself")
-                                            : std::strerror(errno));
+        error = noFollow && errno == ELOOP ? text::twin(text::Id::AssignErrSymlink, {path})
+                                           : text::Twin(path + ": " + std::strerror(errno));
         return false;
     }
     text.clear();
@@ -164,7 +165,8 @@ bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, 
         }
         text.append(chunk, static_cast<std::size_t>(n));
         if (text.size() > maxBytes) {
-            error = path + ": larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MB";
+            error = text::twin(text::Id::AssignErrTooLarge,
+                               {path, std::to_string(maxBytes / (1024 * 1024))});
             ::close(fd);
             return false;
         }

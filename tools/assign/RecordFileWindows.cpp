@@ -13,9 +13,6 @@ namespace assign {
 
 namespace {
 
-constexpr const char* kReparsePoint =
-    ": is a symbolic link or another reparse point; give the record file itself";
-
 /// The folder part of path with its separator (either slash), empty for a bare name.
 std::string folderPart(const std::string& path)
 {
@@ -64,7 +61,7 @@ HANDLE createBeside(const std::string& path, DWORD flags, std::string& name, DWO
 
 } // namespace
 
-bool RecordFile::writable(std::string& error) const
+bool RecordFile::writable(text::Twin& error) const
 {
     if (!recordPathUsable(m_path, error)) {
         return false;
@@ -75,8 +72,8 @@ bool RecordFile::writable(std::string& error) const
     DWORD code = 0;
     const HANDLE made = createBeside(m_path, FILE_FLAG_DELETE_ON_CLOSE, probe, code);
     if (made == INVALID_HANDLE_VALUE) {
-        error = m_path + ": cannot write in its folder " + folderText(m_path) + ": " +
-                winnet::systemMessage(code);
+        error = text::twin(text::Id::AssignErrFolderNotWritable,
+                           {m_path, folderText(m_path), winnet::systemMessage(code)});
         return false;
     }
     ::CloseHandle(made);
@@ -100,8 +97,10 @@ bool RecordFile::writable(std::string& error) const
 
 bool RecordFile::save(std::string& error)
 {
-    // Checked again at each write: a link planted during the run is refused, not followed.
-    if (!recordPathUsable(m_path, error)) {
+    // Checked again at each write: a link planted during the run is refused, not followed. The
+    // run reports a failed write in one text, the English one, which --format json prints.
+    if (text::Twin why; !recordPathUsable(m_path, why)) {
+        error = why.english;
         return false;
     }
     const std::string text = recordText(m_entries);
@@ -147,7 +146,7 @@ bool RecordFile::save(std::string& error)
     return true;
 }
 
-bool recordPathUsable(const std::string& path, std::string& error)
+bool recordPathUsable(const std::string& path, text::Twin& error)
 {
     const DWORD attributes = ::GetFileAttributesW(winnet::wide(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -161,17 +160,17 @@ bool recordPathUsable(const std::string& path, std::string& error)
     // A junction, a symbolic link or a placeholder of a cloud folder: replacing it by a plain
     // file would drop what it stands for.
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        error = path + kReparsePoint;
+        error = text::twin(text::Id::AssignErrReparsePoint, {path});
         return false;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        error = path + ": is not a regular file";
+        error = text::twin(text::Id::AssignErrNotRegular, {path});
         return false;
     }
     return true;
 }
 
-bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, std::string& error,
+bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, text::Twin& error,
               bool noFollow)
 {
     // With noFollow the link itself is opened and then refused, so that no link planted between
@@ -184,18 +183,18 @@ bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, 
         error = path + ": " + lastErrorText();
         return false;
     }
-    auto fail = [&](const std::string& why) {
-        error = path + why;
+    auto fail = [&](text::Twin why) {
+        error = std::move(why);
         ::CloseHandle(file);
         return false;
     };
     if (noFollow) {
         BY_HANDLE_FILE_INFORMATION info{};
         if (!::GetFileInformationByHandle(file, &info)) {
-            return fail(": " + lastErrorText());
+            return fail(path + ": " + lastErrorText());
         }
         if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            return fail(kReparsePoint);
+            return fail(text::twin(text::Id::AssignErrReparsePoint, {path}));
         }
     }
     text.clear();
@@ -203,14 +202,15 @@ bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, 
     for (;;) {
         DWORD n = 0;
         if (!::ReadFile(file, chunk, sizeof chunk, &n, nullptr)) {
-            return fail(": " + lastErrorText());
+            return fail(path + ": " + lastErrorText());
         }
         if (n == 0) {
             break;
         }
         text.append(chunk, n);
         if (text.size() > maxBytes) {
-            return fail(": larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MB");
+            return fail(text::twin(text::Id::AssignErrTooLarge,
+                                   {path, std::to_string(maxBytes / (1024 * 1024))}));
         }
     }
     ::CloseHandle(file);

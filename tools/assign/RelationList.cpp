@@ -9,9 +9,9 @@ namespace {
 
 constexpr std::size_t kMaxName = 200;
 
-std::string lineRef(const Position& at)
+std::string lineOf(const Position& at)
 {
-    return "line " + std::to_string(at.line);
+    return std::to_string(at.line);
 }
 
 } // namespace
@@ -23,9 +23,7 @@ RelationList readRelationList(std::string_view text)
     list.errors = std::move(table.errors);
     if (table.rows.empty()) {
         if (list.errors.empty()) {
-            list.errors.push_back({{1, 1},
-                                   "the list is empty: it needs the header "
-                                   "mac,ip,mask,gateway and a row per card"});
+            list.errors.push_back({{1, 1}, text::twin(text::Id::AssignErrListEmpty)});
         }
         return list;
     }
@@ -48,8 +46,8 @@ RelationList readRelationList(std::string_view text)
         if (nameIndex >= 0) {
             const CsvField& field = row.fields[static_cast<std::size_t>(nameIndex)];
             if (field.text.size() > kMaxName) {
-                list.errors.push_back(
-                    {field.at, "the name is longer than " + std::to_string(kMaxName) + " bytes"});
+                list.errors.push_back({field.at, text::twin(text::Id::AssignErrTooLong,
+                                                            {"name", std::to_string(kMaxName)})});
                 continue;
             }
             name = field.text;
@@ -60,28 +58,28 @@ RelationList readRelationList(std::string_view text)
         }
         bool clash = false;
         if (const auto seen = macs.find(fields->mac); seen != macs.end()) {
-            list.errors.push_back({fields->macAt, "MAC " + macText(fields->mac) +
-                                                      " is listed twice (first on " +
-                                                      lineRef(seen->second) + ")"});
+            list.errors.push_back(
+                {fields->macAt, text::twin(text::Id::AssignErrMacListedTwice,
+                                           {macText(fields->mac), lineOf(seen->second)})});
             clash = true;
         }
         if (const auto seen = addresses.find(fields->ip); seen != addresses.end()) {
-            list.errors.push_back({fields->ipAt, "address " + ipText(fields->ip) +
-                                                     " is listed twice (first on " +
-                                                     lineRef(seen->second) + ")"});
+            list.errors.push_back(
+                {fields->ipAt, text::twin(text::Id::AssignErrIpListedTwice,
+                                          {ipText(fields->ip), lineOf(seen->second)})});
             clash = true;
         } else if (const auto gw = gateways.find(fields->ip); gw != gateways.end()) {
-            list.errors.push_back({fields->ipAt, "address " + ipText(fields->ip) +
-                                                     " is the gateway of the card on " +
-                                                     lineRef(gw->second)});
+            list.errors.push_back(
+                {fields->ipAt, text::twin(text::Id::AssignErrIsGateway,
+                                          {ipText(fields->ip), lineOf(gw->second)})});
             clash = true;
         }
         if (fields->gateway != 0) {
             if (const auto seen = addresses.find(fields->gateway); seen != addresses.end()) {
                 list.errors.push_back(
                     {row.fields[static_cast<std::size_t>(columns->of("gateway"))].at,
-                     "gateway " + ipText(fields->gateway) + " is the address of the card on " +
-                         lineRef(seen->second)});
+                     text::twin(text::Id::AssignErrGatewayIsCard,
+                                {ipText(fields->gateway), lineOf(seen->second)})});
                 clash = true;
             }
             gateways.emplace(fields->gateway, fields->macAt);
@@ -95,7 +93,7 @@ RelationList readRelationList(std::string_view text)
                               std::move(name), std::move(*extra), fields->macAt, fields->ipAt});
     }
     if (list.cards.empty() && list.errors.empty()) {
-        list.errors.push_back({table.rows.front().end, "the list has a header but no card"});
+        list.errors.push_back({table.rows.front().end, text::twin(text::Id::AssignErrListNoCard)});
     }
     std::stable_sort(
         list.errors.begin(), list.errors.end(), [](const InputError& a, const InputError& b) {

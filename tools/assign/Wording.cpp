@@ -31,63 +31,65 @@ std::string ipText(Ip ip)
     return bootp::ipText(octets(ip));
 }
 
-std::optional<Ip> parseIp(std::string_view text, std::string& why)
+std::optional<Ip> parseIp(std::string_view text, text::Twin& why)
 {
     bootp::TextProblem problem = bootp::TextProblem::Shape;
     const std::optional<bootp::Ipv4> ip = bootp::parseIp(text, &problem);
     if (ip) {
         return bootp::toValue(*ip);
     }
-    const std::string quoted = "'" + std::string(text) + "'";
+    const std::string quoted(text);
     switch (problem) {
     case bootp::TextProblem::LeadingZero:
-        why = quoted + " has a number with a leading zero (" + offendingPart(text, problem) +
-              "), which some tools read as octal";
+        why = text::twin(text::Id::AssignErrLeadingZero, {quoted, offendingPart(text, problem)});
         break;
     case bootp::TextProblem::Range:
-        why = quoted + " has a number above 255 (" + offendingPart(text, problem) + ")";
+        why = text::twin(text::Id::AssignErrAbove255, {quoted, offendingPart(text, problem)});
         break;
     case bootp::TextProblem::Shape:
-        why = quoted + " is not an IPv4 address (four numbers 0 to 255 joined by dots)";
+        why = text::twin(text::Id::AssignErrNotIp, {quoted});
         break;
     }
     return std::nullopt;
 }
 
-std::optional<Mac> parseMac(std::string_view text, std::string& why)
+std::optional<Mac> parseMac(std::string_view text, text::Twin& why)
 {
     const std::optional<Mac> mac = bootp::parseMac(text);
     if (!mac) {
-        why = "'" + std::string(text) +
-              "' is not a MAC address (write 00-0A-1B-C2-3D-FF, 00:0a:1b:c2:3d:ff, "
-              "000a.1bc2.3dff or 000a1bc23dff)";
+        why = text::twin(text::Id::AssignErrNotMac, {std::string(text)});
         return std::nullopt;
     }
     if (!bootp::isCardMac(*mac)) {
-        why = "MAC " + macText(*mac) +
-              (*mac == Mac{} ? " is all zeros" : " is a multicast or broadcast address");
+        why = text::twin(*mac == Mac{} ? text::Id::AssignErrMacZero : text::Id::AssignErrMacGroup,
+                         {macText(*mac)});
         return std::nullopt;
     }
     return mac;
 }
 
-const char* addressProblemText(bootp::AddressProblem problem)
+text::Id addressProblemText(bootp::AddressProblem problem)
 {
     switch (problem) {
     case bootp::AddressProblem::ThisNetwork:
-        return "lies in 0.0.0.0/8 (this network)";
+        return text::Id::AssignErrThisNetwork;
     case bootp::AddressProblem::Loopback:
-        return "is a loopback address";
+        return text::Id::AssignErrLoopback;
     case bootp::AddressProblem::Multicast:
-        return "is a multicast address";
+        return text::Id::AssignErrMulticast;
     case bootp::AddressProblem::Reserved:
-        return "is a reserved or broadcast address";
+        return text::Id::AssignErrReserved;
     case bootp::AddressProblem::NetworkAddress:
-        return "is the network address";
+        return text::Id::AssignErrNetworkAddress;
     case bootp::AddressProblem::BroadcastAddress:
-        return "is the broadcast address";
+        return text::Id::AssignErrBroadcastAddress;
     }
-    return "is not a host address";
+    return text::Id::AssignErrNotHost;
+}
+
+text::Twin placed(const std::string& place, const text::Twin& problem)
+{
+    return {place + problem.japanese, place + problem.english};
 }
 
 std::string subnetText(Ip ip, Ip mask)
@@ -105,31 +107,35 @@ std::optional<SettingsProblem> checkSettings(Ip ip, Ip mask, Ip gateway)
     using Field = bootp::SettingsProblem::Field;
     using Kind = bootp::SettingsProblem::Kind;
     const Ip which = problem->field == Field::Gateway ? gateway : ip;
-    const std::string what =
-        (problem->field == Field::Gateway ? "gateway " : "address ") + ipText(which);
-    std::string text;
+    const text::Twin what = text::twin(
+        problem->field == Field::Gateway ? text::Id::AssignErrGateway : text::Id::AssignErrAddress,
+        {ipText(which)});
+    text::Twin said;
     switch (problem->kind) {
     case Kind::MaskHoles:
-        text = "mask " + ipText(mask) + " is not contiguous (its one bits must come first)";
+        said = text::twin(text::Id::AssignErrMaskHoles, {ipText(mask)});
         break;
     case Kind::MaskZero:
-        text = "mask 0.0.0.0 leaves no subnet";
+        said = text::twin(text::Id::AssignErrMaskZero);
         break;
     case Kind::OutsideSubnet:
-        text = what + " lies outside the subnet " + subnetText(ip, mask) + " of " + ipText(ip);
+        said =
+            text::twin(text::Id::AssignErrOutsideSubnet, {what, subnetText(ip, mask), ipText(ip)});
         break;
     case Kind::CardsAddress:
-        text = what + " is the card's own address";
+        said = text::twin(text::Id::AssignErrCardsOwn, {what});
         break;
     case Kind::Unfit:
-        text = what + " " + addressProblemText(problem->address);
-        if (problem->address == bootp::AddressProblem::NetworkAddress ||
-            problem->address == bootp::AddressProblem::BroadcastAddress) {
-            text += " of " + subnetText(ip, mask);
+        if (problem->address == bootp::AddressProblem::NetworkAddress) {
+            said = text::twin(text::Id::AssignErrNetworkOf, {what, subnetText(ip, mask)});
+        } else if (problem->address == bootp::AddressProblem::BroadcastAddress) {
+            said = text::twin(text::Id::AssignErrBroadcastOf, {what, subnetText(ip, mask)});
+        } else {
+            said = text::twin(addressProblemText(problem->address), {what});
         }
         break;
     }
-    return SettingsProblem{problem->field, text};
+    return SettingsProblem{problem->field, said};
 }
 
 } // namespace assign

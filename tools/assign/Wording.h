@@ -2,6 +2,7 @@
 
 #include "Card.h"
 #include "Rules.h"
+#include "Twin.h"
 
 #include <cstdint>
 #include <optional>
@@ -25,14 +26,19 @@ inline bootp::Ipv4 octets(Ip ip)
 std::string ipText(Ip ip);
 
 /// An address as bootp reads it; on failure why says what is wrong.
-std::optional<Ip> parseIp(std::string_view text, std::string& why);
+std::optional<Ip> parseIp(std::string_view text, text::Twin& why);
 
 /// A MAC in any form bootp reads (aa:bb:cc:dd:ee:ff, aa-bb-cc-dd-ee-ff, aabb.ccdd.eeff,
 /// aabbccddeeff, either case), and one a card can have; on failure why says what is wrong.
-std::optional<Mac> parseMac(std::string_view text, std::string& why);
+std::optional<Mac> parseMac(std::string_view text, text::Twin& why);
 
-/// "lies in 0.0.0.0/8 (this network)", "is a loopback address", ...
-const char* addressProblemText(bootp::AddressProblem problem);
+/// "%1 lies in 0.0.0.0/8 (this network)", "%1 is a loopback address", ...: %1 names the
+/// address.
+text::Id addressProblemText(bootp::AddressProblem problem);
+
+/// A problem with its place in front ("--ip: ", "cards.csv:2:19: "), the same in both
+/// languages.
+text::Twin placed(const std::string& place, const text::Twin& problem);
 
 /// "10.0.0.0/24".
 std::string subnetText(Ip ip, Ip mask);
@@ -41,7 +47,7 @@ std::string subnetText(Ip ip, Ip mask);
 struct SettingsProblem {
     using Field = bootp::SettingsProblem::Field;
     Field field;
-    std::string text;
+    text::Twin text;
 };
 
 std::optional<SettingsProblem> checkSettings(Ip ip, Ip mask, Ip gateway);

@@ -20,7 +20,7 @@ using namespace assign;
 constexpr std::size_t kMaxFile = 16 * 1024 * 1024;
 
 /// Every problem found before anything is sent: the first ones, then how many more.
-int refuse(Reporter& out, const std::vector<std::string>& errors)
+int refuse(Reporter& out, const std::vector<text::Twin>& errors)
 {
     for (std::size_t i = 0; i < errors.size() && i < kMaxErrorsShown; ++i) {
         out.error(errors[i]);
@@ -96,15 +96,16 @@ int dryRun(Reporter& out, const Options& o, Plan& plan)
 int exportRecord(Reporter& out, const Options& o)
 {
     std::string text;
-    std::string error;
+    text::Twin error;
     if (!recordPathUsable(o.record, error) || !readFile(o.record, kMaxFile, text, error, true)) {
         return refuse(out, {error});
     }
     const RecordTable record = readRecord(text);
-    std::vector<std::string> errors;
+    std::vector<text::Twin> errors;
     for (const InputError& e : record.errors) {
-        errors.push_back(o.record + ":" + std::to_string(e.at.line) + ":" +
-                         std::to_string(e.at.column) + ": " + e.text);
+        errors.push_back(placed(o.record + ":" + std::to_string(e.at.line) + ":" +
+                                    std::to_string(e.at.column) + ": ",
+                                e.text));
     }
     if (!errors.empty()) {
         return refuse(out, errors);
@@ -124,7 +125,7 @@ int main(int argc, char** argv)
     const std::vector<std::string_view> args(words.begin(), words.end());
     const Parsed parsed = parseArgs(args);
     if (parsed.options.help) {
-        std::fputs(usageText(), stdout);
+        std::fputs(usageText().c_str(), stdout);
         return kExitOk;
     }
     if (parsed.options.version) {
@@ -133,7 +134,7 @@ int main(int argc, char** argv)
     }
     Reporter out(parsed.options.format, outputIsTerminal());
     if (!parsed.error.empty()) {
-        out.error(say(text::Id::AssignUsageHint, {parsed.error}));
+        out.error(text::twin(text::Id::AssignUsageHint, {parsed.error}));
         return kExitUsage;
     }
     const Options& o = parsed.options;
@@ -142,9 +143,9 @@ int main(int argc, char** argv)
     }
 
     // Everything is read and checked before the helper starts: bad input sends nothing.
-    std::vector<std::string> errors;
+    std::vector<text::Twin> errors;
     Inputs inputs;
-    std::string error;
+    text::Twin error;
     if (!o.list.empty() && !readFile(o.list, kMaxFile, inputs.listText, error)) {
         errors.push_back(error);
     }
@@ -161,8 +162,7 @@ int main(int argc, char** argv)
             inputs.local.insert(a.ip);
         }
     } else {
-        errors.push_back(
-            text::format(text::Id::AssignAddressesUnreadable, {errorText(local.error())}));
+        errors.push_back(say(text::Id::AssignAddressesUnreadable, {errorText(local.error())}));
     }
     Plan plan;
     if (errors.empty()) {
@@ -172,12 +172,11 @@ int main(int argc, char** argv)
     if (!o.interface.empty()) {
         const InterfaceState s = interfaceState(o.interface);
         if (s.error != 0) {
-            errors.push_back(
-                text::format(text::Id::AssignInterfacesUnreadable, {errorText(s.error)}));
+            errors.push_back(say(text::Id::AssignInterfacesUnreadable, {errorText(s.error)}));
         } else if (s.index == 0) {
-            errors.push_back(text::format(text::Id::AssignNoInterface, {o.interface}));
+            errors.push_back(say(text::Id::AssignNoInterface, {o.interface}));
         } else if (!s.up) {
-            errors.push_back(text::format(text::Id::AssignInterfaceDown, {o.interface}));
+            errors.push_back(say(text::Id::AssignInterfaceDown, {o.interface}));
         }
         ifindex = s.index;
     }
