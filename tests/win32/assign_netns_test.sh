@@ -24,7 +24,7 @@ fail() {
 source "$(dirname "$0")/wine-copy.sh"
 wine_copy_prefix "$source_prefix" "$work"
 unset DISPLAY
-# English messages (the JSON reasons are English whatever the language).
+# A locale this machine has; the JSON reasons checked here are English in every language.
 export LANG=C.UTF-8
 unset LC_ALL LANGUAGE
 
