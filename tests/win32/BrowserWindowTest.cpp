@@ -9,12 +9,14 @@
 #include <vector>
 
 // The browser window's handlers of the web view's events, raised by hand on a window that has
-// no web engine (Wine has none), read back with Win32 calls.
+// no web engine (Wine has none), read back with Win32 calls. BrowserWindowWithView has Wine's
+// WebBrowser control, which navigates to any address without an engine: it raises
+// BeforeNavigate2 inside Navigate, ends the first navigation there too and later ones from the
+// window's messages, and is never busy.
 namespace {
 
-class BrowserWindowBase : public testing::Test {
+template <win32ui::WebHost::Engine engine> class BrowserWindowOf : public testing::Test {
 protected:
-    explicit BrowserWindowBase(win32ui::WebHost::Engine engine) : browser(engine) {}
     static void SetUpTestSuite() { ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr))); }
     static void TearDownTestSuite() { OleUninitialize(); }
 
@@ -27,6 +29,9 @@ protected:
             *control = child;
             child = GetWindow(child, GW_HWNDNEXT);
         }
+        browser.WebBrowser1().handlers.BeforeNavigate2 = [this](const std::wstring& URL) {
+            navigations.push_back(URL);
+        };
     }
 
     std::vector<std::wstring> history() const
@@ -46,9 +51,8 @@ protected:
         return text;
     }
 
-    /// Whether the busy indicator's timer ticks for the window within a few ticks' time; its
-    /// tick is taken from the queue, not run. Only the timer's messages are looked at, so the
-    /// web view's own work waits meanwhile.
+    /// Whether the busy indicator's timer ticks within a few ticks' time. Its tick is taken from
+    /// the queue, not run, and the view's own messages wait meanwhile.
     bool timerTicks()
     {
         MSG m;
@@ -62,49 +66,13 @@ protected:
         return false;
     }
 
-    win32ui::F_Browser browser;
+    win32ui::F_Browser browser{engine};
     HWND web = nullptr, close = nullptr, combo = nullptr, back = nullptr, forward = nullptr;
+    std::vector<std::wstring> navigations;
     UINT_PTR timerId = 0;
 };
-
-/// Without a web engine: pages go to the default browser.
-class BrowserWindow : public BrowserWindowBase {
-protected:
-    BrowserWindow() : BrowserWindowBase(win32ui::WebHost::Engine::Required) {}
-};
-
-/// With Wine's WebBrowser control, which navigates to any address without an engine: it
-/// raises BeforeNavigate2 and DownloadComplete, and its location becomes the address, but it
-/// is never busy and its page names are empty.
-class BrowserWindowWithView : public BrowserWindowBase {
-protected:
-    BrowserWindowWithView() : BrowserWindowBase(win32ui::WebHost::Engine::NotRequired) {}
-    void SetUp() override
-    {
-        BrowserWindowBase::SetUp();
-        ASSERT_TRUE(browser.WebBrowser1().valid());
-        browser.WebBrowser1().handlers.BeforeNavigate2 = [this](const std::wstring& URL) {
-            navigations.push_back(URL);
-        };
-    }
-    /// Runs the window's messages until the view stands at url.
-    void settle(const std::wstring& url)
-    {
-        ASSERT_TRUE(wintest::pumpUntil([&] { return browser.WebBrowser1().locationURL() == url; }))
-            << "the view never reached the address";
-        wintest::pumpUntil([] { return false; }, std::chrono::milliseconds(300));
-    }
-
-    /// Wine's view ends its first navigation inside Navigate, DownloadComplete included; later
-    /// ones run from the window's messages, as on Windows.
-    void firstPage()
-    {
-        browser.addURL("about:a");
-        settle(L"about:a");
-    }
-
-    std::vector<std::wstring> navigations;
-};
+using BrowserWindow = BrowserWindowOf<win32ui::WebHost::Engine::Required>;
+using BrowserWindowWithView = BrowserWindowOf<win32ui::WebHost::Engine::NotRequired>;
 
 TEST_F(BrowserWindow, CommandStateChangeSetsOnlyTheButtonItNames)
 {
@@ -145,6 +113,7 @@ TEST_F(BrowserWindow, TheHistoryComparesWholeAddressesExactly)
     browser.addURL("");
     EXPECT_EQ(history().size(), 3u);
     EXPECT_EQ(selected(), 1);
+    EXPECT_FALSE(timerTicks()) << "a busy indicator without a web view";
 }
 
 TEST_F(BrowserWindow, CompletionSelectsByThePageOnShowNotByTheEventsAddress)
@@ -160,72 +129,46 @@ TEST_F(BrowserWindow, CompletionSelectsByThePageOnShowNotByTheEventsAddress)
     EXPECT_EQ(title(), L"");
 }
 
-TEST_F(BrowserWindow, WithoutAWebViewTheBusyIndicatorNeverRuns)
+TEST_F(BrowserWindowWithView, TheBusyIndicatorRunsUntilATickFindsTheViewIdleOrADownloadEnds)
 {
-    browser.addURL("torvane-test:a");
-    const std::wstring shellsReport = title();
-    EXPECT_FALSE(timerTicks());
-    EXPECT_EQ(title(), shellsReport);
+    for (const bool byTick : {true, false}) {
+        browser.addURL("about:a");
+        browser.addURL("about:b");
+        browser.WebBrowser1_DocumentComplete(L"about:b");
+        ASSERT_TRUE(timerTicks());
+        SetWindowTextW(browser.hwnd(), L"before");
+        if (byTick) {
+            SendMessageW(browser.hwnd(), WM_TIMER, timerId, 0);
+        } else {
+            browser.WebBrowser1_DownloadComplete();
+        }
+        EXPECT_EQ(title(), browser.WebBrowser1().locationName());
+        EXPECT_FALSE(timerTicks());
+    }
 }
 
-TEST_F(BrowserWindowWithView, TheBusyIndicatorRunsFromAddURLUntilATickFindsTheViewIdle)
+TEST_F(BrowserWindowWithView, OnlyTheOperatorsChoiceOfAnAddressNavigates)
 {
-    firstPage();
-    browser.addURL("about:b");
-    SetWindowTextW(browser.hwnd(), L"before");
-    ASSERT_TRUE(timerTicks());
-    // Wine's view is never busy: the first tick stops the timer and shows the page's name.
-    SendMessageW(browser.hwnd(), WM_TIMER, timerId, 0);
-    EXPECT_EQ(title(), browser.WebBrowser1().locationName());
-    EXPECT_FALSE(timerTicks());
-}
-
-TEST_F(BrowserWindowWithView, DownloadCompleteStopsTheBusyIndicatorAndDocumentCompleteDoesNot)
-{
-    firstPage();
-    browser.addURL("about:b");
-    SetWindowTextW(browser.hwnd(), L"before");
-    browser.WebBrowser1_DocumentComplete(L"about:b");
-    EXPECT_EQ(title(), browser.WebBrowser1().locationName());
-    EXPECT_TRUE(timerTicks());
-    SetWindowTextW(browser.hwnd(), L"before");
-    browser.WebBrowser1_DownloadComplete();
-    EXPECT_EQ(title(), browser.WebBrowser1().locationName());
-    EXPECT_FALSE(timerTicks());
-}
-
-TEST_F(BrowserWindowWithView, TheWindowsOwnSelectionsNavigateNowhere)
-{
+    const auto pump = [] {
+        wintest::pumpUntil([] { return false; }, std::chrono::milliseconds(300));
+    };
     browser.addURL("about:a");
     browser.addURL("about:b");
-    browser.addURL("about:a"); // selects the existing entry
-    settle(L"about:a");
-    EXPECT_EQ(navigations, (std::vector<std::wstring>{L"about:a", L"about:b", L"about:a"}));
-    ASSERT_EQ(history(), (std::vector<std::wstring>{L"about:b", L"about:a"}));
-    EXPECT_EQ(selected(), 1);
-    // Completion moves the selection back to the page on show, and stops there.
+    browser.addURL("about:a");
+    pump();
+    // Completion selects the page on show again.
     SendMessageW(combo, CB_SETCURSEL, 0, 0);
-    browser.WebBrowser1_DocumentComplete(L"about:a");
-    settle(L"about:a");
+    browser.WebBrowser1_DocumentComplete(L"");
+    pump();
     EXPECT_EQ(selected(), 1);
-    EXPECT_EQ(navigations.size(), 3u);
-}
-
-TEST_F(BrowserWindowWithView, AnOperatorsChoiceNavigatesEveryTime)
-{
-    browser.addURL("about:a");
-    browser.addURL("about:b");
-    settle(L"about:b");
-    ASSERT_FALSE(timerTicks());
-    navigations.clear();
-    // The arrow keys in the closed list pick the next and the previous entry.
-    SendMessageW(combo, WM_KEYDOWN, VK_DOWN, 0);
-    EXPECT_EQ(selected(), 1);
-    EXPECT_TRUE(timerTicks());
-    settle(L"about:a");
+    EXPECT_EQ(navigations, (std::vector<std::wstring>{L"about:a", L"about:b", L"about:a"}));
+    // The arrow keys in the closed list pick the previous and the next entry.
     SendMessageW(combo, WM_KEYDOWN, VK_UP, 0);
-    settle(L"about:b");
-    EXPECT_EQ(navigations, (std::vector<std::wstring>{L"about:a", L"about:b"}));
+    EXPECT_TRUE(timerTicks());
+    SendMessageW(combo, WM_KEYDOWN, VK_DOWN, 0);
+    pump();
+    EXPECT_EQ(navigations.size(), 5u);
+    EXPECT_EQ(navigations.back(), L"about:a");
     EXPECT_EQ(history(), (std::vector<std::wstring>{L"about:b", L"about:a"}));
 }
 
