@@ -304,13 +304,9 @@ void F_Browser::Timer1_Timer()
     }
 }
 
-// Without a web view the page goes to the default browser, whose loading the window cannot
-// see: the busy indicator then never runs.
 void F_Browser::startTimer1()
 {
-    if (m_web.valid()) {
-        SetTimer(m_hwnd, kTimer1, kTimer1Interval, nullptr);
-    }
+    SetTimer(m_hwnd, kTimer1, kTimer1Interval, nullptr);
 }
 
 void F_Browser::stopTimer1()
@@ -335,6 +331,8 @@ void F_Browser::navigate(const std::wstring& address)
     if (m_web.valid() && SUCCEEDED(m_web.navigate(address))) {
         return;
     }
+    // The default browser's loading cannot be seen from here: the busy indicator, started
+    // just before, stops before its first tick.
     stopTimer1();
     openOutside(address);
 }
