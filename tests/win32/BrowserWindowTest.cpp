@@ -1,4 +1,5 @@
 #include "F_Browser.h"
+#include "WinTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +9,13 @@
 #include <vector>
 
 // The browser window's handlers of the web view's events, raised by hand on a window that has
-// no web engine (Wine has none), read back with Win32 calls.
+// no web engine (Wine has none), read back with Win32 calls. BrowserWindowWithView has Wine's
+// WebBrowser control, which navigates to any address without an engine: it raises
+// BeforeNavigate2 inside Navigate, ends the first navigation there too and later ones from the
+// window's messages, and is never busy.
 namespace {
 
-class BrowserWindow : public testing::Test {
+template <win32ui::WebHost::Engine engine> class BrowserWindowOf : public testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr))); }
     static void TearDownTestSuite() { OleUninitialize(); }
@@ -25,6 +29,13 @@ protected:
             *control = child;
             child = GetWindow(child, GW_HWNDNEXT);
         }
+        browser.WebBrowser1().handlers.BeforeNavigate2 = [this](const std::wstring& URL) {
+            navigations.push_back(URL);
+            // An endless loop of navigations is cut here, so that the test fails and goes on.
+            if (navigations.size() > 20) {
+                browser.WebBrowser1().handlers = {};
+            }
+        };
     }
 
     std::vector<std::wstring> history() const
@@ -44,9 +55,28 @@ protected:
         return text;
     }
 
-    win32ui::F_Browser browser;
+    /// Whether the busy indicator's timer ticks within a few ticks' time. Its tick is taken from
+    /// the queue, not run, and the view's own messages wait meanwhile.
+    bool timerTicks()
+    {
+        MSG m;
+        for (int i = 0; i < 3; ++i) {
+            Sleep(100);
+            if (PeekMessageW(&m, browser.hwnd(), WM_TIMER, WM_TIMER, PM_REMOVE)) {
+                timerId = m.wParam;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    win32ui::F_Browser browser{engine};
     HWND web = nullptr, close = nullptr, combo = nullptr, back = nullptr, forward = nullptr;
+    std::vector<std::wstring> navigations;
+    UINT_PTR timerId = 0;
 };
+using BrowserWindow = BrowserWindowOf<win32ui::WebHost::Engine::Required>;
+using BrowserWindowWithView = BrowserWindowOf<win32ui::WebHost::Engine::NotRequired>;
 
 TEST_F(BrowserWindow, CommandStateChangeSetsOnlyTheButtonItNames)
 {
@@ -87,6 +117,7 @@ TEST_F(BrowserWindow, TheHistoryComparesWholeAddressesExactly)
     browser.addURL("");
     EXPECT_EQ(history().size(), 3u);
     EXPECT_EQ(selected(), 1);
+    EXPECT_FALSE(timerTicks()) << "a busy indicator without a web view";
 }
 
 TEST_F(BrowserWindow, CompletionSelectsByThePageOnShowNotByTheEventsAddress)
@@ -100,6 +131,48 @@ TEST_F(BrowserWindow, CompletionSelectsByThePageOnShowNotByTheEventsAddress)
     EXPECT_EQ(history().size(), 2u);
     EXPECT_EQ(selected(), 0);
     EXPECT_EQ(title(), L"");
+}
+
+TEST_F(BrowserWindowWithView, TheBusyIndicatorRunsUntilATickFindsTheViewIdleOrADownloadEnds)
+{
+    for (const bool byTick : {true, false}) {
+        browser.addURL("about:a");
+        browser.addURL("about:b");
+        browser.WebBrowser1_DocumentComplete(L"about:b");
+        ASSERT_TRUE(timerTicks());
+        SetWindowTextW(browser.hwnd(), L"before");
+        if (byTick) {
+            SendMessageW(browser.hwnd(), WM_TIMER, timerId, 0);
+        } else {
+            browser.WebBrowser1_DownloadComplete();
+        }
+        EXPECT_EQ(title(), browser.WebBrowser1().locationName());
+        EXPECT_FALSE(timerTicks());
+    }
+}
+
+TEST_F(BrowserWindowWithView, OnlyTheOperatorsChoiceOfAnAddressNavigates)
+{
+    const auto pump = [] {
+        wintest::pumpUntil([] { return false; }, std::chrono::milliseconds(300));
+    };
+    browser.addURL("about:a");
+    browser.addURL("about:b");
+    browser.addURL("about:a");
+    pump();
+    // Completion selects the page on show again.
+    SendMessageW(combo, CB_SETCURSEL, 0, 0);
+    browser.WebBrowser1_DocumentComplete(L"");
+    pump();
+    EXPECT_EQ(selected(), 1);
+    EXPECT_EQ(navigations, (std::vector<std::wstring>{L"about:a", L"about:b", L"about:a"}));
+    // The arrow keys in the closed list pick the previous and the next entry.
+    SendMessageW(combo, WM_KEYDOWN, VK_UP, 0);
+    EXPECT_TRUE(timerTicks());
+    SendMessageW(combo, WM_KEYDOWN, VK_DOWN, 0);
+    pump();
+    EXPECT_EQ(navigations, (std::vector<std::wstring>{L"about:a", L"about:b", L"about:a",
+                                                      L"about:b", L"about:a"}));
 }
 
 } // namespace

@@ -30,10 +30,12 @@ inline void sendToLoopback(std::uint16_t port, const std::vector<std::uint8_t>& 
     ::closesocket(s);
 }
 
-/// Dispatches the thread's messages until done() holds or ten seconds have passed; done().
-template <typename Done> bool pumpUntil(Done done)
+/// Dispatches the thread's messages until done() holds or the time (ten seconds unless given)
+/// has passed; done().
+template <typename Done>
+bool pumpUntil(Done done, std::chrono::milliseconds time = std::chrono::seconds(10))
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + time;
     while (!done() && std::chrono::steady_clock::now() < deadline) {
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
         MSG m;

@@ -27,6 +27,8 @@ constexpr int kWebTop = 360;
 constexpr int kWebRightGap = 20;
 constexpr int kWebBottomGap = 380 - kWebTop;
 constexpr int kComboDrop = 3000; // the open list below the address box
+constexpr UINT_PTR kTimer1 = 1;  // the busy indicator's timer on the window
+constexpr UINT kTimer1Interval = 100;
 
 enum : int {
     kWebBrowser1 = 501,
@@ -93,7 +95,7 @@ void registerClasses(HINSTANCE instance)
 
 } // namespace
 
-F_Browser::F_Browser() = default;
+F_Browser::F_Browser(WebHost::Engine engine) : m_engine(engine) {}
 
 F_Browser::~F_Browser()
 {
@@ -165,8 +167,9 @@ void F_Browser::onCreate()
         [this](long Command, bool Enable) { WebBrowser1_CommandStateChange(Command, Enable); },
         [this] { WebBrowser1_DownloadComplete(); },
         [this](const std::wstring& URL) { WebBrowser1_DocumentComplete(URL); },
+        {},
     };
-    if (!m_web.create(m_webWindow, m_webError)) {
+    if (!m_web.create(m_webWindow, m_webError, m_engine)) {
         std::fprintf(stderr, "torvane: no web view (WebBrowser control: 0x%08lx)\n",
                      static_cast<unsigned long>(m_webError));
     }
@@ -180,6 +183,11 @@ LRESULT F_Browser::handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_COMMAND:
         onCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        if (wParam == kTimer1) {
+            Timer1_Timer();
+        }
         return 0;
     case WM_GETMINMAXINFO: {
         auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
@@ -212,6 +220,11 @@ LRESULT F_Browser::handle(UINT message, WPARAM wParam, LPARAM lParam)
 
 void F_Browser::onCommand(int id, int code)
 {
+    // The list reports only the operator's changes of the selection.
+    if (id == kCombo1 && code == CBN_SELCHANGE) {
+        Combo1_Click();
+        return;
+    }
     if (code != BN_CLICKED) {
         return;
     }
@@ -256,22 +269,81 @@ void F_Browser::addURL(const std::string& url)
 {
     const std::wstring address = wide(url);
     const HWND combo = GetDlgItem(m_hwnd, kCombo1);
+    M_ClickNav = false;
     // The list's own search (CB_FINDSTRINGEXACT) ignores letter case; the history does not.
     if (!address.empty() && !findURL(address)) {
         if (SendMessageW(combo, CB_GETCOUNT, 0, 0) >= behaviour::kMaxHistory) {
             SendMessageW(combo, CB_DELETESTRING, behaviour::kMaxHistory - 1, 0);
         }
         SendMessageW(combo, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(address.c_str()));
-        SendMessageW(combo, CB_SETCURSEL, 0, 0);
+        select(0);
     }
-    if (m_web.valid() && SUCCEEDED(m_web.navigate(address))) {
-        setTitle(wtr(text::Id::BrowserConnecting));
+    M_ClickNav = true;
+    startTimer1();
+    navigate(address);
+}
+
+void F_Browser::Combo1_Click()
+{
+    if (!M_ClickNav) {
         return;
     }
+    const HWND combo = GetDlgItem(m_hwnd, kCombo1);
+    const int index = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    startTimer1();
+    navigate(entryText(combo, index));
+}
+
+void F_Browser::Timer1_Timer()
+{
+    if (m_web.busy()) {
+        setTitle(wtr(text::Id::BrowserConnecting));
+    } else {
+        stopTimer1();
+        setTitle(m_web.locationName());
+    }
+}
+
+void F_Browser::startTimer1()
+{
+    SetTimer(m_hwnd, kTimer1, kTimer1Interval, nullptr);
+}
+
+void F_Browser::stopTimer1()
+{
+    KillTimer(m_hwnd, kTimer1);
+}
+
+// CB_SETCURSEL tells nobody, while the operator's change raises Combo1_Click; the window's
+// own change raises it as well, so that M_ClickNav alone decides what navigates.
+void F_Browser::select(int index)
+{
+    const HWND combo = GetDlgItem(m_hwnd, kCombo1);
+    if (SendMessageW(combo, CB_GETCURSEL, 0, 0) == index) {
+        return;
+    }
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    Combo1_Click();
+}
+
+void F_Browser::navigate(const std::wstring& address)
+{
+    if (m_web.valid() && SUCCEEDED(m_web.navigate(address))) {
+        return;
+    }
+    // The default browser's loading cannot be seen from here: the busy indicator, started
+    // just before, stops before its first tick.
+    stopTimer1();
+    openOutside(address);
+}
+
+// No web engine: the default browser shows the page, and the title says where it went.
+void F_Browser::openOutside(const std::wstring& address)
+{
     if (address.empty()) {
         return; // nothing to hand to the default browser
     }
-    // No web engine: the default browser shows the page, and the title says where it went.
+    const std::string url = utf8(address);
     // The title is the window's only report, so the shell shows no error box of its own.
     SHELLEXECUTEINFOW shell{};
     shell.cbSize = sizeof shell;
@@ -297,7 +369,7 @@ bool F_Browser::findURL(const std::wstring& url)
     if (index < 0) {
         return false;
     }
-    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    select(index);
     return true;
 }
 
@@ -326,23 +398,26 @@ void F_Browser::WebBrowser1_CommandStateChange(long Command, bool Enable)
 void F_Browser::WebBrowser1_DownloadComplete()
 {
     Completion();
+    stopTimer1();
+    setTitle(m_web.locationName());
 }
 
 void F_Browser::WebBrowser1_DocumentComplete(const std::wstring& /*URL*/)
 {
     Completion();
+    setTitle(m_web.locationName());
 }
 
-// Selects the entry of the page on show, if the history has it, and shows the page's name.
-// Pages reached inside the view (links, back, forward) never enter the history. Selecting
-// from code raises no CBN_SELCHANGE, so it navigates nowhere.
+// Selects the entry of the page on show, if the history has it. Pages reached inside the
+// view (links, back, forward) never enter the history.
 void F_Browser::Completion()
 {
     if (m_hwnd == nullptr) {
         return;
     }
+    M_ClickNav = false;
     findURL(m_web.locationURL());
-    setTitle(m_web.locationName());
+    M_ClickNav = true;
 }
 
 } // namespace win32ui

@@ -254,6 +254,14 @@ private:
             }
             break;
         }
+        case DISPID_BEFORENAVIGATE2: {
+            Variant url;
+            const auto handler = m_host->handlers.BeforeNavigate2;
+            if (handler) {
+                handler(argument(params, 1, VT_BSTR, url) ? textOf(url.v.bstrVal) : std::wstring());
+            }
+            break;
+        }
         default:
             break;
         }
@@ -422,6 +430,15 @@ std::wstring WebHost::locationURL() const
 std::wstring WebHost::locationName() const
 {
     return readText(m_browser, &IWebBrowser2::get_LocationName);
+}
+
+bool WebHost::busy() const
+{
+    VARIANT_BOOL loading = VARIANT_FALSE;
+    if (m_browser == nullptr || FAILED(m_browser->get_Busy(&loading))) {
+        return false;
+    }
+    return loading != VARIANT_FALSE;
 }
 
 void WebHost::place(const RECT& r)

@@ -22,6 +22,8 @@ public:
         std::function<void()> DownloadComplete;
         /// The address of the document (or frame) that has finished loading.
         std::function<void(const std::wstring& URL)> DocumentComplete;
+        /// A navigation of the view or of a frame is about to start, to URL.
+        std::function<void(const std::wstring& URL)> BeforeNavigate2;
     };
 
     WebHost() = default;
@@ -51,6 +53,9 @@ public:
     /// none.
     std::wstring locationURL() const;
     std::wstring locationName() const;
+    /// Whether the control is loading a page. A view that cannot say counts as idle, so that
+    /// the title never reads "connecting" for good; without a view, false.
+    bool busy() const;
 
     Handlers handlers;
 
