@@ -361,7 +361,19 @@ static QList<pid_t> othersInGroup()
 
 static int runTests(int argc, char** argv)
 {
+    // A home of the test's own: the save dialog starts in its Downloads folder, and nothing the
+    // engine might write lands in the developer's home.
+    QTemporaryDir home;
     QTemporaryDir runtimeDir;
+    if (!home.isValid() || !runtimeDir.isValid() ||
+        !QDir(home.path()).mkpath(QStringLiteral("Downloads"))) {
+        std::fprintf(stderr, "cannot make a temporary home\n");
+        return 1;
+    }
+    qputenv("HOME", QFile::encodeName(home.path()));
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
+        qunsetenv(name);
+    }
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
     if (geteuid() != 0) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");

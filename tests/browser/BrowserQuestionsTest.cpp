@@ -8,6 +8,7 @@
 #include "ModalSequence.h"
 #include "Texts.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -209,20 +210,24 @@ private slots:
 
     void downloadProgressAndReport()
     {
+        // The chosen folder exists, as it does when the operator picks it in the dialog.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("x")));
+        const QString target = dir.filePath(QStringLiteral("x/eventlog.csv"));
         QString proposed;
         QString dialogTitle;
         ModalSequence<QFileDialog> save([&](int n, QFileDialog* dialog) {
             dialogTitle = dialog->windowTitle();
             proposed = dialog->selectedFiles().value(0);
             if (n == 0) {
-                dialog->selectFile(QStringLiteral("/tmp/x/eventlog.csv"));
+                dialog->selectFile(target);
                 static_cast<QDialog*>(dialog)->accept();
             } else {
                 static_cast<QDialog*>(dialog)->reject();
             }
         });
-        QCOMPARE(requests()->downloadPath(QStringLiteral("../eventlog.csv")),
-                 QStringLiteral("/tmp/x/eventlog.csv"));
+        QCOMPARE(requests()->downloadPath(QStringLiteral("../eventlog.csv")), target);
         QCOMPARE(dialogTitle, QStringLiteral("名前を付けて保存"));
         // Only the name is taken from the card, in the user's download folder.
         QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("eventlog.csv"));
@@ -239,13 +244,11 @@ private slots:
             b->accept();
         });
         QSignalSpy completions(m_view.data(), &WebView::DownloadComplete);
-        requests()->downloadFinished(false, QStringLiteral("/tmp/x/eventlog.csv"),
-                                     QStringLiteral("Network error"));
-        QCOMPARE(report, QStringLiteral("ダウンロードできませんでした (Network error).\n"
-                                        "/tmp/x/eventlog.csv"));
+        requests()->downloadFinished(false, target, QStringLiteral("Network error"));
+        QCOMPARE(report, QStringLiteral("ダウンロードできませんでした (Network error).\n") + target);
         QCOMPARE(m_window->windowTitle(), QStringLiteral("Card page"));
-        requests()->downloadFinished(true, QStringLiteral("/tmp/x/eventlog.csv"), {});
-        QCOMPARE(report, QStringLiteral("ダウンロードが完了しました.\n/tmp/x/eventlog.csv"));
+        requests()->downloadFinished(true, target, {});
+        QCOMPARE(report, QStringLiteral("ダウンロードが完了しました.\n") + target);
     }
 
     void fileChooser()

@@ -81,6 +81,9 @@ fi
 deb=$(ls "$tmp"/deb/torvane_*.deb 2>/dev/null | head -1)
 [ -n "$deb" ] || die "cpack builds the package" "$out"
 ok "cpack builds $(basename "$deb") ($(stat -c %s "$deb") bytes)"
+revision=$(dpkg-deb -f "$deb" Version)
+if [[ $revision =~ ^$version-[1-9][0-9]*$ ]]; then ok "the package's version $revision has a revision"; else
+    fail "the package's version has a revision ($version-N)" "Version: $revision"; fi
 
 depends=$(dpkg-deb -f "$deb" Depends)
 for dep in libqt6widgets6 libqt6webenginewidgets6 libqt6webenginecore6 fonts-ipafont-gothic \

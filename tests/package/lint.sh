@@ -2,10 +2,11 @@
 # The installed tree as a desktop sees it: every file in place, the menu entry and AppStream
 # data accepted by their validators, icons of the sizes their folders claim, man pages that
 # format without warnings and that name every option the programs' --help lists.
-# Usage: lint.sh BUILD_DIR VERSION
+# Usage: lint.sh BUILD_DIR VERSION PACKAGE_VERSION
 set -u
 build=$1
 version=$2
+package_version=$3
 app_id=org.torvane.Torvane
 
 failures=0
@@ -34,7 +35,8 @@ for f in bin/torvane bin/torvane-cardsim bin/torvane-assign libexec/torvane/torv
     share/applications/$app_id.desktop share/metainfo/$app_id.metainfo.xml \
     share/icons/hicolor/16x16/apps/torvane.png share/icons/hicolor/32x32/apps/torvane.png \
     share/icons/hicolor/scalable/apps/torvane.svg \
-    share/man/man1/torvane.1.gz share/man/man1/torvane-cardsim.1.gz share/man/man1/torvane-assign.1.gz; do
+    share/man/man1/torvane.1.gz share/man/man1/torvane-cardsim.1.gz share/man/man1/torvane-assign.1.gz \
+    share/doc/torvane/changelog.gz; do
     if [ -f "$usr/$f" ]; then ok "installed: /usr/$f"; else fail "installed: /usr/$f"; fi
 done
 module=$(find "$usr/lib" -path '*/torvane/libtorvane_webengine.so' 2>/dev/null | head -1)
@@ -77,6 +79,10 @@ if [ -f "$metainfo" ]; then
     check "the metainfo launches the installed menu entry" \
         grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo"
 fi
+
+changelog=$usr/share/doc/torvane/changelog.gz
+[ -f "$changelog" ] && check "the changelog's first release is $package_version" \
+    grep -q "^## $package_version (" <<<"$(zcat "$changelog" | grep -m1 '^## ')"
 
 for size in 16 32; do
     png=$usr/share/icons/hicolor/${size}x$size/apps/torvane.png

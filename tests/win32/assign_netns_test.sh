@@ -28,7 +28,7 @@ unset DISPLAY
 export LANG=C.UTF-8
 unset LC_ALL LANGUAGE
 
-netns_setup tvwas
+netns_setup "tvwas$$"
 card_pids=()
 stop_all() {
     for pid in "${card_pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done

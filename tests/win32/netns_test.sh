@@ -29,7 +29,7 @@ rm -rf "$work"
 mkdir -p "$work"
 cp -a "$source_prefix" "$work/prefix"
 
-netns_setup tvwin "$route"
+netns_setup "tvwin$$" "$route"
 trap '{ wineserver -k 2>/dev/null || true; }; netns_cleanup' EXIT
 ifindex=$(ip -n "$NETNS_PC" -o link show tvpc0 | cut -d: -f1)
 

@@ -39,7 +39,7 @@ export LOCPATH=$work/locale LANG=ja_JP.UTF-8
 
 xvfb_pid=
 NETNS_ON_EXIT='[ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true'
-netns_setup tvwui
+netns_setup "tvwui$$"
 trap '{ ip netns exec "$NETNS_PC" wineserver -k 2>/dev/null || true; }; netns_cleanup; eval "$NETNS_ON_EXIT"' EXIT
 in_pc() { ip netns exec "$NETNS_PC" "$@"; }
 # Wine's sockets are the wineserver's: no Wine command may run outside "pc", or it would

@@ -6,9 +6,12 @@
 # packed, torvane.exe's main window seen by win_window_probe and closed with Esc. Wine runs in
 # a copy of the wine_prefix fixture's prefix, on an Xvfb display of the test's own; the whole
 # test runs through cmake/isolated.sh, so nothing reaches a network.
-#   zip_test.sh VERSION WORK_DIR PREFIX_TO_COPY PROBE_EXE PACK_COMMAND... -- PROGRAM.exe...
+#   zip_test.sh VERSION-REVISION WORK_DIR PREFIX_TO_COPY PROBE_EXE PACK_COMMAND... -- PROGRAM.exe...
 set -uo pipefail
 version=$1 work=$2 source_prefix=$3 probe=$4
+# The programs call themselves by the version alone; the zip and its README add the revision.
+program_version=${version%-*}
+[ "$program_version" != "$version" ] || { echo "FAIL - '$version' names no revision"; exit 1; }
 shift 4
 pack=()
 while [ $# -gt 0 ] && [ "$1" != -- ]; do pack+=("$1"); shift; done
@@ -125,8 +128,8 @@ cd "$top" || die "cd $top"
 
 if [ $has_assign = yes ]; then
     got=$(timeout 60 wine torvane-assign.exe --version 2>&1 | tr -d '\r')
-    if [ "$got" = "torvane-assign $version" ]; then ok "torvane-assign.exe --version: $got"; else
-        fail "torvane-assign.exe --version says 'torvane-assign $version'" "$got"; fi
+    if [ "$got" = "torvane-assign $program_version" ]; then ok "torvane-assign.exe --version: $got"; else
+        fail "torvane-assign.exe --version says 'torvane-assign $program_version'" "$got"; fi
 fi
 
 exec 3<> <(:)
