@@ -100,6 +100,18 @@ private:
     std::size_t m_start = 0;
 };
 
+// One datagram read, its outcome as the queries give it.
+netlink::Result<Progress> readDatagram(std::span<const std::uint8_t> datagram,
+                                       const netlink::wire::MessageHandler& handler)
+{
+    Progress progress;
+    if (const int error = netlink::wire::readDatagram(datagram, kSeq, kPort, handler, progress);
+        error != 0) {
+        return netlink::Failure{error};
+    }
+    return progress;
+}
+
 ndmsg neighbourHeader(int family = AF_INET)
 {
     ndmsg nd{};
@@ -113,7 +125,7 @@ ndmsg neighbourHeader(int family = AF_INET)
 struct Reader {
     netlink::Result<Progress> read(std::span<const std::uint8_t> datagram)
     {
-        return netlink::wire::readDatagram(datagram, kSeq, kPort, [this](const nlmsghdr* m) {
+        return readDatagram(datagram, [this](const nlmsghdr* m) {
             ++seen;
             netlink::Address a;
             const int e = netlink::wire::decode(m, a);
@@ -328,7 +340,7 @@ TEST(NetlinkDecode, Neighbours)
     incomplete.ndm_state = NUD_INCOMPLETE;
     d.message(RTM_NEWNEIGH).body(incomplete).ipv4(NDA_DST, "10.77.9.3").end();
     std::vector<netlink::Neighbour> out;
-    const auto step = netlink::wire::readDatagram(d.span(), kSeq, kPort, [&](const nlmsghdr* m) {
+    const auto step = readDatagram(d.span(), [&](const nlmsghdr* m) {
         netlink::Neighbour n;
         const int e = netlink::wire::decode(m, n);
         out.push_back(n);
