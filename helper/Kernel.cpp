@@ -21,10 +21,10 @@ int RouteLink::hostFacts(HostFacts& facts)
     routeDump.header<rtmsg>().rtm_family = AF_INET;
     std::vector<netlink::Address> addresses;
     std::vector<netlink::Route> routes;
-    if (const int err = m_socket.dump(addressDump.message(), addresses); err != 0) {
+    if (const int err = m_socket->dump(addressDump.message(), addresses); err != 0) {
         return err;
     }
-    if (const int err = m_socket.dump(routeDump.message(), routes); err != 0) {
+    if (const int err = m_socket->dump(routeDump.message(), routes); err != 0) {
         return err;
     }
     for (const netlink::Address& a : addresses) {
@@ -51,7 +51,7 @@ int RouteLink::neighbour(int ifindex, const Ipv4& ip, NeighbourEntry& out)
 {
     out = {};
     std::optional<netlink::Neighbour> n;
-    if (const int err = netlink::wire::neighbour(m_socket, static_cast<unsigned>(ifindex),
+    if (const int err = netlink::wire::neighbour(*m_socket, static_cast<unsigned>(ifindex),
                                                  bootp::toValue(ip), n);
         err != 0 || !n) {
         return err;
@@ -79,7 +79,7 @@ int RouteLink::addPermanent(int ifindex, const Ipv4& ip, const Mac& mac)
     r.put(NDA_DST, ip.data(), ip.size());
     r.put(NDA_LLADDR, mac.data(), mac.size());
     // The answer is the acknowledgement alone.
-    if (const int err = m_socket.exchange(r.message(), [](const nlmsghdr*) { return EPROTO; });
+    if (const int err = m_socket->exchange(r.message(), [](const nlmsghdr*) { return EPROTO; });
         err != 0) {
         return err;
     }

@@ -4,6 +4,7 @@
 #include "Policy.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include <linux/filter.h>
@@ -17,8 +18,15 @@ namespace helper {
 /// An rtnetlink socket, opened once before the system-call filter forbids new sockets.
 class RouteLink {
 public:
+    /// Opens the socket (a test hands in a stand-in of the kernel); check error() afterwards.
+    explicit RouteLink(std::unique_ptr<netlink::wire::Socket> socket =
+                           std::make_unique<netlink::wire::Socket>())
+        : m_socket(std::move(socket))
+    {
+    }
+
     /// 0 when open, else the errno of opening it.
-    int error() const { return m_socket.error(); }
+    int error() const { return m_socket->error(); }
 
     /// This PC's IPv4 addresses (with their interfaces) and the gateways of its routes, all
     /// tables; 0 or an errno.
@@ -39,7 +47,7 @@ public:
     int addPermanent(int ifindex, const Ipv4& ip, const Mac& mac);
 
 private:
-    netlink::wire::Socket m_socket; // opened with the object
+    std::unique_ptr<netlink::wire::Socket> m_socket;
 };
 
 /// Narrows the permitted and effective capability sets to these bit masks of CAP_* (what

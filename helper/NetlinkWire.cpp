@@ -393,6 +393,8 @@ Socket::Socket() : m_buffer(kReceiveSize)
     m_port = self.nl_pid;
 }
 
+Socket::Socket(std::uint32_t port) : m_port(port), m_buffer(kReceiveSize) {}
+
 Socket::~Socket()
 {
     if (m_fd >= 0) {
@@ -400,57 +402,76 @@ Socket::~Socket()
     }
 }
 
+int Socket::send(const nlmsghdr& request)
+{
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    return ::sendto(m_fd, &request, request.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
+                    sizeof kernel) < 0
+               ? errno
+               : 0;
+}
+
+int Socket::receive(std::span<std::uint8_t> buffer, bool wait, std::size_t& size,
+                    std::uint32_t& sender)
+{
+    for (;;) {
+        sockaddr_nl from{};
+        iovec io{buffer.data(), buffer.size()};
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        const ssize_t n = ::recvmsg(m_fd, &message, wait ? 0 : MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno != EAGAIN && errno != EWOULDBLOCK ? errno : wait ? ETIMEDOUT : EAGAIN;
+        }
+        if ((message.msg_flags & MSG_TRUNC) != 0) {
+            return EMSGSIZE;
+        }
+        // A sender without a netlink address counts as a port that is not the kernel's.
+        const bool netlink = message.msg_namelen == sizeof from && from.nl_family == AF_NETLINK;
+        sender = netlink ? from.nl_pid : ~0u;
+        size = static_cast<std::size_t>(n);
+        return 0;
+    }
+}
+
 int Socket::exchange(nlmsghdr& request, const MessageHandler& handler)
 {
-    if (m_fd < 0) {
-        return m_error != 0 ? m_error : EBADF;
+    if (m_error != 0) {
+        return m_error;
     }
+    std::size_t size = 0;
+    std::uint32_t sender = 0;
     // What is left of an answer given up earlier (refused, or late) is read off first, so that
     // every datagram after the request belongs to its answer.
-    for (;;) {
-        if (::recv(m_fd, m_buffer.data(), m_buffer.size(), MSG_DONTWAIT) < 0 && errno != EINTR &&
-            errno != ENOBUFS) {
-            break;
-        }
+    for (int e = 0; e == 0 || e == EMSGSIZE || e == ENOBUFS;) {
+        e = receive(m_buffer, false, size, sender);
     }
     request.nlmsg_seq = ++m_seq;
     request.nlmsg_pid = 0;
     if ((request.nlmsg_flags & NLM_F_DUMP) != NLM_F_DUMP) {
         request.nlmsg_flags |= NLM_F_ACK; // the answer then ends with NLMSG_ERROR
     }
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    if (::sendto(m_fd, &request, request.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
-                 sizeof kernel) < 0) {
-        return errno;
+    if (const int error = send(request); error != 0) {
+        return error;
     }
     for (;;) {
-        sockaddr_nl from{};
-        iovec io{m_buffer.data(), m_buffer.size()};
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        const ssize_t n = ::recvmsg(m_fd, &message, 0);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno == EAGAIN || errno == EWOULDBLOCK ? ETIMEDOUT : errno;
-        }
-        if ((message.msg_flags & MSG_TRUNC) != 0) {
-            return EMSGSIZE;
+        if (const int error = receive(m_buffer, true, size, sender); error != 0) {
+            return error;
         }
         // Only the kernel (port 0) answers; anything else is no part of this answer.
-        if (message.msg_namelen != sizeof from || from.nl_family != AF_NETLINK ||
-            from.nl_pid != 0) {
+        if (sender != 0) {
             return EPROTO;
         }
         Progress progress;
-        if (const int error =
-                readDatagram(std::span(m_buffer.data(), static_cast<std::size_t>(n)),
-                             request.nlmsg_seq, m_port, handler, progress);
+        if (const int error = readDatagram(std::span(m_buffer.data(), size), request.nlmsg_seq,
+                                           m_port, handler, progress);
             error != 0) {
             return error;
         }

@@ -114,12 +114,12 @@ class Socket {
 public:
     /// Opens the socket; check error() afterwards.
     Socket();
-    ~Socket();
+    virtual ~Socket();
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
 
     /// 0 when open, else the errno of opening it.
-    int error() const { return m_fd < 0 ? m_error : 0; }
+    int error() const { return m_error; }
 
     /// Sends one request and hands every data message of its answer to the handler: 0 once the
     /// answer is complete, else the errno that stopped it (ETIMEDOUT when the kernel went
@@ -150,6 +150,17 @@ public:
             }
         }
     }
+
+protected:
+    /// No descriptor: a stand-in of the kernel that answers to port `port` (the tests').
+    explicit Socket(std::uint32_t port);
+    /// Sends the request to the kernel: 0 or an errno.
+    virtual int send(const nlmsghdr& request);
+    /// Receives one datagram into buffer: 0 with its size and the sender's port, or an errno
+    /// (EAGAIN when !wait and nothing is there, ETIMEDOUT when the time-out passed, EMSGSIZE
+    /// when the datagram was cut).
+    virtual int receive(std::span<std::uint8_t> buffer, bool wait, std::size_t& size,
+                        std::uint32_t& sender);
 
 private:
     int m_fd = -1;
