@@ -19,8 +19,8 @@ namespace helper {
 class RouteLink {
 public:
     /// Opens the socket (a test hands in a stand-in of the kernel); check error() afterwards.
-    explicit RouteLink(std::unique_ptr<netlink::wire::Socket> socket =
-                           std::make_unique<netlink::wire::Socket>())
+    explicit RouteLink(
+        std::unique_ptr<netlink::wire::Socket> socket = std::make_unique<netlink::wire::Socket>())
         : m_socket(std::move(socket))
     {
     }

@@ -46,26 +46,11 @@ int forEachAttribute(const std::uint8_t* base, std::size_t offset, std::size_t e
     return 0;
 }
 
-// The attributes after a family header of `size` bytes; EBADMSG when the header does not fit.
-template <typename F> int forEachAttribute(const nlmsghdr* m, std::size_t size, F&& f)
+// The attributes after the family header T of a message whose header fitted.
+template <typename T, typename F> int forEachAttribute(const nlmsghdr* m, F&& f)
 {
-    if (m->nlmsg_len < NLMSG_LENGTH(size)) {
-        return EBADMSG;
-    }
-    return forEachAttribute(reinterpret_cast<const std::uint8_t*>(m), NLMSG_SPACE(size),
+    return forEachAttribute(reinterpret_cast<const std::uint8_t*>(m), NLMSG_SPACE(sizeof(T)),
                             m->nlmsg_len, f);
-}
-
-// An IPv4 address attribute: exactly four bytes, network order.
-int readIpv4(const std::uint8_t* data, std::size_t size, Ipv4& out)
-{
-    if (size != 4) {
-        return EBADMSG;
-    }
-    std::uint32_t wire = 0;
-    std::memcpy(&wire, data, 4);
-    out = ntohl(wire);
-    return 0;
 }
 
 int readU32(const std::uint8_t* data, std::size_t size, std::uint32_t& out)
@@ -75,6 +60,14 @@ int readU32(const std::uint8_t* data, std::size_t size, std::uint32_t& out)
     }
     std::memcpy(&out, data, 4);
     return 0;
+}
+
+// An IPv4 address attribute: exactly four bytes, network order.
+int readIpv4(const std::uint8_t* data, std::size_t size, Ipv4& out)
+{
+    const int error = readU32(data, size, out);
+    out = ntohl(out);
+    return error;
 }
 
 int readString(const std::uint8_t* data, std::size_t size, std::string& out)
@@ -221,8 +214,8 @@ int decode(const nlmsghdr* m, Address& out)
     out.flags = ifa.ifa_flags;
     std::optional<Ipv4> local;
     std::optional<Ipv4> peer;
-    const int error = forEachAttribute(
-        m, sizeof ifa, [&](std::uint16_t type, const std::uint8_t* data, std::size_t size) {
+    const int error = forEachAttribute<ifaddrmsg>(
+        m, [&](std::uint16_t type, const std::uint8_t* data, std::size_t size) {
             switch (type) {
             case IFA_LOCAL:
                 return readIpv4(data, size, local.emplace());
@@ -263,8 +256,8 @@ int decode(const nlmsghdr* m, Neighbour& out)
     out.state = nd.ndm_state;
     out.flags = nd.ndm_flags;
     bool haveDestination = false;
-    const int error = forEachAttribute(
-        m, sizeof nd, [&](std::uint16_t type, const std::uint8_t* data, std::size_t size) {
+    const int error = forEachAttribute<ndmsg>(
+        m, [&](std::uint16_t type, const std::uint8_t* data, std::size_t size) {
             if (type == NDA_DST) {
                 haveDestination = true;
                 return readIpv4(data, size, out.ip);
@@ -297,8 +290,8 @@ int decode(const nlmsghdr* m, Route& out)
     out.prefix = rt.rtm_dst_len;
     out.type = rt.rtm_type;
     out.table = rt.rtm_table;
-    return forEachAttribute(
-        m, sizeof rt, [&](std::uint16_t type, const std::uint8_t* data, std::size_t size) {
+    return forEachAttribute<rtmsg>(
+        m, [&](std::uint16_t type, const std::uint8_t* data, std::size_t size) {
             switch (type) {
             case RTA_DST:
                 return readIpv4(data, size, out.destination);
@@ -328,8 +321,8 @@ int decode(const nlmsghdr* m, Link& out)
     out.index = static_cast<unsigned>(ifi.ifi_index);
     out.flags = ifi.ifi_flags;
     bool named = false;
-    const int error = forEachAttribute(
-        m, sizeof ifi, [&](std::uint16_t type, const std::uint8_t* data, std::size_t size) {
+    const int error = forEachAttribute<ifinfomsg>(
+        m, [&](std::uint16_t type, const std::uint8_t* data, std::size_t size) {
             if (type != IFLA_IFNAME) {
                 return 0;
             }

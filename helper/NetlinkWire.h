@@ -49,7 +49,7 @@ struct Route {
     unsigned index = 0; ///< output interface; 0 for a multipath or unreachable route
     Ipv4 destination = 0;
     int prefix = 0;
-    Ipv4 gateway = 0; ///< 0: on-link
+    Ipv4 gateway = 0;           ///< 0: on-link
     std::vector<Ipv4> nexthops; ///< the gateways of a multipath route (RTA_MULTIPATH)
     std::uint32_t priority = 0;
     std::uint32_t table = 0; ///< RT_TABLE_*
