@@ -2,7 +2,6 @@
 
 #include <libmnl/libmnl.h>
 
-#include <arpa/inet.h>
 #include <linux/if_addr.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
