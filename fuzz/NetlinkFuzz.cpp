@@ -1,6 +1,7 @@
-// rtnetlink answers as the kernel might send them: any bytes end either in a complete answer
-// or in an errno, never in a read past the datagram. The first byte picks the decoder.
-#include "Rtnetlink.h"
+// rtnetlink answers as the kernel might send them, read as the helper and torvane_netlink both
+// read them: any bytes end either in a complete answer or in an errno, never in a read past the
+// datagram. The first byte picks the decoder.
+#include "NetlinkWire.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -31,9 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(aligned.data(), data + 1, size - 1);
     const std::span bytes(reinterpret_cast<const std::uint8_t*>(aligned.data()), size - 1);
     // The sequence and port of the seeds.
-    const auto step = netlink::wire::readDatagram(bytes, 7, 4242, decode);
-    if (!step.ok() && step.error() == 0) {
-        std::abort(); // a failure always names its errno
+    netlink::wire::Progress progress;
+    const int error = netlink::wire::readDatagram(bytes, 7, 4242, decode, progress);
+    if (error != 0 && progress == netlink::wire::Progress::Done) {
+        std::abort(); // a refused answer is never complete
     }
     return 0;
 }

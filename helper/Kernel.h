@@ -1,31 +1,32 @@
 #pragma once
 
+#include "NetlinkWire.h"
 #include "Policy.h"
 
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <span>
 
 #include <linux/filter.h>
 
-struct nlmsghdr;
-
-// The kernel services the helper uses: rtnetlink for addresses, routes and neighbours,
-// capabilities and the system-call filter. Nothing here reads a file. Every query either
-// answers in full or fails with an errno: a failed query is never an empty answer.
+// The kernel services the helper uses: rtnetlink for addresses, routes and neighbours (through
+// NetlinkWire, as torvane_netlink), capabilities and the system-call filter. Nothing here reads
+// a file. Every query either answers in full or fails with an errno: a failed query is never an
+// empty answer.
 namespace helper {
 
 /// An rtnetlink socket, opened once before the system-call filter forbids new sockets.
 class RouteLink {
 public:
-    /// Opens the socket; check error() afterwards.
-    RouteLink();
-    ~RouteLink();
-    RouteLink(const RouteLink&) = delete;
-    RouteLink& operator=(const RouteLink&) = delete;
+    /// Opens the socket (a test hands in a stand-in of the kernel); check error() afterwards.
+    explicit RouteLink(
+        std::unique_ptr<netlink::wire::Socket> socket = std::make_unique<netlink::wire::Socket>())
+        : m_socket(std::move(socket))
+    {
+    }
 
     /// 0 when open, else the errno of opening it.
-    int error() const { return m_fd < 0 ? m_openError : 0; }
+    int error() const { return m_socket->error(); }
 
     /// This PC's IPv4 addresses (with their interfaces) and the gateways of its routes, all
     /// tables; 0 or an errno.
@@ -46,13 +47,7 @@ public:
     int addPermanent(int ifindex, const Ipv4& ip, const Mac& mac);
 
 private:
-    /// Sends one request and hands every message of its answer to each; 0 or an errno.
-    int talk(nlmsghdr& request, const std::function<void(const nlmsghdr&)>& each);
-    int talkOnce(nlmsghdr& request, const std::function<void(const nlmsghdr&)>& each);
-
-    int m_fd = -1;
-    int m_openError = 0;
-    std::uint32_t m_seq = 0;
+    std::unique_ptr<netlink::wire::Socket> m_socket;
 };
 
 /// Narrows the permitted and effective capability sets to these bit masks of CAP_* (what

@@ -1,68 +1,20 @@
 #pragma once
 
+#include "NetlinkWire.h"
 #include "Result.h"
 
 #include <array>
-#include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <optional>
-#include <span>
 #include <string>
-#include <vector>
 
-struct nlmsghdr;
 struct nlattr;
 
 // What the unprivileged programs ask the kernel over rtnetlink (IPv4 addresses, neighbour
-// entries, routes, links), and the few set-up requests of the test tools, on libmnl. Every
-// query gives the kernel's whole answer or an errno; never part of a dump, never an empty list
-// for a query that failed.
+// entries, routes, links), and the few set-up requests of the test tools. The exchange and the
+// reading of the answers are NetlinkWire's, which the helper shares; only the set-up requests
+// are built with libmnl. Every query gives the kernel's whole answer or an errno; never part of
+// a dump, never an empty list for a query that failed.
 namespace netlink {
-
-using Ipv4 = std::uint32_t; ///< host byte order
-using Mac = std::array<std::uint8_t, 6>;
-
-/// The mask of a prefix length (0..32).
-Ipv4 prefixMask(int prefix);
-
-/// One IPv4 address of an interface (RTM_NEWADDR).
-struct Address {
-    unsigned index = 0;
-    Ipv4 ip = 0; ///< the interface's own address (IFA_LOCAL)
-    int prefix = 32;
-    std::uint8_t scope = 0;  ///< RT_SCOPE_*
-    std::uint32_t flags = 0; ///< IFA_F_*
-    std::string label;       ///< IFA_LABEL: "eth0", "eth0:1"
-    Ipv4 mask() const { return prefixMask(prefix); }
-};
-
-/// One IPv4 neighbour entry (RTM_NEWNEIGH).
-struct Neighbour {
-    unsigned index = 0;
-    Ipv4 ip = 0;
-    std::uint16_t state = 0; ///< NUD_* bits
-    std::uint8_t flags = 0;  ///< NTF_* bits
-    std::optional<Mac> mac;  ///< none while the entry is unresolved
-};
-
-/// One IPv4 route of the main table (RTM_NEWROUTE).
-struct Route {
-    unsigned index = 0; ///< output interface; 0 for a multipath or unreachable route
-    Ipv4 destination = 0;
-    int prefix = 0;
-    Ipv4 gateway = 0; ///< 0: on-link
-    std::uint32_t priority = 0;
-    std::uint32_t table = 0; ///< RT_TABLE_*
-    std::uint8_t type = 0;   ///< RTN_*
-};
-
-/// One interface (RTM_NEWLINK).
-struct Link {
-    unsigned index = 0;
-    std::string name;
-    unsigned flags = 0; ///< IFF_*
-};
 
 /// The IPv4 addresses of one interface (index > 0) or of all, in the kernel's order.
 Result<std::vector<Address>> addresses(unsigned index = 0);
@@ -109,31 +61,5 @@ private:
     nlmsghdr* m_message;
     bool m_overflow = false;
 };
-
-// The reading of the kernel's answers, apart from the socket so that the tests feed it canned
-// datagrams.
-namespace wire {
-
-/// One datagram told: the answer goes on, or it is complete.
-enum class Progress { More, Done };
-
-/// Handles one data message of the answer: 0, or an errno that ends the query.
-using MessageHandler = std::function<int(const nlmsghdr*)>;
-
-/// Reads one datagram of the answer to request seq on port portid. Fails with the kernel's
-/// errno (NLMSG_ERROR, or a negative NLMSG_DONE of a dump), EINTR when the dump was
-/// interrupted (NLM_F_DUMP_INTR: the table changed under it), EBADMSG for a truncated or
-/// malformed message, EPROTO for a message of another request or port, or the handler's error.
-Result<Progress> readDatagram(std::span<const std::uint8_t> datagram, std::uint32_t seq,
-                              std::uint32_t portid, const MessageHandler& handler);
-
-/// Decoders of one data message: 0, EBADMSG when it is malformed, EPROTO when it is not of the
-/// IPv4 family asked for.
-int decode(const nlmsghdr* message, Address& out);
-int decode(const nlmsghdr* message, Neighbour& out);
-int decode(const nlmsghdr* message, Route& out);
-int decode(const nlmsghdr* message, Link& out);
-
-} // namespace wire
 
 } // namespace netlink

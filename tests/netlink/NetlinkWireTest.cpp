@@ -1,104 +1,30 @@
 // The reading of rtnetlink answers from canned datagrams: a query gives the whole answer or an
 // errno, never a part.
+#include "CannedAnswers.h"
 #include "Rtnetlink.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <linux/if_addr.h>
 #include <linux/neighbour.h>
-#include <linux/netlink.h>
-#include <linux/rtnetlink.h>
 #include <net/if.h>
 
 #include <cstring>
-#include <vector>
 
 using netlink::wire::Progress;
 
 namespace {
 
-constexpr std::uint32_t kSeq = 7;
-constexpr std::uint32_t kPort = 4242;
-
-// Builds a datagram of netlink messages as the kernel lays them out: each message and each
-// attribute padded to four bytes.
-class Datagram {
-public:
-    /// Starts a message; its length is fixed by end().
-    Datagram& message(std::uint16_t type, std::uint16_t flags = NLM_F_MULTI,
-                      std::uint32_t seq = kSeq, std::uint32_t port = kPort)
-    {
-        m_start = m_bytes.size();
-        nlmsghdr h{};
-        h.nlmsg_type = type;
-        h.nlmsg_flags = flags;
-        h.nlmsg_seq = seq;
-        h.nlmsg_pid = port;
-        append(&h, sizeof h);
-        return *this;
+// One datagram read, its outcome as the queries give it.
+netlink::Result<Progress> readDatagram(std::span<const std::uint8_t> datagram,
+                                       const netlink::wire::MessageHandler& handler)
+{
+    Progress progress;
+    if (const int error = netlink::wire::readDatagram(datagram, kSeq, kPort, handler, progress);
+        error != 0) {
+        return netlink::Failure{error};
     }
-    template <typename T> Datagram& body(const T& value)
-    {
-        append(&value, sizeof value);
-        return *this;
-    }
-    Datagram& attribute(std::uint16_t type, const void* data, std::size_t size)
-    {
-        const nlattr a{static_cast<std::uint16_t>(NLA_HDRLEN + size), type};
-        append(&a, sizeof a);
-        append(data, size);
-        return *this;
-    }
-    Datagram& ipv4(std::uint16_t type, const char* dotted)
-    {
-        in_addr a{};
-        inet_pton(AF_INET, dotted, &a);
-        return attribute(type, &a, 4);
-    }
-    Datagram& end()
-    {
-        const auto length = static_cast<std::uint32_t>(m_bytes.size() - m_start);
-        std::memcpy(m_bytes.data() + m_start, &length, sizeof length);
-        return *this;
-    }
-    /// NLMSG_DONE of a dump with its status (0, or -errno when the dump failed).
-    Datagram& done(int status = 0, std::uint16_t flags = NLM_F_MULTI)
-    {
-        return message(NLMSG_DONE, flags).body(status).end();
-    }
-    /// NLMSG_ERROR: 0 acknowledges, -errno refuses.
-    Datagram& error(int error)
-    {
-        nlmsgerr e{};
-        e.error = error;
-        return message(NLMSG_ERROR, 0).body(e).end();
-    }
-    /// An IPv4 address of interface `index`.
-    Datagram& address(unsigned index, const char* ip, int prefix, const char* label)
-    {
-        ifaddrmsg ifa{};
-        ifa.ifa_family = AF_INET;
-        ifa.ifa_prefixlen = static_cast<std::uint8_t>(prefix);
-        ifa.ifa_index = index;
-        message(RTM_NEWADDR).body(ifa).ipv4(IFA_ADDRESS, ip).ipv4(IFA_LOCAL, ip);
-        return attribute(IFA_LABEL, label, std::strlen(label) + 1).end();
-    }
-
-    std::vector<std::uint8_t>& bytes() { return m_bytes; }
-    std::span<const std::uint8_t> span() const { return m_bytes; }
-
-private:
-    void append(const void* data, std::size_t size)
-    {
-        const auto* p = static_cast<const std::uint8_t*>(data);
-        m_bytes.insert(m_bytes.end(), p, p + size);
-        m_bytes.resize(NLMSG_ALIGN(m_bytes.size()));
-    }
-
-    std::vector<std::uint8_t> m_bytes;
-    std::size_t m_start = 0;
-};
+    return progress;
+}
 
 ndmsg neighbourHeader(int family = AF_INET)
 {
@@ -113,7 +39,7 @@ ndmsg neighbourHeader(int family = AF_INET)
 struct Reader {
     netlink::Result<Progress> read(std::span<const std::uint8_t> datagram)
     {
-        return netlink::wire::readDatagram(datagram, kSeq, kPort, [this](const nlmsghdr* m) {
+        return readDatagram(datagram, [this](const nlmsghdr* m) {
             ++seen;
             netlink::Address a;
             const int e = netlink::wire::decode(m, a);
@@ -328,7 +254,7 @@ TEST(NetlinkDecode, Neighbours)
     incomplete.ndm_state = NUD_INCOMPLETE;
     d.message(RTM_NEWNEIGH).body(incomplete).ipv4(NDA_DST, "10.77.9.3").end();
     std::vector<netlink::Neighbour> out;
-    const auto step = netlink::wire::readDatagram(d.span(), kSeq, kPort, [&](const nlmsghdr* m) {
+    const auto step = readDatagram(d.span(), [&](const nlmsghdr* m) {
         netlink::Neighbour n;
         const int e = netlink::wire::decode(m, n);
         out.push_back(n);
@@ -383,6 +309,17 @@ TEST(NetlinkDecode, RoutesAndLinks)
     EXPECT_EQ(r.gateway, 0x0A4D00FEu);
     EXPECT_EQ(r.index, 4u);
     EXPECT_EQ(r.table, static_cast<std::uint32_t>(RT_TABLE_MAIN));
+
+    Datagram multipath;
+    multipath.message(RTM_NEWROUTE).body(rt).nexthops({"10.77.0.253", "10.78.0.254"}).end();
+    ASSERT_EQ(netlink::wire::decode(reinterpret_cast<const nlmsghdr*>(multipath.bytes().data()), r),
+              0);
+    EXPECT_EQ(r.gateway, 0u);
+    EXPECT_EQ(r.nexthops, (std::vector<netlink::Ipv4>{0x0A4D00FDu, 0x0A4E00FEu}));
+    // A next hop that claims more than its attribute holds.
+    multipath.bytes()[NLMSG_HDRLEN + NLMSG_ALIGN(sizeof rt) + NLA_HDRLEN] = 40;
+    EXPECT_EQ(netlink::wire::decode(reinterpret_cast<const nlmsghdr*>(multipath.bytes().data()), r),
+              EBADMSG);
 
     ifinfomsg ifi{};
     ifi.ifi_index = 5;
