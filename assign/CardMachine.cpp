@@ -340,9 +340,6 @@ void CardMachine::assign(Card& card)
     }
     card.assignedAt = Clock::now();
     ++m_assigned;
-    if (card.fromPool && card.source == Plan::Source::Pool) {
-        ++m_poolAssigned;
-    }
     if (!card.fromPool || card.source == Plan::Source::Pool ||
         (m_plan.hasPool() && m_plan.pool()->contains(s.ip))) {
         m_counted.insert(card.mac);

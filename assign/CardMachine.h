@@ -109,7 +109,6 @@ private:
     std::set<Mac> m_unlisted;   ///< cards seen and not answered, each named once
     bool m_unlistedOverflow = false; ///< more of them came than are remembered
     long m_assigned = 0;
-    long m_poolAssigned = 0;
     long m_answered = 0;
     bool m_poolWarned = false;
 };
