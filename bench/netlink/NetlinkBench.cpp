@@ -28,7 +28,7 @@ struct OldNeighbour {
     std::optional<std::array<std::uint8_t, 6>> mac;
 };
 
-// The hand-written dump of tools/assign/Network.cpp before the library, unchanged but for
+// The hand-written dump of assign/Network.cpp before the library, unchanged but for
 // `all`, which keeps every entry so that the dump can be compared as well.
 std::optional<OldNeighbour> oldNeighbourEntry(unsigned index, std::uint32_t ip, int* all)
 {

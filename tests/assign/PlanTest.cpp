@@ -7,6 +7,7 @@
 #include "Export.h"
 #include "HttpCheck.h"
 #include "RecordFile.h"
+#include "RecordWriter.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -389,6 +390,59 @@ TEST_F(RecordOnDisk, AStagedBurstIsWrittenOnceAtTheFlush)
     ASSERT_TRUE(file.flush(error));
     ASSERT_TRUE(readFile(path, 1 << 20, text, why)) << why.english;
     EXPECT_EQ(text, "changed by hand\n");
+}
+
+TEST_F(RecordOnDisk, TheWriterKeepsTheReplysTimeAndWhatTheRecordKnewOfTheCard)
+{
+    const std::string path = m_dir + "/record.csv";
+    const std::string replied = "2026-03-02T10:14:05+01:00";
+    RecordEntry old{mac(1),
+                    ip("10.0.0.101"),
+                    ip("255.255.255.0"),
+                    ip("10.0.0.1"),
+                    replied,
+                    Confirmed::Pending,
+                    "rack3-01",
+                    {{"room", "B2"}},
+                    {},
+                    {}};
+    std::optional<RecordFile> file(std::in_place, path, std::vector<RecordEntry>{old});
+    RecordWriter writer(file);
+    // A later run checks the card again; the list no longer names it.
+    RecordEntry checked = old;
+    checked.name.clear();
+    checked.extra.clear();
+    checked.confirmed = Confirmed::Yes;
+    writer.write(checked);
+    // Another card is answered now.
+    RecordEntry fresh = checked;
+    fresh.mac = mac(2);
+    fresh.ip = ip("10.0.0.102");
+    fresh.confirmed = Confirmed::Pending;
+    writer.write(fresh);
+
+    std::string error;
+    EXPECT_TRUE(writer.flush(error).empty()) << error;
+    ASSERT_EQ(file->entries().size(), 2u);
+    const RecordEntry& first = file->entries()[0];
+    EXPECT_EQ(first.confirmed, Confirmed::Yes);
+    EXPECT_EQ(first.time, replied);
+    EXPECT_EQ(first.name, "rack3-01");
+    EXPECT_EQ(first.extra, old.extra);
+    const RecordEntry& second = file->entries()[1];
+    EXPECT_NE(second.time, replied);
+    EXPECT_TRUE(recordTime(second.time)) << second.time;
+    EXPECT_TRUE(second.name.empty());
+
+    // A record that cannot be written names every card staged since the last write, once.
+    std::optional<RecordFile> lost(std::in_place, m_dir + "/missing/record.csv",
+                                   std::vector<RecordEntry>{});
+    RecordWriter nowhere(lost);
+    nowhere.write(checked);
+    nowhere.write(fresh);
+    EXPECT_EQ(nowhere.flush(error), (std::vector<Mac>{mac(1), mac(2)}));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(nowhere.flush(error).empty());
 }
 
 // --- the page check ---------------------------------------------------------------------

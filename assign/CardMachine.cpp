@@ -1,86 +1,22 @@
-#include "Runner.h"
+// The per-card state machine: each card from its first request through probe, reply and
+// neighbour entry to its page check and its line in the record.
+#include "CardMachine.h"
 
 #include "AnswerTexts.h"
 
-#include "Host.h"
-
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace assign {
 
-volatile int g_stopSignal = 0;
-
 namespace {
 
-constexpr auto kTick = std::chrono::milliseconds(200);
-/// Cards not answered (not listed, or the pool used up) named one by one; the rest counted.
-constexpr std::size_t kMaxUnlistedNamed = 100;
-/// Distinct MACs of such cards remembered, so that each is counted once.
+/// Distinct MACs of cards not answered remembered, so that each is counted once.
 constexpr std::size_t kMaxUnlistedKept = 10000;
 // Each look at the neighbour table reads all of it: with hundreds of cards probing at once,
 // looking for each every 20 ms took seconds of the loop. A card is looked at every 250 ms and
 // at the end of its probe.
 constexpr auto kProbeTick = std::chrono::milliseconds(250);
-
-double secondsSince(std::chrono::steady_clock::time_point start,
-                    std::chrono::steady_clock::time_point now)
-{
-    return std::chrono::duration<double>(now - start).count();
-}
-
-const char* sourceText(Plan::Source s)
-{
-    switch (s) {
-    case Plan::Source::List:
-        return "list";
-    case Plan::Source::Record:
-        return "record";
-    case Plan::Source::Pool:
-        return "pool";
-    }
-    return "list";
-}
-
-const char* sourceWord(Plan::Source s)
-{
-    switch (s) {
-    case Plan::Source::List:
-        return text::tr(text::Id::AssignSourceList);
-    case Plan::Source::Record:
-        return text::tr(text::Id::AssignSourceRecord);
-    case Plan::Source::Pool:
-        return text::tr(text::Id::AssignSourcePool);
-    }
-    return "";
-}
-
-std::string secondsText(double seconds)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", seconds);
-    return text;
-}
-
-std::string limitText(double seconds)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", seconds);
-    return text;
-}
-
-/// The helper's answer in the operator's language, for the sentences of the report.
-std::string answerWords(const helper::Link& link, const helper::Answer& a)
-{
-    return link.words(a).local();
-}
-
-/// The same in English, for the machine-readable "reason" fields.
-std::string answerReason(const helper::Link& link, const helper::Answer& a)
-{
-    return link.words(a).english;
-}
 
 } // namespace
 
@@ -115,12 +51,12 @@ bool addressRefused(const helper::Answer& a)
     }
 }
 
-Runner::Runner(const Options& options, Plan& plan, std::optional<RecordFile>& record,
-               Reporter& reporter, unsigned ifindex)
+CardMachine::CardMachine(const Options& options, Plan& plan, RecordWriter& record,
+                         Reporter& reporter, unsigned ifindex)
     : m_options(options), m_plan(plan), m_record(record), m_out(reporter), m_ifindex(ifindex)
 {
     // Checked for every listed card in every round: looked up, not searched for.
-    if (m_record) {
+    if (m_record.enabled()) {
         for (const RecordEntry& e : m_plan.recorded()) {
             if (e.confirmed != Confirmed::Pending || !m_options.confirm) {
                 m_doneBefore.insert(e.mac);
@@ -129,136 +65,13 @@ Runner::Runner(const Options& options, Plan& plan, std::optional<RecordFile>& re
     }
 }
 
-namespace {
-
-std::string cardsText(long n)
+void CardMachine::connect(helper::Link& link, std::vector<LocalAddress> local)
 {
-    return n == 1 ? text::tr(text::Id::AssignCardOne)
-                  : text::format(text::Id::AssignCards, {std::to_string(n)});
+    m_link = &link;
+    m_local = std::move(local);
 }
 
-std::string listText(const std::vector<std::string>& items)
-{
-    std::string out;
-    const std::size_t shown = std::min(items.size(), kMaxListed);
-    for (std::size_t i = 0; i < shown; ++i) {
-        out += (i ? ", " : "") + items[i];
-    }
-    if (items.size() > shown) {
-        out = text::format(text::Id::AssignAndMore, {out, std::to_string(items.size() - shown)});
-    }
-    return out;
-}
-
-} // namespace
-
-std::string Runner::interfaceText(unsigned index) const
-{
-    return interfaceName(index);
-}
-
-void Runner::problem(const text::Twin& said)
-{
-    m_out.error(said);
-}
-
-bool Runner::doneBefore(const Mac& mac) const
-{
-    return m_doneBefore.contains(mac);
-}
-
-long Runner::poolDone() const
-{
-    long done = m_plan.recordedFromPool();
-    for (const auto& [mac, card] : m_cards) {
-        if (card.fromPool && card.source == Plan::Source::Pool &&
-            (card.phase == Card::Phase::Done || card.phase == Card::Phase::Failed)) {
-            ++done;
-        }
-    }
-    return done;
-}
-
-std::string Runner::progress() const
-{
-    const long counted = static_cast<long>(m_counted.size());
-    if (m_plan.hasPool() && !m_plan.poolCount()) {
-        return std::to_string(counted);
-    }
-    const long total = static_cast<long>(m_plan.listed().size()) + m_plan.poolCount().value_or(0);
-    return std::to_string(counted) + "/" + std::to_string(total);
-}
-
-Event Runner::cardEvent(const char* name, const Card& card, const std::string& sentence) const
-{
-    Event e(name, sentence);
-    e.add("mac", macText(card.mac));
-    if (card.settings.ip != 0) {
-        e.add("ip", ipText(card.settings.ip));
-    }
-    if (!card.name.empty()) {
-        e.add("name", card.name);
-    }
-    return e;
-}
-
-int Runner::startHelper()
-{
-    text::Twin why;
-    m_link = startLink(m_options, why);
-    if (!m_link) {
-        problem(why);
-        return kExitHelper;
-    }
-    return 0;
-}
-
-std::string Runner::startedText() const
-{
-    using text::Id;
-    std::vector<std::string> parts;
-    long listedLeft = 0;
-    for (const ListedCard& listed : m_plan.listed()) {
-        listedLeft += doneBefore(listed.mac) ? 0 : 1;
-    }
-    if (listedLeft > 0) {
-        parts.push_back(listedLeft == 1
-                            ? std::string(text::tr(Id::AssignListedOne))
-                            : text::format(Id::AssignListed, {std::to_string(listedLeft)}));
-    }
-    if (m_plan.hasPool()) {
-        const std::string range = poolText(m_plan.pool()->range());
-        if (!m_plan.poolCount()) {
-            parts.push_back(text::format(Id::AssignPoolCards, {range}));
-        } else if (*m_plan.poolCount() > m_plan.recordedFromPool()) {
-            parts.push_back(text::format(
-                Id::AssignPoolMore,
-                {range, cardsText(*m_plan.poolCount() - m_plan.recordedFromPool()),
-                 std::to_string(m_plan.recordedFromPool()), std::to_string(*m_plan.poolCount())}));
-        }
-    }
-    long rechecks = 0;
-    for (const auto& [mac, card] : m_cards) {
-        rechecks += card.recheck ? 1 : 0;
-    }
-    if (rechecks > 0) {
-        parts.push_back(text::format(Id::AssignRechecks, {cardsText(rechecks)}));
-    }
-    if (parts.empty() && m_plan.listed().empty() && !m_plan.hasPool()) {
-        parts.push_back(text::tr(Id::AssignAnyCards));
-    }
-    if (parts.empty()) {
-        return text::tr(Id::AssignNothingToDo);
-    }
-    std::string what = parts.front();
-    for (std::size_t i = 1; i < parts.size(); ++i) {
-        what = text::format(Id::AssignAnd, {what, parts[i]});
-    }
-    return m_ifindex ? text::format(Id::AssignStartedOn, {what, interfaceText(m_ifindex)})
-                     : text::format(Id::AssignStarted, {what});
-}
-
-void Runner::takeOverRecord()
+void CardMachine::takeOverRecord()
 {
     // What the record says was done counts towards the roll-out; checks an earlier run left
     // pending (stopped by Ctrl-C) are done again.
@@ -290,129 +103,7 @@ void Runner::takeOverRecord()
     }
 }
 
-int Runner::run()
-{
-    m_start = Clock::now();
-    if (const int status = startHelper(); status != 0) {
-        return status;
-    }
-    if (netlink::Result<std::vector<LocalAddress>> local = readLocalAddresses(); local) {
-        m_local = std::move(local.value());
-    } else {
-        problem(say(text::Id::AssignAddressesUnreadable, {errorText(local.error())}));
-        return report(kExitFailed);
-    }
-    if (const helper::Answer a = m_link->listen(); !a.ok()) {
-        problem(say(text::Id::AssignNotListening, {answerWords(*m_link, a)}));
-        return report(kExitFailed);
-    }
-    takeOverRecord();
-    {
-        Event e("started", startedText());
-        e.number("listed", static_cast<long>(m_plan.listed().size()));
-        if (m_plan.hasPool()) {
-            e.add("pool", poolText(m_plan.pool()->range()));
-            if (m_plan.poolCount()) {
-                e.number("count", *m_plan.poolCount());
-                e.number("recorded_from_pool", m_plan.recordedFromPool());
-            }
-        }
-        long rechecks = 0;
-        for (const auto& [mac, card] : m_cards) {
-            rechecks += card.recheck ? 1 : 0;
-        }
-        e.number("rechecks", rechecks);
-        if (!m_options.interface.empty()) {
-            e.add("interface", m_options.interface);
-        }
-        m_out.emit(e);
-    }
-    const auto deadline = m_options.timeout
-                              ? m_start + std::chrono::duration_cast<Clock::duration>(
-                                              std::chrono::duration<double>(*m_options.timeout))
-                              : Clock::time_point::max();
-    auto lastStatus = Clock::time_point{};
-    int status = kExitOk;
-    for (;;) {
-        Clock::time_point now = Clock::now();
-        if (g_stopSignal != 0) {
-            m_out.emit(Event("interrupted",
-                             text::format(text::Id::AssignInterrupted, {stopName(g_stopSignal)}))
-                           .number("signal", static_cast<long>(g_stopSignal)));
-            status = kExitSignal + g_stopSignal;
-            break;
-        }
-        if (finished()) {
-            break;
-        }
-        if (now >= deadline) {
-            m_out.emit(Event("timeout",
-                             text::format(text::Id::AssignTimeout, {limitText(*m_options.timeout)}))
-                           .number("seconds", *m_options.timeout));
-            status = kExitTimeout;
-            break;
-        }
-        std::vector<const HttpCheck*> checks;
-        Clock::time_point wake = std::min(now + kTick, deadline);
-        for (auto& [mac, card] : m_cards) {
-            if (card.phase == Card::Phase::Probing) {
-                wake = std::min(wake, card.nextLook);
-            } else if (card.phase == Card::Phase::Checking) {
-                wake = std::min(wake, card.check->wakeAt());
-                checks.push_back(card.check.get());
-            }
-        }
-        const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now);
-        waitFor(*m_link, checks,
-                std::max(waitMs, std::chrono::milliseconds(0)) + std::chrono::milliseconds(1));
-        while (std::optional<helper::Request> request = m_link->readRequest()) {
-            handle(std::move(*request));
-        }
-        if (m_link->died()) {
-            m_helperDied = true;
-            problem(say(text::Id::AssignHelperEnded));
-            status = kExitFailed;
-            break;
-        }
-        now = Clock::now();
-        for (auto& [mac, card] : m_cards) {
-            if (card.phase == Card::Phase::Probing) {
-                stepProbe(card, now);
-            } else if (card.phase == Card::Phase::Checking) {
-                card.check->step(now);
-                if (card.check->state() != HttpCheck::State::Running) {
-                    finishCheck(card, now);
-                }
-            }
-        }
-        // What this round changed goes to disk before the next wait.
-        flushRecord();
-        if (now - lastStatus > std::chrono::milliseconds(500)) {
-            lastStatus = now;
-            long checking = 0;
-            for (const auto& [mac, card] : m_cards) {
-                checking += card.phase == Card::Phase::Checking ? 1 : 0;
-            }
-            char elapsed[16];
-            std::snprintf(elapsed, sizeof elapsed, "%d:%02d",
-                          static_cast<int>(secondsSince(m_start, now)) / 60,
-                          static_cast<int>(secondsSince(m_start, now)) % 60);
-            m_out.status(
-                m_options.confirm
-                    ? text::format(text::Id::AssignStatus, {progress(), std::to_string(m_answered),
-                                                            std::to_string(checking), elapsed})
-                    : text::format(text::Id::AssignStatusUnchecked, {progress(), elapsed}));
-        }
-    }
-    m_out.status({});
-    if (!m_helperDied) {
-        m_link->pause();
-    }
-    m_link->stop();
-    return report(status);
-}
-
-void Runner::handle(helper::Request request)
+void CardMachine::handle(helper::Request request)
 {
     if (m_ifindex != 0 && static_cast<unsigned>(request.ifindex) != m_ifindex) {
         return;
@@ -455,7 +146,7 @@ void Runner::handle(helper::Request request)
     }
 }
 
-void Runner::decide(Card& card)
+void CardMachine::decide(Card& card)
 {
     const Plan::Decision d = m_plan.decide(card.mac);
     card.source = d.source;
@@ -463,7 +154,7 @@ void Runner::decide(Card& card)
     card.name = d.name;
     card.extra = d.extra;
     card.fromPool = !m_plan.isListed(card.mac);
-    const std::string where = interfaceText(static_cast<unsigned>(card.request.ifindex));
+    const std::string where = interfaceName(static_cast<unsigned>(card.request.ifindex));
     switch (d.kind) {
     case Plan::Decision::Kind::Assign:
         assign(card);
@@ -502,7 +193,7 @@ void Runner::decide(Card& card)
     }
 }
 
-void Runner::forgetIfUnanswered(const Mac& mac)
+void CardMachine::forgetIfUnanswered(const Mac& mac)
 {
     const auto it = m_cards.find(mac);
     if (it != m_cards.end() && (it->second.phase == Card::Phase::NotListed ||
@@ -511,7 +202,7 @@ void Runner::forgetIfUnanswered(const Mac& mac)
     }
 }
 
-void Runner::startProbe(Card& card)
+void CardMachine::startProbe(Card& card)
 {
     const unsigned index = static_cast<unsigned>(card.request.ifindex);
     card.phase = Card::Phase::Probing;
@@ -526,8 +217,8 @@ void Runner::startProbe(Card& card)
             m_poolWarned = true;
             m_out.emit(
                 Event("warning", text::format(text::Id::AssignOffLink,
-                                              {ipText(card.settings.ip), interfaceText(index)}))
-                    .add("interface", interfaceText(index)));
+                                              {ipText(card.settings.ip), interfaceName(index)}))
+                    .add("interface", interfaceName(index)));
         }
     }
     if (!nudge(index, card.settings.ip)) {
@@ -537,7 +228,7 @@ void Runner::startProbe(Card& card)
     }
 }
 
-void Runner::stepProbe(Card& card, Clock::time_point now)
+void CardMachine::stepProbe(Card& card, Clock::time_point now)
 {
     if (now < card.nextLook) {
         return;
@@ -564,11 +255,11 @@ void Runner::stepProbe(Card& card, Clock::time_point now)
     const bool taken = n && heldByOther(*n, card.mac);
     if (taken && (settled(*n) || now >= card.probeEnd)) {
         m_out.emit(Event("in_use", text::format(text::Id::AssignInUse,
-                                                {ipText(card.settings.ip), interfaceText(index),
+                                                {ipText(card.settings.ip), interfaceName(index),
                                                  macText(*n->mac)}))
                        .add("ip", ipText(card.settings.ip))
                        .add("holder", macText(*n->mac))
-                       .add("interface", interfaceText(index)));
+                       .add("interface", interfaceName(index)));
         const Plan::Decision d = m_plan.inUse(card.mac);
         card.settings = d.settings;
         if (d.kind == Plan::Decision::Kind::Probe) {
@@ -587,7 +278,7 @@ void Runner::stepProbe(Card& card, Clock::time_point now)
     }
 }
 
-void Runner::assign(Card& card)
+void CardMachine::assign(Card& card)
 {
     const unsigned index = static_cast<unsigned>(card.request.ifindex);
     const Settings& s = card.settings;
@@ -649,14 +340,11 @@ void Runner::assign(Card& card)
     }
     card.assignedAt = Clock::now();
     ++m_assigned;
-    if (card.fromPool && card.source == Plan::Source::Pool) {
-        ++m_poolAssigned;
-    }
     if (!card.fromPool || card.source == Plan::Source::Pool ||
         (m_plan.hasPool() && m_plan.pool()->contains(s.ip))) {
         m_counted.insert(card.mac);
     }
-    const std::string where = interfaceText(index);
+    const std::string where = interfaceName(index);
     const std::string source =
         std::string(sourceWord(card.source)) + (card.name.empty() ? "" : ", " + card.name);
     Event e = cardEvent(
@@ -684,7 +372,7 @@ void Runner::assign(Card& card)
     }
 }
 
-void Runner::finishCheck(Card& card, Clock::time_point now)
+void CardMachine::finishCheck(Card& card, Clock::time_point now)
 {
     const double seconds = secondsSince(card.assignedAt, now);
     card.phase = Card::Phase::Done;
@@ -717,11 +405,36 @@ void Runner::finishCheck(Card& card, Clock::time_point now)
     card.check.reset();
 }
 
-void Runner::writeRecord(const Card& card, Confirmed confirmed)
+void CardMachine::step(Clock::time_point now)
 {
-    if (!m_record) {
-        return;
+    for (auto& [mac, card] : m_cards) {
+        if (card.phase == Card::Phase::Probing) {
+            stepProbe(card, now);
+        } else if (card.phase == Card::Phase::Checking) {
+            card.check->step(now);
+            if (card.check->state() != HttpCheck::State::Running) {
+                finishCheck(card, now);
+            }
+        }
     }
+}
+
+CardMachine::Clock::time_point CardMachine::wakeAt(Clock::time_point wake,
+                                                   std::vector<const HttpCheck*>& checks) const
+{
+    for (const auto& [mac, card] : m_cards) {
+        if (card.phase == Card::Phase::Probing) {
+            wake = std::min(wake, card.nextLook);
+        } else if (card.phase == Card::Phase::Checking) {
+            wake = std::min(wake, card.check->wakeAt());
+            checks.push_back(card.check.get());
+        }
+    }
+    return wake;
+}
+
+void CardMachine::writeRecord(const Card& card, Confirmed confirmed)
+{
     RecordEntry e;
     e.mac = card.mac;
     e.ip = card.settings.ip;
@@ -730,40 +443,24 @@ void Runner::writeRecord(const Card& card, Confirmed confirmed)
     e.confirmed = confirmed;
     e.name = card.name;
     e.extra = card.extra;
-    e.time = localTimeText();
-    for (const RecordEntry& old : m_record->entries()) {
-        // A card the list no longer names keeps what the record knew of it.
-        if (old.mac == card.mac && card.name.empty() && card.extra.empty()) {
-            e.name = old.name;
-            e.extra = old.extra;
-        }
-        // The time is the reply's: a later change of the confirmation keeps it.
-        if (old.mac == card.mac && confirmed != Confirmed::Pending &&
-            confirmed != Confirmed::Unchecked) {
-            e.time = old.time;
-        }
-    }
-    m_record->stage(e);
-    m_unsaved.push_back(card.mac);
+    m_record.write(std::move(e));
 }
 
-void Runner::flushRecord()
+void CardMachine::saveRecord()
 {
-    if (!m_record || m_unsaved.empty()) {
+    std::string error;
+    const std::vector<Mac> lost = m_record.flush(error);
+    if (lost.empty()) {
         return;
     }
-    std::string error;
-    if (!m_record->flush(error)) {
-        problem(say(text::Id::AssignRecordFailed, {error}));
-        for (const Mac& mac : m_unsaved) {
-            m_failures.push_back(macText(mac) + ": not recorded (" + error + ")");
-            m_failedMacs.push_back(macText(mac));
-        }
+    m_out.error(say(text::Id::AssignRecordFailed, {error}));
+    for (const Mac& mac : lost) {
+        m_failures.push_back(macText(mac) + ": not recorded (" + error + ")");
+        m_failedMacs.push_back(macText(mac));
     }
-    m_unsaved.clear();
 }
 
-bool Runner::finished() const
+bool CardMachine::finished() const
 {
     for (const auto& [mac, card] : m_cards) {
         if (card.phase == Card::Phase::Checking) {
@@ -787,98 +484,107 @@ bool Runner::finished() const
     return poolDone() >= *m_plan.poolCount();
 }
 
-int Runner::report(int status)
+bool CardMachine::doneBefore(const Mac& mac) const
 {
-    flushRecord();
-    std::vector<std::string> missing;
-    std::vector<std::string> waiting;
-    std::vector<std::string> notListed;
-    std::vector<std::string> unchecked;
+    return m_doneBefore.contains(mac);
+}
+
+long CardMachine::poolDone() const
+{
+    long done = m_plan.recordedFromPool();
+    for (const auto& [mac, card] : m_cards) {
+        if (card.fromPool && card.source == Plan::Source::Pool &&
+            (card.phase == Card::Phase::Done || card.phase == Card::Phase::Failed)) {
+            ++done;
+        }
+    }
+    return done;
+}
+
+std::string CardMachine::progress() const
+{
+    const long counted = static_cast<long>(m_counted.size());
+    if (m_plan.hasPool() && !m_plan.poolCount()) {
+        return std::to_string(counted);
+    }
+    const long total = static_cast<long>(m_plan.listed().size()) + m_plan.poolCount().value_or(0);
+    return std::to_string(counted) + "/" + std::to_string(total);
+}
+
+Event CardMachine::cardEvent(const char* name, const Card& card, const std::string& sentence) const
+{
+    Event e(name, sentence);
+    e.add("mac", macText(card.mac));
+    if (card.settings.ip != 0) {
+        e.add("ip", ipText(card.settings.ip));
+    }
+    if (!card.name.empty()) {
+        e.add("name", card.name);
+    }
+    return e;
+}
+
+long CardMachine::listedLeft() const
+{
+    long left = 0;
+    for (const ListedCard& listed : m_plan.listed()) {
+        left += doneBefore(listed.mac) ? 0 : 1;
+    }
+    return left;
+}
+
+long CardMachine::rechecks() const
+{
+    long rechecks = 0;
+    for (const auto& [mac, card] : m_cards) {
+        rechecks += card.recheck ? 1 : 0;
+    }
+    return rechecks;
+}
+
+long CardMachine::checking() const
+{
+    long checking = 0;
+    for (const auto& [mac, card] : m_cards) {
+        checking += card.phase == Card::Phase::Checking ? 1 : 0;
+    }
+    return checking;
+}
+
+Tally CardMachine::tally() const
+{
+    Tally t;
+    t.progress = progress();
+    t.assigned = m_assigned;
+    t.answered = m_answered;
+    t.failures = m_failures;
+    t.failedMacs = m_failedMacs;
     for (const ListedCard& listed : m_plan.listed()) {
         const auto it = m_cards.find(listed.mac);
         if (it == m_cards.end() ? !doneBefore(listed.mac)
                                 : it->second.phase == Card::Phase::Probing) {
-            missing.push_back(macText(listed.mac));
+            t.missing.push_back(macText(listed.mac));
         }
     }
     for (const Mac& mac : m_unlisted) {
-        notListed.push_back(macText(mac));
+        t.notListed.push_back(macText(mac));
     }
     for (const auto& [mac, card] : m_cards) {
         if (card.phase == Card::Phase::NotListed || card.phase == Card::Phase::Exhausted) {
             if (!m_unlisted.contains(mac)) {
-                notListed.push_back(macText(mac));
+                t.notListed.push_back(macText(mac));
             }
         } else if (card.phase == Card::Phase::Checking) {
-            unchecked.push_back(macText(mac));
+            t.unchecked.push_back(macText(mac));
         } else if (card.phase == Card::Phase::Waiting ||
                    (card.phase == Card::Phase::Probing && card.fromPool)) {
-            waiting.push_back(macText(mac));
+            t.waiting.push_back(macText(mac));
         }
     }
-    const long poolMissing =
+    t.notListedUncounted = m_unlistedOverflow;
+    t.poolMissing =
         m_plan.hasPool() && m_plan.poolCount() ? std::max(0L, *m_plan.poolCount() - poolDone()) : 0;
-    if (status == kExitOk && !m_failures.empty()) {
-        status = kExitFailed;
-    }
-    if (status == kExitTimeout && missing.empty() && waiting.empty() && poolMissing == 0 &&
-        unchecked.empty()) {
-        status = m_failures.empty() ? kExitOk : kExitFailed;
-    } else if (status == kExitTimeout && !m_failures.empty()) {
-        status = kExitFailed;
-    }
-    const double seconds = secondsSince(m_start, Clock::now());
-    using text::Id;
-    const std::string failed = std::to_string(m_failures.size());
-    std::string sentence =
-        m_options.confirm
-            ? text::format(Id::AssignReport,
-                           {progress(), std::to_string(m_answered), failed, secondsText(seconds)})
-            : text::format(Id::AssignReportUnchecked, {progress(), failed, secondsText(seconds)});
-    // Each failure was reported with its reason when it happened; here only who.
-    if (!m_failedMacs.empty()) {
-        sentence += "\n" + text::format(Id::AssignReportFailed, {listText(m_failedMacs)});
-    }
-    if (!missing.empty()) {
-        sentence += "\n" + text::format(Id::AssignReportMissing, {listText(missing)});
-    }
-    if (!waiting.empty()) {
-        sentence += "\n" + text::format(Id::AssignReportWaiting, {listText(waiting)});
-    }
-    if (poolMissing > 0) {
-        sentence += "\n" + text::format(Id::AssignReportPoolMissing, {cardsText(poolMissing)});
-    }
-    if (!unchecked.empty()) {
-        sentence += "\n" + text::format(Id::AssignReportChecking, {listText(unchecked)});
-    }
-    if (!notListed.empty()) {
-        std::string who = listText(notListed);
-        if (m_unlistedOverflow) {
-            who = text::format(Id::AssignAndMany, {who});
-        }
-        sentence += "\n" + text::format(Id::AssignReportNotListed, {who});
-    }
-    Event e("summary", sentence);
-    e.number("assigned", m_assigned);
-    if (m_options.confirm) {
-        e.number("answered", m_answered);
-    }
-    e.number("failed", static_cast<long>(m_failures.size()))
-        .raw("failures", jsonArray(m_failures))
-        .raw("missing", jsonArray(missing))
-        .raw("waiting", jsonArray(waiting))
-        .number("pool_missing", poolMissing)
-        .raw("unchecked", jsonArray(unchecked))
-        .raw("not_listed",
-             jsonArray({notListed.begin(),
-                        notListed.begin() +
-                            static_cast<long>(std::min(notListed.size(), kMaxUnlistedNamed))}))
-        .number("not_listed_count", static_cast<long>(notListed.size()))
-        .flag("not_listed_uncounted", m_unlistedOverflow)
-        .number("seconds", seconds)
-        .number("exit", static_cast<long>(status));
-    m_out.emit(e);
-    return status;
+    return t;
 }
 
 } // namespace assign

@@ -3,35 +3,56 @@
 #include "HttpCheck.h"
 #include "Network.h"
 #include "Plan.h"
-#include "RecordFile.h"
+#include "RecordWriter.h"
+#include "ReportWording.h"
 #include "Reporter.h"
-#include "Say.h"
 
 #include "Link.h"
 
 #include <chrono>
 #include <map>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace assign {
 
-/// One run: starts the helper, answers cards as their requests arrive, checks each card's
-/// page, keeps the record, and ends when every card waited for is done, at --timeout or on
-/// SIGINT/SIGTERM (Ctrl-C). Reply and neighbour entry of one card are sent back to back, because
-/// the helper takes no second reply while an entry is outstanding; probes and page checks of many
-/// cards run side by side.
-class Runner {
+/// The per-card state machine of a run: what a card that asks is given, its probe, its reply
+/// and neighbour entry back to back (the helper takes no second reply while an entry is
+/// outstanding), its page check and its line in the record; and what is counted of the cards
+/// for the report. The main loop hands it the requests and the time; it never waits itself.
+class CardMachine {
 public:
     using Clock = std::chrono::steady_clock;
 
-    Runner(const Options& options, Plan& plan, std::optional<RecordFile>& record,
-           Reporter& reporter, unsigned ifindex);
-    /// The exit status.
-    int run();
+    CardMachine(const Options& options, Plan& plan, RecordWriter& record, Reporter& reporter,
+                unsigned ifindex);
+
+    /// The started helper's link and this PC's addresses, before the first request.
+    void connect(helper::Link& link, std::vector<LocalAddress> local);
+    /// Counts what the record says was done, and checks again the cards it left pending.
+    void takeOverRecord();
+    void handle(helper::Request request);
+    /// Moves the probes and page checks on.
+    void step(Clock::time_point now);
+    /// The earliest of wake and the moment a card needs the loop again; the running page
+    /// checks are added to checks.
+    Clock::time_point wakeAt(Clock::time_point wake, std::vector<const HttpCheck*>& checks) const;
+    /// Writes what changed in the record; a card that could not be recorded is a failure.
+    void saveRecord();
+    /// Every card waited for is done.
+    bool finished() const;
+
+    /// Listed cards the record does not hold as done.
+    long listedLeft() const;
+    /// Cards whose check the record left pending, checked again.
+    long rechecks() const;
+    long checking() const;
+    long answered() const { return m_answered; }
+    /// "12/40": cards of the roll-out given an address, of all it has.
+    std::string progress() const;
+    Tally tally() const;
 
 private:
     struct Card {
@@ -62,9 +83,6 @@ private:
         bool keepSettings = false; ///< Waiting: answer the next request with the same settings
     };
 
-    int startHelper();
-    void takeOverRecord();
-    void handle(helper::Request request);
     void decide(Card& card);
     void forgetIfUnanswered(const Mac& mac);
     void startProbe(Card& card);
@@ -72,38 +90,27 @@ private:
     void assign(Card& card);
     void finishCheck(Card& card, Clock::time_point now);
     void writeRecord(const Card& card, Confirmed confirmed);
-    void flushRecord();
-    bool finished() const;
-    int report(int status);
-    std::string progress() const;
-    std::string startedText() const;
     bool doneBefore(const Mac& mac) const;
     long poolDone() const;
-    std::string interfaceText(unsigned index) const;
     Event cardEvent(const char* name, const Card& card, const std::string& sentence) const;
-    void problem(const text::Twin& said);
 
     const Options& m_options;
     Plan& m_plan;
-    std::optional<RecordFile>& m_record;
+    RecordWriter& m_record;
     Reporter& m_out;
     unsigned m_ifindex;
-    std::unique_ptr<helper::Link> m_link;
+    helper::Link* m_link = nullptr;
     std::vector<LocalAddress> m_local;
     std::map<Mac, Card> m_cards;
     std::vector<std::string> m_failures; ///< "MAC IP: reason", for the JSON summary
     std::vector<std::string> m_failedMacs;
     std::set<Mac> m_counted;    ///< cards of the roll-out given an address, in the record or now
     std::set<Mac> m_doneBefore; ///< cards the record holds as done (not pending a check)
-    std::vector<Mac> m_unsaved; ///< cards staged in the record since it was last written
     std::set<Mac> m_unlisted;   ///< cards seen and not answered, each named once
     bool m_unlistedOverflow = false; ///< more of them came than are remembered
-    Clock::time_point m_start;
     long m_assigned = 0;
-    long m_poolAssigned = 0;
     long m_answered = 0;
     bool m_poolWarned = false;
-    bool m_helperDied = false;
 };
 
 /// Whether a failed reply may succeed for the card's next request: a refusal the helper says
@@ -114,7 +121,10 @@ bool healable(const helper::Answer& answer);
 /// a subnet edge, or held by another MAC): a pool card gets another address instead.
 bool addressRefused(const helper::Answer& answer);
 
-/// Set when the operator asks to stop (see catchStopSignals): SIGINT or SIGTERM's number.
-extern volatile int g_stopSignal;
+inline double secondsSince(std::chrono::steady_clock::time_point start,
+                           std::chrono::steady_clock::time_point now)
+{
+    return std::chrono::duration<double>(now - start).count();
+}
 
 } // namespace assign

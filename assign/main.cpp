@@ -6,6 +6,7 @@
 #include "Options.h"
 #include "Plan.h"
 #include "RecordFile.h"
+#include "ReportWording.h"
 #include "Reporter.h"
 #include "Runner.h"
 #include "Say.h"
@@ -32,13 +33,6 @@ int refuse(Reporter& out, const std::vector<text::Twin>& errors)
     const text::Twin nothing = say(text::Id::AssignNothingSent);
     std::fprintf(stderr, "torvane-assign: %s\n", nothing.local().c_str());
     return kExitUsage;
-}
-
-const char* sourceWord(Plan::Source s)
-{
-    return s == Plan::Source::List     ? text::tr(text::Id::AssignSourceList)
-           : s == Plan::Source::Record ? text::tr(text::Id::AssignSourceRecord)
-                                       : text::tr(text::Id::AssignSourcePool);
 }
 
 /// --dry-run: what the run would answer, from the checked plan; nothing is started or sent.
