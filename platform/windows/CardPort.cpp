@@ -1,34 +1,19 @@
 #include "CardPort.h"
 
-#include "BootMessage.h"
 #include "Texts.h"
 #include "Win32.h"
 
-#include <algorithm>
 #include <cerrno>
 
 namespace winnet {
 
 using helper::Answer;
-using helper::Refusal;
 
 namespace {
 
 /// A card repeats its request every second or two; a loop that reads more than this at once
 /// lets the rest of the program run and comes back.
 constexpr int kReadsPerCall = 64;
-
-double now()
-{
-    return static_cast<double>(::GetTickCount64()) / 1000.0;
-}
-
-Answer refuse(Refusal r)
-{
-    Answer a;
-    a.refusal = r;
-    return a;
-}
 
 /// An interface that cannot be looked up counts as loopback: nothing is passed on from it.
 bool isLoopback(unsigned long ifindex)
@@ -103,13 +88,13 @@ Result<std::unique_ptr<CardPort>> CardPort::open(std::uint16_t port)
 
 Answer CardPort::listen()
 {
-    m_listening = true;
+    m_keeper.setListening(true);
     return {};
 }
 
 Answer CardPort::pause()
 {
-    m_listening = false;
+    m_keeper.setListening(false);
     if (!m_socket) {
         return {};
     }
@@ -140,77 +125,63 @@ std::optional<helper::Request> CardPort::readRequest()
             // one may be a card's.
             continue;
         }
-        Datagram& d = **got;
-        if (!m_listening || d.truncated ||
-            !helper::passOn(d.bytes, d.sourcePort, isLoopback(d.ifindex))) {
+        const Datagram& d = **got;
+        if (d.truncated) {
             continue;
         }
-        if (bootp::toValue(d.source) != 0) {
-            // Only a sender with an address can be this PC itself; a failed query passes nothing.
-            const Result<bootp::HostFacts> host = hostFacts();
-            if (!host || helper::fromThisPc(d.source, *host)) {
-                continue;
-            }
+        if (auto request = m_keeper.arrived(d.bytes, static_cast<int>(d.ifindex), d.source,
+                                            d.sourcePort, isLoopback(d.ifindex))) {
+            return request;
         }
-        helper::Request request;
-        request.ifindex = static_cast<std::int32_t>(d.ifindex);
-        request.datagram = std::move(d.bytes);
-        request.id = m_ledger.remember(request.datagram, request.ifindex, now());
-        return request;
     }
     return std::nullopt;
 }
 
 Answer CardPort::reply(std::uint32_t id, const helper::Bytes& datagram)
 {
-    if (const auto refusal = m_ledger.mayReply(id, now())) {
-        return refuse(*refusal);
+    return m_keeper.reply(id, datagram);
+}
+
+Answer CardPort::neighbour(std::uint32_t id, const helper::Ipv4& ip, const helper::Mac& mac)
+{
+    return m_keeper.neighbour(id, ip, mac);
+}
+
+bool CardPort::hostFacts(bootp::HostFacts& out)
+{
+    Result<bootp::HostFacts> host = winnet::hostFacts();
+    if (host) {
+        out = std::move(*host);
     }
-    const helper::Ledger::Entry& entry = *m_ledger.find(id);
-    const Result<bootp::HostFacts> host = hostFacts();
-    if (!host) {
-        return refuse(Refusal::KernelQuery);
-    }
-    if (const auto refusal = helper::checkReply(entry.request, datagram, entry.ifindex, *host)) {
-        return refuse(*refusal);
-    }
+    return host.ok();
+}
+
+double CardPort::now()
+{
+    return static_cast<double>(::GetTickCount64()) / 1000.0;
+}
+
+Answer CardPort::send(std::span<const std::uint8_t> reply, int ifindex)
+{
     if (!m_socket) {
         return failedAnswer({"send", WSAENOTSOCK});
     }
     // The limited broadcast to the client port, out of the interface the request came in on.
     const Result<Done> sent =
-        m_socket->broadcast(datagram, static_cast<unsigned long>(entry.ifindex), m_clientPort);
-    if (!sent) {
-        return failedAnswer(sent.failure());
-    }
-    helper::Ipv4 yiaddr;
-    std::copy_n(datagram.begin() + bootp::kYiaddr, 4, yiaddr.begin());
-    m_ledger.replied(id, yiaddr);
-    return {};
+        m_socket->broadcast(reply, static_cast<unsigned long>(ifindex), m_clientPort);
+    return sent ? Answer{} : failedAnswer(sent.failure());
 }
 
-Answer CardPort::neighbour(std::uint32_t id, const helper::Ipv4& ip, const helper::Mac& mac)
+Answer CardPort::writeEntry(const helper::EntryRecord& r)
 {
-    if (const auto refusal = m_ledger.mayWriteNeighbour(id, ip, mac, now())) {
-        return refuse(*refusal);
-    }
-    const int ifindex = m_ledger.find(id)->ifindex;
-    m_ledger.finished(id);
-    const Result<bootp::HostFacts> host = hostFacts();
-    if (!host) {
-        return refuse(Refusal::KernelQuery);
-    }
-    if (const auto refusal = helper::checkEntry(ip, mac, *host)) {
-        return refuse(*refusal);
-    }
-    // addPermanentNeighbour checks the entry again against the table as it is now.
+    // The keeper has checked the entry against the host; this checks it against the table.
     const NeighbourOutcome outcome =
-        addPermanentNeighbour(static_cast<unsigned long>(ifindex), ip, mac);
+        addPermanentNeighbour(static_cast<unsigned long>(r.ifindex), r.ip, r.mac);
     switch (outcome.kind) {
     case NeighbourOutcome::Kind::Written:
         return {};
     case NeighbourOutcome::Kind::Refused:
-        return refuse(outcome.refusal);
+        return {0, outcome.refusal, {}};
     case NeighbourOutcome::Kind::Unsupported: {
         Answer a;
         a.error = ENOSYS;
@@ -242,7 +213,7 @@ text::Twin CardPort::words(const Answer& answer) const
 
 void CardPort::stop()
 {
-    m_listening = false;
+    m_keeper.setListening(false);
     m_socket.reset();
 }
 

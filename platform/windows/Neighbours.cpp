@@ -45,8 +45,6 @@ public:
         return m_set == nullptr ? "SetIpNetEntry2" : nullptr;
     }
 
-    Result<bootp::HostFacts> hostFacts() override { return winnet::hostFacts(); }
-
     Result<NeighbourEntry> entry(unsigned long ifindex, const bootp::Ipv4& ip) override
     {
         // An interface that is gone is an error, not an interface without entries.

@@ -168,10 +168,10 @@ struct NeighbourOutcome {
     Failure failure;
 };
 
-/// Makes the entry for ip on interface ifindex permanent with mac, under the rules the Linux
-/// helper enforces: a card's MAC, a unicast address that is neither this PC's, nor a subnet
-/// edge, nor a gateway, and never over an entry that holds another MAC. CreateIpNetEntry2 is
-/// looked up at run time, so a system without it gets Unsupported and nothing changes.
+/// Makes the entry for ip on interface ifindex permanent with mac, never over an entry that
+/// holds another MAC; the caller has checked the entry against the host (the port keeper
+/// does). CreateIpNetEntry2 is looked up at run time, so a system without it gets Unsupported
+/// and nothing changes.
 NeighbourOutcome addPermanentNeighbour(unsigned long ifindex, const bootp::Ipv4& ip,
                                        const bootp::Mac& mac);
 

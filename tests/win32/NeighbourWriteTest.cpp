@@ -18,21 +18,7 @@ constexpr bootp::Mac kOtherMac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0x01};
 
 class FakeNeighbours final : public winnet::NeighbourSystem {
 public:
-    FakeNeighbours()
-    {
-        host.addresses.push_back({{10, 77, 0, 1}, 24, static_cast<int>(kIf)});
-        host.gateways.push_back({10, 77, 0, 254});
-    }
-
     const char* missingCall() override { return missing; }
-    winnet::Result<bootp::HostFacts> hostFacts() override
-    {
-        calls.push_back("hostFacts");
-        if (factsError != 0) {
-            return winnet::Failure{"GetAdaptersAddresses", factsError};
-        }
-        return host;
-    }
     winnet::Result<winnet::NeighbourEntry> entry(unsigned long, const bootp::Ipv4&) override
     {
         calls.push_back("entry");
@@ -59,8 +45,6 @@ public:
     }
 
     const char* missing = nullptr;
-    bootp::HostFacts host;
-    unsigned long factsError = 0;
     unsigned long entryError = 0;
     unsigned long writeError = 0;
     winnet::NeighbourEntry table;              ///< what every read sees, after the write too
@@ -100,7 +84,7 @@ TEST(NeighbourWrite, AFreshAddressGetsAPermanentEntry)
     FakeNeighbours system;
     const auto outcome = add(system);
     EXPECT_EQ(outcome.kind, Kind::Written);
-    EXPECT_EQ(system.calls, (std::vector<std::string>{"hostFacts", "entry", "create", "entry"}));
+    EXPECT_EQ(system.calls, (std::vector<std::string>{"entry", "create", "entry"}));
     EXPECT_TRUE(system.table.permanent);
 }
 
@@ -113,7 +97,7 @@ TEST(NeighbourWrite, AnEntryOfThisMacOrWithoutOneIsMadePermanent)
         system.table = before;
         EXPECT_EQ(add(system).kind, Kind::Written);
         EXPECT_EQ(system.calls,
-                  (std::vector<std::string>{"hostFacts", "entry", "makePermanent", "entry"}));
+                  (std::vector<std::string>{"entry", "makePermanent", "entry"}));
     }
 }
 
@@ -122,7 +106,7 @@ TEST(NeighbourWrite, APermanentEntryOfThisMacIsLeftAlone)
     FakeNeighbours system;
     system.table = {true, true, kCardMac, true};
     EXPECT_EQ(add(system).kind, Kind::Written);
-    EXPECT_EQ(system.calls, (std::vector<std::string>{"hostFacts", "entry"}));
+    EXPECT_EQ(system.calls, (std::vector<std::string>{"entry"}));
 }
 
 TEST(NeighbourWrite, AnotherMacsEntryIsNeverReplaced)
@@ -133,7 +117,7 @@ TEST(NeighbourWrite, AnotherMacsEntryIsNeverReplaced)
         const auto outcome = add(system);
         EXPECT_EQ(outcome.kind, Kind::Refused);
         EXPECT_EQ(outcome.refusal, Refusal::OtherMac);
-        EXPECT_EQ(system.calls, (std::vector<std::string>{"hostFacts", "entry"}));
+        EXPECT_EQ(system.calls, (std::vector<std::string>{"entry"}));
     }
 }
 
@@ -154,44 +138,14 @@ TEST(NeighbourWrite, AnotherMacThatCameInBetweenIsReported)
     EXPECT_EQ(add(raced).refusal, Refusal::OtherMac);
 }
 
-TEST(NeighbourWrite, TheCardRulesAndTheHostComeFirst)
-{
-    struct Case {
-        bootp::Ipv4 ip;
-        bootp::Mac mac;
-        Refusal refusal;
-    };
-    for (const Case& c : {
-             Case{kCardIp, {0x01, 0x00, 0x5E, 0x00, 0x00, 0x01}, Refusal::BadMac}, // group
-             Case{kCardIp, {}, Refusal::BadMac},                                   // zero
-             Case{{224, 0, 0, 1}, kCardMac, Refusal::BadAddress},
-             Case{{10, 77, 0, 1}, kCardMac, Refusal::LocalAddress},
-             Case{{10, 77, 0, 255}, kCardMac, Refusal::SubnetEdge},
-             Case{{10, 77, 0, 254}, kCardMac, Refusal::GatewayAddress},
-         }) {
-        FakeNeighbours system;
-        const auto outcome = add(system, c.ip, c.mac);
-        EXPECT_EQ(outcome.kind, Kind::Refused) << bootp::ipText(c.ip);
-        EXPECT_EQ(outcome.refusal, c.refusal) << bootp::ipText(c.ip);
-        EXPECT_EQ(system.calls, (std::vector<std::string>{"hostFacts"})) << bootp::ipText(c.ip);
-    }
-}
-
 TEST(NeighbourWrite, AQueryThatFailsIsARefusal)
 {
-    FakeNeighbours facts;
-    facts.factsError = 8; // ERROR_NOT_ENOUGH_MEMORY
-    auto outcome = add(facts);
-    EXPECT_EQ(outcome.refusal, Refusal::KernelQuery);
-    EXPECT_EQ(outcome.failure.code, 8u);
-    EXPECT_EQ(facts.calls, (std::vector<std::string>{"hostFacts"}));
-
     FakeNeighbours entry;
     entry.entryError = 1168; // ERROR_NOT_FOUND: no such interface
-    outcome = add(entry);
+    const auto outcome = add(entry);
     EXPECT_EQ(outcome.refusal, Refusal::KernelQuery);
     EXPECT_STREQ(outcome.failure.call, "GetIpNetTable2");
-    EXPECT_EQ(entry.calls, (std::vector<std::string>{"hostFacts", "entry"}));
+    EXPECT_EQ(entry.calls, (std::vector<std::string>{"entry"}));
 }
 
 TEST(NeighbourWrite, AWriteThatFailsIsReportedWithItsError)
@@ -201,7 +155,7 @@ TEST(NeighbourWrite, AWriteThatFailsIsReportedWithItsError)
     const auto outcome = add(system);
     EXPECT_EQ(outcome.kind, Kind::Failed);
     EXPECT_EQ(outcome.failure.code, 5u);
-    EXPECT_EQ(system.calls, (std::vector<std::string>{"hostFacts", "entry", "create"}));
+    EXPECT_EQ(system.calls, (std::vector<std::string>{"entry", "create"}));
 }
 
 } // namespace
