@@ -119,7 +119,6 @@ TEST(PortKeeper, PassesOnCardRequestsOnlyWhileListeningAndNotFromThisPc)
     EXPECT_NE(other->id, fresh->id);
     system.hostReadable = false;
     EXPECT_FALSE(keeper.arrived(q, kIf, {10, 77, 0, 9}, 68, false)) << "a failed query";
-    EXPECT_EQ(keeper.ledger().size(), 2u);
 }
 
 TEST(PortKeeper, SendsAReplyAndWritesItsEntryOnlyAfterEveryCheck)
