@@ -25,53 +25,6 @@ bool isLoopback(unsigned long ifindex)
 
 } // namespace
 
-int errnoOf(unsigned long code)
-{
-    switch (code) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_PRIVILEGE_NOT_HELD:
-        return EPERM;
-    case WSAEACCES:
-        return EACCES;
-    case ERROR_NOT_FOUND:
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_INVALID_PARAMETER:
-    case ERROR_DEV_NOT_EXIST:
-        return ENODEV;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    case WSAENOBUFS:
-    case ERROR_BUFFER_OVERFLOW:
-    case ERROR_INSUFFICIENT_BUFFER:
-        return ENOBUFS;
-    case WSAENETDOWN:
-    case ERROR_NETWORK_UNREACHABLE:
-        return ENETDOWN;
-    case WSAENETUNREACH:
-    case WSAEHOSTUNREACH:
-        return ENETUNREACH;
-    case WSAEWOULDBLOCK:
-        return EAGAIN;
-    case WSAEMFILE:
-        return EMFILE;
-    case ERROR_PROC_NOT_FOUND:
-    case ERROR_NOT_SUPPORTED:
-    case ERROR_CALL_NOT_IMPLEMENTED:
-        return ENOSYS;
-    default:
-        return EIO;
-    }
-}
-
-Answer failedAnswer(const Failure& failure)
-{
-    Answer a;
-    a.error = errnoOf(failure.code);
-    a.reason = describe(failure);
-    return a;
-}
-
 Result<std::unique_ptr<CardPort>> CardPort::open(std::uint16_t port)
 {
     std::unique_ptr<CardPort> card(new CardPort());
@@ -174,33 +127,12 @@ Answer CardPort::send(std::span<const std::uint8_t> reply, int ifindex)
 
 Answer CardPort::writeEntry(const helper::EntryRecord& r)
 {
-    // The keeper has checked the entry against the host; this checks it against the table.
-    const NeighbourOutcome outcome =
-        addPermanentNeighbour(static_cast<unsigned long>(r.ifindex), r.ip, r.mac);
-    switch (outcome.kind) {
-    case NeighbourOutcome::Kind::Written:
-        return {};
-    case NeighbourOutcome::Kind::Refused:
-        return {0, outcome.refusal, {}};
-    case NeighbourOutcome::Kind::Unsupported: {
-        Answer a;
-        a.error = ENOSYS;
-        a.reason = outcome.failure.call;
-        return a;
-    }
-    case NeighbourOutcome::Kind::Failed:
-        break;
-    }
-    Answer a = failedAnswer(outcome.failure);
-    if (outcome.failure.code == ERROR_ACCESS_DENIED) {
-        a.reason = outcome.failure.call;
-    }
-    return a;
+    return addPermanentNeighbour(static_cast<unsigned long>(r.ifindex), r.ip, r.mac);
 }
 
 text::Twin CardPort::words(const Answer& answer) const
 {
-    // Both carry the call that failed as their reason (see neighbour).
+    // Both carry the call that failed as their reason (see addPermanentNeighbour).
     if (answer.error == ENOSYS && !answer.reason.empty()) {
         return text::twin(text::Id::WinNeighbourUnsupported, {answer.reason});
     }

@@ -54,12 +54,4 @@ private:
     std::uint16_t m_clientPort = 68;
 };
 
-/// The errno nearest to a Winsock or Win32 error code, so that a front-end words a failure of
-/// this process as it words the helper's. ERROR_ACCESS_DENIED, which only an administrator
-/// escapes, is EPERM; WSAEACCES is EACCES.
-int errnoOf(unsigned long code);
-
-/// A failure as the helper answers one: the nearest errno, the call and its code for stderr.
-helper::Answer failedAnswer(const Failure& failure);
-
 } // namespace winnet

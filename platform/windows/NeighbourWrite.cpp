@@ -55,25 +55,24 @@ private:
 
 } // namespace
 
-NeighbourOutcome addPermanentNeighbour(NeighbourSystem& system, unsigned long ifindex,
-                                       const bootp::Ipv4& ip, const bootp::Mac& mac)
+helper::Answer addPermanentNeighbour(NeighbourSystem& system, unsigned long ifindex,
+                                     const bootp::Ipv4& ip, const bootp::Mac& mac)
 {
     // Before anything is read: a system that cannot write says so, whatever the entry.
     if (const char* call = system.missingCall()) {
-        return {NeighbourOutcome::Kind::Unsupported,
-                helper::Refusal::None,
-                {call, NeighbourSystem::kMissingCall}};
+        return {ENOSYS, helper::Refusal::None, call};
     }
     Table table(system);
     const helper::EntryResult result =
         helper::writeUnlessOtherMac(table, {static_cast<std::int32_t>(ifindex), ip, mac});
-    if (result.refusal != helper::Refusal::None) {
-        return {NeighbourOutcome::Kind::Refused, result.refusal, table.failure};
+    if (result.refusal != helper::Refusal::None || result.error == 0) {
+        return {0, result.refusal, {}};
     }
-    if (result.error != 0) {
-        return {NeighbourOutcome::Kind::Failed, helper::Refusal::None, table.failure};
+    helper::Answer a = failedAnswer(table.failure);
+    if (table.failure.code == NeighbourSystem::kAccessDenied) {
+        a.reason = table.failure.call; // the words name the call (CardPort::words)
     }
-    return {NeighbourOutcome::Kind::Written, helper::Refusal::None, {}};
+    return a;
 }
 
 } // namespace winnet

@@ -25,11 +25,11 @@ public:
 
     /// ERROR_OBJECT_ALREADY_EXISTS.
     static constexpr unsigned long kAlreadyExists = 5010;
-    /// ERROR_PROC_NOT_FOUND: what a missing call is reported with.
-    static constexpr unsigned long kMissingCall = 127;
+    /// ERROR_ACCESS_DENIED: a write that needs an administrator.
+    static constexpr unsigned long kAccessDenied = 5;
 };
 
-NeighbourOutcome addPermanentNeighbour(NeighbourSystem& system, unsigned long ifindex,
-                                       const bootp::Ipv4& ip, const bootp::Mac& mac);
+helper::Answer addPermanentNeighbour(NeighbourSystem& system, unsigned long ifindex,
+                                     const bootp::Ipv4& ip, const bootp::Mac& mac);
 
 } // namespace winnet

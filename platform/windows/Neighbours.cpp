@@ -117,8 +117,8 @@ private:
 
 } // namespace
 
-NeighbourOutcome addPermanentNeighbour(unsigned long ifindex, const bootp::Ipv4& ip,
-                                       const bootp::Mac& mac)
+helper::Answer addPermanentNeighbour(unsigned long ifindex, const bootp::Ipv4& ip,
+                                     const bootp::Mac& mac)
 {
     IpHelperNeighbours system;
     return addPermanentNeighbour(system, ifindex, ip, mac);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -9,7 +10,6 @@
 namespace {
 
 using helper::Refusal;
-using Kind = winnet::NeighbourOutcome::Kind;
 
 constexpr unsigned long kIf = 7;
 constexpr bootp::Ipv4 kCardIp{10, 77, 0, 50};
@@ -62,8 +62,8 @@ private:
     }
 };
 
-winnet::NeighbourOutcome add(FakeNeighbours& system, const bootp::Ipv4& ip = kCardIp,
-                             const bootp::Mac& mac = kCardMac)
+helper::Answer add(FakeNeighbours& system, const bootp::Ipv4& ip = kCardIp,
+                   const bootp::Mac& mac = kCardMac)
 {
     return winnet::addPermanentNeighbour(system, kIf, ip, mac);
 }
@@ -73,9 +73,8 @@ TEST(NeighbourWrite, AWindowsWithoutTheCallIsToldSoBeforeAnythingIsRead)
     FakeNeighbours system;
     system.missing = "CreateIpNetEntry2";
     const auto outcome = add(system);
-    EXPECT_EQ(outcome.kind, Kind::Unsupported);
-    EXPECT_STREQ(outcome.failure.call, "CreateIpNetEntry2");
-    EXPECT_EQ(outcome.failure.code, winnet::NeighbourSystem::kMissingCall);
+    EXPECT_EQ(outcome.error, ENOSYS);
+    EXPECT_EQ(outcome.reason, "CreateIpNetEntry2");
     EXPECT_TRUE(system.calls.empty());
 }
 
@@ -83,7 +82,7 @@ TEST(NeighbourWrite, AFreshAddressGetsAPermanentEntry)
 {
     FakeNeighbours system;
     const auto outcome = add(system);
-    EXPECT_EQ(outcome.kind, Kind::Written);
+    EXPECT_TRUE(outcome.ok());
     EXPECT_EQ(system.calls, (std::vector<std::string>{"entry", "create", "entry"}));
     EXPECT_TRUE(system.table.permanent);
 }
@@ -95,7 +94,7 @@ TEST(NeighbourWrite, AnEntryOfThisMacOrWithoutOneIsMadePermanent)
           winnet::NeighbourEntry{true, false, kOtherMac, false}}) { // still resolving
         FakeNeighbours system;
         system.table = before;
-        EXPECT_EQ(add(system).kind, Kind::Written);
+        EXPECT_TRUE(add(system).ok());
         EXPECT_EQ(system.calls,
                   (std::vector<std::string>{"entry", "makePermanent", "entry"}));
     }
@@ -105,7 +104,7 @@ TEST(NeighbourWrite, APermanentEntryOfThisMacIsLeftAlone)
 {
     FakeNeighbours system;
     system.table = {true, true, kCardMac, true};
-    EXPECT_EQ(add(system).kind, Kind::Written);
+    EXPECT_TRUE(add(system).ok());
     EXPECT_EQ(system.calls, (std::vector<std::string>{"entry"}));
 }
 
@@ -115,7 +114,6 @@ TEST(NeighbourWrite, AnotherMacsEntryIsNeverReplaced)
         FakeNeighbours system;
         system.table = {true, true, kOtherMac, permanent};
         const auto outcome = add(system);
-        EXPECT_EQ(outcome.kind, Kind::Refused);
         EXPECT_EQ(outcome.refusal, Refusal::OtherMac);
         EXPECT_EQ(system.calls, (std::vector<std::string>{"entry"}));
     }
@@ -129,7 +127,6 @@ TEST(NeighbourWrite, AnotherMacThatCameInBetweenIsReported)
     system.writeError = winnet::NeighbourSystem::kAlreadyExists;
     system.reads = {{}, {true, true, kOtherMac, false}};
     const auto outcome = add(system);
-    EXPECT_EQ(outcome.kind, Kind::Refused);
     EXPECT_EQ(outcome.refusal, Refusal::OtherMac);
 
     // Made permanent, yet read back as another MAC's.
@@ -142,9 +139,7 @@ TEST(NeighbourWrite, AQueryThatFailsIsARefusal)
 {
     FakeNeighbours entry;
     entry.entryError = 1168; // ERROR_NOT_FOUND: no such interface
-    const auto outcome = add(entry);
-    EXPECT_EQ(outcome.refusal, Refusal::KernelQuery);
-    EXPECT_STREQ(outcome.failure.call, "GetIpNetTable2");
+    EXPECT_EQ(add(entry).refusal, Refusal::KernelQuery);
     EXPECT_EQ(entry.calls, (std::vector<std::string>{"entry"}));
 }
 
@@ -152,10 +147,16 @@ TEST(NeighbourWrite, AWriteThatFailsIsReportedWithItsError)
 {
     FakeNeighbours system;
     system.writeError = 5; // ERROR_ACCESS_DENIED: not elevated
-    const auto outcome = add(system);
-    EXPECT_EQ(outcome.kind, Kind::Failed);
-    EXPECT_EQ(outcome.failure.code, 5u);
+    auto outcome = add(system);
+    EXPECT_EQ(outcome.error, EPERM);
+    EXPECT_EQ(outcome.reason, "CreateIpNetEntry2") << "the words name the call";
     EXPECT_EQ(system.calls, (std::vector<std::string>{"entry", "create"}));
+
+    FakeNeighbours full;
+    full.writeError = 8; // ERROR_NOT_ENOUGH_MEMORY
+    outcome = add(full);
+    EXPECT_EQ(outcome.error, ENOMEM);
+    EXPECT_EQ(outcome.reason.rfind("CreateIpNetEntry2: ", 0), 0u) << outcome.reason;
 }
 
 } // namespace
