@@ -1,8 +1,8 @@
 // The port keeper's sequence on fakes of its seams: what reaches the system, in which order,
 // and that a refusal at any step leaves the ledger as if the message had not come.
+#include "PortKeeper.h"
 #include "Card.h"
 #include "CardRequest.h"
-#include "PortKeeper.h"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +91,7 @@ struct Keeper {
     FakeSeams system;
     PortKeeper keeper{system};
     Bytes request = cardRequest();
+    Bytes reply = replyTo(request);
     std::uint32_t id = 0;
 };
 
@@ -124,10 +125,9 @@ TEST(PortKeeper, PassesOnCardRequestsOnlyWhileListeningAndNotFromThisPc)
 TEST(PortKeeper, SendsAReplyAndWritesItsEntryOnlyAfterEveryCheck)
 {
     Keeper k;
-    const Bytes reply = replyTo(k.request);
-    EXPECT_TRUE(k.keeper.reply(k.id, reply).ok());
+    EXPECT_TRUE(k.keeper.reply(k.id, k.reply).ok());
     EXPECT_EQ(k.system.calls, (Calls{"hostFacts", "send 2"}));
-    EXPECT_EQ(k.system.sent, reply);
+    EXPECT_EQ(k.system.sent, k.reply);
 
     k.system.calls.clear();
     EXPECT_TRUE(k.keeper.neighbour(k.id, kCardIp, kCardMac).ok());
@@ -140,29 +140,37 @@ TEST(PortKeeper, AReplyRefusedOrNotSentLeavesItsRequestUnanswered)
 {
     struct Step {
         const char* what;
-        void (*breakIt)(Keeper&, Bytes&);
+        void (*breakIt)(Keeper&);
         Answer expected;
         Calls calls;
     };
     for (const Step& s : {
-             Step{"unknown id", [](Keeper& k, Bytes&) { k.id += 7; },
-                  {0, Refusal::UnknownRequest, {}}, {}},
-             Step{"expired", [](Keeper& k, Bytes&) { k.system.clock += kReplyWindowSeconds + 1; },
-                  {0, Refusal::Expired, {}}, {}},
-             Step{"host unreadable", [](Keeper& k, Bytes&) { k.system.hostReadable = false; },
-                  {0, Refusal::KernelQuery, {}}, {"hostFacts"}},
-             Step{"changed byte", [](Keeper&, Bytes& r) { r[40] ^= 1; },
-                  {0, Refusal::ChangedBytes, {}}, {"hostFacts"}},
-             Step{"the PC's address", [](Keeper&, Bytes& r) { r[bootp::kYiaddr + 3] = 1; },
-                  {0, Refusal::LocalAddress, {}}, {"hostFacts"}},
-             Step{"send fails", [](Keeper& k, Bytes&) { k.system.sendFails = true; },
-                  {ENETDOWN, Refusal::None, "sendmsg"}, {"hostFacts", "send 2"}},
+             Step{"unknown id", [](Keeper& k) { k.id += 7; }, {0, Refusal::UnknownRequest, {}}, {}},
+             Step{"expired",
+                  [](Keeper& k) { k.system.clock += kReplyWindowSeconds + 1; },
+                  {0, Refusal::Expired, {}},
+                  {}},
+             Step{"host unreadable",
+                  [](Keeper& k) { k.system.hostReadable = false; },
+                  {0, Refusal::KernelQuery, {}},
+                  {"hostFacts"}},
+             Step{"changed byte",
+                  [](Keeper& k) { k.reply[40] ^= 1; },
+                  {0, Refusal::ChangedBytes, {}},
+                  {"hostFacts"}},
+             Step{"the PC's address",
+                  [](Keeper& k) { k.reply[bootp::kYiaddr + 3] = 1; },
+                  {0, Refusal::LocalAddress, {}},
+                  {"hostFacts"}},
+             Step{"send fails",
+                  [](Keeper& k) { k.system.sendFails = true; },
+                  {ENETDOWN, Refusal::None, "sendmsg"},
+                  {"hostFacts", "send 2"}},
          }) {
         Keeper k;
-        Bytes reply = replyTo(k.request);
         const std::uint32_t id = k.id;
-        s.breakIt(k, reply);
-        const Answer a = k.keeper.reply(k.id, reply);
+        s.breakIt(k);
+        const Answer a = k.keeper.reply(k.id, k.reply);
         EXPECT_EQ(a.refusal, s.expected.refusal) << s.what;
         EXPECT_EQ(a.error, s.expected.error) << s.what;
         EXPECT_EQ(a.reason, s.expected.reason) << s.what;
@@ -189,13 +197,22 @@ TEST(PortKeeper, ARefusedEntryIsNeverWrittenAndFreesTheNextCard)
     };
     for (const Step& s : {
              Step{"another address", [](FakeSeams&) {}, {10, 77, 0, 21}, Refusal::Mismatch, {}},
-             Step{"host unreadable", [](FakeSeams& f) { f.hostReadable = false; }, kCardIp,
-                  Refusal::KernelQuery, {"hostFacts"}},
+             Step{"host unreadable",
+                  [](FakeSeams& f) { f.hostReadable = false; },
+                  kCardIp,
+                  Refusal::KernelQuery,
+                  {"hostFacts"}},
              Step{"now the PC's address",
-                  [](FakeSeams& f) { f.host.addresses.push_back({kCardIp, 24, kIf}); }, kCardIp,
-                  Refusal::LocalAddress, {"hostFacts"}},
-             Step{"the writer refuses", [](FakeSeams& f) { f.entryRefusal = Refusal::OtherMac; },
-                  kCardIp, Refusal::OtherMac,
+                  [](FakeSeams& f) {
+                      f.host.addresses.push_back({kCardIp, 24, kIf});
+                  },
+                  kCardIp,
+                  Refusal::LocalAddress,
+                  {"hostFacts"}},
+             Step{"the writer refuses",
+                  [](FakeSeams& f) { f.entryRefusal = Refusal::OtherMac; },
+                  kCardIp,
+                  Refusal::OtherMac,
                   {"hostFacts", "writeEntry 2 10.77.0.20 00-0A-1B-C2-3D-FF"}},
          }) {
         Keeper k;
@@ -229,16 +246,29 @@ TEST(PortWriter, ChecksTheHostThenTheTableAndNeverWritesOverAnotherMac)
     for (const Step& s : {
              Step{"fresh", [](FakeSeams&) {}, {}, {"hostFacts", "read", "write"}},
              Step{"learnt from the card",
-                  [](FakeSeams& f) { f.table = {true, true, kCardMac, false}; }, {},
+                  [](FakeSeams& f) {
+                      f.table = {true, true, kCardMac, false};
+                  },
+                  {},
                   {"hostFacts", "read", "write over"}},
-             Step{"host unreadable", [](FakeSeams& f) { f.hostReadable = false; },
-                  {0, Refusal::KernelQuery}, {"hostFacts"}},
-             Step{"now a gateway", [](FakeSeams& f) { f.host.gateways.push_back(kCardIp); },
-                  {0, Refusal::GatewayAddress}, {"hostFacts"}},
-             Step{"table unreadable", [](FakeSeams& f) { f.tableReadable = false; },
-                  {0, Refusal::KernelQuery}, {"hostFacts", "read"}},
-             Step{"another MAC", [](FakeSeams& f) { f.table = {true, true, kOtherMac, false}; },
-                  {0, Refusal::OtherMac}, {"hostFacts", "read"}},
+             Step{"host unreadable",
+                  [](FakeSeams& f) { f.hostReadable = false; },
+                  {0, Refusal::KernelQuery},
+                  {"hostFacts"}},
+             Step{"now a gateway",
+                  [](FakeSeams& f) { f.host.gateways.push_back(kCardIp); },
+                  {0, Refusal::GatewayAddress},
+                  {"hostFacts"}},
+             Step{"table unreadable",
+                  [](FakeSeams& f) { f.tableReadable = false; },
+                  {0, Refusal::KernelQuery},
+                  {"hostFacts", "read"}},
+             Step{"another MAC",
+                  [](FakeSeams& f) {
+                      f.table = {true, true, kOtherMac, false};
+                  },
+                  {0, Refusal::OtherMac},
+                  {"hostFacts", "read"}},
          }) {
         FakeSeams f;
         s.set(f);

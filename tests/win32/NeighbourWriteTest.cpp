@@ -95,8 +95,7 @@ TEST(NeighbourWrite, AnEntryOfThisMacOrWithoutOneIsMadePermanent)
         FakeNeighbours system;
         system.table = before;
         EXPECT_TRUE(add(system).ok());
-        EXPECT_EQ(system.calls,
-                  (std::vector<std::string>{"entry", "makePermanent", "entry"}));
+        EXPECT_EQ(system.calls, (std::vector<std::string>{"entry", "makePermanent", "entry"}));
     }
 }
 
