@@ -1,34 +1,19 @@
 #include "CardPort.h"
 
-#include "BootMessage.h"
 #include "Texts.h"
 #include "Win32.h"
 
-#include <algorithm>
 #include <cerrno>
 
 namespace winnet {
 
 using helper::Answer;
-using helper::Refusal;
 
 namespace {
 
 /// A card repeats its request every second or two; a loop that reads more than this at once
 /// lets the rest of the program run and comes back.
 constexpr int kReadsPerCall = 64;
-
-double now()
-{
-    return static_cast<double>(::GetTickCount64()) / 1000.0;
-}
-
-Answer refuse(Refusal r)
-{
-    Answer a;
-    a.refusal = r;
-    return a;
-}
 
 /// An interface that cannot be looked up counts as loopback: nothing is passed on from it.
 bool isLoopback(unsigned long ifindex)
@@ -39,53 +24,6 @@ bool isLoopback(unsigned long ifindex)
 }
 
 } // namespace
-
-int errnoOf(unsigned long code)
-{
-    switch (code) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_PRIVILEGE_NOT_HELD:
-        return EPERM;
-    case WSAEACCES:
-        return EACCES;
-    case ERROR_NOT_FOUND:
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_INVALID_PARAMETER:
-    case ERROR_DEV_NOT_EXIST:
-        return ENODEV;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    case WSAENOBUFS:
-    case ERROR_BUFFER_OVERFLOW:
-    case ERROR_INSUFFICIENT_BUFFER:
-        return ENOBUFS;
-    case WSAENETDOWN:
-    case ERROR_NETWORK_UNREACHABLE:
-        return ENETDOWN;
-    case WSAENETUNREACH:
-    case WSAEHOSTUNREACH:
-        return ENETUNREACH;
-    case WSAEWOULDBLOCK:
-        return EAGAIN;
-    case WSAEMFILE:
-        return EMFILE;
-    case ERROR_PROC_NOT_FOUND:
-    case ERROR_NOT_SUPPORTED:
-    case ERROR_CALL_NOT_IMPLEMENTED:
-        return ENOSYS;
-    default:
-        return EIO;
-    }
-}
-
-Answer failedAnswer(const Failure& failure)
-{
-    Answer a;
-    a.error = errnoOf(failure.code);
-    a.reason = describe(failure);
-    return a;
-}
 
 Result<std::unique_ptr<CardPort>> CardPort::open(std::uint16_t port)
 {
@@ -103,13 +41,13 @@ Result<std::unique_ptr<CardPort>> CardPort::open(std::uint16_t port)
 
 Answer CardPort::listen()
 {
-    m_listening = true;
+    m_keeper.setListening(true);
     return {};
 }
 
 Answer CardPort::pause()
 {
-    m_listening = false;
+    m_keeper.setListening(false);
     if (!m_socket) {
         return {};
     }
@@ -140,96 +78,61 @@ std::optional<helper::Request> CardPort::readRequest()
             // one may be a card's.
             continue;
         }
-        Datagram& d = **got;
-        if (!m_listening || d.truncated ||
-            !helper::passOn(d.bytes, d.sourcePort, isLoopback(d.ifindex))) {
+        const Datagram& d = **got;
+        if (d.truncated) {
             continue;
         }
-        if (bootp::toValue(d.source) != 0) {
-            // Only a sender with an address can be this PC itself; a failed query passes nothing.
-            const Result<bootp::HostFacts> host = hostFacts();
-            if (!host || helper::fromThisPc(d.source, *host)) {
-                continue;
-            }
+        if (auto request = m_keeper.arrived(d.bytes, static_cast<int>(d.ifindex), d.source,
+                                            d.sourcePort, isLoopback(d.ifindex))) {
+            return request;
         }
-        helper::Request request;
-        request.ifindex = static_cast<std::int32_t>(d.ifindex);
-        request.datagram = std::move(d.bytes);
-        request.id = m_ledger.remember(request.datagram, request.ifindex, now());
-        return request;
     }
     return std::nullopt;
 }
 
 Answer CardPort::reply(std::uint32_t id, const helper::Bytes& datagram)
 {
-    if (const auto refusal = m_ledger.mayReply(id, now())) {
-        return refuse(*refusal);
+    return m_keeper.reply(id, datagram);
+}
+
+Answer CardPort::neighbour(std::uint32_t id, const helper::Ipv4& ip, const helper::Mac& mac)
+{
+    return m_keeper.neighbour(id, ip, mac);
+}
+
+bool CardPort::hostFacts(bootp::HostFacts& out)
+{
+    Result<bootp::HostFacts> host = winnet::hostFacts();
+    if (host) {
+        out = std::move(*host);
     }
-    const helper::Ledger::Entry& entry = *m_ledger.find(id);
-    const Result<bootp::HostFacts> host = hostFacts();
-    if (!host) {
-        return refuse(Refusal::KernelQuery);
-    }
-    if (const auto refusal = helper::checkReply(entry.request, datagram, entry.ifindex, *host)) {
-        return refuse(*refusal);
-    }
+    return host.ok();
+}
+
+double CardPort::now()
+{
+    return static_cast<double>(::GetTickCount64()) / 1000.0;
+}
+
+Answer CardPort::send(std::span<const std::uint8_t> reply, int ifindex)
+{
     if (!m_socket) {
         return failedAnswer({"send", WSAENOTSOCK});
     }
     // The limited broadcast to the client port, out of the interface the request came in on.
     const Result<Done> sent =
-        m_socket->broadcast(datagram, static_cast<unsigned long>(entry.ifindex), m_clientPort);
-    if (!sent) {
-        return failedAnswer(sent.failure());
-    }
-    helper::Ipv4 yiaddr;
-    std::copy_n(datagram.begin() + bootp::kYiaddr, 4, yiaddr.begin());
-    m_ledger.replied(id, yiaddr);
-    return {};
+        m_socket->broadcast(reply, static_cast<unsigned long>(ifindex), m_clientPort);
+    return sent ? Answer{} : failedAnswer(sent.failure());
 }
 
-Answer CardPort::neighbour(std::uint32_t id, const helper::Ipv4& ip, const helper::Mac& mac)
+Answer CardPort::writeEntry(const helper::EntryRecord& r)
 {
-    if (const auto refusal = m_ledger.mayWriteNeighbour(id, ip, mac, now())) {
-        return refuse(*refusal);
-    }
-    const int ifindex = m_ledger.find(id)->ifindex;
-    m_ledger.finished(id);
-    const Result<bootp::HostFacts> host = hostFacts();
-    if (!host) {
-        return refuse(Refusal::KernelQuery);
-    }
-    if (const auto refusal = helper::checkEntry(ip, mac, *host)) {
-        return refuse(*refusal);
-    }
-    // addPermanentNeighbour checks the entry again against the table as it is now.
-    const NeighbourOutcome outcome =
-        addPermanentNeighbour(static_cast<unsigned long>(ifindex), ip, mac);
-    switch (outcome.kind) {
-    case NeighbourOutcome::Kind::Written:
-        return {};
-    case NeighbourOutcome::Kind::Refused:
-        return refuse(outcome.refusal);
-    case NeighbourOutcome::Kind::Unsupported: {
-        Answer a;
-        a.error = ENOSYS;
-        a.reason = outcome.failure.call;
-        return a;
-    }
-    case NeighbourOutcome::Kind::Failed:
-        break;
-    }
-    Answer a = failedAnswer(outcome.failure);
-    if (outcome.failure.code == ERROR_ACCESS_DENIED) {
-        a.reason = outcome.failure.call;
-    }
-    return a;
+    return addPermanentNeighbour(static_cast<unsigned long>(r.ifindex), r.ip, r.mac);
 }
 
 text::Twin CardPort::words(const Answer& answer) const
 {
-    // Both carry the call that failed as their reason (see neighbour).
+    // Both carry the call that failed as their reason (see addPermanentNeighbour).
     if (answer.error == ENOSYS && !answer.reason.empty()) {
         return text::twin(text::Id::WinNeighbourUnsupported, {answer.reason});
     }
@@ -242,7 +145,7 @@ text::Twin CardPort::words(const Answer& answer) const
 
 void CardPort::stop()
 {
-    m_listening = false;
+    m_keeper.setListening(false);
     m_socket.reset();
 }
 

@@ -1,19 +1,19 @@
 #pragma once
 
 #include "Link.h"
-#include "Policy.h"
+#include "PortKeeper.h"
 #include "WinNet.h"
 
 #include <memory>
 #include <optional>
 
 // The card port on Windows. Windows has no privileged ports and no small privileged process
-// to give them to, so the program holds UDP port 67 itself; every rule torvane-helper applies
-// on Linux is applied here too, with the helper's own functions: what is passed on, which
-// request a reply may answer, what a reply and a neighbour entry may say.
+// to give them to, so the program holds UDP port 67 itself, with torvane-helper's own port
+// keeper: what is passed on, which request a reply may answer, what a reply and a neighbour
+// entry may say. This class gives it Winsock and the IP Helper.
 namespace winnet {
 
-class CardPort final : public helper::Link {
+class CardPort final : public helper::Link, private helper::PortSeams {
 public:
     /// Binds port for this socket alone; the failure names the call and its code
     /// (WSAEADDRINUSE or WSAEACCES when another program holds the port).
@@ -43,19 +43,15 @@ public:
 private:
     CardPort() = default;
 
+    bool hostFacts(bootp::HostFacts& out) override;
+    double now() override;
+    helper::Answer send(std::span<const std::uint8_t> reply, int ifindex) override;
+    helper::Answer writeEntry(const helper::EntryRecord& record) override;
+
     Winsock m_winsock; // before the socket, which needs it
     std::optional<UdpServerSocket> m_socket;
-    helper::Ledger m_ledger;
-    bool m_listening = false;
+    helper::PortKeeper m_keeper{*this};
     std::uint16_t m_clientPort = 68;
 };
-
-/// The errno nearest to a Winsock or Win32 error code, so that a front-end words a failure of
-/// this process as it words the helper's. ERROR_ACCESS_DENIED, which only an administrator
-/// escapes, is EPERM; WSAEACCES is EACCES.
-int errnoOf(unsigned long code);
-
-/// A failure as the helper answers one: the nearest errno, the call and its code for stderr.
-helper::Answer failedAnswer(const Failure& failure);
 
 } // namespace winnet

@@ -1,65 +1,78 @@
 #include "NeighbourWrite.h"
 
-#include "Policy.h"
+#include <cerrno>
 
 namespace winnet {
 
 namespace {
 
-NeighbourOutcome written()
-{
-    return {NeighbourOutcome::Kind::Written, helper::Refusal::None, {}};
-}
+/// The table as the port keeper's writer sees it; keeps the failure of the last call.
+class Table final : public helper::EntryTable {
+public:
+    explicit Table(NeighbourSystem& system) : m_system(system) {}
 
-NeighbourOutcome refused(helper::Refusal refusal, Failure failure = {})
-{
-    return {NeighbourOutcome::Kind::Refused, refusal, failure};
-}
+    bool read(int ifindex, const bootp::Ipv4& ip, NeighbourEntry& out) override
+    {
+        const auto e = m_system.entry(static_cast<unsigned long>(ifindex), ip);
+        if (!e) {
+            failure = e.failure();
+            return false;
+        }
+        out = *e;
+        return true;
+    }
+
+    helper::EntryResult write(const helper::EntryRecord& r, const NeighbourEntry& before) override
+    {
+        if (before.hasMac && before.permanent) {
+            return {};
+        }
+        // Windows has no "create unless another MAC holds it" in one call: an entry without a
+        // MAC or with this MAC is made permanent, none is created, and the entry read back
+        // afterwards tells whether another MAC came in between.
+        const auto ifindex = static_cast<unsigned long>(r.ifindex);
+        const auto write = before.present ? m_system.makePermanent(ifindex, r.ip, r.mac)
+                                          : m_system.create(ifindex, r.ip, r.mac);
+        if (!write && write.failure().code != NeighbourSystem::kAlreadyExists) {
+            failure = write.failure();
+            return {EIO, helper::Refusal::None};
+        }
+        NeighbourEntry after;
+        if (!read(r.ifindex, r.ip, after)) {
+            return {0, helper::Refusal::KernelQuery};
+        }
+        if (!after.hasMac || after.mac != r.mac || !after.permanent) {
+            return {0, helper::Refusal::OtherMac};
+        }
+        return {};
+    }
+
+    Failure failure;
+
+private:
+    NeighbourSystem& m_system;
+};
 
 } // namespace
 
-NeighbourOutcome addPermanentNeighbour(NeighbourSystem& system, unsigned long ifindex,
-                                       const bootp::Ipv4& ip, const bootp::Mac& mac)
+helper::Answer addPermanentNeighbour(NeighbourSystem& system, unsigned long ifindex,
+                                     const bootp::Ipv4& ip, const bootp::Mac& mac)
 {
     // Before anything is read: a system that cannot write says so, whatever the entry.
     if (const char* call = system.missingCall()) {
-        return {NeighbourOutcome::Kind::Unsupported,
-                helper::Refusal::None,
-                {call, NeighbourSystem::kMissingCall}};
+        return {ENOSYS, helper::Refusal::None, call};
     }
-    const auto host = system.hostFacts();
-    if (!host) {
-        return refused(helper::Refusal::KernelQuery, host.failure());
+    Table table(system);
+    const helper::EntryResult result =
+        helper::writeUnlessOtherMac(table, {static_cast<std::int32_t>(ifindex), ip, mac});
+    if (result.refusal != helper::Refusal::None || result.error == 0) {
+        return {0, result.refusal, {}};
     }
-    if (const auto refusal = helper::checkEntry(ip, mac, *host)) {
-        return refused(*refusal);
+    helper::Answer a = failedAnswer(table.failure);
+    if (table.failure.code == NeighbourSystem::kAccessDenied) {
+        a.reason = table.failure.call; // the words name the call (CardPort::words)
     }
-    const auto before = system.entry(ifindex, ip);
-    if (!before) {
-        return refused(helper::Refusal::KernelQuery, before.failure());
-    }
-    if (before->hasMac && before->mac != mac) {
-        return refused(helper::Refusal::OtherMac);
-    }
-    if (before->hasMac && before->permanent) {
-        return written();
-    }
-    // Windows has no "create unless another MAC holds it" in one call: an entry without a MAC
-    // or with this MAC is made permanent, none is created, and the entry read back afterwards
-    // tells whether another MAC came in between.
-    const auto write =
-        before->present ? system.makePermanent(ifindex, ip, mac) : system.create(ifindex, ip, mac);
-    if (!write && write.failure().code != NeighbourSystem::kAlreadyExists) {
-        return {NeighbourOutcome::Kind::Failed, helper::Refusal::None, write.failure()};
-    }
-    const auto after = system.entry(ifindex, ip);
-    if (!after) {
-        return refused(helper::Refusal::KernelQuery, after.failure());
-    }
-    if (!after->hasMac || after->mac != mac || !after->permanent) {
-        return refused(helper::Refusal::OtherMac);
-    }
-    return written();
+    return a;
 }
 
 } // namespace winnet

@@ -1,19 +1,13 @@
 #pragma once
 
+#include "PortKeeper.h"
 #include "WinNet.h"
 
 // The neighbour write's rules apart from the IP Helper calls, so that tests drive them with a
 // fake system. Plain C++: no Windows header.
 namespace winnet {
 
-/// The entry for one address on one interface, as the writer sees it.
-struct NeighbourEntry {
-    bool present = false;
-    /// It holds a MAC worth keeping (not one still resolving or unreachable).
-    bool hasMac = false;
-    bootp::Mac mac{};
-    bool permanent = false;
-};
+using helper::NeighbourEntry;
 
 /// The calls the write makes.
 class NeighbourSystem {
@@ -21,7 +15,6 @@ public:
     virtual ~NeighbourSystem() = default;
     /// The first write call this system lacks, or nullptr when it has them all.
     virtual const char* missingCall() = 0;
-    virtual Result<bootp::HostFacts> hostFacts() = 0;
     virtual Result<NeighbourEntry> entry(unsigned long ifindex, const bootp::Ipv4& ip) = 0;
     /// Adds a permanent entry where there is none; fails with kAlreadyExists when one is there.
     virtual Result<Done> create(unsigned long ifindex, const bootp::Ipv4& ip,
@@ -32,11 +25,11 @@ public:
 
     /// ERROR_OBJECT_ALREADY_EXISTS.
     static constexpr unsigned long kAlreadyExists = 5010;
-    /// ERROR_PROC_NOT_FOUND: what a missing call is reported with.
-    static constexpr unsigned long kMissingCall = 127;
+    /// ERROR_ACCESS_DENIED: a write that needs an administrator.
+    static constexpr unsigned long kAccessDenied = 5;
 };
 
-NeighbourOutcome addPermanentNeighbour(NeighbourSystem& system, unsigned long ifindex,
-                                       const bootp::Ipv4& ip, const bootp::Mac& mac);
+helper::Answer addPermanentNeighbour(NeighbourSystem& system, unsigned long ifindex,
+                                     const bootp::Ipv4& ip, const bootp::Mac& mac);
 
 } // namespace winnet

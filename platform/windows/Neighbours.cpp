@@ -45,8 +45,6 @@ public:
         return m_set == nullptr ? "SetIpNetEntry2" : nullptr;
     }
 
-    Result<bootp::HostFacts> hostFacts() override { return winnet::hostFacts(); }
-
     Result<NeighbourEntry> entry(unsigned long ifindex, const bootp::Ipv4& ip) override
     {
         // An interface that is gone is an error, not an interface without entries.
@@ -119,8 +117,8 @@ private:
 
 } // namespace
 
-NeighbourOutcome addPermanentNeighbour(unsigned long ifindex, const bootp::Ipv4& ip,
-                                       const bootp::Mac& mac)
+helper::Answer addPermanentNeighbour(unsigned long ifindex, const bootp::Ipv4& ip,
+                                     const bootp::Mac& mac)
 {
     IpHelperNeighbours system;
     return addPermanentNeighbour(system, ifindex, ip, mac);

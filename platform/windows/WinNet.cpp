@@ -2,6 +2,8 @@
 
 #include "Win32.h"
 
+#include <cerrno>
+
 namespace winnet {
 
 std::string utf8(std::wstring_view text)
@@ -51,6 +53,53 @@ std::string systemMessage(unsigned long code)
 std::string describe(const Failure& failure)
 {
     return std::string(failure.call) + ": " + systemMessage(failure.code);
+}
+
+int errnoOf(unsigned long code)
+{
+    switch (code) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_PRIVILEGE_NOT_HELD:
+        return EPERM;
+    case WSAEACCES:
+        return EACCES;
+    case ERROR_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_DEV_NOT_EXIST:
+        return ENODEV;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    case WSAENOBUFS:
+    case ERROR_BUFFER_OVERFLOW:
+    case ERROR_INSUFFICIENT_BUFFER:
+        return ENOBUFS;
+    case WSAENETDOWN:
+    case ERROR_NETWORK_UNREACHABLE:
+        return ENETDOWN;
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH:
+        return ENETUNREACH;
+    case WSAEWOULDBLOCK:
+        return EAGAIN;
+    case WSAEMFILE:
+        return EMFILE;
+    case ERROR_PROC_NOT_FOUND:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_CALL_NOT_IMPLEMENTED:
+        return ENOSYS;
+    default:
+        return EIO;
+    }
+}
+
+helper::Answer failedAnswer(const Failure& failure)
+{
+    helper::Answer a;
+    a.error = errnoOf(failure.code);
+    a.reason = describe(failure);
+    return a;
 }
 
 Winsock::Winsock()

@@ -33,6 +33,14 @@ std::string describe(const Failure& failure);
 /// The same without the call: "<the system's text> (10054)".
 std::string systemMessage(unsigned long code);
 
+/// The errno nearest to a Winsock or Win32 error code, so that a front-end words a failure of
+/// this process as it words the helper's. ERROR_ACCESS_DENIED, which only an administrator
+/// escapes, is EPERM; WSAEACCES is EACCES.
+int errnoOf(unsigned long code);
+
+/// A failure as the helper answers one: the nearest errno, the call and its code for stderr.
+helper::Answer failedAnswer(const Failure& failure);
+
 template <typename T> class Result {
 public:
     Result(T value) : m_value(std::move(value)) {}
@@ -155,25 +163,13 @@ Result<std::vector<InterfaceAddress>> interfaceAddresses(unsigned long ifindex);
 /// every IPv4 route (GetIpForwardTable2), for bootp's checks against the host.
 Result<bootp::HostFacts> hostFacts();
 
-/// What became of a neighbour entry.
-struct NeighbourOutcome {
-    enum class Kind : std::uint8_t {
-        Written,     ///< the entry is permanent with the card's MAC
-        Refused,     ///< a rule forbids it; see refusal
-        Unsupported, ///< this Windows (or Wine) lacks the call; see failure.call
-        Failed,      ///< the call was made and failed; see failure
-    };
-    Kind kind = Kind::Failed;
-    helper::Refusal refusal = helper::Refusal::None;
-    Failure failure;
-};
-
-/// Makes the entry for ip on interface ifindex permanent with mac, under the rules the Linux
-/// helper enforces: a card's MAC, a unicast address that is neither this PC's, nor a subnet
-/// edge, nor a gateway, and never over an entry that holds another MAC. CreateIpNetEntry2 is
-/// looked up at run time, so a system without it gets Unsupported and nothing changes.
-NeighbourOutcome addPermanentNeighbour(unsigned long ifindex, const bootp::Ipv4& ip,
-                                       const bootp::Mac& mac);
+/// Makes the entry for ip on interface ifindex permanent with mac, never over an entry that
+/// holds another MAC; the caller has checked the entry against the host (the port keeper
+/// does). Answers as the helper's writer does, and also what only Windows answers: a call it
+/// lacks (ENOSYS) or a write that needs an administrator (EPERM), with the call as reason.
+/// CreateIpNetEntry2 is looked up at run time: without it nothing changes.
+helper::Answer addPermanentNeighbour(unsigned long ifindex, const bootp::Ipv4& ip,
+                                     const bootp::Mac& mac);
 
 /// The process holding a local UDP port.
 struct PortHolder {

@@ -6,6 +6,7 @@
 #include "Rules.h"
 #include "WinNet.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -37,19 +38,23 @@ int fail(const char* step, const winnet::Failure& f)
     return 3;
 }
 
-const char* kindName(winnet::NeighbourOutcome::Kind kind)
+/// The answer of the neighbour step in the probe's words: a missing call names it.
+std::string neighbourText(const helper::Answer& a)
 {
-    switch (kind) {
-    case winnet::NeighbourOutcome::Kind::Written:
-        return "written";
-    case winnet::NeighbourOutcome::Kind::Refused:
-        return "refused";
-    case winnet::NeighbourOutcome::Kind::Unsupported:
-        return "unsupported";
-    case winnet::NeighbourOutcome::Kind::Failed:
-        return "failed";
+    if (a.ok()) {
+        return "outcome=written";
     }
-    return "?";
+    if (a.refused()) {
+        return "outcome=refused refusal=" + std::to_string(static_cast<int>(a.refusal));
+    }
+    std::string reason = a.reason;
+    for (char& c : reason) {
+        if (c == ' ') {
+            c = '_';
+        }
+    }
+    return std::string(a.error == ENOSYS ? "outcome=unsupported call=" : "outcome=failed reason=") +
+           reason + " errno=" + std::to_string(a.error);
 }
 
 } // namespace
@@ -151,13 +156,7 @@ int main(int argc, char** argv)
     print("event=replied ifindex=" + std::to_string(request.ifindex) + " ip=" + bootp::ipText(*ip));
 
     const auto neighbour = winnet::addPermanentNeighbour(request.ifindex, *ip, mac);
-    std::string line = std::string("event=neighbour outcome=") + kindName(neighbour.kind);
-    if (neighbour.kind == winnet::NeighbourOutcome::Kind::Refused) {
-        line += " refusal=" + std::to_string(static_cast<int>(neighbour.refusal));
-    }
-    if (neighbour.kind != winnet::NeighbourOutcome::Kind::Written && neighbour.failure.code != 0) {
-        line += " " + failureText(neighbour.failure);
-    }
+    const std::string line = "event=neighbour " + neighbourText(neighbour);
     print(line);
     return 0;
 }

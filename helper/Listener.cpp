@@ -1,0 +1,281 @@
+#include "Listener.h"
+
+#include "BootMessage.h"
+#include "Filter.h"
+#include "PortKeeper.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <variant>
+
+namespace helper {
+
+namespace {
+
+template <std::size_t N> bool attach(int fd, const std::array<sock_filter, N>& filter)
+{
+    sock_fprog program{static_cast<unsigned short>(filter.size()),
+                       const_cast<sock_filter*>(filter.data())};
+    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
+}
+
+Answer failed(int error)
+{
+    return {error, Refusal::None, std::strerror(error)};
+}
+
+class Listener final : public PortSeams {
+public:
+    Listener(int udp, int packets, int writer, RouteLink& route)
+        : m_udp(udp), m_packets(packets), m_writer(writer), m_route(route)
+    {
+    }
+
+    int serve();
+
+private:
+    bool hostFacts(HostFacts& out) override { return m_route.hostFacts(out) == 0; }
+    double now() override
+    {
+        using namespace std::chrono;
+        return duration<double>(steady_clock::now().time_since_epoch()).count();
+    }
+    Answer send(std::span<const std::uint8_t> reply, int ifindex) override;
+    Answer writeEntry(const EntryRecord& record) override;
+
+    bool isLoopback(int ifindex);
+    void receiveDatagram();
+    Answer handle(const std::optional<ToHelper>& m);
+
+    int m_udp;     // UDP port 67: held, and the replies leave from it
+    int m_packets; // the card requests arrive here
+    int m_writer;  // the link to the writer
+    RouteLink& m_route;
+    PortKeeper m_keeper{*this};
+};
+
+bool Listener::isLoopback(int ifindex)
+{
+    ifreq req{};
+    req.ifr_ifindex = ifindex;
+    if (::ioctl(m_udp, SIOCGIFNAME, &req) != 0 || ::ioctl(m_udp, SIOCGIFFLAGS, &req) != 0) {
+        return true; // an interface that cannot be named is not trusted either
+    }
+    return (req.ifr_flags & IFF_LOOPBACK) != 0;
+}
+
+void Listener::receiveDatagram()
+{
+    std::uint8_t packet[kMaxRequest + 64 + 1];
+    sockaddr_ll from{};
+    iovec iov{packet, sizeof packet};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(tpacket_auxdata))] = {};
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(m_packets, &msg, MSG_DONTWAIT | MSG_TRUNC);
+    if (n < 0 || !m_keeper.listening() || static_cast<std::size_t>(n) > sizeof packet) {
+        return;
+    }
+    // Sent over a virtual link from this machine, a packet's UDP checksum may still be the
+    // partial one left for the hardware; the kernel marks such packets, and those it checked.
+    bool checksumPending = false;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_PACKET && c->cmsg_type == PACKET_AUXDATA) {
+            tpacket_auxdata aux;
+            std::memcpy(&aux, CMSG_DATA(c), sizeof aux);
+            checksumPending =
+                (aux.tp_status & (TP_STATUS_CSUMNOTREADY | TP_STATUS_CSUM_VALID)) != 0;
+        }
+    }
+    // Only what came in from the network: not what this PC sends (its copies come back as
+    // outgoing), nor what a promiscuous interface overhears for other hosts.
+    if (from.sll_pkttype != PACKET_HOST && from.sll_pkttype != PACKET_BROADCAST) {
+        return;
+    }
+    const int ifindex = from.sll_ifindex;
+    const auto udp = udpInIpv4(std::span(packet, static_cast<std::size_t>(n)), checksumPending);
+    if (ifindex <= 0 || !udp || udp->destinationPort != bootp::kServerPort) {
+        return;
+    }
+    Ipv4 source;
+    std::memcpy(source.data(), udp->source, 4);
+    if (auto request =
+            m_keeper.arrived(udp->payload, ifindex, source, udp->sourcePort, isLoopback(ifindex))) {
+        tell(*request);
+    }
+}
+
+Answer Listener::send(std::span<const std::uint8_t> reply, int ifindex)
+{
+    // Always the limited broadcast to the client port, out of the interface the request came
+    // in on: the card has no address yet, and the routing table may point elsewhere.
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(bootp::kClientPort);
+    peer.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    iovec iov{const_cast<std::uint8_t*>(reply.data()), reply.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr msg{};
+    msg.msg_name = &peer;
+    msg.msg_namelen = sizeof peer;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_ifindex = ifindex;
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    if (::sendmsg(m_udp, &msg, 0) != static_cast<ssize_t>(reply.size())) {
+        return failed(errno);
+    }
+    return {};
+}
+
+Answer Listener::writeEntry(const EntryRecord& record)
+{
+    // The writer checks the entry again against the kernel and writes it.
+    EntryResult result;
+    if (::send(m_writer, &record, sizeof record, MSG_NOSIGNAL) != sizeof record ||
+        ::recv(m_writer, &result, sizeof result, 0) != sizeof result) {
+        return failed(EPIPE);
+    }
+    if (result.refusal != Refusal::None) {
+        return {0, result.refusal, {}};
+    }
+    return result.error == 0 ? Answer{} : failed(result.error);
+}
+
+Answer Listener::handle(const std::optional<ToHelper>& m)
+{
+    if (!m) {
+        return {0, Refusal::Malformed, {}};
+    }
+    if (std::holds_alternative<Listen>(*m)) {
+        m_keeper.setListening(true);
+        return {};
+    }
+    if (std::holds_alternative<Pause>(*m)) {
+        m_keeper.setListening(false);
+        // Whatever arrived until now belongs to no search.
+        while (::recv(m_packets, nullptr, 0, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
+        }
+        return {};
+    }
+    if (const auto* reply = std::get_if<Reply>(&*m)) {
+        return m_keeper.reply(reply->id, reply->datagram);
+    }
+    const auto& entry = std::get<Neighbour>(*m);
+    return m_keeper.neighbour(entry.id, entry.ip, entry.mac);
+}
+
+int Listener::serve()
+{
+    for (;;) {
+        pollfd fds[2] = {{kLinkFd, POLLIN, 0}, {m_packets, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return 1;
+        }
+        if (fds[0].revents != 0) {
+            std::uint8_t buffer[kMaxMessage + 1];
+            const ssize_t n = ::recv(kLinkFd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                return 0; // the front-end closed the link: the search is over
+            }
+            Answer answer = handle(decodeToHelper(std::span(buffer, static_cast<std::size_t>(n))));
+            if (answer.refused()) {
+                answer.reason = refusalText(answer.refusal);
+                std::fprintf(stderr, "torvane-helper: refused: %s\n", answer.reason.c_str());
+            }
+            tell(answer);
+        }
+        if (fds[1].revents & POLLIN) {
+            receiveDatagram();
+        }
+    }
+}
+
+} // namespace
+
+int bindServerPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -errno;
+    }
+    const int on = 1;
+    // No SO_REUSEADDR: another DHCP/BOOTP server on the PC makes the bind fail instead of
+    // sharing its broadcasts.
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(bootp::kServerPort);
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
+        !attach(fd, nothingFilter()) ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return -err;
+    }
+    return fd;
+}
+
+int openCardPacketSocket()
+{
+    // Made with no protocol, so that nothing arrives before its filter is in place, then bound
+    // to IPv4.
+    const int fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -errno;
+    }
+    sockaddr_ll addr{};
+    addr.sll_family = AF_PACKET;
+    addr.sll_protocol = htons(ETH_P_IP);
+    const int on = 1;
+    if (!attach(fd, cardPacketFilter()) ||
+        ::setsockopt(fd, SOL_PACKET, PACKET_AUXDATA, &on, sizeof on) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return -err;
+    }
+    return fd;
+}
+
+void tell(const FromHelper& m)
+{
+    const Bytes data = encode(m);
+    if (::send(kLinkFd, data.data(), data.size(), MSG_NOSIGNAL) < 0) {
+        std::exit(0); // the front-end has gone
+    }
+}
+
+int serveListener(int udp, int packets, int writer, RouteLink& route)
+{
+    Listener listener(udp, packets, writer, route);
+    return listener.serve();
+}
+
+} // namespace helper

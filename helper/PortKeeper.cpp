@@ -1,0 +1,106 @@
+#include "PortKeeper.h"
+
+#include "BootMessage.h"
+
+#include <algorithm>
+
+namespace helper {
+
+namespace {
+
+Answer refuse(Refusal r)
+{
+    return {0, r, {}};
+}
+
+/// The entry against the host as it is now; a host that cannot be read refuses it.
+std::optional<Refusal> checkEntryNow(HostSource& source, const Ipv4& ip, const Mac& mac)
+{
+    HostFacts host;
+    if (!source.hostFacts(host)) {
+        return Refusal::KernelQuery;
+    }
+    return checkEntry(ip, mac, host);
+}
+
+} // namespace
+
+std::optional<Request> PortKeeper::arrived(std::span<const std::uint8_t> datagram, int ifindex,
+                                           const Ipv4& source, std::uint16_t sourcePort,
+                                           bool loopback)
+{
+    if (!m_listening || !passOn(datagram, sourcePort, loopback)) {
+        return std::nullopt;
+    }
+    if (bootp::toValue(source) != 0) {
+        // Only a sender with an address can be this PC itself; a failed query passes nothing.
+        HostFacts host;
+        if (!m_seams.hostFacts(host) || fromThisPc(source, host)) {
+            return std::nullopt;
+        }
+    }
+    Request request;
+    request.datagram.assign(datagram.begin(), datagram.end());
+    request.ifindex = ifindex;
+    request.id = m_ledger.remember(request.datagram, ifindex, m_seams.now());
+    return request;
+}
+
+Answer PortKeeper::reply(std::uint32_t id, std::span<const std::uint8_t> datagram)
+{
+    if (const auto refusal = m_ledger.mayReply(id, m_seams.now())) {
+        return refuse(*refusal);
+    }
+    const Ledger::Entry& entry = *m_ledger.find(id);
+    HostFacts host;
+    if (!m_seams.hostFacts(host)) {
+        return refuse(Refusal::KernelQuery);
+    }
+    if (const auto refusal = checkReply(entry.request, datagram, entry.ifindex, host)) {
+        return refuse(*refusal);
+    }
+    const Answer sent = m_seams.send(datagram, entry.ifindex);
+    if (!sent.ok()) {
+        return sent;
+    }
+    Ipv4 yiaddr;
+    std::copy_n(datagram.begin() + bootp::kYiaddr, 4, yiaddr.begin());
+    m_ledger.replied(id, yiaddr);
+    return {};
+}
+
+Answer PortKeeper::neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac)
+{
+    if (const auto refusal = m_ledger.mayWriteNeighbour(id, ip, mac, m_seams.now())) {
+        return refuse(*refusal);
+    }
+    const int ifindex = m_ledger.find(id)->ifindex;
+    // The assignment ends here whatever becomes of its entry: the next card is not held up.
+    m_ledger.finished(id);
+    if (const auto refusal = checkEntryNow(m_seams, ip, mac)) {
+        return refuse(*refusal);
+    }
+    return m_seams.writeEntry({ifindex, ip, mac});
+}
+
+EntryResult writeUnlessOtherMac(EntryTable& table, const EntryRecord& record)
+{
+    NeighbourEntry present;
+    if (!table.read(record.ifindex, record.ip, present)) {
+        return {0, Refusal::KernelQuery};
+    }
+    if (present.hasMac && present.mac != record.mac) {
+        return {0, Refusal::OtherMac};
+    }
+    return table.write(record, present);
+}
+
+EntryResult writeChecked(HostSource& host, EntryTable& table, const EntryRecord& record)
+{
+    if (const auto refusal = checkEntryNow(host, record.ip, record.mac)) {
+        return {0, *refusal};
+    }
+    return writeUnlessOtherMac(table, record);
+}
+
+} // namespace helper

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "Policy.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+// The holder of port 67, once for both platforms: which datagrams become requests, and the
+// order of the checks before a reply leaves or a neighbour entry is written. torvane-helper's
+// listener and writer and Windows' CardPort give it their system calls through these seams.
+namespace helper {
+
+class HostSource {
+public:
+    virtual ~HostSource() = default;
+    /// This PC's addresses and routes' gateways as they are now; false when they could not be
+    /// read, and every check then refuses.
+    virtual bool hostFacts(HostFacts& out) = 0;
+};
+
+class PortSeams : public HostSource {
+public:
+    /// Seconds on a clock that never goes back.
+    virtual double now() = 0;
+    /// Broadcasts a checked reply out of interface ifindex.
+    virtual Answer send(std::span<const std::uint8_t> reply, int ifindex) = 0;
+    /// Has a checked neighbour entry written.
+    virtual Answer writeEntry(const EntryRecord& record) = 0;
+};
+
+/// The neighbour entry for one address on one interface, as a writer reads it.
+struct NeighbourEntry {
+    bool present = false;
+    bool hasMac = false; ///< a MAC worth keeping (not one still resolving or unreachable)
+    Mac mac{};
+    bool permanent = false;
+};
+
+class EntryTable {
+public:
+    virtual ~EntryTable() = default;
+    /// False when the table could not be read.
+    virtual bool read(int ifindex, const Ipv4& ip, NeighbourEntry& out) = 0;
+    /// Makes the entry permanent with the record's MAC, knowing what read found; refuses with
+    /// OtherMac when another MAC took the address meanwhile.
+    virtual EntryResult write(const EntryRecord& record, const NeighbourEntry& before) = 0;
+};
+
+class PortKeeper {
+public:
+    explicit PortKeeper(PortSeams& seams) : m_seams(seams) {}
+
+    /// A paused port passes nothing on.
+    void setListening(bool on) { m_listening = on; }
+    bool listening() const { return m_listening; }
+
+    /// A datagram for port 67 that arrived on ifindex from source:sourcePort: the request to
+    /// pass on, or nullopt when it is not a card's.
+    std::optional<Request> arrived(std::span<const std::uint8_t> datagram, int ifindex,
+                                   const Ipv4& source, std::uint16_t sourcePort, bool loopback);
+    Answer reply(std::uint32_t id, std::span<const std::uint8_t> datagram);
+    Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac);
+
+private:
+    PortSeams& m_seams;
+    Ledger m_ledger;
+    bool m_listening = false;
+};
+
+/// Writes the entry unless the table maps its address to another MAC: the writer's part in
+/// the process that checked the entry against the host.
+EntryResult writeUnlessOtherMac(EntryTable& table, const EntryRecord& record);
+
+/// The writer's re-check in a process of its own: the entry against the host as it is now,
+/// then writeUnlessOtherMac.
+EntryResult writeChecked(HostSource& host, EntryTable& table, const EntryRecord& record);
+
+} // namespace helper

@@ -1,0 +1,288 @@
+// The port keeper's sequence on fakes of its seams: what reaches the system, in which order,
+// and that a refusal at any step leaves the ledger as if the message had not come.
+#include "PortKeeper.h"
+#include "Card.h"
+#include "CardRequest.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace helper;
+using testing_support::cardRequest;
+
+namespace {
+
+constexpr int kIf = 2;
+constexpr Ipv4 kCardIp{10, 77, 0, 20};
+constexpr Mac kCardMac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0xFF};
+constexpr Mac kOtherMac{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0x01};
+
+HostFacts pc()
+{
+    HostFacts f;
+    f.addresses = {{{10, 77, 0, 1}, 24, kIf}};
+    f.gateways = {{10, 77, 0, 254}};
+    return f;
+}
+
+Bytes replyTo(const Bytes& request, Ipv4 ip = kCardIp)
+{
+    return bootp::buildReply(request, {ip, {255, 255, 255, 0}, {10, 77, 0, 254}, {}});
+}
+
+/// Records the system calls the keeper asks for; each can be made to fail.
+class FakeSeams final : public PortSeams, public EntryTable {
+public:
+    bool hostFacts(HostFacts& out) override
+    {
+        calls.push_back("hostFacts");
+        out = host;
+        return hostReadable;
+    }
+    double now() override { return clock; }
+    Answer send(std::span<const std::uint8_t> reply, int ifindex) override
+    {
+        calls.push_back("send " + std::to_string(ifindex));
+        sent.assign(reply.begin(), reply.end());
+        return sendFails ? Answer{ENETDOWN, Refusal::None, "sendmsg"} : Answer{};
+    }
+    Answer writeEntry(const EntryRecord& r) override
+    {
+        calls.push_back("writeEntry " + std::to_string(r.ifindex) + " " + bootp::ipText(r.ip) +
+                        " " + bootp::macText(r.mac));
+        return {0, entryRefusal, {}};
+    }
+    bool read(int, const Ipv4&, NeighbourEntry& out) override
+    {
+        calls.push_back("read");
+        out = table;
+        return tableReadable;
+    }
+    EntryResult write(const EntryRecord& r, const NeighbourEntry& before) override
+    {
+        calls.push_back(std::string("write") + (before.present ? " over" : ""));
+        table = {true, true, r.mac, true};
+        return {};
+    }
+
+    HostFacts host = pc();
+    bool hostReadable = true;
+    bool sendFails = false;
+    Refusal entryRefusal = Refusal::None;
+    NeighbourEntry table;
+    bool tableReadable = true;
+    double clock = 1000;
+    std::vector<std::string> calls;
+    Bytes sent;
+};
+
+using Calls = std::vector<std::string>;
+
+/// A keeper listening on fakes, with one card request passed on.
+struct Keeper {
+    Keeper()
+    {
+        keeper.setListening(true);
+        id = keeper.arrived(request, kIf, {}, 68, false)->id;
+        system.calls.clear();
+    }
+    FakeSeams system;
+    PortKeeper keeper{system};
+    Bytes request = cardRequest();
+    Bytes reply = replyTo(request);
+    std::uint32_t id = 0;
+};
+
+} // namespace
+
+TEST(PortKeeper, PassesOnCardRequestsOnlyWhileListeningAndNotFromThisPc)
+{
+    FakeSeams system;
+    PortKeeper keeper(system);
+    const Bytes q = cardRequest();
+    EXPECT_FALSE(keeper.arrived(q, kIf, {}, 68, false)) << "paused";
+    keeper.setListening(true);
+    EXPECT_FALSE(keeper.arrived(q, kIf, {}, 68, true)) << "loopback";
+    EXPECT_FALSE(keeper.arrived(q, kIf, {}, 40000, false)) << "not the client port";
+    EXPECT_TRUE(system.calls.empty()) << "nothing is asked of the host for these";
+
+    const auto fresh = keeper.arrived(q, kIf, {}, 68, false);
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->ifindex, kIf);
+    EXPECT_EQ(fresh->datagram, q);
+    EXPECT_TRUE(system.calls.empty()) << "a card without an address cannot be this PC";
+
+    EXPECT_FALSE(keeper.arrived(q, kIf, {10, 77, 0, 1}, 68, false)) << "this PC's address";
+    const auto other = keeper.arrived(q, kIf, {10, 77, 0, 9}, 68, false);
+    ASSERT_TRUE(other);
+    EXPECT_NE(other->id, fresh->id);
+    system.hostReadable = false;
+    EXPECT_FALSE(keeper.arrived(q, kIf, {10, 77, 0, 9}, 68, false)) << "a failed query";
+}
+
+TEST(PortKeeper, SendsAReplyAndWritesItsEntryOnlyAfterEveryCheck)
+{
+    Keeper k;
+    EXPECT_TRUE(k.keeper.reply(k.id, k.reply).ok());
+    EXPECT_EQ(k.system.calls, (Calls{"hostFacts", "send 2"}));
+    EXPECT_EQ(k.system.sent, k.reply);
+
+    k.system.calls.clear();
+    EXPECT_TRUE(k.keeper.neighbour(k.id, kCardIp, kCardMac).ok());
+    EXPECT_EQ(k.system.calls, (Calls{"hostFacts", "writeEntry 2 10.77.0.20 00-0A-1B-C2-3D-FF"}));
+    EXPECT_EQ(k.keeper.neighbour(k.id, kCardIp, kCardMac).refusal, Refusal::NotReplied)
+        << "one entry per reply";
+}
+
+TEST(PortKeeper, AReplyRefusedOrNotSentLeavesItsRequestUnanswered)
+{
+    struct Step {
+        const char* what;
+        void (*breakIt)(Keeper&);
+        Answer expected;
+        Calls calls;
+    };
+    for (const Step& s : {
+             Step{"unknown id", [](Keeper& k) { k.id += 7; }, {0, Refusal::UnknownRequest, {}}, {}},
+             Step{"expired",
+                  [](Keeper& k) { k.system.clock += kReplyWindowSeconds + 1; },
+                  {0, Refusal::Expired, {}},
+                  {}},
+             Step{"host unreadable",
+                  [](Keeper& k) { k.system.hostReadable = false; },
+                  {0, Refusal::KernelQuery, {}},
+                  {"hostFacts"}},
+             Step{"changed byte",
+                  [](Keeper& k) { k.reply[40] ^= 1; },
+                  {0, Refusal::ChangedBytes, {}},
+                  {"hostFacts"}},
+             Step{"the PC's address",
+                  [](Keeper& k) { k.reply[bootp::kYiaddr + 3] = 1; },
+                  {0, Refusal::LocalAddress, {}},
+                  {"hostFacts"}},
+             Step{"send fails",
+                  [](Keeper& k) { k.system.sendFails = true; },
+                  {ENETDOWN, Refusal::None, "sendmsg"},
+                  {"hostFacts", "send 2"}},
+         }) {
+        Keeper k;
+        const std::uint32_t id = k.id;
+        s.breakIt(k);
+        const Answer a = k.keeper.reply(k.id, k.reply);
+        EXPECT_EQ(a.refusal, s.expected.refusal) << s.what;
+        EXPECT_EQ(a.error, s.expected.error) << s.what;
+        EXPECT_EQ(a.reason, s.expected.reason) << s.what;
+        EXPECT_EQ(k.system.calls, s.calls) << s.what;
+
+        // Not marked replied: there is no entry to write, and the request may still be answered.
+        EXPECT_EQ(k.keeper.neighbour(id, kCardIp, kCardMac).refusal, Refusal::NotReplied) << s.what;
+        k.system.hostReadable = true;
+        k.system.sendFails = false;
+        EXPECT_EQ(k.keeper.reply(id, replyTo(k.request)).ok(),
+                  s.expected.refusal != Refusal::Expired)
+            << s.what;
+    }
+}
+
+TEST(PortKeeper, ARefusedEntryIsNeverWrittenAndFreesTheNextCard)
+{
+    struct Step {
+        const char* what;
+        void (*breakIt)(FakeSeams&);
+        Ipv4 ip;
+        Refusal expected;
+        Calls calls;
+    };
+    for (const Step& s : {
+             Step{"another address", [](FakeSeams&) {}, {10, 77, 0, 21}, Refusal::Mismatch, {}},
+             Step{"host unreadable",
+                  [](FakeSeams& f) { f.hostReadable = false; },
+                  kCardIp,
+                  Refusal::KernelQuery,
+                  {"hostFacts"}},
+             Step{"now the PC's address",
+                  [](FakeSeams& f) {
+                      f.host.addresses.push_back({kCardIp, 24, kIf});
+                  },
+                  kCardIp,
+                  Refusal::LocalAddress,
+                  {"hostFacts"}},
+             Step{"the writer refuses",
+                  [](FakeSeams& f) { f.entryRefusal = Refusal::OtherMac; },
+                  kCardIp,
+                  Refusal::OtherMac,
+                  {"hostFacts", "writeEntry 2 10.77.0.20 00-0A-1B-C2-3D-FF"}},
+         }) {
+        Keeper k;
+        const auto second = k.keeper.arrived(cardRequest(300, kOtherMac), kIf, {}, 68, false);
+        ASSERT_TRUE(k.keeper.reply(k.id, replyTo(k.request)).ok());
+        EXPECT_EQ(k.keeper.reply(second->id, replyTo(second->datagram, {10, 77, 0, 22})).refusal,
+                  Refusal::Outstanding);
+        s.breakIt(k.system);
+        k.system.calls.clear();
+        EXPECT_EQ(k.keeper.neighbour(k.id, s.ip, kCardMac).refusal, s.expected) << s.what;
+        EXPECT_EQ(k.system.calls, s.calls) << s.what;
+
+        // A refusal after the ledger's allowed it ends the assignment: the next card goes on.
+        k.system = FakeSeams{};
+        const Refusal next =
+            k.keeper.reply(second->id, replyTo(second->datagram, {10, 77, 0, 22})).refusal;
+        EXPECT_EQ(next, s.expected == Refusal::Mismatch ? Refusal::Outstanding : Refusal::None)
+            << s.what;
+    }
+}
+
+TEST(PortWriter, ChecksTheHostThenTheTableAndNeverWritesOverAnotherMac)
+{
+    const EntryRecord record{kIf, kCardIp, kCardMac};
+    struct Step {
+        const char* what;
+        void (*set)(FakeSeams&);
+        EntryResult expected;
+        Calls calls;
+    };
+    for (const Step& s : {
+             Step{"fresh", [](FakeSeams&) {}, {}, {"hostFacts", "read", "write"}},
+             Step{"learnt from the card",
+                  [](FakeSeams& f) {
+                      f.table = {true, true, kCardMac, false};
+                  },
+                  {},
+                  {"hostFacts", "read", "write over"}},
+             Step{"host unreadable",
+                  [](FakeSeams& f) { f.hostReadable = false; },
+                  {0, Refusal::KernelQuery},
+                  {"hostFacts"}},
+             Step{"now a gateway",
+                  [](FakeSeams& f) { f.host.gateways.push_back(kCardIp); },
+                  {0, Refusal::GatewayAddress},
+                  {"hostFacts"}},
+             Step{"table unreadable",
+                  [](FakeSeams& f) { f.tableReadable = false; },
+                  {0, Refusal::KernelQuery},
+                  {"hostFacts", "read"}},
+             Step{"another MAC",
+                  [](FakeSeams& f) {
+                      f.table = {true, true, kOtherMac, false};
+                  },
+                  {0, Refusal::OtherMac},
+                  {"hostFacts", "read"}},
+         }) {
+        FakeSeams f;
+        s.set(f);
+        const EntryResult r = writeChecked(f, f, record);
+        EXPECT_EQ(r.refusal, s.expected.refusal) << s.what;
+        EXPECT_EQ(r.error, s.expected.error) << s.what;
+        EXPECT_EQ(f.calls, s.calls) << s.what;
+
+        // In the process that checked the host, the same without asking it again.
+        FakeSeams t;
+        s.set(t);
+        if (s.calls.size() > 1) {
+            EXPECT_EQ(writeUnlessOtherMac(t, record).refusal, s.expected.refusal) << s.what;
+            EXPECT_EQ(t.calls, Calls(s.calls.begin() + 1, s.calls.end())) << s.what;
+        }
+    }
+}
