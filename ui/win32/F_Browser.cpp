@@ -49,7 +49,7 @@ const ControlDef kControls[] = {
      WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
      {4560, 0, 1215, 375},
      Face::Ui,
-     text::Id::WinBrowserClose},
+     text::Id::BrowserClose},
     {kCombo1,
      L"COMBOBOX",
      WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
@@ -159,9 +159,9 @@ void F_Browser::onCreate()
                             reinterpret_cast<LPARAM>(m_icons[i]));
     }
     m_tips = createToolTips(m_hwnd);
-    addToolTip(m_tips, m_hwnd, kCommand2, wtr(text::Id::WinBrowserBackTip));
-    addToolTip(m_tips, m_hwnd, kCommand3, wtr(text::Id::WinBrowserForwardTip));
-    addToolTip(m_tips, m_hwnd, kCommand4, wtr(text::Id::WinBrowserRefreshTip));
+    addToolTip(m_tips, m_hwnd, kCommand2, wtr(text::Id::BrowserBackTip));
+    addToolTip(m_tips, m_hwnd, kCommand3, wtr(text::Id::BrowserForwardTip));
+    addToolTip(m_tips, m_hwnd, kCommand4, wtr(text::Id::BrowserRefreshTip));
     m_webWindow = GetDlgItem(m_hwnd, kWebBrowser1);
     m_web.handlers = {
         [this](long Command, bool Enable) { WebBrowser1_CommandStateChange(Command, Enable); },
@@ -353,10 +353,10 @@ void F_Browser::openOutside(const std::wstring& address)
     shell.lpFile = address.c_str();
     shell.nShow = SW_SHOWNORMAL;
     if (ShellExecuteExW(&shell)) {
-        setTitle(wide(text::format(text::Id::WinBrowserOpenedOutside, {url})));
+        setTitle(wide(text::format(text::Id::BrowserOpenedOutside, {url})));
     } else {
         const DWORD error = GetLastError();
-        setTitle(wide(text::format(text::Id::WinBrowserNotOpened, {std::to_string(error), url})));
+        setTitle(wide(text::format(text::Id::BrowserNotOpened, {std::to_string(error), url})));
     }
 }
 
