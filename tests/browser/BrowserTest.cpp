@@ -81,14 +81,6 @@ private slots:
         QTest::newRow("one") << QStringList{a} << QStringList{a} << 0;
         QTest::newRow("newest first") << QStringList{a, b} << QStringList{b, a} << 0;
         QTest::newRow("again keeps its place") << QStringList{a, b, a} << QStringList{b, a} << 1;
-        QTest::newRow("letter case")
-            << QStringList{QStringLiteral("http://card/"), QStringLiteral("http://CARD/")}
-            << QStringList{QStringLiteral("http://CARD/"), QStringLiteral("http://card/")} << 0;
-        QTest::newRow("trailing slash")
-            << QStringList{QStringLiteral("http://card"), QStringLiteral("http://card/")}
-            << QStringList{QStringLiteral("http://card/"), QStringLiteral("http://card")} << 0;
-        QTest::newRow("empty keeps the history")
-            << QStringList{a, b, QString()} << QStringList{b, a} << 0;
         QTest::newRow("empty first") << QStringList{QString()} << QStringList{} << -1;
     }
 
