@@ -3,8 +3,8 @@
 // address by a boot server in the "pc" namespace. A card behind HTTP Basic authentication and
 // a card that redirects to HTTPS with its own certificate are both reached.
 
-#include "BrowserTexts.h"
 #include "CardPages.h"
+#include "QtText.h"
 #include "Texts.h"
 #include "Translations.h"
 #include "WebViewLoader.h"
@@ -117,10 +117,10 @@ private slots:
                  qPrintable(window.windowTitle()));
         QCOMPARE(login.count(), 2);
         QCOMPARE(seen[0].message,
-                 browsertext::format(text::Id::LoginServer, QStringLiteral("10.77.0.20")));
+                 QString::fromStdString(text::format(text::Id::LoginServer, {"10.77.0.20"})));
         QVERIFY(!seen[0].failedShown);
         QVERIFY(seen[1].failedShown);
-        QCOMPARE(seen[0].title, browsertext::tr(text::Id::LoginTitle));
+        QCOMPARE(seen[0].title, qtText(text::Id::LoginTitle));
     }
 
     // The engine asks pages for the desktop's language as the windows speak it, and its own
@@ -167,7 +167,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(questions.count(), 1, kLoadTimeoutMs);
             QVERIFY(seen[0].noIsDefault);
             QVERIFY2(seen[0].text.startsWith(
-                         browsertext::format(text::Id::CertHost, QStringLiteral("10.77.0.20"))),
+                         QString::fromStdString(text::format(text::Id::CertHost, {"10.77.0.20"}))),
                      qPrintable(seen[0].text));
             QVERIFY(seen[0].text.contains(firstFingerprint.left(47) + u'\n' +
                                           firstFingerprint.mid(48)));

@@ -609,7 +609,7 @@ void checkBrowser(const Options& options)
           "browser modeless, without owner; the main window stays usable");
     // Without a web engine (Wine without Gecko) the page goes to the default browser and the
     // title says so; with one, the load has started.
-    const std::string outside = text::format(text::Id::WinBrowserOpenedOutside, {options.url});
+    const std::string outside = text::format(text::Id::BrowserOpenedOutside, {options.url});
     if (options.fallback) {
         expectEqual(textOf(browser), outside, "browser title");
     } else {
@@ -621,7 +621,7 @@ void checkBrowser(const Options& options)
     expectControl(browser, {"Button", {248, 0, 25, 25}, ""});
     expectControl(browser, {"Button", {272, 0, 25, 25}, ""});
     const HWND close =
-        expectControl(browser, {"Button", {304, 0, 81, 25}, label(text::Id::WinBrowserClose)});
+        expectControl(browser, {"Button", {304, 0, 81, 25}, label(text::Id::BrowserClose)});
     const HWND web =
         expectControl(browser, {"TorvaneWebView", {0, 24, client.cx - 1, client.cy - 25}, ""});
     if (combo != nullptr) {

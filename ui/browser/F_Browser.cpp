@@ -1,9 +1,8 @@
 #include "F_Browser.h"
 
-#include "BrowserRules.h"
-#include "BrowserTexts.h"
 #include "F_Login.h"
 #include "FatalError.h"
+#include "QtText.h"
 #include "Resources.h"
 #include "WebView.h"
 #include "WebViewLoader.h"
@@ -37,15 +36,16 @@ constexpr QSize kOpeningOuterSize{px(12000), px(8500)};
 constexpr int kMinOuterWidth = px(6000);
 constexpr int kMinOuterHeight = px(5000);
 constexpr int kWebViewTop = px(360);
-constexpr int kTimer1Interval = 100;
 
-const QString kConnecting = QStringLiteral("接続中...");
 // What the window system gets for an empty title. Qt hands it the program's name instead of
 // nothing; a zero-width space is a title that shows nothing.
 const QString kBlankTitle = QString(QChar(0x200B));
 const QString kDateFormat = QStringLiteral("yyyy/MM/dd HH:mm");
 
-using browsertext::format;
+QString qs(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
 
 F_Browser::WebViewFactory& webViewFactory()
 {
@@ -114,6 +114,10 @@ F_Browser::F_Browser(std::unique_ptr<WebView> webView)
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(res::appIcon());
+    ui->Command1->setText(qtText(text::Id::BrowserClose));
+    ui->Command2->setToolTip(qtText(text::Id::BrowserBackTip));
+    ui->Command3->setToolTip(qtText(text::Id::BrowserForwardTip));
+    ui->Command4->setToolTip(qtText(text::Id::BrowserRefreshTip));
     ui->Command2->setIcon(res::backIcon());
     ui->Command3->setIcon(res::forwardIcon());
     ui->Command4->setIcon(res::refreshIcon());
@@ -130,20 +134,22 @@ F_Browser::F_Browser(std::unique_ptr<WebView> webView)
     view->setFocus();
 
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(kTimer1Interval);
 
-    connect(ui->Combo1, &QComboBox::currentIndexChanged, this, &F_Browser::Combo1_Click);
+    connect(ui->Combo1, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_behaviour.Combo1_Click(index); });
     connect(ui->Command1, &QPushButton::clicked, this, &F_Browser::Command1_Click);
     connect(ui->Command2, &QPushButton::clicked, this, &F_Browser::Command2_Click);
     connect(ui->Command3, &QPushButton::clicked, this, &F_Browser::Command3_Click);
     connect(ui->Command4, &QPushButton::clicked, this, &F_Browser::Command4_Click);
-    connect(Timer1, &QTimer::timeout, this, &F_Browser::Timer1_Timer);
+    connect(Timer1, &QTimer::timeout, this, [this] { m_behaviour.Timer1_Timer(); });
     connect(WebBrowser1.get(), &WebView::CommandStateChange, this,
-            &F_Browser::WebBrowser1_CommandStateChange);
+            [this](int Command, bool Enable) {
+                m_behaviour.WebBrowser1_CommandStateChange(Command, Enable);
+            });
     connect(WebBrowser1.get(), &WebView::DownloadComplete, this,
-            &F_Browser::WebBrowser1_DownloadComplete);
+            [this] { m_behaviour.WebBrowser1_DownloadComplete(); });
     connect(WebBrowser1.get(), &WebView::DocumentComplete, this,
-            &F_Browser::WebBrowser1_DocumentComplete);
+            [this] { m_behaviour.WebBrowser1_DocumentComplete(); });
     WebBrowser1->setRequests(this);
 }
 
@@ -165,176 +171,76 @@ void F_Browser::Form_Load()
 
 void F_Browser::addURL(const QString& sURL)
 {
-    M_ClickNav = false;
-    if (!sURL.isEmpty()) {
-        if (!findURL(sURL)) {
-            if (ui->Combo1->count() >= behaviour::kMaxHistory) {
-                ui->Combo1->removeItem(ui->Combo1->count() - 1);
-            }
-            ui->Combo1->insertItem(0, sURL);
-            ui->Combo1->setCurrentIndex(0);
-        }
-    }
-    M_ClickNav = true;
-    startTimer1();
-    WebBrowser1->Navigate(sURL);
+    m_behaviour.addURL(sURL.toStdString());
 }
 
-bool F_Browser::findURL(const QString& sURL)
+void F_Browser::insertEntry(int index, const std::string& text)
 {
-    const int index = behaviour::findEntry(ui->Combo1->count(), sURL,
-                                           [this](int i) { return ui->Combo1->itemText(i); });
-    if (index < 0) {
-        return false;
-    }
+    ui->Combo1->insertItem(index, qs(text));
+}
+
+void F_Browser::removeEntry(int index)
+{
+    ui->Combo1->removeItem(index);
+}
+
+void F_Browser::selectEntry(int index)
+{
     ui->Combo1->setCurrentIndex(index);
-    return true;
 }
 
-void F_Browser::Combo1_Click()
+void F_Browser::setButtonEnabled(Button button, bool enabled)
 {
-    if (!M_ClickNav) {
-        return;
-    }
-    startTimer1();
-    WebBrowser1->Navigate(ui->Combo1->currentText());
+    (button == Button::Command2 ? ui->Command2 : ui->Command3)->setEnabled(enabled);
 }
 
-void F_Browser::Command1_Click()
+void F_Browser::setTimerInterval(int milliseconds)
 {
-    close();
-}
-
-void F_Browser::Command2_Click()
-{
-    WebBrowser1->GoBack();
-}
-
-void F_Browser::Command3_Click()
-{
-    WebBrowser1->GoForward();
-}
-
-void F_Browser::Command4_Click()
-{
-    WebBrowser1->Refresh();
-}
-
-void F_Browser::Timer1_Timer()
-{
-    if (WebBrowser1->Busy()) {
-        setWindowTitle(kConnecting);
+    // QTimer with an interval of 0 would fire continuously.
+    if (milliseconds > 0) {
+        Timer1->start(milliseconds);
     } else {
         Timer1->stop();
-        setWindowTitle(WebBrowser1->LocationName());
     }
 }
 
-void F_Browser::WebBrowser1_CommandStateChange(int Command, bool Enable)
+bool F_Browser::navigate(const std::string& url)
 {
-    switch (behaviour::commandStateButton(Command)) {
-    case behaviour::NavigationButton::Forward:
-        ui->Command3->setEnabled(Enable);
-        break;
-    case behaviour::NavigationButton::Back:
-        ui->Command2->setEnabled(Enable);
-        break;
-    case behaviour::NavigationButton::None:
-        break;
-    }
-}
-
-void F_Browser::WebBrowser1_DownloadComplete()
-{
-    Completion();
-    Timer1->stop();
-    setWindowTitle(WebBrowser1->LocationName());
-}
-
-void F_Browser::WebBrowser1_DocumentComplete(const QString& /*URL*/)
-{
-    Completion();
-    setWindowTitle(WebBrowser1->LocationName());
-}
-
-// Selects the entry of the page on show, if the history has it. Pages reached inside the
-// view (links, back, forward) never enter the history.
-void F_Browser::Completion()
-{
-    M_ClickNav = false;
-    const int n = ui->Combo1->count();
-    for (int i = 0; i < n; ++i) {
-        if (ui->Combo1->itemText(i) == WebBrowser1->LocationURL()) {
-            ui->Combo1->setCurrentIndex(i);
-            break;
-        }
-    }
-    M_ClickNav = true;
-}
-
-void F_Browser::startTimer1()
-{
-    // An interval of 0 means a timer that does not tick; QTimer would fire continuously.
-    if (Timer1->interval() > 0) {
-        Timer1->start();
-    }
+    WebBrowser1->Navigate(qs(url));
+    return true;
 }
 
 std::optional<WebViewCredentials> F_Browser::login(const WebViewLogin& request)
 {
-    const QString realm = (request.proxy ? QStringLiteral("proxy ") : QStringLiteral("server ")) +
-                          request.host + u'\n' + request.realm;
-    F_Login box(request, m_loginsAnswered.contains(realm), this);
-    std::optional<WebViewCredentials> answer = box.ask();
-    if (answer) {
-        m_loginsAnswered.insert(realm);
-    } else {
-        m_loginsAnswered.remove(realm);
-    }
+    std::optional<WebViewCredentials> answer;
+    m_behaviour.login(request.proxy, request.host.toStdString(), request.realm.toStdString(),
+                      [&](bool again) {
+                          answer = F_Login(request, again, this).ask();
+                          return answer.has_value();
+                      });
     return answer;
 }
 
 bool F_Browser::acceptCertificate(const WebViewCertificate& c)
 {
-    const QString key = c.host + u'\n' + c.sha256;
-    if (m_certificatesAccepted.contains(key)) {
-        return true;
-    }
-    QString problem;
-    switch (c.problem) {
-    case WebViewCertificate::Problem::Authority:
-        problem = browsertext::tr(text::Id::CertAuthority);
-        break;
-    case WebViewCertificate::Problem::Name:
-        problem = browsertext::tr(text::Id::CertName);
-        break;
-    case WebViewCertificate::Problem::Date:
-        problem = browsertext::tr(text::Id::CertDate);
-        break;
-    case WebViewCertificate::Problem::Other:
-        problem = format(text::Id::CertOther, c.description);
-        break;
-    }
-    // 32 pairs in two lines of 16, so that the box stays narrow enough to read.
-    const QString fingerprint = c.sha256.left(47) + u'\n' + c.sha256.mid(48);
-    const QString message =
-        format(text::Id::CertHost, c.host) + u'\n' + problem + QStringLiteral("\n\n") +
-        browsertext::tr(text::Id::CertFingerprint) + u'\n' + fingerprint + u'\n' +
-        format(text::Id::CertValidity, c.notBefore.toLocalTime().toString(kDateFormat),
-               c.notAfter.toLocalTime().toString(kDateFormat)) +
-        QStringLiteral("\n\n") + browsertext::tr(text::Id::CertAsk);
-    QMessageBox box(QMessageBox::Warning, browsertext::tr(text::Id::CertTitle), message,
-                    QMessageBox::Yes | QMessageBox::No, this);
-    box.setTextFormat(Qt::PlainText);
-    box.button(QMessageBox::Yes)->setText(browsertext::tr(text::Id::CertYes));
-    box.button(QMessageBox::No)->setText(browsertext::tr(text::Id::CertNo));
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
-    if (box.exec() != QMessageBox::Yes) {
-        return false;
-    }
-    m_certificatesAccepted.insert(key);
-    return true;
+    const auto date = [](const QDateTime& t) {
+        return t.toLocalTime().toString(kDateFormat).toStdString();
+    };
+    // Both name the same four problems in the same order.
+    const auto problem = static_cast<behaviour::Certificate::Problem>(c.problem);
+    const behaviour::Certificate certificate{c.host.toStdString(),        problem,
+                                             c.description.toStdString(), c.sha256.toStdString(),
+                                             date(c.notBefore),           date(c.notAfter)};
+    return m_behaviour.acceptCertificate(certificate, [this](const behaviour::Question& q) {
+        QMessageBox box(QMessageBox::Warning, qs(q.title), qs(q.text),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setTextFormat(Qt::PlainText);
+        box.button(QMessageBox::Yes)->setText(qs(q.yes));
+        box.button(QMessageBox::No)->setText(qs(q.no));
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    });
 }
 
 QString F_Browser::downloadPath(const QString& suggestedName)
@@ -344,7 +250,7 @@ QString F_Browser::downloadPath(const QString& suggestedName)
         folder = QDir::homePath();
     }
     // Qt's own dialog, so that it speaks the program's language whatever the desktop's is.
-    QFileDialog dialog(this, browsertext::tr(text::Id::DownloadSaveTitle),
+    QFileDialog dialog(this, qtText(text::Id::DownloadSaveTitle),
                        QDir(folder).filePath(QFileInfo(suggestedName).fileName()));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -357,29 +263,22 @@ QString F_Browser::downloadPath(const QString& suggestedName)
 
 void F_Browser::downloadProgress(qint64 received, qint64 total)
 {
-    // Shown as the busy indicator shows a load; the timer must not put the page's name back.
-    Timer1->stop();
-    setWindowTitle(total > 0
-                       ? format(text::Id::DownloadPercent,
-                                QString::number(std::min<qint64>(received * 100 / total, 100)))
-                       : format(text::Id::DownloadBytes, QString::number(received / 1024)));
+    m_behaviour.downloadProgress(received, total);
 }
 
 void F_Browser::downloadFinished(bool ok, const QString& path, const QString& reason)
 {
-    WebBrowser1_DownloadComplete();
-    QMessageBox box(ok ? QMessageBox::Information : QMessageBox::Warning,
-                    browsertext::tr(text::Id::DownloadTitle),
-                    ok ? format(text::Id::DownloadDone, QDir::toNativeSeparators(path))
-                       : format(text::Id::DownloadFailed, QDir::toNativeSeparators(path), reason),
-                    QMessageBox::Ok, this);
+    const behaviour::Question report = m_behaviour.downloadFinished(
+        ok, QDir::toNativeSeparators(path).toStdString(), reason.toStdString());
+    QMessageBox box(report.warning ? QMessageBox::Warning : QMessageBox::Information,
+                    qs(report.title), qs(report.text), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 QStringList F_Browser::chooseFiles(bool multiple, const QStringList& /*acceptedTypes*/)
 {
-    QFileDialog dialog(this, browsertext::tr(text::Id::UploadChooseTitle), QDir::homePath());
+    QFileDialog dialog(this, qtText(text::Id::UploadChooseTitle), QDir::homePath());
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);

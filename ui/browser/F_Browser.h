@@ -1,8 +1,8 @@
 #pragma once
 
-#include "WebViewRequests.h"
+#include "BrowserBehaviour.h"
+#include "WebView.h"
 
-#include <QSet>
 #include <QSize>
 #include <QWidget>
 
@@ -11,7 +11,6 @@
 #include <optional>
 
 class QTimer;
-class WebView;
 namespace Ui {
 class F_Browser;
 }
@@ -22,7 +21,8 @@ class F_Browser;
 /// It answers what the card's pages ask: a login box, a question on a certificate that is not
 /// trusted, where to save a download (its progress in the title), which file to upload. Logins
 /// and certificate decisions are kept in memory only, and only while the window lives.
-class F_Browser : public QWidget, private WebViewRequests {
+/// What it does is BrowserBehaviour's; the window draws and forwards.
+class F_Browser : public QWidget, private WebViewRequests, private behaviour::BrowserView {
     Q_OBJECT
 public:
     using WebViewFactory = std::function<std::unique_ptr<WebView>()>;
@@ -62,18 +62,24 @@ private:
 
     void Form_Load();
     void Form_Resize();
-    bool findURL(const QString& sURL);
-    void Combo1_Click();
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
-    void Command4_Click();
-    void Timer1_Timer();
-    void WebBrowser1_CommandStateChange(int Command, bool Enable);
-    void WebBrowser1_DownloadComplete();
-    void WebBrowser1_DocumentComplete(const QString& URL);
-    void Completion();
-    void startTimer1();
+    void Command1_Click() { close(); }
+    void Command2_Click() { WebBrowser1->GoBack(); }
+    void Command3_Click() { WebBrowser1->GoForward(); }
+    void Command4_Click() { WebBrowser1->Refresh(); }
+
+    void insertEntry(int index, const std::string& text) override;
+    void removeEntry(int index) override;
+    void selectEntry(int index) override;
+    void setButtonEnabled(Button button, bool enabled) override;
+    void setTimerInterval(int milliseconds) override;
+    void setTitle(const std::string& title) override
+    {
+        setWindowTitle(QString::fromStdString(title));
+    }
+    bool navigate(const std::string& url) override;
+    bool busy() const override { return WebBrowser1->Busy(); }
+    std::string locationURL() const override { return WebBrowser1->LocationURL().toStdString(); }
+    std::string locationName() const override { return WebBrowser1->LocationName().toStdString(); }
 
     std::optional<WebViewCredentials> login(const WebViewLogin& request) override;
     bool acceptCertificate(const WebViewCertificate& certificate) override;
@@ -86,19 +92,15 @@ private:
     void setOuterSize(QSize px);
     void adoptFrameMargins();
 
+    // First, so that it outlives the web view and whatever the view says while it goes.
+    behaviour::BrowserBehaviour m_behaviour{*this};
     std::unique_ptr<Ui::F_Browser> ui;
     std::unique_ptr<WebView> WebBrowser1;
     QTimer* Timer1;
-    bool M_ClickNav = false;
     // The outer size asked for while the window manager had not yet framed the window, and
     // the frame it was computed with; applied again once the real frame is known.
     std::optional<QSize> m_outerRequest;
     QSize m_frameUsed;
-    // Realms whose login box was answered: asked again, the credentials were refused. The
-    // credentials themselves are never kept here.
-    QSet<QString> m_loginsAnswered;
-    // Host and SHA-256 fingerprint of each certificate the operator accepted.
-    QSet<QString> m_certificatesAccepted;
 
     static F_Browser* s_instance;
 };

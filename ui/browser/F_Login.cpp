@@ -1,25 +1,32 @@
 #include "F_Login.h"
 
-#include "BrowserTexts.h"
+#include "QtText.h"
 #include "ui_F_Login.h"
 
-using browsertext::format;
+namespace {
+
+QString format(text::Id id, const QString& value)
+{
+    return QString::fromStdString(text::format(id, {value.toStdString()}));
+}
+
+} // namespace
 
 F_Login::F_Login(const WebViewLogin& request, bool retry, QWidget* owner)
     : QDialog(owner), ui(std::make_unique<Ui::F_Login>())
 {
     ui->setupUi(this);
-    setWindowTitle(browsertext::tr(text::Id::LoginTitle));
+    setWindowTitle(qtText(text::Id::LoginTitle));
     ui->L_Message->setText(
         format(request.proxy ? text::Id::LoginProxy : text::Id::LoginServer, request.host));
     ui->L_Realm->setText(format(text::Id::LoginRealm, request.realm));
     ui->L_Realm->setVisible(!request.realm.isEmpty());
-    ui->L_Failed->setText(browsertext::tr(text::Id::LoginFailed));
+    ui->L_Failed->setText(qtText(text::Id::LoginFailed));
     ui->L_Failed->setVisible(retry);
-    ui->L_User->setText(browsertext::tr(text::Id::LoginUser));
-    ui->L_Password->setText(browsertext::tr(text::Id::LoginPassword));
-    ui->Command1->setText(browsertext::tr(text::Id::LoginOk));
-    ui->Command2->setText(browsertext::tr(text::Id::LoginCancel));
+    ui->L_User->setText(qtText(text::Id::LoginUser));
+    ui->L_Password->setText(qtText(text::Id::LoginPassword));
+    ui->Command1->setText(qtText(text::Id::LoginOk));
+    ui->Command2->setText(qtText(text::Id::LoginCancel));
     // Nothing typed here may be kept by the system's input helpers.
     ui->T_Password->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData |
                                         Qt::ImhNoPredictiveText);

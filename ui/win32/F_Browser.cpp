@@ -1,6 +1,5 @@
 #include "F_Browser.h"
 
-#include "BrowserRules.h"
 #include "Pictures.h"
 #include "resource.h"
 
@@ -28,7 +27,6 @@ constexpr int kWebRightGap = 20;
 constexpr int kWebBottomGap = 380 - kWebTop;
 constexpr int kComboDrop = 3000; // the open list below the address box
 constexpr UINT_PTR kTimer1 = 1;  // the busy indicator's timer on the window
-constexpr UINT kTimer1Interval = 100;
 
 enum : int {
     kWebBrowser1 = 501,
@@ -49,7 +47,7 @@ const ControlDef kControls[] = {
      WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
      {4560, 0, 1215, 375},
      Face::Ui,
-     text::Id::WinBrowserClose},
+     text::Id::BrowserClose},
     {kCombo1,
      L"COMBOBOX",
      WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST,
@@ -66,19 +64,6 @@ LRESULT CALLBACK webWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         return DLGC_WANTARROWS | DLGC_WANTCHARS;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-std::wstring entryText(HWND combo, int index)
-{
-    const LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (length == CB_ERR) {
-        return {};
-    }
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const LRESULT got = SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(index),
-                                     reinterpret_cast<LPARAM>(text.data()));
-    text.resize(got == CB_ERR ? 0 : static_cast<std::size_t>(got));
-    return text;
 }
 
 void registerClasses(HINSTANCE instance)
@@ -159,9 +144,9 @@ void F_Browser::onCreate()
                             reinterpret_cast<LPARAM>(m_icons[i]));
     }
     m_tips = createToolTips(m_hwnd);
-    addToolTip(m_tips, m_hwnd, kCommand2, wtr(text::Id::WinBrowserBackTip));
-    addToolTip(m_tips, m_hwnd, kCommand3, wtr(text::Id::WinBrowserForwardTip));
-    addToolTip(m_tips, m_hwnd, kCommand4, wtr(text::Id::WinBrowserRefreshTip));
+    addToolTip(m_tips, m_hwnd, kCommand2, wtr(text::Id::BrowserBackTip));
+    addToolTip(m_tips, m_hwnd, kCommand3, wtr(text::Id::BrowserForwardTip));
+    addToolTip(m_tips, m_hwnd, kCommand4, wtr(text::Id::BrowserRefreshTip));
     m_webWindow = GetDlgItem(m_hwnd, kWebBrowser1);
     m_web.handlers = {
         [this](long Command, bool Enable) { WebBrowser1_CommandStateChange(Command, Enable); },
@@ -186,7 +171,7 @@ LRESULT F_Browser::handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_TIMER:
         if (wParam == kTimer1) {
-            Timer1_Timer();
+            m_behaviour.Timer1_Timer();
         }
         return 0;
     case WM_GETMINMAXINFO: {
@@ -222,7 +207,8 @@ void F_Browser::onCommand(int id, int code)
 {
     // The list reports only the operator's changes of the selection.
     if (id == kCombo1 && code == CBN_SELCHANGE) {
-        Combo1_Click();
+        m_behaviour.Combo1_Click(
+            static_cast<int>(SendDlgItemMessageW(m_hwnd, kCombo1, CB_GETCURSEL, 0, 0)));
         return;
     }
     if (code != BN_CLICKED) {
@@ -260,90 +246,46 @@ void F_Browser::layout()
     m_web.place({0, 0, width, height});
 }
 
-void F_Browser::setTitle(const std::wstring& title)
+void F_Browser::insertEntry(int index, const std::string& text)
 {
-    SetWindowTextW(m_hwnd, title.c_str());
+    SendDlgItemMessageW(m_hwnd, kCombo1, CB_INSERTSTRING, static_cast<WPARAM>(index),
+                        reinterpret_cast<LPARAM>(wide(text).c_str()));
 }
 
-void F_Browser::addURL(const std::string& url)
+void F_Browser::removeEntry(int index)
+{
+    SendDlgItemMessageW(m_hwnd, kCombo1, CB_DELETESTRING, static_cast<WPARAM>(index), 0);
+}
+
+// CB_SETCURSEL tells nobody: the window's own selection navigates nowhere.
+void F_Browser::selectEntry(int index)
+{
+    SendDlgItemMessageW(m_hwnd, kCombo1, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void F_Browser::setButtonEnabled(Button which, bool enabled)
+{
+    const HWND button = GetDlgItem(m_hwnd, which == Button::Command2 ? kCommand2 : kCommand3);
+    // Disabling the button that has the focus leaves the window without one: the next control
+    // takes it.
+    if (!enabled && GetFocus() == button) {
+        SetFocus(GetNextDlgTabItem(m_hwnd, button, FALSE));
+    }
+    EnableWindow(button, enabled ? TRUE : FALSE);
+}
+
+void F_Browser::setTimerInterval(int milliseconds)
+{
+    if (milliseconds > 0) {
+        SetTimer(m_hwnd, kTimer1, static_cast<UINT>(milliseconds), nullptr);
+    } else {
+        KillTimer(m_hwnd, kTimer1);
+    }
+}
+
+unsigned long F_Browser::openOutside(const std::string& url)
 {
     const std::wstring address = wide(url);
-    const HWND combo = GetDlgItem(m_hwnd, kCombo1);
-    M_ClickNav = false;
-    // The list's own search (CB_FINDSTRINGEXACT) ignores letter case; the history does not.
-    if (!address.empty() && !findURL(address)) {
-        if (SendMessageW(combo, CB_GETCOUNT, 0, 0) >= behaviour::kMaxHistory) {
-            SendMessageW(combo, CB_DELETESTRING, behaviour::kMaxHistory - 1, 0);
-        }
-        SendMessageW(combo, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(address.c_str()));
-        select(0);
-    }
-    M_ClickNav = true;
-    startTimer1();
-    navigate(address);
-}
-
-void F_Browser::Combo1_Click()
-{
-    if (!M_ClickNav) {
-        return;
-    }
-    const HWND combo = GetDlgItem(m_hwnd, kCombo1);
-    const int index = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
-    startTimer1();
-    navigate(entryText(combo, index));
-}
-
-void F_Browser::Timer1_Timer()
-{
-    if (m_web.busy()) {
-        setTitle(wtr(text::Id::BrowserConnecting));
-    } else {
-        stopTimer1();
-        setTitle(m_web.locationName());
-    }
-}
-
-void F_Browser::startTimer1()
-{
-    SetTimer(m_hwnd, kTimer1, kTimer1Interval, nullptr);
-}
-
-void F_Browser::stopTimer1()
-{
-    KillTimer(m_hwnd, kTimer1);
-}
-
-// CB_SETCURSEL tells nobody, while the operator's change raises Combo1_Click; the window's
-// own change raises it as well, so that M_ClickNav alone decides what navigates.
-void F_Browser::select(int index)
-{
-    const HWND combo = GetDlgItem(m_hwnd, kCombo1);
-    if (SendMessageW(combo, CB_GETCURSEL, 0, 0) == index) {
-        return;
-    }
-    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    Combo1_Click();
-}
-
-void F_Browser::navigate(const std::wstring& address)
-{
-    if (m_web.valid() && SUCCEEDED(m_web.navigate(address))) {
-        return;
-    }
-    // The default browser's loading cannot be seen from here: the busy indicator, started
-    // just before, stops before its first tick.
-    stopTimer1();
-    openOutside(address);
-}
-
-// No web engine: the default browser shows the page, and the title says where it went.
-void F_Browser::openOutside(const std::wstring& address)
-{
-    if (address.empty()) {
-        return; // nothing to hand to the default browser
-    }
-    const std::string url = utf8(address);
     // The title is the window's only report, so the shell shows no error box of its own.
     SHELLEXECUTEINFOW shell{};
     shell.cbSize = sizeof shell;
@@ -352,72 +294,7 @@ void F_Browser::openOutside(const std::wstring& address)
     shell.lpVerb = L"open";
     shell.lpFile = address.c_str();
     shell.nShow = SW_SHOWNORMAL;
-    if (ShellExecuteExW(&shell)) {
-        setTitle(wide(text::format(text::Id::WinBrowserOpenedOutside, {url})));
-    } else {
-        const DWORD error = GetLastError();
-        setTitle(wide(text::format(text::Id::WinBrowserNotOpened, {std::to_string(error), url})));
-    }
-}
-
-bool F_Browser::findURL(const std::wstring& url)
-{
-    const HWND combo = GetDlgItem(m_hwnd, kCombo1);
-    const int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
-    const int index =
-        behaviour::findEntry(count, url, [combo](int i) { return entryText(combo, i); });
-    if (index < 0) {
-        return false;
-    }
-    select(index);
-    return true;
-}
-
-void F_Browser::WebBrowser1_CommandStateChange(long Command, bool Enable)
-{
-    int id = 0;
-    switch (behaviour::commandStateButton(Command)) {
-    case behaviour::NavigationButton::Forward:
-        id = kCommand3;
-        break;
-    case behaviour::NavigationButton::Back:
-        id = kCommand2;
-        break;
-    case behaviour::NavigationButton::None:
-        return;
-    }
-    const HWND button = GetDlgItem(m_hwnd, id);
-    // Disabling the button that has the focus leaves the window without one: the next
-    // control takes it.
-    if (!Enable && GetFocus() == button) {
-        SetFocus(GetNextDlgTabItem(m_hwnd, button, FALSE));
-    }
-    EnableWindow(button, Enable ? TRUE : FALSE);
-}
-
-void F_Browser::WebBrowser1_DownloadComplete()
-{
-    Completion();
-    stopTimer1();
-    setTitle(m_web.locationName());
-}
-
-void F_Browser::WebBrowser1_DocumentComplete(const std::wstring& /*URL*/)
-{
-    Completion();
-    setTitle(m_web.locationName());
-}
-
-// Selects the entry of the page on show, if the history has it. Pages reached inside the
-// view (links, back, forward) never enter the history.
-void F_Browser::Completion()
-{
-    if (m_hwnd == nullptr) {
-        return;
-    }
-    M_ClickNav = false;
-    findURL(m_web.locationURL());
-    M_ClickNav = true;
+    return ShellExecuteExW(&shell) ? 0 : GetLastError();
 }
 
 } // namespace win32ui
