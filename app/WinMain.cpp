@@ -42,9 +42,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
     int result = 1;
     {
         win32ui::F_Main main;
-        auto session = std::make_shared<winnet::CardSession>();
-        winnet::WinDatagramSocket socket(session);
-        winnet::WinNeighbourTable neighbours(session);
+        const std::shared_ptr<LinkSession> session = winnet::cardSession();
+        LinkSocket socket(session);
+        LinkNeighbourTable neighbours(session);
         winnet::WinClock clock;
         behaviour::MainBehaviour behaviour(main, {socket, neighbours, clock, &queryOsVersion, {}});
         main.handlers = {

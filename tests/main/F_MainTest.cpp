@@ -53,7 +53,7 @@ private slots:
         QVERIFY((PublicArea::G_LocalIp == PublicArea::Octets{192, 168, 0, 5}));
         QCOMPARE(f.socket->localPort(), 67);
         QCOMPARE(f.socket->remotePort(), 68);
-        QCOMPARE(f.socket->remoteHost(), QStringLiteral("0.0.0.0"));
+        QCOMPARE(f.socket->remoteHost(), std::string("0.0.0.0"));
         QCOMPARE(f.socket->binds, 0);
         QVERIFY(w.Command1->isEnabled());
         QVERIFY(!w.Command2->isEnabled());
@@ -139,7 +139,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QTest::keyClick(&w, Qt::Key_Escape);
         QVERIFY(!w.isVisible());
-        QCOMPARE(f.socket->closes, 0); // idle: the socket is not touched
+        QVERIFY(f.socket->calls.empty()); // idle: the socket is not touched
     }
 
     void enterOnTheStatusBoxGoesToTheDefaultButton()
@@ -160,9 +160,9 @@ private slots:
         F_Main& w = *f.window;
         w.show();
         w.Command1->click();
-        const int before = f.socket->closes;
+        const int before = f.socket->endSearches;
         QVERIFY(w.close());
-        QCOMPARE(f.socket->closes, before + 1);
+        QCOMPARE(f.socket->endSearches, before + 1);
         QVERIFY(!f.socket->bound);
     }
 
@@ -204,7 +204,7 @@ private slots:
         w.Command1->click();
         BoxAnswer answer;
         answer.arm();
-        emit f.socket->Error(-5, QStringLiteral("Connection reset"));
+        f.socket->Error(-5, "Connection reset");
         QCOMPARE(answer.title, QStringLiteral("エラー発生"));
         QCOMPARE(answer.text,
                  QStringLiteral("Winsockコントロールでエラーが発生しました. エラーコード : -5\r\n"

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "Clock.h"
+#include "DatagramSocket.h"
 #include "MainBehaviour.h"
 #include "MainView.h"
 #include "NeighbourTable.h"
 #include "OsVersion.h"
-#include "QtDatagramSocket.h"
-#include "UdpSocket.h"
 
 #include <QWidget>
 
@@ -34,7 +33,7 @@ class F_Main : public QWidget, private behaviour::MainView {
 public:
     /// The platform services the window works with; tests hand in fakes.
     struct Services {
-        std::unique_ptr<UdpSocket> socket;
+        std::unique_ptr<DatagramSocket> socket;
         std::unique_ptr<NeighbourTable> neighbours;
         std::unique_ptr<Clock> clock;
         std::function<void(OsVersion&)> queryVersion;
@@ -48,7 +47,6 @@ public:
 
 private:
     Services m_services;
-    QtDatagramSocket m_socket;
     behaviour::MainBehaviour m_core;
 
 public:
@@ -61,7 +59,7 @@ public:
     std::array<QLabel*, 12> ImgAni;
     QLabel* Img_AniBuf;
     QTimer* Timer1;
-    UdpSocket* Winsock1;
+    DatagramSocket* Winsock1;
 
     // The window's variables, kept by the behaviour.
     const bool& M_Search = m_core.M_Search;
