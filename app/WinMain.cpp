@@ -2,7 +2,6 @@
 #include "F_Config.h"
 #include "F_Main.h"
 #include "MainBehaviour.h"
-#include "PublicArea.h"
 #include "Texts.h"
 #include "WinSeams.h"
 
@@ -60,9 +59,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
             if (preview.window == L"F_Config") {
                 // As a card's request on an interface with the documentation address
                 // 192.0.2.10 would open it.
-                PublicArea::G_MacAddr = win32ui::utf8(preview.argument);
-                PublicArea::G_LocalIp = {192, 0, 2, 10};
-                win32ui::F_Config dialog;
+                behaviour::PublicArea area;
+                area.G_MacAddr = win32ui::utf8(preview.argument);
+                area.G_LocalIp = {192, 0, 2, 10};
+                win32ui::F_Config dialog(area);
                 dialog.run(main.hwnd());
             } else if (preview.window == L"F_Browser") {
                 main.openPage(win32ui::utf8(preview.argument));

@@ -5,7 +5,6 @@
 #include "F_Config.h"
 #include "F_Main.h"
 #include "ModalOperator.h"
-#include "PublicArea.h"
 #include "linux/HelperPort.h"
 
 #include "WebViewLoader.h"

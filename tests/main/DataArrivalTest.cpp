@@ -6,7 +6,6 @@
 #include "F_Config.h"
 #include "FakeWebView.h"
 #include "ModalOperator.h"
-#include "PublicArea.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -48,8 +47,6 @@ void fillAndSet(F_Config* dialog, bool openBrowser)
 class DataArrivalTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() { PublicArea::resetAll(); }
-
     void datagramsThatAreNoCardRequestChangeNothing_data()
     {
         QTest::addColumn<QByteArray>("datagram");
@@ -89,7 +86,7 @@ private slots:
         QCOMPARE(f.socket->binds, binds);
         QCOMPARE(f.socket->calls.size(), calls); // no close, no end
         QVERIFY(f.socket->bound);
-        QVERIFY(PublicArea::G_MacAddr.empty());
+        QVERIFY(f.window->area.G_MacAddr.empty());
 
         // A card request afterwards is still handled.
         ModalOperator<F_Config> cancel([](F_Config* d) { d->Command1->click(); });
@@ -124,7 +121,7 @@ private slots:
         QCOMPARE(w.Text1->toPlainText(), kSearching);
         QVERIFY(f.socket->bound);
         QCOMPARE(f.socket->binds, 2);
-        QCOMPARE(QString::fromStdString(PublicArea::G_MacAddr), shownMac);
+        QCOMPARE(QString::fromStdString(f.window->area.G_MacAddr), shownMac);
         // The search itself goes on untouched.
         QVERIFY(w.M_Search);
         QVERIFY(!w.Command1->isEnabled() && w.Command2->isEnabled() && !w.Command3->isEnabled());
@@ -243,7 +240,7 @@ private slots:
         ModalOperator<F_Config> second([](F_Config* d) { d->Command1->click(); });
         f.socket->deliver(testing_support::cardRequest(300, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
         QVERIFY(second.acted());
-        QCOMPARE(QString::fromStdString(PublicArea::G_MacAddr),
+        QCOMPARE(QString::fromStdString(f.window->area.G_MacAddr),
                  QStringLiteral("FF-FF-FF-FF-FF-FF"));
     }
 };

@@ -3,7 +3,6 @@
 #include "BootMessage.h"
 #include "FatalError.h"
 #include "ProgramEnd.h"
-#include "PublicArea.h"
 #include "SearchRules.h"
 
 #include <QLabel>
@@ -42,15 +41,11 @@ struct BoxAnswer {
 class F_MainTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() { PublicArea::resetAll(); }
-
     void loadPreparesStateAndStaysIdle()
     {
         MainWindowFixture f;
         F_Main& w = *f.window;
-        QCOMPARE(QString::fromStdString(PublicArea::G_ArpCmd), QStringLiteral("arp -s "));
-        QVERIFY(PublicArea::G_OptTmpl == bootp::kCardOptions);
-        QVERIFY((PublicArea::G_LocalIp == PublicArea::Octets{192, 168, 0, 5}));
+        QVERIFY((w.area.G_LocalIp == behaviour::Octets{192, 168, 0, 5}));
         QCOMPARE(f.socket->localPort(), 67);
         QCOMPARE(f.socket->remotePort(), 68);
         QCOMPARE(f.socket->remoteHost(), std::string("0.0.0.0"));
@@ -252,17 +247,6 @@ private slots:
     void badLocalAddressEndsTheLoad()
     {
         QVERIFY_THROWS_EXCEPTION(FatalError, MainWindowFixture(QStringLiteral("10.0.1")));
-    }
-
-    void arpPrefixFollowsThePlatform()
-    {
-        QCOMPARE(QString::fromStdString(arpCommandPrefix(2)), QStringLiteral("cmd /c arp -s "));
-        QCOMPARE(QString::fromStdString(arpCommandPrefix(1)),
-                 QStringLiteral("command.com /c arp -s "));
-        QCOMPARE(QString::fromStdString(arpCommandPrefix(0)),
-                 QStringLiteral("command.com /c arp -s "));
-        MainWindowFixture nt(QStringLiteral("10.0.0.1"), 2);
-        QCOMPARE(QString::fromStdString(PublicArea::G_ArpCmd), QStringLiteral("cmd /c arp -s "));
     }
 };
 

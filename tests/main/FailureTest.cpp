@@ -11,7 +11,6 @@
 #include "FakeWebView.h"
 #include "MessageBoxText.h"
 #include "ModalOperator.h"
-#include "PublicArea.h"
 #include "Resources.h"
 #include "Texts.h"
 #include "linux/HelperAccess.h"
@@ -126,8 +125,6 @@ bool idle(F_Main& w)
 class FailureTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() { PublicArea::resetAll(); }
-
     void aFailedBindAtStartLeavesTheWindowIdle()
     {
         MainWindowFixture f;

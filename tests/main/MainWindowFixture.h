@@ -14,8 +14,7 @@ struct MainWindowFixture {
     std::unique_ptr<F_Main> window;
     bool asRoot = false;
 
-    explicit MainWindowFixture(const QString& localIp = QStringLiteral("192.168.0.5"),
-                               int platformId = kPlatformLinux)
+    explicit MainWindowFixture(const QString& localIp = QStringLiteral("192.168.0.5"))
     {
         auto s = std::make_unique<FakeDatagramSocket>();
         s->localAddress = localIp.toStdString();
@@ -26,8 +25,7 @@ struct MainWindowFixture {
         socket = s.get();
         neighbours = n.get();
         clock = c.get();
-        F_Main::Services services{std::move(s), std::move(n), std::move(c),
-                                  [platformId](OsVersion& v) { v.platformId = platformId; },
+        F_Main::Services services{std::move(s), std::move(n), std::move(c), [](OsVersion&) {},
                                   [this] { return asRoot; }};
         window = std::make_unique<F_Main>(std::move(services));
     }

@@ -11,7 +11,6 @@
 #include "BootP.h"
 #include "CardRequest.h"
 #include "Platform.h"
-#include "PublicArea.h"
 #include "SearchFailure.h"
 #include "linux/HelperPort.h"
 
@@ -183,9 +182,10 @@ int main(int argc, char** argv)
         socket.close();
         socket.setRemoteHost("255.255.255.255");
         socket.setRemotePort(68);
-        PublicArea::G_IpAddr = {10, 77, 0, 20};
-        PublicArea::G_SbMask = {255, 255, 255, 0};
-        makeReply(d);
+        behaviour::PublicArea area;
+        area.G_IpAddr = {10, 77, 0, 20};
+        area.G_SbMask = {255, 255, 255, 0};
+        behaviour::makeReply(d, area);
         try {
             socket.sendData(d);
             std::printf("sent\n");

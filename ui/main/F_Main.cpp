@@ -162,10 +162,11 @@ void F_Main::showMessage(Icon icon, const std::string& title, const std::string&
                   QString::fromStdString(title), text);
 }
 
-void F_Main::showSettingsDialog()
+behaviour::Assignment F_Main::showSettingsDialog(const behaviour::PublicArea& area)
 {
-    F_Config dialog(this);
+    F_Config dialog(this, area);
     dialog.exec();
+    return dialog.result();
 }
 
 void F_Main::processEvents()

@@ -65,6 +65,7 @@ public:
     const bool& M_Search = m_core.M_Search;
     const std::int16_t& M_AniIdx = m_core.M_AniIdx;
     const OsVersion& M_OsVer = m_core.M_OsVer;
+    const behaviour::PublicArea& area = m_core.area;
 
     /// The button that Enter activates when the focus is not on a push button.
     QPushButton* defaultButton() const { return m_defaultButton; }
@@ -97,7 +98,7 @@ private:
     void setStatus(const std::string& text) override;
     void setInputBlocked(bool blocked) override;
     void showMessage(Icon icon, const std::string& title, const std::string& text) override;
-    void showSettingsDialog() override;
+    behaviour::Assignment showSettingsDialog(const behaviour::PublicArea& area) override;
     void processEvents() override;
     std::string browserStartFailure() override;
     void openPage(const std::string& url) override;
