@@ -2,7 +2,6 @@
 #include "F_Config.h"
 #include "F_Main.h"
 #include "MainBehaviour.h"
-#include "PublicArea.h"
 #include "Texts.h"
 #include "WinSeams.h"
 
@@ -42,9 +41,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
     int result = 1;
     {
         win32ui::F_Main main;
-        auto session = std::make_shared<winnet::CardSession>();
-        winnet::WinDatagramSocket socket(session);
-        winnet::WinNeighbourTable neighbours(session);
+        const std::shared_ptr<LinkSession> session = winnet::cardSession();
+        LinkSocket socket(session);
+        LinkNeighbourTable neighbours(session);
         winnet::WinClock clock;
         behaviour::MainBehaviour behaviour(main, {socket, neighbours, clock, &queryOsVersion, {}});
         main.handlers = {
@@ -60,9 +59,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
             if (preview.window == L"F_Config") {
                 // As a card's request on an interface with the documentation address
                 // 192.0.2.10 would open it.
-                PublicArea::G_MacAddr = win32ui::utf8(preview.argument);
-                PublicArea::G_LocalIp = {192, 0, 2, 10};
-                win32ui::F_Config dialog;
+                behaviour::PublicArea area;
+                area.G_MacAddr = win32ui::utf8(preview.argument);
+                area.G_LocalIp = {192, 0, 2, 10};
+                win32ui::F_Config dialog(area);
                 dialog.run(main.hwnd());
             } else if (preview.window == L"F_Browser") {
                 main.openPage(win32ui::utf8(preview.argument));

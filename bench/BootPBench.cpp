@@ -3,7 +3,6 @@
 // Torvane nothing. Each case stands beside the memcmp baseline of the same run.
 #include "BootMessage.h"
 #include "BootP.h"
-#include "PublicArea.h"
 
 #include <benchmark/benchmark.h>
 
@@ -27,53 +26,45 @@ std::vector<std::uint8_t> message(bool card)
     return m;
 }
 
-void setUp()
-{
-    PublicArea::G_OptTmpl = bootp::kCardOptions;
-}
-
 void BM_Baseline_memcmp10(benchmark::State& state)
 {
-    setUp();
     const auto m = message(true);
     for (auto _ : state) {
         const std::uint8_t* p = m.data();
         benchmark::DoNotOptimize(p);
         benchmark::DoNotOptimize(
-            std::memcmp(p + bootp::kOptions, PublicArea::G_OptTmpl.data(), bootp::kTemplateSize));
+            std::memcmp(p + bootp::kOptions, bootp::kCardOptions.data(), bootp::kTemplateSize));
     }
 }
 
 void BM_chkRequest_foreignDiscover(benchmark::State& state)
 {
-    setUp();
     const auto m = message(false);
     for (auto _ : state) {
         const std::uint8_t* p = m.data();
         benchmark::DoNotOptimize(p);
-        benchmark::DoNotOptimize(chkRequest({p, m.size()}));
+        benchmark::DoNotOptimize(behaviour::chkRequest({p, m.size()}));
     }
 }
 
 void BM_chkRequest_cardRequest(benchmark::State& state)
 {
-    setUp();
     const auto m = message(true);
     for (auto _ : state) {
         const std::uint8_t* p = m.data();
         benchmark::DoNotOptimize(p);
-        benchmark::DoNotOptimize(chkRequest({p, m.size()}));
+        benchmark::DoNotOptimize(behaviour::chkRequest({p, m.size()}));
     }
 }
 
 void BM_makeReply(benchmark::State& state)
 {
-    setUp();
     auto m = message(true);
+    const behaviour::PublicArea area;
     for (auto _ : state) {
         std::uint8_t* p = m.data();
         benchmark::DoNotOptimize(p);
-        benchmark::DoNotOptimize(makeReply({p, m.size()}));
+        benchmark::DoNotOptimize(behaviour::makeReply({p, m.size()}, area));
         benchmark::ClobberMemory();
     }
 }

@@ -3,7 +3,6 @@
 // it writes.
 #include "BootMessage.h"
 #include "BootP.h"
-#include "PublicArea.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,20 +20,20 @@ bool mayDiffer(std::size_t i)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    PublicArea::G_OptTmpl = bootp::kCardOptions;
-    PublicArea::G_IpAddr = {10, 77, 0, 20};
-    PublicArea::G_LocalIp = {10, 77, 0, 1};
-    PublicArea::G_SbMask = {255, 255, 255, 0};
-    PublicArea::G_GateWay = {10, 77, 0, 254};
+    behaviour::PublicArea area;
+    area.G_IpAddr = {10, 77, 0, 20};
+    area.G_LocalIp = {10, 77, 0, 1};
+    area.G_SbMask = {255, 255, 255, 0};
+    area.G_GateWay = {10, 77, 0, 254};
 
     const std::vector<std::uint8_t> request(data, data + size);
     std::vector<std::uint8_t> reply = request;
-    const bool isCard = chkRequest(request);
-    macText(request);
-    if (isCard && PublicArea::G_MacAddr.size() != 17) {
+    const bool isCard = behaviour::chkRequest(request);
+    behaviour::macText(request, area);
+    if (isCard && area.G_MacAddr.size() != 17) {
         __builtin_trap();
     }
-    const bool replied = makeReply(reply);
+    const bool replied = behaviour::makeReply(reply, area);
     if (size >= bootp::kMinMessage && !replied) {
         __builtin_trap();
     }

@@ -1,8 +1,7 @@
 #include "Platform.h"
 
 #if defined(__linux__)
-#include "linux/HelperNeighbourTable.h"
-#include "linux/HelperUdpSocket.h"
+#include "linux/HelperPort.h"
 #else
 #error "Torvane has platform services for Linux only"
 #endif
@@ -24,9 +23,8 @@ public:
 
 NetworkServices createNetworkServices()
 {
-    auto session = std::make_shared<HelperSession>();
-    return {std::make_unique<HelperUdpSocket>(session),
-            std::make_unique<HelperNeighbourTable>(session)};
+    auto session = std::make_shared<LinkSession>(std::make_unique<HelperPort>());
+    return {std::make_unique<LinkSocket>(session), std::make_unique<LinkNeighbourTable>(session)};
 }
 std::unique_ptr<Clock> createClock()
 {

@@ -6,7 +6,7 @@
 #include "CardRequest.h"
 #include "F_Config.h"
 #include "F_Main.h"
-#include "linux/HelperUdpSocket.h"
+#include "linux/HelperPort.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -153,7 +153,7 @@ int main(int argc, char** argv)
     QObject::connect(window.Timer1, &QTimer::timeout, &window,
                      [&ticks] { ticks.push_back(monotonicMs()); });
     window.Command1->click();
-    const long long helperPid = static_cast<HelperUdpSocket*>(window.Winsock1)->helperPid();
+    const long long helperPid = ::helperPid(*window.Winsock1);
 
     // Searching with no card for 10 s: what the flood alone costs.
     const double cpuStart = cpuSeconds(helperPid);

@@ -4,11 +4,9 @@
 
 void queryOsVersion(OsVersion& version)
 {
+    version = {};
     utsname u{};
-    if (uname(&u) != 0) {
-        version.platformId = 0;
-        return;
+    if (uname(&u) == 0) {
+        version.release = u.release;
     }
-    version.platformId = kPlatformLinux;
-    version.release = u.release;
 }

@@ -1,11 +1,11 @@
 #include "FakeViews.h"
 
 #include "ConfigBehaviour.h"
-#include "PublicArea.h"
 #include "Texts.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <ostream>
 
 namespace {
@@ -14,23 +14,23 @@ using Group = behaviour::ConfigView::Group;
 
 class ConfigBehaviourTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { text::setLanguage(text::Lang::Japanese); }
+    /// Opens the dialog for a card, over what area holds from earlier.
+    void open(behaviour::Octets local = {192, 168, 1, 20})
     {
-        PublicArea::resetAll();
-        text::setLanguage(text::Lang::Japanese);
-        view.core = &core;
-    }
-    void open(PublicArea::Octets local = {192, 168, 1, 20})
-    {
-        PublicArea::G_MacAddr = "00-0A-1B-C2-3D-FF";
-        PublicArea::G_LocalIp = local;
-        core.Form_Load();
-        core.Form_Activate();
+        area.G_MacAddr = "00-0A-1B-C2-3D-FF";
+        area.G_LocalIp = local;
+        core = std::make_unique<behaviour::ConfigBehaviour>(view, area);
+        view.core = core.get();
+        core->Form_Load();
+        core->Form_Activate();
     }
     std::u16string text(Group g, int i) const { return view.boxText(g, i); }
+    const behaviour::Assignment& result() const { return core->result(); }
 
     FakeConfigView view;
-    behaviour::ConfigBehaviour core{view};
+    behaviour::PublicArea area;
+    std::unique_ptr<behaviour::ConfigBehaviour> core;
 };
 
 TEST_F(ConfigBehaviourTest, OpensWithTheMacAndTheFirstThreeOctetsOfThisPc)
@@ -47,7 +47,7 @@ TEST_F(ConfigBehaviourTest, OpensWithTheMacAndTheFirstThreeOctetsOfThisPc)
 
     // Coming back from the confirmation activates the dialog again: what was typed stays.
     view.setBoxText(Group::IpAddr, 0, u"10");
-    core.Form_Activate();
+    core->Form_Activate();
     EXPECT_EQ(text(Group::IpAddr, 0), u"10");
 }
 
@@ -161,9 +161,9 @@ TEST_F(ConfigBehaviourTest, LeavingABoxNormalisesItsOctet)
 
 TEST_F(ConfigBehaviourTest, SetShowsTheTextsAndStoresOnlyOnYes)
 {
+    area.G_IpAddr = {1, 2, 3, 4}; // an earlier card's
+    area.G_SetOk = false;
     open();
-    PublicArea::G_IpAddr = {1, 2, 3, 4}; // an earlier card's
-    PublicArea::G_SetOk = false;
     view.click(Group::IpAddr, 3);
     view.type(u"150");
     ASSERT_TRUE(view.focusOnSet());
@@ -171,7 +171,7 @@ TEST_F(ConfigBehaviourTest, SetShowsTheTextsAndStoresOnlyOnYes)
     view.type(u"05"); // still focused when Set is activated by Enter: not normalised
     view.browserChecked = false;
 
-    core.Command2_Click();
+    core->Command2_Click();
     ASSERT_EQ(view.questions.size(), 1u);
     EXPECT_EQ(view.questionTitle, "設定確認");
     EXPECT_EQ(view.questions[0], "IPアドレス：192.168.1.150\r\n"
@@ -180,51 +180,51 @@ TEST_F(ConfigBehaviourTest, SetShowsTheTextsAndStoresOnlyOnYes)
                                  "以上の内容で設定を行います.");
     // No: the dialog stays, nothing is written.
     EXPECT_FALSE(view.closedWithSet.has_value());
-    EXPECT_FALSE(PublicArea::G_SetOk);
-    EXPECT_EQ(PublicArea::G_IpAddr, (PublicArea::Octets{1, 2, 3, 4}));
+    EXPECT_FALSE(result().G_SetOk);
+    EXPECT_EQ(result().G_IpAddr, (behaviour::Octets{1, 2, 3, 4}));
     EXPECT_EQ(text(Group::GateWay, 0), u"05");
 
     view.answerYes = true;
-    core.Command2_Click();
+    core->Command2_Click();
     EXPECT_EQ(view.closedWithSet, std::optional<bool>(true));
-    EXPECT_TRUE(PublicArea::G_SetOk);
-    EXPECT_FALSE(PublicArea::G_OpenBrw);
-    EXPECT_EQ(PublicArea::G_IpAddr, (PublicArea::Octets{192, 168, 1, 150}));
-    EXPECT_EQ(PublicArea::G_SbMask, (PublicArea::Octets{0, 0, 0, 0}));
-    EXPECT_EQ(PublicArea::G_GateWay, (PublicArea::Octets{5, 0, 0, 0}));
+    EXPECT_TRUE(result().G_SetOk);
+    EXPECT_FALSE(result().G_OpenBrw);
+    EXPECT_EQ(result().G_IpAddr, (behaviour::Octets{192, 168, 1, 150}));
+    EXPECT_EQ(result().G_SbMask, (behaviour::Octets{0, 0, 0, 0}));
+    EXPECT_EQ(result().G_GateWay, (behaviour::Octets{5, 0, 0, 0}));
 }
 
 TEST_F(ConfigBehaviourTest, EveryWayOutButAConfirmedSetIsACancel)
 {
     // Cancel keeps the earlier card's addresses but says not to send them.
-    PublicArea::G_IpAddr = {10, 0, 0, 7};
-    PublicArea::G_SetOk = true;
+    area.G_IpAddr = {10, 0, 0, 7};
+    area.G_SetOk = true;
     open();
-    core.Command1_Click();
+    core->Command1_Click();
     EXPECT_EQ(view.closedWithSet, std::optional<bool>(false));
-    EXPECT_FALSE(PublicArea::G_SetOk);
-    EXPECT_EQ(PublicArea::G_IpAddr, (PublicArea::Octets{10, 0, 0, 7}));
+    EXPECT_FALSE(result().G_SetOk);
+    EXPECT_EQ(result().G_IpAddr, (behaviour::Octets{10, 0, 0, 7}));
 
     // The close box runs neither Set nor Cancel; an earlier true must not survive it.
     FakeConfigView other;
-    behaviour::ConfigBehaviour second{other};
+    behaviour::ConfigBehaviour second{other, area};
     other.core = &second;
-    PublicArea::G_SetOk = true;
     second.Form_Load();
     second.Form_Activate();
     second.Form_Unload();
-    EXPECT_FALSE(PublicArea::G_SetOk);
+    EXPECT_FALSE(second.result().G_SetOk);
 
     // A confirmed Set survives the unload that follows it.
     FakeConfigView third;
-    behaviour::ConfigBehaviour confirmed{third};
+    behaviour::ConfigBehaviour confirmed{third, area};
     third.core = &confirmed;
     third.answerYes = true;
     confirmed.Form_Load();
     confirmed.Form_Activate();
     confirmed.Command2_Click();
-    EXPECT_TRUE(PublicArea::G_SetOk);
-    EXPECT_TRUE(PublicArea::G_OpenBrw);
+    confirmed.Form_Unload();
+    EXPECT_TRUE(confirmed.result().G_SetOk);
+    EXPECT_TRUE(confirmed.result().G_OpenBrw);
 }
 
 } // namespace

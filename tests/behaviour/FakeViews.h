@@ -30,6 +30,9 @@ public:
     std::vector<Message> messages;
     /// What the operator does in the settings dialog; nothing: the dialog is closed as is.
     std::function<void()> dialog;
+    /// What the last dialog was opened with, and what a dialog returns.
+    behaviour::PublicArea shown;
+    behaviour::Assignment answer;
     int dialogs = 0;
     int events = 0;
     std::function<void()> onEvents;
@@ -60,13 +63,15 @@ public:
         messages.push_back({icon, title, text});
         log.push_back("message");
     }
-    void showSettingsDialog() override
+    behaviour::Assignment showSettingsDialog(const behaviour::PublicArea& area) override
     {
         ++dialogs;
         log.push_back("dialog");
+        shown = area;
         if (dialog) {
             dialog();
         }
+        return answer;
     }
     void processEvents() override
     {

@@ -5,7 +5,6 @@
 #include "FatalError.h"
 #include "MainBehaviour.h"
 #include "PlainFakes.h"
-#include "PublicArea.h"
 #include "SearchFailure.h"
 #include "Texts.h"
 
@@ -25,7 +24,6 @@ class MainBehaviourTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        PublicArea::resetAll();
         text::setLanguage(text::Lang::Japanese);
         socket.localAddress = "192.168.0.5";
         socket.interfaceAddress = "10.0.0.1";
@@ -35,27 +33,17 @@ protected:
     {
         core.reset();
         core = std::make_unique<behaviour::MainBehaviour>(
-            view, behaviour::MainBehaviour::Services{
-                      socket, neighbours, clock, [this](OsVersion& v) { v.platformId = platform; },
-                      [this] { return root; }});
+            view, behaviour::MainBehaviour::Services{socket, neighbours, clock, [](OsVersion&) {},
+                                                     [this] { return root; }});
         core->Form_Load();
         return *core;
     }
     /// The operator confirms these addresses in the dialog.
-    void operatorSets(PublicArea::Octets ip, bool openBrowser)
+    void operatorSets(behaviour::Octets ip, bool openBrowser)
     {
-        view.dialog = [ip, openBrowser] {
-            PublicArea::G_IpAddr = ip;
-            PublicArea::G_SbMask = {255, 255, 255, 0};
-            PublicArea::G_GateWay = {10, 0, 0, 1};
-            PublicArea::G_OpenBrw = openBrowser;
-            PublicArea::G_SetOk = true;
-        };
+        view.answer = {true, ip, {255, 255, 255, 0}, {10, 0, 0, 1}, openBrowser};
     }
-    void operatorCancels()
-    {
-        view.dialog = [] { PublicArea::G_SetOk = false; };
-    }
+    void operatorCancels() { view.answer = {}; }
     /// Starts the search and delivers one card request.
     void cardArrives(std::size_t length = 300)
     {
@@ -72,7 +60,6 @@ protected:
     FakeDatagramSocket socket;
     FakeNeighbourTable neighbours;
     FakeClock clock;
-    int platform = kPlatformLinux;
     bool root = false;
     std::unique_ptr<behaviour::MainBehaviour> core;
 };
@@ -81,21 +68,13 @@ protected:
 
 TEST_F(MainBehaviourTest, LoadPreparesTheSocketAndTheSharedState)
 {
-    platform = kPlatformWindowsNt;
     load();
-    EXPECT_EQ(PublicArea::G_ArpCmd, "cmd /c arp -s ");
-    EXPECT_EQ(PublicArea::G_OptTmpl, bootp::kCardOptions);
-    EXPECT_EQ(PublicArea::G_LocalIp, (PublicArea::Octets{192, 168, 0, 5}));
+    EXPECT_EQ(core->area.G_LocalIp, (behaviour::Octets{192, 168, 0, 5}));
     EXPECT_EQ(socket.localPort(), 67);
     EXPECT_EQ(socket.remotePort(), 68);
     EXPECT_EQ(socket.remoteHost(), "0.0.0.0");
     EXPECT_FALSE(socket.bound);
     EXPECT_FALSE(core->M_Search);
-
-    // A failed version query is no NT: the other prefix.
-    platform = 0;
-    load();
-    EXPECT_EQ(PublicArea::G_ArpCmd, "command.com /c arp -s ");
 
     socket.localAddress = "10.0.1";
     EXPECT_THROW(load(), FatalError);
@@ -193,7 +172,7 @@ TEST_F(MainBehaviourTest, OnlyWholeCardRequestsOpenTheDialog)
     };
     socket.deliver(testing_support::cardRequest(300));
     EXPECT_EQ(view.dialogs, 1);
-    EXPECT_EQ(PublicArea::G_MacAddr, "00-0A-1B-C2-3D-FF");
+    EXPECT_EQ(view.shown.G_MacAddr, "00-0A-1B-C2-3D-FF");
     EXPECT_EQ(statusInDialog, "アドレス未設定のWeb/SNMPカードが見つかりました.");
     EXPECT_FALSE(boundInDialog);
 }
@@ -201,22 +180,22 @@ TEST_F(MainBehaviourTest, OnlyWholeCardRequestsOpenTheDialog)
 TEST_F(MainBehaviourTest, TheProposalComesFromTheArrivalInterfacesAddress)
 {
     load();
-    PublicArea::Octets proposed{};
-    view.dialog = [&proposed] { proposed = PublicArea::G_LocalIp; };
+    behaviour::Octets proposed{};
+    view.dialog = [&] { proposed = view.shown.G_LocalIp; };
     cardArrives();
     // Not the 192.168.0.5 that the socket named at load: the card's network is 10.0.0.0/24.
-    EXPECT_EQ(proposed, (PublicArea::Octets{10, 0, 0, 1}));
+    EXPECT_EQ(proposed, (behaviour::Octets{10, 0, 0, 1}));
 
     socket.interfaceAddress.clear();
     cardArrives();
-    EXPECT_EQ(proposed, (PublicArea::Octets{0, 0, 0, 0}));
+    EXPECT_EQ(proposed, (behaviour::Octets{0, 0, 0, 0}));
 }
 
 TEST_F(MainBehaviourTest, CancelSendsNothingAndListensAgain)
 {
     load();
     operatorCancels();
-    PublicArea::G_IpAddr = {10, 0, 0, 7}; // an earlier card's
+    view.answer.G_IpAddr = {10, 0, 0, 7}; // an earlier card's, left without Set
     cardArrives();
     EXPECT_TRUE(socket.sent.empty());
     EXPECT_TRUE(neighbours.entries.empty());

@@ -1,7 +1,6 @@
 #include "BootP.h"
 #include "BootMessage.h"
 #include "CardRequest.h"
-#include "PublicArea.h"
 
 #include <gtest/gtest.h>
 
@@ -9,17 +8,14 @@
 #include <string>
 
 using namespace testing_support;
+using namespace behaviour;
 using Message = std::vector<std::uint8_t>;
 
 namespace {
 
 class BootPTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        PublicArea::resetAll();
-        PublicArea::G_OptTmpl = bootp::kCardOptions;
-    }
+    PublicArea area;
 };
 
 struct Case {
@@ -81,10 +77,13 @@ const Case kCases[] = {
 INSTANTIATE_TEST_SUITE_P(Fields, RequestTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(BootPTest, requestTestDependsOnTheTemplateItWasGiven)
+TEST_F(BootPTest, everyByteOfTheCardsOptionsMatters)
 {
-    PublicArea::G_OptTmpl = {};
-    EXPECT_FALSE(chkRequest(cardRequest()));
+    for (std::size_t i = 0; i < bootp::kTemplateSize; ++i) {
+        Message m = cardRequest();
+        m[bootp::kOptions + i] ^= 0x01;
+        EXPECT_FALSE(chkRequest(m)) << "option byte " << i;
+    }
 }
 
 TEST_F(BootPTest, macTextWritesTwoUpperCaseDigitsPerByte)
@@ -96,40 +95,39 @@ TEST_F(BootPTest, macTextWritesTwoUpperCaseDigitsPerByte)
         {{0x10, 0x09, 0xA0, 0x0F, 0xF0, 0x01}, "10-09-A0-0F-F0-01"},
     };
     for (const auto& [mac, text] : cases) {
-        macText(cardRequest(300, mac));
-        EXPECT_EQ(PublicArea::G_MacAddr, text);
+        macText(cardRequest(300, mac), area);
+        EXPECT_EQ(area.G_MacAddr, text);
     }
 }
 
 TEST_F(BootPTest, secondCardsMacTextReplacesTheFirstWhole)
 {
-    PublicArea::G_MacAddr = "left over from an earlier text that was longer";
-    macText(cardRequest(300, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-    macText(cardRequest(300, {0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0xFF}));
-    EXPECT_EQ(PublicArea::G_MacAddr, "00-0A-1B-C2-3D-FF");
+    area.G_MacAddr = "left over from an earlier text that was longer";
+    macText(cardRequest(300, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), area);
+    macText(cardRequest(300, {0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0xFF}), area);
+    EXPECT_EQ(area.G_MacAddr, "00-0A-1B-C2-3D-FF");
 }
 
 TEST_F(BootPTest, macTextOfAMessageTooShortForAMacIsEmpty)
 {
-    PublicArea::G_MacAddr = "00-0A-1B-C2-3D-FF";
-    macText(Message(33, 0xAB));
-    EXPECT_EQ(PublicArea::G_MacAddr, "");
+    area.G_MacAddr = "00-0A-1B-C2-3D-FF";
+    macText(Message(33, 0xAB), area);
+    EXPECT_EQ(area.G_MacAddr, "");
 }
 
 class ReplyTest : public BootPTest, public ::testing::WithParamInterface<std::size_t> {};
 
 TEST_P(ReplyTest, changesExactlyOpAddressesAndOptions)
 {
-    using namespace PublicArea;
-    G_IpAddr = {192, 168, 0, 20};
-    G_LocalIp = {192, 168, 0, 5};
-    G_SbMask = {255, 255, 255, 0};
-    G_GateWay = {192, 168, 0, 1};
+    area.G_IpAddr = {192, 168, 0, 20};
+    area.G_LocalIp = {192, 168, 0, 5};
+    area.G_SbMask = {255, 255, 255, 0};
+    area.G_GateWay = {192, 168, 0, 1};
     Message request = cardRequest(GetParam());
     std::copy_n("\x0A\x00\x00\x63", 4, request.begin() + bootp::kCiaddr); // a ciaddr to keep
     Message reply = request;
 
-    ASSERT_TRUE(makeReply(reply));
+    ASSERT_TRUE(makeReply(reply, area));
 
     Message expected = request;
     expected[0] = 2;
@@ -147,24 +145,23 @@ INSTANTIATE_TEST_SUITE_P(Lengths, ReplyTest, ::testing::Values(300u, 548u));
 
 TEST_F(BootPTest, replyOnAShortBufferWritesNothing)
 {
-    PublicArea::G_IpAddr = {10, 0, 0, 7};
+    area.G_IpAddr = {10, 0, 0, 7};
     for (std::size_t length : {0u, 17u, 245u, 258u}) {
         Message m(length, 0x5A);
-        EXPECT_FALSE(makeReply(m)) << length;
+        EXPECT_FALSE(makeReply(m, area)) << length;
         EXPECT_EQ(m, Message(length, 0x5A)) << length;
     }
 }
 
 TEST_F(BootPTest, stateStartsZeroed)
 {
-    using namespace PublicArea;
-    resetAll();
-    EXPECT_FALSE(G_SetOk);
-    EXPECT_FALSE(G_OpenBrw);
-    EXPECT_EQ(G_IpAddr, (Octets{0, 0, 0, 0}));
-    EXPECT_EQ(G_SbMask, (Octets{0, 0, 0, 0}));
-    EXPECT_EQ(G_GateWay, (Octets{0, 0, 0, 0}));
-    EXPECT_TRUE(G_MacAddr.empty());
+    EXPECT_FALSE(area.G_SetOk);
+    EXPECT_FALSE(area.G_OpenBrw);
+    EXPECT_EQ(area.G_IpAddr, (Octets{0, 0, 0, 0}));
+    EXPECT_EQ(area.G_SbMask, (Octets{0, 0, 0, 0}));
+    EXPECT_EQ(area.G_GateWay, (Octets{0, 0, 0, 0}));
+    EXPECT_EQ(area.G_LocalIp, (Octets{0, 0, 0, 0}));
+    EXPECT_TRUE(area.G_MacAddr.empty());
 }
 
 } // namespace

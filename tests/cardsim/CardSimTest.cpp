@@ -4,7 +4,6 @@
 #include "HttpPage.h"
 #include "Options.h"
 #include "Output.h"
-#include "PublicArea.h"
 
 #include <gtest/gtest.h>
 
@@ -21,21 +20,15 @@ constexpr std::uint32_t kXid = 0x12345678;
 
 class CardSimTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        using namespace PublicArea;
-        resetAll();
-        G_OptTmpl = bootp::kCardOptions;
-        G_IpAddr = {192, 168, 0, 20};
-        G_LocalIp = {192, 168, 0, 5};
-        G_SbMask = {255, 255, 255, 0};
-        G_GateWay = {192, 168, 0, 1};
-    }
-
     static Bytes replyTo(const Bytes& request)
     {
+        behaviour::PublicArea area;
+        area.G_IpAddr = {192, 168, 0, 20};
+        area.G_LocalIp = {192, 168, 0, 5};
+        area.G_SbMask = {255, 255, 255, 0};
+        area.G_GateWay = {192, 168, 0, 1};
         Bytes reply = request;
-        EXPECT_TRUE(makeReply(reply));
+        EXPECT_TRUE(behaviour::makeReply(reply, area));
         return reply;
     }
 };
@@ -46,7 +39,7 @@ TEST_F(CardSimTest, requestIsACardRequestOfAtLeastTheMinimumLength)
                                     std::size_t{548}, std::size_t{1472}}) {
         const Bytes m = buildCardRequest(kXid, kMac, asked);
         EXPECT_EQ(m.size(), std::max<std::size_t>(asked, 300)) << asked;
-        EXPECT_TRUE(chkRequest(m)) << asked;
+        EXPECT_TRUE(behaviour::chkRequest(m)) << asked;
         EXPECT_EQ(xidOf(m), kXid);
         EXPECT_TRUE(std::equal(kMac.begin(), kMac.end(), m.begin() + bootp::kChaddr));
         EXPECT_EQ(m[bootp::kHtype], 1);
@@ -137,7 +130,7 @@ TEST_F(CardSimTest, floodDatagramIsNeverACardRequest)
     EXPECT_EQ(m.size(), 300u);
     EXPECT_EQ(m[bootp::kOptions + 4], bootp::kOptMessageType);
     for (int i = 0; i < 100; ++i) {
-        EXPECT_FALSE(chkRequest(m));
+        EXPECT_FALSE(behaviour::chkRequest(m));
         const Mac mac = localMac(rng());
         restamp(m, static_cast<std::uint32_t>(i), mac);
         EXPECT_EQ(xidOf(m), static_cast<std::uint32_t>(i));

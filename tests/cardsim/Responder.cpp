@@ -13,7 +13,6 @@
 
 #include "BootMessage.h"
 #include "BootP.h"
-#include "PublicArea.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -45,9 +44,9 @@ void onSignal(int)
     std::exit(1);
 }
 
-PublicArea::Octets address(const char* text)
+behaviour::Octets address(const char* text)
 {
-    PublicArea::Octets octets{};
+    behaviour::Octets octets{};
     if (::inet_pton(AF_INET, text, octets.data()) != 1) {
         std::fprintf(stderr, "cardsim_responder: not an address: %s\n", text);
         std::exit(2);
@@ -59,8 +58,7 @@ PublicArea::Octets address(const char* text)
 
 int main(int argc, char** argv)
 {
-    using namespace PublicArea;
-    G_OptTmpl = bootp::kCardOptions;
+    behaviour::PublicArea area;
     long count = -1;
     long skip = 0;
     long flip = -1;
@@ -73,13 +71,13 @@ int main(int argc, char** argv)
         const std::string option = argv[i];
         const char* value = argv[i + 1];
         if (option == "--address") {
-            G_IpAddr = address(value);
+            area.G_IpAddr = address(value);
         } else if (option == "--mask") {
-            G_SbMask = address(value);
+            area.G_SbMask = address(value);
         } else if (option == "--gateway") {
-            G_GateWay = address(value);
+            area.G_GateWay = address(value);
         } else if (option == "--server") {
-            G_LocalIp = address(value);
+            area.G_LocalIp = address(value);
         } else if (option == "--count") {
             count = std::strtol(value, nullptr, 10);
         } else if (option == "--skip") {
@@ -167,7 +165,7 @@ int main(int argc, char** argv)
         if (datagram.size() < bootp::kMinMessage) {
             continue;
         }
-        const bool card = chkRequest(datagram);
+        const bool card = behaviour::chkRequest(datagram);
         if (!card && !(answerAll && datagram[bootp::kOp] == bootp::kBootRequest)) {
             continue;
         }
@@ -178,7 +176,7 @@ int main(int argc, char** argv)
                 continue;
             }
         }
-        const PublicArea::Octets first = G_IpAddr;
+        const behaviour::Octets first = area.G_IpAddr;
         if (!card) {
             datagram[bootp::kOp] = bootp::kBootReply;
         } else if (distinct) {
@@ -190,14 +188,14 @@ int main(int argc, char** argv)
             const std::uint32_t address =
                 ((std::uint32_t{first[0]} << 24) | (first[1] << 16) | (first[2] << 8) | first[3]) +
                 k;
-            G_IpAddr = {
+            area.G_IpAddr = {
                 static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
                 static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
         }
         if (card) {
-            makeReply(datagram);
+            behaviour::makeReply(datagram, area);
         }
-        G_IpAddr = first;
+        area.G_IpAddr = first;
         if (card && flip >= 0 && static_cast<std::size_t>(flip) < datagram.size()) {
             datagram[static_cast<std::size_t>(flip)] ^= 0xFF;
         }

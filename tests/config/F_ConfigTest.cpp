@@ -1,6 +1,5 @@
 #include "F_Config.h"
 #include "Fonts.h"
-#include "PublicArea.h"
 #include "Translations.h"
 
 #include <QApplication>
@@ -100,14 +99,14 @@ QTestEventList keys(const QString& chars)
     return l;
 }
 
-QString dotted(const PublicArea::Octets& o)
+QString dotted(const behaviour::Octets& o)
 {
     return QStringLiteral("%1.%2.%3.%4").arg(o[0]).arg(o[1]).arg(o[2]).arg(o[3]);
 }
 
-const PublicArea::Octets earlierIp{10, 1, 2, 3};
-const PublicArea::Octets earlierMask{255, 0, 0, 0};
-const PublicArea::Octets earlierGate{10, 1, 2, 254};
+const behaviour::Octets earlierIp{10, 1, 2, 3};
+const behaviour::Octets earlierMask{255, 0, 0, 0};
+const behaviour::Octets earlierGate{10, 1, 2, 254};
 
 } // namespace
 
@@ -143,24 +142,25 @@ private:
     bool open();
     QLineEdit* box(const QString& group, int index) const;
 
+    behaviour::PublicArea m_area;
     std::unique_ptr<F_Config> m_dlg;
 };
 
 void F_ConfigTest::init()
 {
     // The state an earlier card's Set left behind.
-    PublicArea::resetAll();
-    PublicArea::G_MacAddr = "00-0A-1B-C2-3D-FF";
-    PublicArea::G_LocalIp = {192, 168, 1, 20};
-    PublicArea::G_IpAddr = earlierIp;
-    PublicArea::G_SbMask = earlierMask;
-    PublicArea::G_GateWay = earlierGate;
-    PublicArea::G_SetOk = true;
+    m_area = {};
+    m_area.G_MacAddr = "00-0A-1B-C2-3D-FF";
+    m_area.G_LocalIp = {192, 168, 1, 20};
+    m_area.G_IpAddr = earlierIp;
+    m_area.G_SbMask = earlierMask;
+    m_area.G_GateWay = earlierGate;
+    m_area.G_SetOk = true;
 }
 
 bool F_ConfigTest::open()
 {
-    m_dlg = std::make_unique<F_Config>();
+    m_dlg = std::make_unique<F_Config>(nullptr, m_area);
     m_dlg->setWindowModality(Qt::ApplicationModal);
     m_dlg->show();
     m_dlg->activateWindow();
@@ -180,7 +180,7 @@ QLineEdit* F_ConfigTest::box(const QString& group, int index) const
 
 void F_ConfigTest::definition()
 {
-    F_Config dlg;
+    F_Config dlg(nullptr, m_area);
     QCOMPARE(dlg.windowTitle(), QStringLiteral("アドレス未設定カード検出"));
     QCOMPARE(dlg.size(), QSize(393, 233));
     QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
@@ -250,7 +250,7 @@ void F_ConfigTest::captions()
     QFETCH(QString, name);
     QFETCH(QString, caption);
     QFETCH(int, alignment);
-    F_Config dlg;
+    F_Config dlg(nullptr, m_area);
     auto* w = dlg.findChild<QWidget*>(name);
     QVERIFY(w != nullptr);
     QCOMPARE(w->focusPolicy() == Qt::NoFocus, qobject_cast<QLabel*>(w) != nullptr);
@@ -272,9 +272,9 @@ void F_ConfigTest::opening()
     QCOMPARE(focusName(), QStringLiteral("T_IpAddr_3"));
     QVERIFY(m_dlg->Command1->isDefault());
     QVERIFY(!m_dlg->Command2->isDefault());
-    // Opening writes nothing to the shared state.
-    QVERIFY(PublicArea::G_SetOk);
-    QCOMPARE(PublicArea::G_IpAddr, earlierIp);
+    // Opening changes nothing of the result.
+    QVERIFY(m_dlg->result().G_SetOk);
+    QCOMPARE(m_dlg->result().G_IpAddr, earlierIp);
 }
 
 void F_ConfigTest::tabOrder()
@@ -511,7 +511,7 @@ void F_ConfigTest::closing()
     QFETCH(QStringList, stored);
     QFETCH(bool, stillOpen);
 
-    PublicArea::G_OpenBrw = openBrwBefore;
+    m_area.G_OpenBrw = openBrwBefore;
     QVERIFY(open());
     Answerer answerer(static_cast<QMessageBox::StandardButton>(answer));
     type(events);
@@ -524,17 +524,17 @@ void F_ConfigTest::closing()
         QCOMPARE(answerer.buttons, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(answerer.defaultButton, QMessageBox::No);
     }
-    QCOMPARE(PublicArea::G_SetOk, setOk);
-    QCOMPARE(PublicArea::G_OpenBrw, openBrw);
-    QCOMPARE(QStringList({dotted(PublicArea::G_IpAddr), dotted(PublicArea::G_SbMask),
-                          dotted(PublicArea::G_GateWay)}),
+    QCOMPARE(m_dlg->result().G_SetOk, setOk);
+    QCOMPARE(m_dlg->result().G_OpenBrw, openBrw);
+    QCOMPARE(QStringList({dotted(m_dlg->result().G_IpAddr), dotted(m_dlg->result().G_SbMask),
+                          dotted(m_dlg->result().G_GateWay)}),
              stored);
     QCOMPARE(m_dlg->isVisible(), stillOpen);
 }
 
 void F_ConfigTest::noLeavesEverything()
 {
-    PublicArea::G_LocalIp = {10, 20, 30, 40};
+    m_area.G_LocalIp = {10, 20, 30, 40};
     QVERIFY(open());
     QTestEventList events = keys("150");
     events.addKeyClick(Qt::Key_Tab);
@@ -558,14 +558,14 @@ void F_ConfigTest::noLeavesEverything()
     QCOMPARE(focusName(), QStringLiteral("T_IpAddr_0"));
     QVERIFY(m_dlg->isVisible());
     QVERIFY(m_dlg->Command2->isDefault());
-    QVERIFY(PublicArea::G_SetOk);
-    QCOMPARE(PublicArea::G_IpAddr, earlierIp);
+    QVERIFY(m_dlg->result().G_SetOk);
+    QCOMPARE(m_dlg->result().G_IpAddr, earlierIp);
 
     // Set again, answered Yes: stores what was shown.
     Answerer answerer(QMessageBox::Yes);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QVERIFY(answerer.text.startsWith(QStringLiteral("IPアドレス：05.20.30.150\r\n")));
-    QCOMPARE(PublicArea::G_IpAddr, PublicArea::Octets({5, 20, 30, 150}));
+    QCOMPARE(m_dlg->result().G_IpAddr, behaviour::Octets({5, 20, 30, 150}));
 }
 
 void F_ConfigTest::confirmationKeys_data()
@@ -585,7 +585,7 @@ void F_ConfigTest::confirmationKeys()
     QFETCH(bool, answered);
     QFETCH(bool, setOk);
 
-    PublicArea::G_SetOk = false;
+    m_area.G_SetOk = false;
     QVERIFY(open());
     Answerer answerer(key);
     // A box that Alt+letter left open is closed by Esc, which answers No.
@@ -604,7 +604,7 @@ void F_ConfigTest::confirmationKeys()
     QCOMPARE(answerer.yesText, QStringLiteral("はい(&Y)"));
     QCOMPARE(answerer.noText, QStringLiteral("いいえ(&N)"));
     QCOMPARE(leftOpen, !answered);
-    QCOMPARE(PublicArea::G_SetOk, setOk);
+    QCOMPARE(m_dlg->result().G_SetOk, setOk);
     QCOMPARE(m_dlg->isVisible(), !setOk);
 }
 
@@ -613,8 +613,8 @@ void F_ConfigTest::closeBoxAfterSet()
     QVERIFY(open());
     m_dlg->close();
     QVERIFY(!m_dlg->isVisible());
-    QVERIFY(!PublicArea::G_SetOk);
-    QCOMPARE(PublicArea::G_IpAddr, earlierIp);
+    QVERIFY(!m_dlg->result().G_SetOk);
+    QCOMPARE(m_dlg->result().G_IpAddr, earlierIp);
 }
 
 void F_ConfigTest::execCentredOnOwner()
@@ -623,7 +623,7 @@ void F_ConfigTest::execCentredOnOwner()
     owner.setGeometry(100, 100, 329, 145);
     owner.show();
     QVERIFY(QTest::qWaitForWindowExposed(&owner));
-    F_Config dlg(&owner);
+    F_Config dlg(&owner, m_area);
     QPoint centre;
     // Closing through the window's close box ends exec() like Cancel.
     QTimer::singleShot(100, &dlg, [&dlg, &centre] {
@@ -631,7 +631,7 @@ void F_ConfigTest::execCentredOnOwner()
         dlg.close();
     });
     dlg.exec();
-    QVERIFY(!PublicArea::G_SetOk);
+    QVERIFY(!dlg.result().G_SetOk);
     QVERIFY((centre - owner.geometry().center()).manhattanLength() <= 2);
 }
 

@@ -5,8 +5,7 @@
 #include "F_Config.h"
 #include "F_Main.h"
 #include "ModalOperator.h"
-#include "PublicArea.h"
-#include "linux/HelperUdpSocket.h"
+#include "linux/HelperPort.h"
 
 #include "WebViewLoader.h"
 #include <csignal>
@@ -404,7 +403,7 @@ private slots:
 
     void helperDiesDuringTheSearch()
     {
-        const auto pid = static_cast<HelperUdpSocket*>(m_window->Winsock1)->helperPid();
+        const auto pid = helperPid(*m_window->Winsock1);
         QVERIFY(pid > 0);
         QString text;
         ModalOperator<QMessageBox> ok([&text](QMessageBox* box) {
@@ -421,7 +420,7 @@ private slots:
         // Started again, the search works with a new helper.
         m_window->Command1->click();
         QVERIFY(m_window->Winsock1->isBound());
-        QVERIFY(static_cast<HelperUdpSocket*>(m_window->Winsock1)->helperPid() != pid);
+        QVERIFY(helperPid(*m_window->Winsock1) != pid);
     }
 
 private:

@@ -6,7 +6,6 @@
 #include "F_Config.h"
 #include "FakeWebView.h"
 #include "ModalOperator.h"
-#include "PublicArea.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -48,8 +47,6 @@ void fillAndSet(F_Config* dialog, bool openBrowser)
 class DataArrivalTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() { PublicArea::resetAll(); }
-
     void datagramsThatAreNoCardRequestChangeNothing_data()
     {
         QTest::addColumn<QByteArray>("datagram");
@@ -76,10 +73,10 @@ private slots:
         F_Main& w = *f.window;
         w.Command1->click();
         const int binds = f.socket->binds;
-        const int closes = f.socket->closes;
+        const std::size_t calls = f.socket->calls.size();
         auto watcher = std::make_unique<ModalOperator<QDialog>>([](QDialog* d) { d->reject(); });
 
-        f.socket->deliver(datagram);
+        f.socket->deliver({datagram.begin(), datagram.end()});
 
         QCOMPARE(f.socket->reads, 1); // read even when dropped
         QVERIFY(f.socket->queue.empty());
@@ -87,13 +84,13 @@ private slots:
         watcher.reset();
         QCOMPARE(w.Text1->toPlainText(), kSearching);
         QCOMPARE(f.socket->binds, binds);
-        QCOMPARE(f.socket->closes, closes);
+        QCOMPARE(f.socket->calls.size(), calls); // no close, no end
         QVERIFY(f.socket->bound);
-        QVERIFY(PublicArea::G_MacAddr.empty());
+        QVERIFY(f.window->area.G_MacAddr.empty());
 
         // A card request afterwards is still handled.
         ModalOperator<F_Config> cancel([](F_Config* d) { d->Command1->click(); });
-        f.socket->deliver(bytes(testing_support::cardRequest()));
+        f.socket->deliver(testing_support::cardRequest());
         QVERIFY(cancel.acted());
     }
 
@@ -112,19 +109,19 @@ private slots:
             QTest::keyClick(d, Qt::Key_Escape);
         });
 
-        f.socket->deliver(bytes(testing_support::cardRequest(300)));
+        f.socket->deliver(testing_support::cardRequest(300));
 
         QCOMPARE(shownMac, QStringLiteral("00-0A-1B-C2-3D-FF"));
         QCOMPARE(statusWhileOpen,
                  QStringLiteral("アドレス未設定のWeb/SNMPカードが見つかりました."));
         QVERIFY(!boundWhileOpen);
-        QVERIFY(f.socket->sent.isEmpty());
+        QVERIFY(f.socket->sent.empty());
         QVERIFY(f.neighbours->entries.empty());
         QCOMPARE(f.clock->readings, 0);
         QCOMPARE(w.Text1->toPlainText(), kSearching);
         QVERIFY(f.socket->bound);
         QCOMPARE(f.socket->binds, 2);
-        QCOMPARE(QString::fromStdString(PublicArea::G_MacAddr), shownMac);
+        QCOMPARE(QString::fromStdString(f.window->area.G_MacAddr), shownMac);
         // The search itself goes on untouched.
         QVERIFY(w.M_Search);
         QVERIFY(!w.Command1->isEnabled() && w.Command2->isEnabled() && !w.Command3->isEnabled());
@@ -146,30 +143,30 @@ private slots:
         };
         ModalOperator<F_Config> set([](F_Config* d) { fillAndSet(d, false); });
 
-        f.socket->deliver(bytes(request));
+        f.socket->deliver(request);
 
         QVERIFY(set.acted());
-        QCOMPARE(f.socket->sent.size(), 1);
+        QCOMPARE(f.socket->sent.size(), std::size_t(1));
         const auto& reply = f.socket->sent.front();
-        QCOMPARE(reply.host, QStringLiteral("255.255.255.255"));
+        QCOMPARE(reply.host, std::string("255.255.255.255"));
         QCOMPARE(reply.port, 68);
         QCOMPARE(reply.localPort, 67);
         QVERIFY(!reply.listenerOpen);
-        QCOMPARE(reply.data.size(), qsizetype(request.size()));
+        QCOMPARE(reply.data.size(), request.size());
         QCOMPARE(quint8(reply.data[0]), quint8(2));
-        QCOMPARE(reply.data.mid(16, 4), QByteArray("\xC0\xA8\x00\x14", 4));
-        QCOMPARE(reply.data.mid(20, 4), QByteArray("\xC0\xA8\x00\x05", 4));
-        QCOMPARE(reply.data.mid(246, 13),
+        QCOMPARE(bytes(reply.data).mid(16, 4), QByteArray("\xC0\xA8\x00\x14", 4));
+        QCOMPARE(bytes(reply.data).mid(20, 4), QByteArray("\xC0\xA8\x00\x05", 4));
+        QCOMPARE(bytes(reply.data).mid(246, 13),
                  QByteArray("\x01\x04\xFF\xFF\xFF\x00\x03\x04\xC0\xA8\x00\x01\xFF", 13));
         QCOMPARE(sentBeforeEntry, 1);
         QCOMPARE(f.neighbours->entries.size(), std::size_t(1));
         const auto& entry = f.neighbours->entries.front();
-        QCOMPARE(entry.ifindex, f.socket->queueInterface);
+        QCOMPARE(entry.ifindex, f.socket->interfaceIndex);
         QVERIFY((entry.ip == std::array<std::uint8_t, 4>{192, 168, 0, 20}));
         QVERIFY((entry.mac == std::array<std::uint8_t, 6>{0x00, 0x0A, 0x1B, 0xC2, 0x3D, 0xFF}));
         QVERIFY(disabledDuringWait);
         QCOMPARE(statusDuringWait, QStringLiteral("IPアドレス設定中..."));
-        QCOMPARE(f.socket->remoteHost(), QStringLiteral("0.0.0.0"));
+        QCOMPARE(f.socket->remoteHost(), std::string("0.0.0.0"));
         QVERIFY(!w.inputBlocked());
         QCOMPARE(w.Text1->toPlainText(), kSearching);
         QVERIFY(f.socket->bound);
@@ -191,7 +188,7 @@ private slots:
         };
         ModalOperator<F_Config> set([](F_Config* d) { fillAndSet(d, false); });
 
-        f.socket->deliver(bytes(testing_support::cardRequest()));
+        f.socket->deliver(testing_support::cardRequest());
 
         QCOMPARE(f.clock->readings, 5);
         QVERIFY(eventRanInside);
@@ -214,12 +211,12 @@ private slots:
         w.Command1->click();
         {
             ModalOperator<F_Config> set([](F_Config* d) { fillAndSet(d, false); });
-            f.socket->deliver(bytes(testing_support::cardRequest()));
+            f.socket->deliver(testing_support::cardRequest());
         }
         QVERIFY(navigated.isEmpty());
         {
             ModalOperator<F_Config> set([](F_Config* d) { fillAndSet(d, true); });
-            f.socket->deliver(bytes(testing_support::cardRequest()));
+            f.socket->deliver(testing_support::cardRequest());
         }
         QCOMPARE(navigated, QStringList{QStringLiteral("http://192.168.0.20/")});
         QVERIFY(!enabledAtNavigate);
@@ -239,12 +236,11 @@ private slots:
         MainWindowFixture f;
         f.window->Command1->click();
         ModalOperator<F_Config> first([](F_Config* d) { d->Command1->click(); });
-        f.socket->deliver(bytes(testing_support::cardRequest()));
+        f.socket->deliver(testing_support::cardRequest());
         ModalOperator<F_Config> second([](F_Config* d) { d->Command1->click(); });
-        f.socket->deliver(
-            bytes(testing_support::cardRequest(300, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})));
+        f.socket->deliver(testing_support::cardRequest(300, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
         QVERIFY(second.acted());
-        QCOMPARE(QString::fromStdString(PublicArea::G_MacAddr),
+        QCOMPARE(QString::fromStdString(f.window->area.G_MacAddr),
                  QStringLiteral("FF-FF-FF-FF-FF-FF"));
     }
 };

@@ -3,7 +3,6 @@
 #include "BootMessage.h"
 #include "FatalError.h"
 #include "ProgramEnd.h"
-#include "PublicArea.h"
 #include "SearchRules.h"
 
 #include <QLabel>
@@ -42,18 +41,14 @@ struct BoxAnswer {
 class F_MainTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() { PublicArea::resetAll(); }
-
     void loadPreparesStateAndStaysIdle()
     {
         MainWindowFixture f;
         F_Main& w = *f.window;
-        QCOMPARE(QString::fromStdString(PublicArea::G_ArpCmd), QStringLiteral("arp -s "));
-        QVERIFY(PublicArea::G_OptTmpl == bootp::kCardOptions);
-        QVERIFY((PublicArea::G_LocalIp == PublicArea::Octets{192, 168, 0, 5}));
+        QVERIFY((w.area.G_LocalIp == behaviour::Octets{192, 168, 0, 5}));
         QCOMPARE(f.socket->localPort(), 67);
         QCOMPARE(f.socket->remotePort(), 68);
-        QCOMPARE(f.socket->remoteHost(), QStringLiteral("0.0.0.0"));
+        QCOMPARE(f.socket->remoteHost(), std::string("0.0.0.0"));
         QCOMPARE(f.socket->binds, 0);
         QVERIFY(w.Command1->isEnabled());
         QVERIFY(!w.Command2->isEnabled());
@@ -139,7 +134,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QTest::keyClick(&w, Qt::Key_Escape);
         QVERIFY(!w.isVisible());
-        QCOMPARE(f.socket->closes, 0); // idle: the socket is not touched
+        QVERIFY(f.socket->calls.empty()); // idle: the socket is not touched
     }
 
     void enterOnTheStatusBoxGoesToTheDefaultButton()
@@ -160,9 +155,9 @@ private slots:
         F_Main& w = *f.window;
         w.show();
         w.Command1->click();
-        const int before = f.socket->closes;
+        const int before = f.socket->endSearches;
         QVERIFY(w.close());
-        QCOMPARE(f.socket->closes, before + 1);
+        QCOMPARE(f.socket->endSearches, before + 1);
         QVERIFY(!f.socket->bound);
     }
 
@@ -204,7 +199,7 @@ private slots:
         w.Command1->click();
         BoxAnswer answer;
         answer.arm();
-        emit f.socket->Error(-5, QStringLiteral("Connection reset"));
+        f.socket->Error(-5, "Connection reset");
         QCOMPARE(answer.title, QStringLiteral("エラー発生"));
         QCOMPARE(answer.text,
                  QStringLiteral("Winsockコントロールでエラーが発生しました. エラーコード : -5\r\n"
@@ -252,17 +247,6 @@ private slots:
     void badLocalAddressEndsTheLoad()
     {
         QVERIFY_THROWS_EXCEPTION(FatalError, MainWindowFixture(QStringLiteral("10.0.1")));
-    }
-
-    void arpPrefixFollowsThePlatform()
-    {
-        QCOMPARE(QString::fromStdString(arpCommandPrefix(2)), QStringLiteral("cmd /c arp -s "));
-        QCOMPARE(QString::fromStdString(arpCommandPrefix(1)),
-                 QStringLiteral("command.com /c arp -s "));
-        QCOMPARE(QString::fromStdString(arpCommandPrefix(0)),
-                 QStringLiteral("command.com /c arp -s "));
-        MainWindowFixture nt(QStringLiteral("10.0.0.1"), 2);
-        QCOMPARE(QString::fromStdString(PublicArea::G_ArpCmd), QStringLiteral("cmd /c arp -s "));
     }
 };
 

@@ -11,7 +11,6 @@
 #include "FakeWebView.h"
 #include "MessageBoxText.h"
 #include "ModalOperator.h"
-#include "PublicArea.h"
 #include "Resources.h"
 #include "Texts.h"
 #include "linux/HelperAccess.h"
@@ -32,9 +31,13 @@ namespace {
 
 const QString kSearching = QStringLiteral("Web/SNMPカード検索中...");
 
-QByteArray request()
+std::vector<std::uint8_t> request()
 {
-    const auto v = testing_support::cardRequest();
+    return testing_support::cardRequest();
+}
+
+QByteArray bytes(const std::vector<std::uint8_t>& v)
+{
     return QByteArray(reinterpret_cast<const char*>(v.data()), qsizetype(v.size()));
 }
 
@@ -104,7 +107,7 @@ struct BoxWatch : QObject {
     QTimer timer;
 };
 
-void failWith(FakeUdpSocket* socket, int number, const QString& why)
+void failWith(FakeDatagramSocket* socket, int number, const QString& why)
 {
     socket->failBind = [number, why] {
         throw SearchFailure(number, why, QStringLiteral("detail"));
@@ -122,8 +125,6 @@ bool idle(F_Main& w)
 class FailureTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() { PublicArea::resetAll(); }
-
     void aFailedBindAtStartLeavesTheWindowIdle()
     {
         MainWindowFixture f;
@@ -200,7 +201,7 @@ private slots:
         QCOMPARE(w.Text1->toPlainText(), kSearching);
         QVERIFY(f.socket->bound);
         QVERIFY(w.M_Search && !w.inputBlocked());
-        QCOMPARE(f.socket->remoteHost(), QStringLiteral("0.0.0.0"));
+        QCOMPARE(f.socket->remoteHost(), std::string("0.0.0.0"));
     }
 
     void aRefusedNeighbourEntryIsShownWithItsCause()
@@ -212,7 +213,7 @@ private slots:
         ModalOperator<F_Config> op([](F_Config* d) { set(d); });
         BoxWatch box;
         f.socket->deliver(request());
-        QCOMPARE(f.socket->sent.size(), 1);
+        QCOMPARE(f.socket->sent.size(), std::size_t(1));
         QCOMPARE(box.shown, 1);
         QCOMPARE(
             box.text,
@@ -228,7 +229,7 @@ private slots:
         MainWindowFixture f;
         F_Main& w = *f.window;
         f.socket->interfaceAddress.clear();
-        f.socket->interfaceName = QStringLiteral("enp3s0");
+        f.socket->interfaceName = "enp3s0";
         w.Command1->click();
         QStringList proposed;
         ModalOperator<F_Config> op([&](F_Config* d) {
@@ -241,8 +242,8 @@ private slots:
         BoxWatch box;
         f.socket->deliver(request());
         QCOMPARE(proposed, QStringList({"", "", "", ""}));
-        QCOMPARE(f.socket->sent.size(), 1); // the card still gets its address
-        QCOMPARE(f.socket->sent.front().data.mid(20, 4), QByteArray(4, '\0'));
+        QCOMPARE(f.socket->sent.size(), std::size_t(1)); // the card still gets its address
+        QCOMPARE(bytes(f.socket->sent.front().data).mid(20, 4), QByteArray(4, '\0'));
         QVERIFY(f.neighbours->entries.empty());
         QVERIFY(box.text.startsWith(
             QStringLiteral("IPアドレス 10.1.2.3 は, カードがつながっているインタフェース enp3s0 "
@@ -255,7 +256,7 @@ private slots:
         // The default-route interface says 192.168.0.5; the card came in on another network.
         MainWindowFixture f(QStringLiteral("192.168.0.5"));
         F_Main& w = *f.window;
-        f.socket->interfaceAddress = QStringLiteral("10.77.0.1");
+        f.socket->interfaceAddress = "10.77.0.1";
         w.Command1->click();
         QStringList proposed;
         ModalOperator<F_Config> op([&](F_Config* d) {
@@ -266,7 +267,7 @@ private slots:
         });
         f.socket->deliver(request());
         QCOMPARE(proposed, QStringList({"10", "77", "0", ""}));
-        QCOMPARE(f.socket->sent.front().data.mid(16, 8),
+        QCOMPARE(bytes(f.socket->sent.front().data).mid(16, 8),
                  QByteArray("\x0A\x4D\x00\x14\x0A\x4D\x00\x01", 8));
         QCOMPARE(f.neighbours->entries.size(), std::size_t(1));
         QCOMPARE(w.Text1->toPlainText(), kSearching);
@@ -291,7 +292,7 @@ private slots:
         });
         BoxWatch box;
         f.socket->deliver(request());
-        QCOMPARE(f.socket->sent.size(), 1);
+        QCOMPARE(f.socket->sent.size(), std::size_t(1));
         QVERIFY(f.neighbours->entries.empty());
         QVERIFY(navigated.isEmpty());
         QCOMPARE(
@@ -370,7 +371,7 @@ private slots:
         });
         BoxWatch box;
         f.socket->deliver(request());
-        QVERIFY(f.socket->sent.isEmpty());
+        QVERIFY(f.socket->sent.empty());
         QVERIFY(f.neighbours->entries.empty());
         QCOMPARE(box.text, QStringLiteral("インタフェース eth9 がなくなりました.\n"
                                           "カードにIPアドレスは送信されていません.\n"
@@ -391,7 +392,7 @@ private slots:
         QCOMPARE(box.text, QStringLiteral("補助プログラム torvane-helper が見つかりません."));
         f.socket->failBind = nullptr;
         w.Command1->click();
-        emit f.socket->Error(0, QStringLiteral("補助プログラム torvane-helper が終了しました."));
+        f.socket->Error(0, "補助プログラム torvane-helper が終了しました.");
         QCOMPARE(box.shown, 2);
         QCOMPARE(box.text, QStringLiteral("Winsockコントロールでエラーが発生しました.\r\n"
                                           "補助プログラム torvane-helper が終了しました."));

@@ -11,9 +11,8 @@
 #include "BootP.h"
 #include "CardRequest.h"
 #include "Platform.h"
-#include "PublicArea.h"
 #include "SearchFailure.h"
-#include "linux/HelperUdpSocket.h"
+#include "linux/HelperPort.h"
 
 #include <QFile>
 
@@ -129,8 +128,8 @@ int main(int argc, char** argv)
         return hold();
     }
     QCoreApplication app(argc, argv);
-    std::unique_ptr<UdpSocket> services = createNetworkServices().socket;
-    UdpSocket& socket = *services;
+    std::unique_ptr<DatagramSocket> services = createNetworkServices().socket;
+    DatagramSocket& socket = *services;
     socket.setLocalPort(67);
     try {
         socket.bind(67);
@@ -155,7 +154,7 @@ int main(int argc, char** argv)
             }
             return QString();
         };
-        const QString helper = QString::number(static_cast<HelperUdpSocket&>(socket).helperPid());
+        const QString helper = QString::number(helperPid(socket));
         std::printf("front-end CapEff: %s\n", qPrintable(field(QStringLiteral("self"), "CapEff:")));
         std::printf("helper CapPrm: %s CapEff: %s NoNewPrivs: %s Seccomp: %s\n",
                     qPrintable(field(helper, "CapPrm:")), qPrintable(field(helper, "CapEff:")),
@@ -176,16 +175,17 @@ int main(int argc, char** argv)
         return 0;
     }
     int status = 3;
-    QObject::connect(&socket, &UdpSocket::DataArrival, &app, [&](qint32 size) {
-        QByteArray d = socket.getData(size);
+    socket.DataArrival = [&](std::int32_t size) {
+        std::vector<std::uint8_t> d = socket.getData(size);
         std::printf("received %lld bytes on %s\n", static_cast<long long>(d.size()),
-                    qPrintable(socket.arrivalInterfaceName()));
+                    socket.arrivalInterfaceName().c_str());
         socket.close();
-        socket.setRemoteHost(QStringLiteral("255.255.255.255"));
+        socket.setRemoteHost("255.255.255.255");
         socket.setRemotePort(68);
-        PublicArea::G_IpAddr = {10, 77, 0, 20};
-        PublicArea::G_SbMask = {255, 255, 255, 0};
-        makeReply(std::span(reinterpret_cast<std::uint8_t*>(d.data()), std::size_t(d.size())));
+        behaviour::PublicArea area;
+        area.G_IpAddr = {10, 77, 0, 20};
+        area.G_SbMask = {255, 255, 255, 0};
+        behaviour::makeReply(d, area);
         try {
             socket.sendData(d);
             std::printf("sent\n");
@@ -195,7 +195,7 @@ int main(int argc, char** argv)
             status = 1;
         }
         app.quit();
-    });
+    };
     QTimer::singleShot(10000, &app, &QCoreApplication::quit);
     app.exec();
     return status;

@@ -32,7 +32,7 @@ TEST_F(WinSeams, ABusyPortIsRefusedWithTheNameAndPidOfItsHolder)
 {
     auto holder = winnet::UdpServerSocket::open(0);
     ASSERT_TRUE(holder) << winnet::describe(holder.failure());
-    winnet::WinDatagramSocket socket(std::make_shared<winnet::CardSession>());
+    LinkSocket socket(winnet::cardSession());
     try {
         socket.bind(holder->localPort());
         FAIL() << "bound port " << holder->localPort() << ", which another socket holds";
@@ -50,7 +50,7 @@ TEST_F(WinSeams, ThePortIsHeldFromBindToTheEndOfTheSearch)
 {
     const std::uint16_t port = freePort();
     ASSERT_NE(port, 0);
-    winnet::WinDatagramSocket socket(std::make_shared<winnet::CardSession>());
+    LinkSocket socket(winnet::cardSession());
 
     socket.bind(port);
     ASSERT_TRUE(socket.isBound());
@@ -74,7 +74,7 @@ TEST_F(WinSeams, ThePortIsHeldFromBindToTheEndOfTheSearch)
 
 TEST_F(WinSeams, AnInterfaceThatDoesNotExistHoldsNoSubnet)
 {
-    winnet::WinDatagramSocket socket(std::make_shared<winnet::CardSession>());
+    LinkSocket socket(winnet::cardSession());
     // Before any request the arrival interface is index 0, which Windows never gives out.
     EXPECT_FALSE(socket.arrivalInterfaceExists());
     EXPECT_FALSE(socket.arrivalSubnetHolds("127.0.0.1"));

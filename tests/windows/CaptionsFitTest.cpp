@@ -3,8 +3,8 @@
 // two lines of the status box.
 #include "F_Config.h"
 #include "F_Main.h"
-#include "FakeServices.h"
 #include "Fonts.h"
+#include "PlainFakes.h"
 #include "Texts.h"
 #include "Translations.h"
 
@@ -24,8 +24,9 @@ namespace {
 
 std::unique_ptr<F_Main> mainWindow()
 {
-    F_Main::Services s{std::make_unique<FakeUdpSocket>(), std::make_unique<FakeNeighbourTable>(),
-                       std::make_unique<FakeClock>(), [](OsVersion&) {}, [] { return false; }};
+    F_Main::Services s{std::make_unique<FakeDatagramSocket>(),
+                       std::make_unique<FakeNeighbourTable>(), std::make_unique<FakeClock>(),
+                       [](OsVersion&) {}, [] { return false; }};
     return std::make_unique<F_Main>(std::move(s));
 }
 

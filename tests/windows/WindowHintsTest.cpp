@@ -7,7 +7,7 @@
 // that minimising it takes the main window along, so no hidden modal dialog blocks it.
 #include "F_Config.h"
 #include "F_Main.h"
-#include "FakeServices.h"
+#include "PlainFakes.h"
 
 #include <QtTest>
 
@@ -107,7 +107,7 @@ private slots:
 
     void theMainWindowMinimisesButNeverMaximises()
     {
-        F_Main::Services s{std::make_unique<FakeUdpSocket>(),
+        F_Main::Services s{std::make_unique<FakeDatagramSocket>(),
                            std::make_unique<FakeNeighbourTable>(), std::make_unique<FakeClock>(),
                            [](OsVersion&) {}, [] { return false; }};
         F_Main w(std::move(s));
@@ -124,7 +124,7 @@ private slots:
 
     void theSettingsDialogNeitherMinimisesNorMaximises()
     {
-        F_Main::Services s{std::make_unique<FakeUdpSocket>(),
+        F_Main::Services s{std::make_unique<FakeDatagramSocket>(),
                            std::make_unique<FakeNeighbourTable>(), std::make_unique<FakeClock>(),
                            [](OsVersion&) {}, [] { return false; }};
         F_Main w(std::move(s));

@@ -7,7 +7,6 @@
 #include "F_Main.h"
 #include "Fonts.h"
 #include "MessageBoxText.h"
-#include "PublicArea.h"
 #include "QtText.h"
 #include "Translations.h"
 #include "Twin.h"
@@ -97,10 +96,11 @@ int main(int argc, char** argv)
                          {"13", text::twin(text::Id::HelperNotInGroup, {"torvane"}).local()}));
     }
 
-    PublicArea::G_MacAddr = "00-0A-1B-C2-3D-FF";
-    PublicArea::G_LocalIp = {192, 168, 0, 5};
+    behaviour::PublicArea area;
+    area.G_MacAddr = "00-0A-1B-C2-3D-FF";
+    area.G_LocalIp = {192, 168, 0, 5};
     {
-        F_Config dialog(&main);
+        F_Config dialog(&main, area);
         dialog.show();
         dialog.activateWindow();
         settle(200);

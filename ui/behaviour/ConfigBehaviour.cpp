@@ -1,7 +1,6 @@
 #include "ConfigBehaviour.h"
 
 #include "OctetText.h"
-#include "PublicArea.h"
 #include "Texts.h"
 
 #include <algorithm>
@@ -60,7 +59,7 @@ bool ConfigBehaviour::IsNumChar(std::u16string_view ch)
 
 void ConfigBehaviour::Form_Load()
 {
-    m_view.setMacText(PublicArea::G_MacAddr);
+    m_view.setMacText(m_macAddr);
 }
 
 void ConfigBehaviour::Form_Activate()
@@ -72,9 +71,9 @@ void ConfigBehaviour::Form_Activate()
     }
     m_activated = true;
     // 0.0.0.0: the card's interface has no address of this PC, so there is nothing to propose.
-    if (PublicArea::G_LocalIp != PublicArea::Octets{}) {
+    if (m_localIp != Octets{}) {
         for (short i = 0; i < 3; ++i) {
-            m_view.setBoxText(Group::IpAddr, i, decimal(PublicArea::G_LocalIp[i]));
+            m_view.setBoxText(Group::IpAddr, i, decimal(m_localIp[i]));
         }
     }
     m_view.focusBox(Group::IpAddr, 3);
@@ -82,7 +81,7 @@ void ConfigBehaviour::Form_Activate()
 
 void ConfigBehaviour::Command1_Click()
 {
-    PublicArea::G_SetOk = false;
+    m_result.G_SetOk = false;
     m_view.closeDialog(false);
 }
 
@@ -104,12 +103,12 @@ void ConfigBehaviour::Command2_Click()
         return;
     }
     for (std::size_t i = 0; i < 4; ++i) {
-        PublicArea::G_IpAddr[i] = octet::value(texts[0][i]);
-        PublicArea::G_SbMask[i] = octet::value(texts[1][i]);
-        PublicArea::G_GateWay[i] = octet::value(texts[2][i]);
+        m_result.G_IpAddr[i] = octet::value(texts[0][i]);
+        m_result.G_SbMask[i] = octet::value(texts[1][i]);
+        m_result.G_GateWay[i] = octet::value(texts[2][i]);
     }
-    PublicArea::G_SetOk = true;
-    PublicArea::G_OpenBrw = m_view.openBrowserChecked();
+    m_result.G_SetOk = true;
+    m_result.G_OpenBrw = m_view.openBrowserChecked();
     m_setConfirmed = true;
     m_view.closeDialog(true);
 }
@@ -119,7 +118,7 @@ void ConfigBehaviour::Form_Unload()
     // Leaving by any way but a confirmed Set (close box, Esc, Cancel) is a Cancel: otherwise
     // the previous card's addresses would be sent to the next card.
     if (!m_setConfirmed) {
-        PublicArea::G_SetOk = false;
+        m_result.G_SetOk = false;
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConfigView.h"
+#include "PublicArea.h"
 
 #include <string>
 
@@ -8,13 +9,21 @@ namespace behaviour {
 
 // The settings dialog's behaviour, without any toolkit: the octet boxes' rules (digit filter,
 // automatic advance, the cap at 255 when a box is left), the proposal from this PC's address,
-// the confirmation, and the result in PublicArea. G_SetOk is true only when the operator
+// the confirmation, and the result, an Assignment. G_SetOk is true only when the operator
 // confirmed Set; every other way out of the dialog leaves it false.
 class ConfigBehaviour {
 public:
     using Group = ConfigView::Group;
 
-    explicit ConfigBehaviour(ConfigView& view) : m_view(view) {}
+    /// Opened for the card in area: its G_MacAddr and G_LocalIp. The result starts as area's
+    /// own, so that a dialog left without Set keeps the earlier addresses, with G_SetOk false.
+    ConfigBehaviour(ConfigView& view, const PublicArea& area)
+        : m_view(view), m_macAddr(area.G_MacAddr), m_localIp(area.G_LocalIp), m_result(area)
+    {
+    }
+
+    /// What the dialog was left with; final once it has closed.
+    const Assignment& result() const { return m_result; }
 
     /// Shows G_MacAddr.
     void Form_Load();
@@ -44,6 +53,9 @@ private:
     void octetLostFocus(Group group, short Index);
 
     ConfigView& m_view;
+    std::string m_macAddr;
+    Octets m_localIp;
+    Assignment m_result;
     bool m_activated = false;
     bool m_setConfirmed = false;
 };

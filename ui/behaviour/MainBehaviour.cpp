@@ -2,7 +2,6 @@
 
 #include "BootMessage.h"
 #include "BootP.h"
-#include "PublicArea.h"
 #include "SearchFailure.h"
 #include "SearchRules.h"
 #include "Texts.h"
@@ -42,14 +41,12 @@ MainBehaviour::~MainBehaviour()
 void MainBehaviour::Form_Load()
 {
     m_services.queryVersion(M_OsVer);
-    PublicArea::G_ArpCmd = arpCommandPrefix(M_OsVer.platformId);
-    PublicArea::G_OptTmpl = bootp::kCardOptions;
     DatagramSocket& socket = m_services.socket;
     socket.setLocalPort(bootp::kServerPort);
     socket.setRemoteHost(kNoRemote);
     socket.setRemotePort(bootp::kClientPort);
     M_Search = false;
-    PublicArea::G_LocalIp = splitLocalIp(socket.localIP());
+    area.G_LocalIp = splitLocalIp(socket.localIP());
 }
 
 void MainBehaviour::Command1_Click()
@@ -115,15 +112,15 @@ void MainBehaviour::Winsock1_DataArrival(std::int32_t bytesTotal)
     if (!chkRequest(message)) {
         return;
     }
-    macText(message);
+    macText(message, area);
     // The card can only use this PC's address on the network its request came from; with no
     // address there, nothing is proposed and the reply names no server.
     const std::string local = socket.arrivalAddress();
-    PublicArea::G_LocalIp = local.empty() ? PublicArea::Octets{} : splitLocalIp(local);
+    area.G_LocalIp = local.empty() ? Octets{} : splitLocalIp(local);
     m_view.setStatus(text::tr(Id::StatusCardFound));
     socket.close();
-    m_view.showSettingsDialog();
-    if (PublicArea::G_SetOk) {
+    static_cast<Assignment&>(area) = m_view.showSettingsDialog(area);
+    if (area.G_SetOk) {
         m_assigning = true;
         m_view.setInputBlocked(true);
         const std::optional<Report> report = assign(message);
@@ -159,7 +156,7 @@ std::optional<MainBehaviour::Report> MainBehaviour::assign(std::vector<std::uint
                       twin(Id::DoCheckInterface),
                       {}};
     }
-    makeReply(message);
+    makeReply(message, area);
     socket.setRemoteHost(kBroadcast);
     try {
         socket.sendData(message);
@@ -173,7 +170,7 @@ std::optional<MainBehaviour::Report> MainBehaviour::assign(std::vector<std::uint
     }
     socket.close();
     socket.setRemoteHost(kNoRemote);
-    const std::string address = dottedText(PublicArea::G_IpAddr);
+    const std::string address = dottedText(area.G_IpAddr);
     // The card has its address either way; but a page on another network than the request's
     // interface would be looked for by another NIC, and never load.
     std::optional<Report> report;
@@ -196,7 +193,7 @@ std::optional<MainBehaviour::Report> MainBehaviour::assign(std::vector<std::uint
                       twin(Id::DoCheckInterface),
                       {}};
     }
-    if (PublicArea::G_OpenBrw && !report) {
+    if (area.G_OpenBrw && !report) {
         const std::string browserFailure = m_view.browserStartFailure();
         if (!browserFailure.empty()) {
             // The browser's loader has named the cause on stderr in English already.
@@ -250,17 +247,16 @@ MainBehaviour::addNeighbourEntry(const std::string& address, std::span<const std
     DatagramSocket& socket = m_services.socket;
     std::array<std::uint8_t, 6> hardware;
     std::copy(mac.begin(), mac.end(), hardware.begin());
-    const text::Twin failure = m_services.neighbours.addPermanent(socket.arrivalInterface(),
-                                                                  PublicArea::G_IpAddr, hardware);
-    // stderr names the equivalent command with its outcome.
-    const std::string command = PublicArea::G_ArpCmd + address + ' ' + PublicArea::G_MacAddr +
-                                " on " + socket.arrivalInterfaceName();
+    const text::Twin failure =
+        m_services.neighbours.addPermanent(socket.arrivalInterface(), area.G_IpAddr, hardware);
+    const std::string entry = "neighbour entry " + address + ' ' + area.G_MacAddr + " on " +
+                              socket.arrivalInterfaceName();
     if (failure.empty()) {
-        std::fprintf(stderr, "torvane: %s: permanent neighbour entry\n", command.c_str());
+        std::fprintf(stderr, "torvane: %s: permanent\n", entry.c_str());
         return std::nullopt;
     }
     return Report{0, twin(Id::FailNeighbour, {failure}), twin(Id::CardSent, {address}),
-                  twin(Id::DoNeighbour), command + ": "};
+                  twin(Id::DoNeighbour), entry + ": "};
 }
 
 void MainBehaviour::waitSeconds(double seconds)

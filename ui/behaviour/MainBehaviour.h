@@ -5,6 +5,7 @@
 #include "MainView.h"
 #include "NeighbourTable.h"
 #include "OsVersion.h"
+#include "PublicArea.h"
 #include "Twin.h"
 
 #include <cstdint>
@@ -40,6 +41,8 @@ public:
     bool M_Search = false;
     std::int16_t M_AniIdx = 0;
     OsVersion M_OsVer;
+    /// The card at hand and what the operator decided for it.
+    PublicArea area;
 
     void Form_Load();
     void Form_Unload();

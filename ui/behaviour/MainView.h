@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PublicArea.h"
+
 #include <string>
 
 namespace behaviour {
@@ -31,9 +33,10 @@ public:
     /// A modal message box with OK only.
     virtual void showMessage(Icon icon, const std::string& title, const std::string& text) = 0;
 
-    /// Shows the settings dialog modally and returns when it has closed; its result is in
-    /// PublicArea (G_SetOk and, when true, the addresses and G_OpenBrw).
-    virtual void showSettingsDialog() = 0;
+    /// Shows the settings dialog modally for the card in area (G_MacAddr, G_LocalIp) and
+    /// returns, once it has closed, what it was left with: G_SetOk and, when true, the
+    /// addresses and G_OpenBrw.
+    virtual Assignment showSettingsDialog(const PublicArea& area) = 0;
     /// Runs the pending window events and returns; may wait briefly (at most some tens of
     /// milliseconds) for one to come, so that a polling loop does not spin.
     virtual void processEvents() = 0;

@@ -1,20 +1,6 @@
 #include "SearchRules.h"
 
 #include "FatalError.h"
-#include "OsVersion.h"
-
-std::string arpCommandPrefix(int platformId)
-{
-    if (platformId == kPlatformWindowsNt) {
-        return "cmd /c arp -s ";
-    }
-    // On Linux the entry is written through rtnetlink; the prefix names the equivalent
-    // command in what Torvane reports about it.
-    if (platformId == kPlatformLinux) {
-        return "arp -s ";
-    }
-    return "command.com /c arp -s ";
-}
 
 namespace {
 
@@ -43,7 +29,7 @@ std::uint8_t octetOf(std::string_view part, std::string_view whole)
 
 } // namespace
 
-PublicArea::Octets splitLocalIp(std::string_view s)
+behaviour::Octets splitLocalIp(std::string_view s)
 {
     const auto noDot = [&s] {
         return FatalError(kInvalidCall, "Invalid procedure call: the local address \"" +
@@ -66,7 +52,7 @@ PublicArea::Octets splitLocalIp(std::string_view s)
             octetOf(r.substr(0, p3), s), octetOf(r.substr(p3 + 1), s)};
 }
 
-std::string dottedText(const PublicArea::Octets& o)
+std::string dottedText(const behaviour::Octets& o)
 {
     return std::to_string(o[0]) + '.' + std::to_string(o[1]) + '.' + std::to_string(o[2]) + '.' +
            std::to_string(o[3]);

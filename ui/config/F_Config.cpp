@@ -10,7 +10,8 @@
 
 #include <algorithm>
 
-F_Config::F_Config(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::F_Config>())
+F_Config::F_Config(QWidget* parent, const behaviour::PublicArea& area)
+    : QDialog(parent), m_ui(std::make_unique<Ui::F_Config>()), m_core(*this, area)
 {
     m_ui->setupUi(this);
     const Ui::F_Config& u = *m_ui;

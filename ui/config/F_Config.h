@@ -19,21 +19,24 @@ class F_Config;
 }
 
 // The modal dialog that shows a detected card's MAC address and takes the address, subnet
-// mask and gateway to give it. The result goes to PublicArea: G_SetOk is true only when the
+// mask and gateway to give it. Its result is an Assignment: G_SetOk is true only when the
 // operator confirmed Set; every other way out of the dialog leaves it false. What it does is
 // decided by ConfigBehaviour; the handlers below only forward to it.
 //
-//     PublicArea::G_MacAddr = mac;
-//     F_Config dlg(mainWindow);
+//     F_Config dlg(mainWindow, area); // the card's G_MacAddr and G_LocalIp
 //     dlg.exec();
+//     const behaviour::Assignment result = dlg.result();
 class F_Config : public QDialog, private behaviour::ConfigView {
     Q_OBJECT
 
 public:
     using Boxes = std::array<QLineEdit*, 4>;
 
-    explicit F_Config(QWidget* parent = nullptr);
+    explicit F_Config(QWidget* parent = nullptr, const behaviour::PublicArea& area = {});
     ~F_Config() override;
+
+    /// What the dialog was left with; final once it has closed.
+    const behaviour::Assignment& result() const { return m_core.result(); }
 
     // The controls, under the names the window's handlers use. Each also carries its name as
     // objectName (the boxes as T_IpAddr_0 .. T_GateWay_3).
@@ -97,5 +100,5 @@ private:
     QLineEdit* box(Group group, int index) const;
 
     std::unique_ptr<Ui::F_Config> m_ui;
-    behaviour::ConfigBehaviour m_core{*this};
+    behaviour::ConfigBehaviour m_core;
 };

@@ -26,9 +26,8 @@ F_Main::Services F_Main::platformServices()
 
 F_Main::F_Main(Services services, QWidget* parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::F_Main>()), m_services(std::move(services)),
-      m_socket(*m_services.socket),
-      m_core(*this, {m_socket, *m_services.neighbours, *m_services.clock, m_services.queryVersion,
-                     m_services.asRoot})
+      m_core(*this, {*m_services.socket, *m_services.neighbours, *m_services.clock,
+                     m_services.queryVersion, m_services.asRoot})
 {
     m_ui->setupUi(this);
     applyTexts();
@@ -68,7 +67,7 @@ F_Main::F_Main(Services services, QWidget* parent)
     connect(Command2, &QPushButton::clicked, this, &F_Main::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &F_Main::Command3_Click);
     connect(Timer1, &QTimer::timeout, this, &F_Main::Timer1_Timer);
-    // The socket's events reach the behaviour through m_socket.
+    // The socket's events reach the behaviour through its two callbacks.
 
     Form_Load();
 }
@@ -163,10 +162,11 @@ void F_Main::showMessage(Icon icon, const std::string& title, const std::string&
                   QString::fromStdString(title), text);
 }
 
-void F_Main::showSettingsDialog()
+behaviour::Assignment F_Main::showSettingsDialog(const behaviour::PublicArea& area)
 {
-    F_Config dialog(this);
+    F_Config dialog(this, area);
     dialog.exec();
+    return dialog.result();
 }
 
 void F_Main::processEvents()

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "Clock.h"
+#include "DatagramSocket.h"
 #include "MainBehaviour.h"
 #include "MainView.h"
 #include "NeighbourTable.h"
 #include "OsVersion.h"
-#include "QtDatagramSocket.h"
-#include "UdpSocket.h"
 
 #include <QWidget>
 
@@ -34,7 +33,7 @@ class F_Main : public QWidget, private behaviour::MainView {
 public:
     /// The platform services the window works with; tests hand in fakes.
     struct Services {
-        std::unique_ptr<UdpSocket> socket;
+        std::unique_ptr<DatagramSocket> socket;
         std::unique_ptr<NeighbourTable> neighbours;
         std::unique_ptr<Clock> clock;
         std::function<void(OsVersion&)> queryVersion;
@@ -48,7 +47,6 @@ public:
 
 private:
     Services m_services;
-    QtDatagramSocket m_socket;
     behaviour::MainBehaviour m_core;
 
 public:
@@ -61,12 +59,13 @@ public:
     std::array<QLabel*, 12> ImgAni;
     QLabel* Img_AniBuf;
     QTimer* Timer1;
-    UdpSocket* Winsock1;
+    DatagramSocket* Winsock1;
 
     // The window's variables, kept by the behaviour.
     const bool& M_Search = m_core.M_Search;
     const std::int16_t& M_AniIdx = m_core.M_AniIdx;
     const OsVersion& M_OsVer = m_core.M_OsVer;
+    const behaviour::PublicArea& area = m_core.area;
 
     /// The button that Enter activates when the focus is not on a push button.
     QPushButton* defaultButton() const { return m_defaultButton; }
@@ -99,7 +98,7 @@ private:
     void setStatus(const std::string& text) override;
     void setInputBlocked(bool blocked) override;
     void showMessage(Icon icon, const std::string& title, const std::string& text) override;
-    void showSettingsDialog() override;
+    behaviour::Assignment showSettingsDialog(const behaviour::PublicArea& area) override;
     void processEvents() override;
     std::string browserStartFailure() override;
     void openPage(const std::string& url) override;

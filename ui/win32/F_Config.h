@@ -11,13 +11,16 @@ namespace win32ui {
 /// dialog's behaviour (ConfigBehaviour), which takes every event.
 class F_Config final : public behaviour::ConfigView {
 public:
-    F_Config() = default;
+    /// For the card in area: its G_MacAddr and G_LocalIp.
+    explicit F_Config(const behaviour::PublicArea& area) : m_core(*this, area) {}
     F_Config(const F_Config&) = delete;
     F_Config& operator=(const F_Config&) = delete;
 
     /// Shows the dialog modally over owner and returns when it has closed: true after a
-    /// confirmed Set. The outcome is in PublicArea, as the behaviour wrote it.
+    /// confirmed Set.
     bool run(HWND owner);
+    /// What the dialog was left with; final once it has closed.
+    const behaviour::Assignment& result() const { return m_core.result(); }
 
     // behaviour::ConfigView
     std::u16string boxText(Group group, int index) const override;
@@ -46,7 +49,7 @@ private:
     UINT m_dpi = 96;
     Fonts m_fonts;
     bool m_activated = false;
-    behaviour::ConfigBehaviour m_core{*this};
+    behaviour::ConfigBehaviour m_core;
 };
 
 } // namespace win32ui

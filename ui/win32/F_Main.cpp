@@ -289,10 +289,11 @@ void F_Main::showMessage(Icon icon, const std::string& title, const std::string&
                MB_OK | (icon == Icon::Critical ? MB_ICONERROR : MB_ICONWARNING));
 }
 
-void F_Main::showSettingsDialog()
+behaviour::Assignment F_Main::showSettingsDialog(const behaviour::PublicArea& area)
 {
-    F_Config dialog;
+    F_Config dialog(area);
     dialog.run(m_hwnd);
+    return dialog.result();
 }
 
 void F_Main::processEvents()

@@ -1,0 +1,81 @@
+#include "HelperPort.h"
+
+#include "HelperTexts.h"
+#include "NetInfo.h"
+#include "SearchFailure.h"
+
+#include <QSocketNotifier>
+
+HelperPort::~HelperPort()
+{
+    unwatch();
+}
+
+helper::Link& HelperPort::open(int)
+{
+    if (!m_link.running()) {
+        const helper::StartResult r = m_link.start(helper::locateHelper(helper::executableDir()));
+        // The window reports it, on stderr too; a code is shown only when there is a real one.
+        if (r.error != helper::StartError::None) {
+            throw SearchFailure(r.errnoValue, startFailureText(r));
+        }
+    }
+    return m_link;
+}
+
+void HelperPort::watch()
+{
+    unwatch();
+    m_notifier = new QSocketNotifier(m_link.fd(), QSocketNotifier::Read);
+    QObject::connect(m_notifier, &QSocketNotifier::activated, m_notifier, [this] {
+        if (readable) {
+            readable();
+        }
+    });
+}
+
+void HelperPort::unwatch()
+{
+    // Pausing happens inside the data-arrival handler, i.e. while the notifier is emitting.
+    if (m_notifier != nullptr) {
+        m_notifier->setEnabled(false);
+        m_notifier->deleteLater();
+        m_notifier = nullptr;
+    }
+}
+
+std::string HelperPort::localIP() const
+{
+    return defaultLocalAddress().toStdString();
+}
+
+std::string HelperPort::interfaceName(int ifindex) const
+{
+    return ::interfaceName(ifindex).toStdString();
+}
+
+std::optional<std::vector<LinkHooks::Address>> HelperPort::interfaceAddresses(int ifindex) const
+{
+    int error = 0;
+    const QList<InterfaceAddress> all = ::interfaceAddresses(ifindex, &error);
+    if (error != 0) {
+        return std::nullopt;
+    }
+    std::vector<Address> result;
+    for (const InterfaceAddress& a : all) {
+        result.push_back({a.address, a.prefix});
+    }
+    return result;
+}
+
+bool HelperPort::interfaceExists(int ifindex) const
+{
+    return !::interfaceName(ifindex).isEmpty();
+}
+
+long long helperPid(const DatagramSocket& socket)
+{
+    const auto* link = dynamic_cast<const LinkSocket*>(&socket);
+    const auto* port = link != nullptr ? dynamic_cast<const HelperPort*>(&link->hooks()) : nullptr;
+    return port != nullptr ? port->helperPid() : -1;
+}

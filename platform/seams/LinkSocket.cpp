@@ -1,0 +1,182 @@
+#include "LinkSocket.h"
+
+#include "Addresses.h"
+#include "BootMessage.h"
+#include "SearchFailure.h"
+#include "Texts.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// At most this many requests are handled per wake-up, so that a burst cannot starve the
+// timers and the windows.
+constexpr int kBurst = 64;
+
+} // namespace
+
+LinkSocket::LinkSocket(std::shared_ptr<LinkSession> session) : m_session(std::move(session))
+{
+    hooks().readable = [this] { wake(); };
+    hooks().failed = [this](std::int16_t number, const std::string& description) {
+        if (Error) {
+            Error(number, description);
+        }
+    };
+}
+
+LinkSocket::~LinkSocket()
+{
+    endSearch();
+    hooks().readable = nullptr;
+    hooks().failed = nullptr;
+}
+
+void LinkSocket::bind(int localPort)
+{
+    setLocalPort(localPort);
+    helper::Link& link = hooks().open(localPort);
+    const helper::Answer a = link.listen();
+    if (!a.ok()) {
+        const text::Twin cause = text::twin(text::Id::HelperCannotStart, {link.words(a)});
+        endSearch();
+        throw SearchFailure(a.error, cause);
+    }
+    m_waiting.clear();
+    m_listening = true;
+    hooks().watch();
+}
+
+void LinkSocket::wake()
+{
+    for (int i = 0; i < kBurst; ++i) {
+        helper::Link* link = hooks().link();
+        if (link == nullptr) {
+            return;
+        }
+        if (m_waiting.empty()) {
+            std::optional<helper::Request> request = link->readRequest();
+            if (!request) {
+                break;
+            }
+            m_waiting.push_back(std::move(*request));
+        }
+        if (!m_listening) {
+            m_waiting.clear(); // paused: it belongs to no search
+            continue;
+        }
+        const std::size_t before = m_waiting.size();
+        if (DataArrival) {
+            DataArrival(static_cast<std::int32_t>(m_waiting.front().datagram.size()));
+        }
+        if (m_waiting.size() == before) {
+            return; // the handler left it waiting
+        }
+    }
+    const helper::Link* link = hooks().link();
+    if (link != nullptr && link->died()) {
+        m_listening = false;
+        hooks().unwatch();
+        const text::Twin ended = text::twin(text::Id::HelperEnded);
+        std::fprintf(stderr, "torvane: the search ended: %s\n", ended.english.c_str());
+        // The link's end carries no error code.
+        hooks().failed(0, ended.local());
+    }
+}
+
+std::vector<std::uint8_t> LinkSocket::getData(int maxLength)
+{
+    if (m_waiting.empty()) {
+        return {};
+    }
+    helper::Request request = std::move(m_waiting.front());
+    m_waiting.pop_front();
+    m_session->requestId = request.id;
+    m_session->arrival = request.ifindex;
+    m_arrivalName = hooks().interfaceName(request.ifindex);
+    std::vector<std::uint8_t> bytes = std::move(request.datagram);
+    bytes.resize(std::min(bytes.size(), static_cast<std::size_t>(std::max(0, maxLength))));
+    return bytes;
+}
+
+void LinkSocket::sendData(const std::vector<std::uint8_t>& data)
+{
+    // The link sends only to the limited broadcast on the client port, which is the one place
+    // the windows send to.
+    if (m_remoteHost != "255.255.255.255" || m_remotePort != bootp::kClientPort) {
+        text::Twin cause = text::twin(text::Id::CauseBadDestination);
+        cause.english += " (" + m_remoteHost + ":" + std::to_string(m_remotePort) + ")";
+        throw SearchFailure(0, cause);
+    }
+    helper::Link* link = hooks().link();
+    if (link == nullptr) {
+        throw SearchFailure(0, text::twin(text::Id::CauseUnknownRequest));
+    }
+    const helper::Answer a = link->reply(m_session->requestId, data);
+    if (!a.ok()) {
+        throw SearchFailure(a.error, link->words(a));
+    }
+}
+
+void LinkSocket::close()
+{
+    m_listening = false;
+    m_waiting.clear();
+    hooks().unwatch();
+    if (helper::Link* link = hooks().link()) {
+        link->pause();
+    }
+}
+
+void LinkSocket::endSearch()
+{
+    close();
+    hooks().end();
+}
+
+std::string LinkSocket::arrivalInterfaceName() const
+{
+    return m_arrivalName.empty() ? "interface " + std::to_string(m_session->arrival)
+                                 : m_arrivalName;
+}
+
+std::string LinkSocket::arrivalAddress() const
+{
+    const auto addresses = hooks().interfaceAddresses(m_session->arrival);
+    if (!addresses || addresses->empty()) {
+        return {};
+    }
+    return bootp::ipText(bootp::fromValue(addresses->front().address));
+}
+
+bool LinkSocket::arrivalSubnetHolds(const std::string& address) const
+{
+    const std::optional<bootp::Ipv4> ip = bootp::parseIp(address);
+    const auto addresses = hooks().interfaceAddresses(m_session->arrival);
+    if (!ip || !addresses) {
+        return false;
+    }
+    const std::uint32_t value = bootp::toValue(*ip);
+    return std::any_of(addresses->begin(), addresses->end(), [value](const LinkHooks::Address& a) {
+        const std::uint32_t mask = a.prefix <= 0 ? 0 : ~std::uint32_t(0) << (32 - a.prefix);
+        return (value & mask) == (a.address & mask);
+    });
+}
+
+bool LinkSocket::arrivalInterfaceExists() const
+{
+    return hooks().interfaceExists(m_session->arrival);
+}
+
+text::Twin LinkNeighbourTable::addPermanent(int, const std::array<std::uint8_t, 4>& ip,
+                                            const std::array<std::uint8_t, 6>& mac)
+{
+    // The interface is the one the link saw the request arrive on; it is not asked for.
+    helper::Link* link = m_session->hooks->link();
+    if (link == nullptr) {
+        return text::twin(text::Id::CauseUnknownRequest);
+    }
+    const helper::Answer a = link->neighbour(m_session->requestId, ip, mac);
+    return a.ok() ? text::Twin{} : link->words(a);
+}
