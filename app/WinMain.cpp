@@ -1,6 +1,6 @@
 // torvane.exe: the Win32 front-end. The windows are in ui/win32; this file only starts them.
-#include "F_Config.h"
-#include "F_Main.h"
+#include "F_Config_win32.h"
+#include "F_Main_win32.h"
 #include "MainBehaviour.h"
 #include "Texts.h"
 #include "WinSeams.h"

@@ -2,7 +2,7 @@
 #include "BootMessage.h"
 #include "BootP.h"
 #include "HttpPage.h"
-#include "Options.h"
+#include "SimOptions.h"
 #include "Output.h"
 
 #include <gtest/gtest.h>

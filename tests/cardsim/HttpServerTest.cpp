@@ -1,7 +1,7 @@
 // The page server over loopback (127.0.0.0/8 only), in a thread of the test.
 
 #include "HttpServer.h"
-#include "Link.h"
+#include "SimLink.h"
 #include "Tls.h"
 
 #include <openssl/evp.h>

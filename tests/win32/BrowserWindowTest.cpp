@@ -1,4 +1,4 @@
-#include "F_Browser.h"
+#include "F_Browser_win32.h"
 #include "WinTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 
 #include "CardSim.h"
 #include "Console.h"
-#include "Link.h"
-#include "Options.h"
+#include "SimLink.h"
+#include "SimOptions.h"
 #include "Signals.h"
 
 #include <cstdint>

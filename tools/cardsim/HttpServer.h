@@ -1,7 +1,7 @@
 #pragma once
 
 #include "HttpPage.h"
-#include "Link.h"
+#include "SimLink.h"
 
 #include <signal.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Options.h"
+#include "SimOptions.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
 #include "Signals.h"
 
-#include "Link.h"
+#include "SimLink.h"
 
 #include <algorithm>
 #include <cerrno>

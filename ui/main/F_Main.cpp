@@ -4,7 +4,7 @@
 #include "F_Browser.h"
 #include "F_Config.h"
 #include "MessageBoxText.h"
-#include "Platform.h"
+#include "linux/LinuxServices.h"
 #include "Privileges.h"
 #include "QtText.h"
 #include "Resources.h"

@@ -1,4 +1,4 @@
-#include "Link.h"
+#include "SimLink.h"
 
 #include "Rtnetlink.h"
 

@@ -1,7 +1,7 @@
-#include "F_Main.h"
+#include "F_Main_win32.h"
 
-#include "F_Browser.h"
-#include "F_Config.h"
+#include "F_Browser_win32.h"
+#include "F_Config_win32.h"
 #include "resource.h"
 
 namespace win32ui {

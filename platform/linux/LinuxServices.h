@@ -7,7 +7,8 @@
 
 #include <memory>
 
-// The one place that chooses the implementation of each platform service for this OS.
+// The Qt front-end's platform services on Linux: the socket and neighbour table over the
+// helper, and the clock. torvane.exe makes its own in platform/windows/WinSeams.
 /// The socket and the neighbour table of one window; both work through the same helper.
 struct NetworkServices {
     std::unique_ptr<DatagramSocket> socket;

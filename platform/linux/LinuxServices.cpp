@@ -1,10 +1,6 @@
-#include "Platform.h"
+#include "LinuxServices.h"
 
-#if defined(__linux__)
-#include "linux/HelperPort.h"
-#else
-#error "Torvane has platform services for Linux only"
-#endif
+#include "HelperPort.h"
 
 #include <chrono>
 

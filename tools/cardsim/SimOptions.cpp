@@ -1,4 +1,4 @@
-#include "Options.h"
+#include "SimOptions.h"
 
 #include <algorithm>
 #include <charconv>

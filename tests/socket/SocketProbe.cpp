@@ -10,7 +10,7 @@
 //   watch DEV S   (any)  print every datagram arriving on port 68 via DEV for S seconds
 #include "BootP.h"
 #include "CardRequest.h"
-#include "Platform.h"
+#include "linux/LinuxServices.h"
 #include "SearchFailure.h"
 #include "linux/HelperPort.h"
 

@@ -1,4 +1,4 @@
-#include "F_Config.h"
+#include "F_Config_win32.h"
 
 #include "Pictures.h"
 #include "resource.h"
