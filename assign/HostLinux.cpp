@@ -1,7 +1,7 @@
 #include "Host.h"
 
 #include "HelperLink.h"
-#include "PortOwner.h"
+#include "PortHolderText.h"
 #include "Runner.h"
 #include "Say.h"
 
@@ -56,13 +56,9 @@ std::unique_ptr<helper::Link> startLink(const Options& options, text::Twin& why)
     case StartError::NoPrivilege:
         why = say(Id::AssignNoPrivilege, {r.path});
         break;
-    case StartError::PortInUse: {
-        const std::string owner = udpPortOwner(67);
-        why = owner.empty()
-                  ? text::twin(Id::AssignPortHeld, {text::twin(Id::AssignPortHeldUnknown)})
-                  : say(Id::AssignPortHeld, {owner});
+    case StartError::PortInUse:
+        why = text::twin(Id::AssignPortHeld, {udpPortHolderText(67)});
         break;
-    }
     case StartError::Died:
     case StartError::Other:
         why = say(Id::AssignHelperFailed, {r.detail});

@@ -1,10 +1,13 @@
 #include "HelperPort.h"
 
 #include "HelperTexts.h"
+#include "InterfaceName.h"
 #include "NetInfo.h"
 #include "SearchFailure.h"
 
 #include <QSocketNotifier>
+
+#include <net/if.h>
 
 HelperPort::~HelperPort()
 {
@@ -51,7 +54,7 @@ std::string HelperPort::localIP() const
 
 std::string HelperPort::interfaceName(int ifindex) const
 {
-    return ::interfaceName(ifindex).toStdString();
+    return ::interfaceName(static_cast<unsigned>(ifindex));
 }
 
 std::optional<std::vector<LinkHooks::Address>> HelperPort::interfaceAddresses(int ifindex) const
@@ -70,7 +73,8 @@ std::optional<std::vector<LinkHooks::Address>> HelperPort::interfaceAddresses(in
 
 bool HelperPort::interfaceExists(int ifindex) const
 {
-    return !::interfaceName(ifindex).isEmpty();
+    char name[IF_NAMESIZE] = {};
+    return ifindex > 0 && ::if_indextoname(static_cast<unsigned>(ifindex), name) != nullptr;
 }
 
 long long helperPid(const DatagramSocket& socket)

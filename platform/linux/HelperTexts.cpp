@@ -1,7 +1,7 @@
 #include "HelperTexts.h"
 
 #include "HelperAccess.h"
-#include "NetInfo.h"
+#include "PortHolderText.h"
 
 #include <cerrno>
 
@@ -25,18 +25,8 @@ text::Twin startFailureText(const helper::StartResult& r)
     }
     case helper::StartError::NoPrivilege:
         return twin(Id::HelperNoPrivilege, {r.path});
-    case helper::StartError::PortInUse: {
-        const PortHolder h = udpPortHolder(67);
-        text::Twin who;
-        if (!h.program.isEmpty()) {
-            who = twin(Id::PortHolderProgram, {h.program.toStdString(), std::to_string(h.pid)});
-        } else if (!h.user.isEmpty()) {
-            who = twin(Id::PortHolderUser, {h.user.toStdString()});
-        } else {
-            who = twin(Id::PortHolderUnknown);
-        }
-        return twin(Id::HelperPortInUse, {who});
-    }
+    case helper::StartError::PortInUse:
+        return twin(Id::HelperPortInUse, {udpPortHolderText(67)});
     case helper::StartError::Died:
         break;
     case helper::StartError::Other: {

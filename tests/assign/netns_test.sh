@@ -330,7 +330,7 @@ sleep 0.5
 run_assign held --mac 02:00:00:00:03:01 --ip 10.77.0.63 --mask $MASK --gateway $GW
 kill "$holder" 2>/dev/null
 wait "$holder" 2>/dev/null
-[ "$RC" -eq 4 ] && grep -q "UDP port 67 is held by python3 (pid $holder)" "$WORK/held.err" &&
+[ "$RC" -eq 4 ] && grep -q "UDP port 67 is held by another program (python3, pid $holder)" "$WORK/held.err" &&
     pass "port 67 held: exit 4, the holder named" || fail "port held: exit $RC: $(cat "$WORK/held.err")"
 
 # A user outside the helper's group: the message names the group and the command.
