@@ -1,9 +1,9 @@
 #include "HelperPort.h"
 
-#include "HelperTexts.h"
 #include "InterfaceName.h"
 #include "NetInfo.h"
 #include "SearchFailure.h"
+#include "StartTexts.h"
 
 #include <QSocketNotifier>
 
@@ -20,7 +20,12 @@ helper::Link& HelperPort::open(int)
         const helper::StartResult r = m_link.start(helper::locateHelper(helper::executableDir()));
         // The window reports it, on stderr too; a code is shown only when there is a real one.
         if (r.error != helper::StartError::None) {
-            throw SearchFailure(r.errnoValue, startFailureText(r));
+            using text::Id;
+            throw SearchFailure(
+                r.errnoValue,
+                helper::startFailureText(r, {Id::HelperMissing, Id::HelperNotInGroup,
+                                             Id::HelperNoPrivilege, Id::HelperPortInUse,
+                                             Id::HelperCannotStart, Id::HelperDidNotStart}));
         }
     }
     return m_link;
