@@ -1,15 +1,12 @@
 #include "Host.h"
 
 #include "HelperLink.h"
-#include "PortOwner.h"
 #include "Runner.h"
-#include "Say.h"
+#include "StartTexts.h"
 
 #include <cerrno>
 #include <csignal>
-#include <grp.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace assign {
@@ -19,17 +16,6 @@ namespace {
 void onStopSignal(int signal)
 {
     g_stopSignal = signal;
-}
-
-std::string groupOf(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        if (const group* g = ::getgrgid(st.st_gid)) {
-            return g->gr_name;
-        }
-    }
-    return "torvane";
 }
 
 } // namespace
@@ -42,32 +28,13 @@ std::unique_ptr<helper::Link> startLink(const Options& options, text::Twin& why)
     }
     auto link = std::make_unique<helper::HelperLink>();
     const helper::StartResult r = link->start(path);
-    using helper::StartError;
-    using text::Id;
-    switch (r.error) {
-    case StartError::None:
+    if (r.error == helper::StartError::None) {
         return link;
-    case StartError::Missing:
-        why = say(Id::AssignHelperMissing, {helper::executableDir()});
-        break;
-    case StartError::NotInGroup:
-        why = say(Id::AssignNotInGroup, {r.path, groupOf(r.path)});
-        break;
-    case StartError::NoPrivilege:
-        why = say(Id::AssignNoPrivilege, {r.path});
-        break;
-    case StartError::PortInUse: {
-        const std::string owner = udpPortOwner(67);
-        why = owner.empty()
-                  ? text::twin(Id::AssignPortHeld, {text::twin(Id::AssignPortHeldUnknown)})
-                  : say(Id::AssignPortHeld, {owner});
-        break;
     }
-    case StartError::Died:
-    case StartError::Other:
-        why = say(Id::AssignHelperFailed, {r.detail});
-        break;
-    }
+    using text::Id;
+    why = helper::startFailureText(r, {Id::AssignHelperMissing, Id::AssignNotInGroup,
+                                       Id::AssignNoPrivilege, Id::AssignPortHeld,
+                                       Id::AssignHelperFailed, Id::AssignHelperFailed});
     return nullptr;
 }
 

@@ -1,7 +1,7 @@
 #include "Host.h"
 
 #include "CardPort.h"
-#include "PortOwner.h"
+#include "PortHolderText.h"
 #include "Runner.h"
 #include "Say.h"
 #include "Win32.h"
@@ -36,21 +36,6 @@ BOOL WINAPI onConsoleEvent(DWORD event)
     }
 }
 
-std::wstring wide(const std::string& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int size =
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) {
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                              size);
-    }
-    return out;
-}
-
 } // namespace
 
 std::unique_ptr<helper::Link> startLink(const Options&, text::Twin& why)
@@ -61,10 +46,7 @@ std::unique_ptr<helper::Link> startLink(const Options&, text::Twin& why)
     }
     const winnet::Failure f = port.failure();
     if (f.code == WSAEADDRINUSE || f.code == WSAEACCES) {
-        const std::string owner = udpPortOwner(67);
-        why = owner.empty() ? text::twin(text::Id::AssignPortHeld,
-                                         {text::twin(text::Id::AssignPortHeldUnknown)})
-                            : say(text::Id::AssignPortHeld, {owner});
+        why = text::twin(text::Id::AssignPortHeld, {udpPortHolderText(67)});
     } else {
         why = say(text::Id::AssignPortFailed, {winnet::describe(f)});
     }
@@ -129,7 +111,7 @@ text::Lang desktopLanguage()
 
 bool pathExists(const std::string& path)
 {
-    if (::GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (::GetFileAttributesW(winnet::wide(path).c_str()) != INVALID_FILE_ATTRIBUTES) {
         return true;
     }
     const DWORD error = ::GetLastError();

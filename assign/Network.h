@@ -1,5 +1,6 @@
 #pragma once
 
+#include "InterfaceName.h"
 #include "Result.h"
 #include "Wording.h"
 
@@ -33,7 +34,6 @@ struct InterfaceState {
 };
 
 InterfaceState interfaceState(const std::string& name);
-std::string interfaceName(unsigned index);
 
 struct LocalAddress {
     unsigned index;

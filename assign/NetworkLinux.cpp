@@ -38,15 +38,6 @@ InterfaceState interfaceState(const std::string& name)
     return s;
 }
 
-std::string interfaceName(unsigned index)
-{
-    char name[IF_NAMESIZE] = {};
-    if (::if_indextoname(index, name) == nullptr) {
-        return "interface " + std::to_string(index);
-    }
-    return name;
-}
-
 netlink::Result<std::vector<LocalAddress>> readLocalAddresses()
 {
     const netlink::Result<std::vector<netlink::Address>> all = netlink::addresses();

@@ -134,11 +134,6 @@ InterfaceState interfaceState(const std::string& name)
     return s;
 }
 
-std::string interfaceName(unsigned index)
-{
-    return winnet::interfaceName(index);
-}
-
 netlink::Result<std::vector<LocalAddress>> readLocalAddresses()
 {
     const winnet::Result<bootp::HostFacts> facts = winnet::hostFacts();
@@ -147,8 +142,8 @@ netlink::Result<std::vector<LocalAddress>> readLocalAddresses()
     }
     std::vector<LocalAddress> out;
     for (const bootp::HostFacts::Address& a : facts->addresses) {
-        const Ip mask = a.prefix <= 0 ? 0 : ~Ip{0} << (32 - std::min(a.prefix, 32));
-        out.push_back({static_cast<unsigned>(a.ifindex), bootp::toValue(a.ip), mask});
+        out.push_back(
+            {static_cast<unsigned>(a.ifindex), bootp::toValue(a.ip), bootp::prefixMask(a.prefix)});
     }
     return out;
 }

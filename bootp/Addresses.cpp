@@ -57,6 +57,11 @@ Ipv4 fromValue(std::uint32_t value)
             static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
 }
 
+std::uint32_t prefixMask(int prefix)
+{
+    return prefix <= 0 ? 0 : prefix >= 32 ? ~std::uint32_t(0) : ~(~std::uint32_t(0) >> prefix);
+}
+
 std::string ipText(const Ipv4& ip)
 {
     char text[16];

@@ -18,6 +18,8 @@ using Mac = std::array<std::uint8_t, 6>;
 /// The address as a number, 10.0.0.1 = 0x0A000001, so that subnets are plain arithmetic.
 std::uint32_t toValue(const Ipv4& ip);
 Ipv4 fromValue(std::uint32_t value);
+/// The mask of a prefix length as a number: 24 = 0xFFFFFF00; 0 or less none, 32 or more all.
+std::uint32_t prefixMask(int prefix);
 
 /// "192.168.0.20": four decimal numbers without leading zeros.
 std::string ipText(const Ipv4& ip);

@@ -4,15 +4,6 @@
 
 namespace bootp {
 
-namespace {
-
-std::uint32_t maskValue(int prefix)
-{
-    return prefix <= 0 ? 0 : ~std::uint32_t(0) << (32 - prefix);
-}
-
-} // namespace
-
 std::optional<int> maskPrefix(const Ipv4& mask)
 {
     const std::uint32_t inverted = ~toValue(mask);
@@ -100,9 +91,9 @@ std::optional<HostClash> clashWithHost(const Ipv4& ip, const HostFacts& host)
         if (local.ip == ip) {
             return HostClash::LocalAddress;
         }
-        if (subnetEdge(ip, fromValue(maskValue(local.prefix))) &&
-            (toValue(ip) & maskValue(local.prefix)) ==
-                (toValue(local.ip) & maskValue(local.prefix))) {
+        if (subnetEdge(ip, fromValue(prefixMask(local.prefix))) &&
+            (toValue(ip) & prefixMask(local.prefix)) ==
+                (toValue(local.ip) & prefixMask(local.prefix))) {
             return HostClash::SubnetEdge;
         }
     }

@@ -205,9 +205,11 @@ int Listener::serve()
                 return 0; // the front-end closed the link: the search is over
             }
             Answer answer = handle(decodeToHelper(std::span(buffer, static_cast<std::size_t>(n))));
+            // The front-end words the refusal from its number (AnswerTexts); this line only
+            // marks it in the log, without a second English text.
             if (answer.refused()) {
-                answer.reason = refusalText(answer.refusal);
-                std::fprintf(stderr, "torvane-helper: refused: %s\n", answer.reason.c_str());
+                std::fprintf(stderr, "torvane-helper: refused: %d\n",
+                             static_cast<int>(answer.refusal));
             }
             tell(answer);
         }

@@ -119,14 +119,6 @@ template <typename T> int familyHeader(const nlmsghdr* m, std::uint16_t type, T&
 
 } // namespace
 
-Ipv4 prefixMask(int prefix)
-{
-    if (prefix <= 0) {
-        return 0;
-    }
-    return prefix >= 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> prefix);
-}
-
 namespace wire {
 
 int readDatagram(std::span<const std::uint8_t> datagram, std::uint32_t seq, std::uint32_t portid,

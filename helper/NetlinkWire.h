@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Addresses.h"
+
 #include <array>
 #include <cerrno>
 #include <cstddef>
@@ -20,9 +22,6 @@ namespace netlink {
 using Ipv4 = std::uint32_t; ///< host byte order
 using Mac = std::array<std::uint8_t, 6>;
 
-/// The mask of a prefix length (0..32).
-Ipv4 prefixMask(int prefix);
-
 /// One IPv4 address of an interface (RTM_NEWADDR).
 struct Address {
     unsigned index = 0;
@@ -32,7 +31,7 @@ struct Address {
     std::uint8_t scope = 0;  ///< RT_SCOPE_*
     std::uint32_t flags = 0; ///< IFA_F_*
     std::string label;       ///< IFA_LABEL: "eth0", "eth0:1"
-    Ipv4 mask() const { return prefixMask(prefix); }
+    Ipv4 mask() const { return bootp::prefixMask(prefix); }
 };
 
 /// One IPv4 neighbour entry (RTM_NEWNEIGH).

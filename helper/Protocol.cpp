@@ -174,51 +174,6 @@ std::optional<FromHelper> decodeFromHelper(std::span<const std::uint8_t> data)
     }
 }
 
-const char* refusalText(Refusal r)
-{
-    switch (r) {
-    case Refusal::None:
-        return "";
-    case Refusal::Malformed:
-        return "malformed message";
-    case Refusal::UnknownRequest:
-        return "no such request is remembered";
-    case Refusal::AlreadyReplied:
-        return "that request has already been answered";
-    case Refusal::Expired:
-        return "that request is too old to answer";
-    case Refusal::ChangedBytes:
-        return "the reply changes bytes outside the reply's fields";
-    case Refusal::BadAddress:
-        return "the address is not a unicast host address of its subnet";
-    case Refusal::BadMask:
-        return "the subnet mask is zero or not contiguous";
-    case Refusal::BadGateway:
-        return "the gateway is not a host of the card's subnet";
-    case Refusal::BadServer:
-        return "the server address is not an address of the arrival interface";
-    case Refusal::Outstanding:
-        return "another assignment is still outstanding";
-    case Refusal::NotReplied:
-        return "no reply was sent for that request";
-    case Refusal::Mismatch:
-        return "the entry differs from the reply that was sent";
-    case Refusal::LocalAddress:
-        return "the address belongs to this PC";
-    case Refusal::SubnetEdge:
-        return "the address is the network or broadcast address of a connected subnet";
-    case Refusal::GatewayAddress:
-        return "the address is a gateway of this PC";
-    case Refusal::OtherMac:
-        return "the neighbour table maps the address to another MAC";
-    case Refusal::BadMac:
-        return "the MAC is not a unicast hardware address";
-    case Refusal::KernelQuery:
-        return "the kernel's addresses, routes or neighbours could not be read";
-    }
-    return "refused";
-}
-
 bool refusalHeals(Refusal r)
 {
     switch (r) {

@@ -53,9 +53,6 @@ enum class Refusal : std::int32_t {
     KernelQuery = 18,    ///< the kernel's addresses, routes or neighbours could not be read
 };
 
-/// English, for stderr and logs; the windows and torvane-assign show their own texts.
-const char* refusalText(Refusal r);
-
 /// Whether the card's next request can succeed where this one was refused, so that a
 /// front-end should not give the card up.
 bool refusalHeals(Refusal r);

@@ -1,10 +1,13 @@
 #include "HelperPort.h"
 
-#include "HelperTexts.h"
+#include "InterfaceName.h"
 #include "NetInfo.h"
 #include "SearchFailure.h"
+#include "StartTexts.h"
 
 #include <QSocketNotifier>
+
+#include <net/if.h>
 
 HelperPort::~HelperPort()
 {
@@ -17,7 +20,12 @@ helper::Link& HelperPort::open(int)
         const helper::StartResult r = m_link.start(helper::locateHelper(helper::executableDir()));
         // The window reports it, on stderr too; a code is shown only when there is a real one.
         if (r.error != helper::StartError::None) {
-            throw SearchFailure(r.errnoValue, startFailureText(r));
+            using text::Id;
+            throw SearchFailure(
+                r.errnoValue,
+                helper::startFailureText(r, {Id::HelperMissing, Id::HelperNotInGroup,
+                                             Id::HelperNoPrivilege, Id::HelperPortInUse,
+                                             Id::HelperCannotStart, Id::HelperDidNotStart}));
         }
     }
     return m_link;
@@ -51,7 +59,7 @@ std::string HelperPort::localIP() const
 
 std::string HelperPort::interfaceName(int ifindex) const
 {
-    return ::interfaceName(ifindex).toStdString();
+    return ::interfaceName(static_cast<unsigned>(ifindex));
 }
 
 std::optional<std::vector<LinkHooks::Address>> HelperPort::interfaceAddresses(int ifindex) const
@@ -70,7 +78,8 @@ std::optional<std::vector<LinkHooks::Address>> HelperPort::interfaceAddresses(in
 
 bool HelperPort::interfaceExists(int ifindex) const
 {
-    return !::interfaceName(ifindex).isEmpty();
+    char name[IF_NAMESIZE] = {};
+    return ifindex > 0 && ::if_indextoname(static_cast<unsigned>(ifindex), name) != nullptr;
 }
 
 long long helperPid(const DatagramSocket& socket)

@@ -41,15 +41,6 @@ QList<InterfaceAddress> interfaceAddresses(int ifindex, int* error)
     return result;
 }
 
-QString interfaceName(int ifindex)
-{
-    char name[IF_NAMESIZE] = {};
-    if (ifindex <= 0 || if_indextoname(static_cast<unsigned>(ifindex), name) == nullptr) {
-        return {};
-    }
-    return QString::fromLocal8Bit(name);
-}
-
 QString dottedAddress(std::uint32_t address)
 {
     return QStringLiteral("%1.%2.%3.%4")
@@ -57,25 +48,6 @@ QString dottedAddress(std::uint32_t address)
         .arg(address >> 16 & 0xFF)
         .arg(address >> 8 & 0xFF)
         .arg(address & 0xFF);
-}
-
-PortHolder udpPortHolder(int port)
-{
-    PortHolder holder;
-    const netlink::Result<netlink::UdpOwner> owner =
-        netlink::udpPortOwner(static_cast<unsigned>(port));
-    if (!owner) {
-        logFailure("/proc/net/udp cannot be read", owner.error());
-        holder.error = owner.error();
-        return holder;
-    }
-    holder.found = owner->found;
-    if (owner->found) {
-        holder.user = QString::fromStdString(owner->user);
-        holder.program = QString::fromStdString(owner->program);
-        holder.pid = owner->pid;
-    }
-    return holder;
 }
 
 QString defaultLocalAddress()

@@ -16,19 +16,6 @@ struct InterfaceAddress {
 /// The IPv4 addresses of an interface, in the kernel's order. When the kernel's answer cannot
 /// be read the list is empty and *error (if given) holds the errno; else *error is 0.
 QList<InterfaceAddress> interfaceAddresses(int ifindex, int* error = nullptr);
-/// The interface's name, or empty when there is no such interface.
-QString interfaceName(int ifindex);
-
-/// Who holds a local UDP port, as far as this user can see: the socket's owner always (from
-/// /proc/net/udp), its program and process id when the process is visible.
-struct PortHolder {
-    bool found = false;
-    QString user;
-    QString program;
-    qint64 pid = 0;
-    int error = 0; ///< errno when /proc/net/udp could not be read: nothing is known then
-};
-PortHolder udpPortHolder(int port);
 
 /// The IPv4 address of the interface holding the default route; else the first interface that
 /// is up, not loopback, with an IPv4 address; else 127.0.0.1.

@@ -1,10 +1,13 @@
 #include "Rtnetlink.h"
 
+#include "InterfaceName.h"
+
 #include <libmnl/libmnl.h>
 
 #include <linux/if_addr.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
+#include <net/if.h>
 
 namespace netlink {
 
@@ -127,3 +130,12 @@ int Request::execute()
 }
 
 } // namespace netlink
+
+std::string interfaceName(unsigned index)
+{
+    char name[IF_NAMESIZE] = {};
+    if (::if_indextoname(index, name) == nullptr) {
+        return "interface " + std::to_string(index);
+    }
+    return name;
+}

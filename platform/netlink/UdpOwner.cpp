@@ -1,5 +1,7 @@
 #include "UdpOwner.h"
 
+#include "PortHolderText.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -211,3 +213,18 @@ Result<UdpOwner> udpPortOwner(unsigned port, const std::string& proc)
 }
 
 } // namespace netlink
+
+text::Twin udpPortHolderText(unsigned port)
+{
+    const netlink::Result<netlink::UdpOwner> owner = netlink::udpPortOwner(port);
+    PortHolderFacts h;
+    if (!owner) {
+        h.unreadable = "/proc/net/udp: " + std::string(std::strerror(owner.error()));
+    } else {
+        h.found = owner->found;
+        h.program = owner->program;
+        h.pid = static_cast<unsigned long>(owner->pid);
+        h.user = owner->user;
+    }
+    return portHolderText(h);
+}

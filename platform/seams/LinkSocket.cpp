@@ -135,12 +135,6 @@ void LinkSocket::endSearch()
     hooks().end();
 }
 
-std::string LinkSocket::arrivalInterfaceName() const
-{
-    return m_arrivalName.empty() ? "interface " + std::to_string(m_session->arrival)
-                                 : m_arrivalName;
-}
-
 std::string LinkSocket::arrivalAddress() const
 {
     const auto addresses = hooks().interfaceAddresses(m_session->arrival);
@@ -159,7 +153,7 @@ bool LinkSocket::arrivalSubnetHolds(const std::string& address) const
     }
     const std::uint32_t value = bootp::toValue(*ip);
     return std::any_of(addresses->begin(), addresses->end(), [value](const LinkHooks::Address& a) {
-        const std::uint32_t mask = a.prefix <= 0 ? 0 : ~std::uint32_t(0) << (32 - a.prefix);
+        const std::uint32_t mask = bootp::prefixMask(a.prefix);
         return (value & mask) == (a.address & mask);
     });
 }

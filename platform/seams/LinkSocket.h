@@ -46,7 +46,7 @@ public:
     };
     /// This PC's IPv4 address in dotted form, for the windows' own use.
     virtual std::string localIP() const = 0;
-    /// The interface's name; empty when it has none that can be had.
+    /// The interface's name, or "interface N" (::interfaceName).
     virtual std::string interfaceName(int ifindex) const = 0;
     /// Its IPv4 addresses; nullopt when they cannot be read.
     virtual std::optional<std::vector<Address>> interfaceAddresses(int ifindex) const = 0;
@@ -85,7 +85,7 @@ public:
     void close() override;
     void endSearch() override;
 
-    std::string arrivalInterfaceName() const override;
+    std::string arrivalInterfaceName() const override { return m_arrivalName; }
     std::string arrivalAddress() const override;
     bool arrivalSubnetHolds(const std::string& address) const override;
     bool arrivalInterfaceExists() const override;

@@ -1,5 +1,7 @@
 #include "WinNet.h"
 
+#include "InterfaceName.h"
+
 #include "Win32.h"
 
 #include <cstring>
@@ -105,3 +107,15 @@ Result<bootp::HostFacts> hostFacts()
 }
 
 } // namespace winnet
+
+std::string interfaceName(unsigned index)
+{
+    NET_LUID luid{};
+    wchar_t alias[NDIS_IF_MAX_STRING_SIZE + 1] = {};
+    if (::ConvertInterfaceIndexToLuid(index, &luid) == NO_ERROR &&
+        ::ConvertInterfaceLuidToAlias(&luid, alias, NDIS_IF_MAX_STRING_SIZE + 1) == NO_ERROR &&
+        alias[0] != L'\0') {
+        return winnet::utf8(alias);
+    }
+    return "interface " + std::to_string(index);
+}

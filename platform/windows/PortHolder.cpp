@@ -1,5 +1,7 @@
 #include "WinNet.h"
 
+#include "PortHolderText.h"
+
 #include "Win32.h"
 
 #include <memory>
@@ -71,3 +73,19 @@ Result<PortHolder> udpPortHolder(std::uint16_t port)
 }
 
 } // namespace winnet
+
+text::Twin udpPortHolderText(unsigned port)
+{
+    const winnet::Result<winnet::PortHolder> h =
+        winnet::udpPortHolder(static_cast<std::uint16_t>(port));
+    PortHolderFacts facts;
+    if (!h) {
+        facts.unreadable = winnet::describe(h.failure());
+    } else {
+        // Wine answers pid 0 for a socket whose descriptor only its server holds.
+        facts.found = h->found;
+        facts.program = h->program;
+        facts.pid = h->pid;
+    }
+    return portHolderText(facts);
+}

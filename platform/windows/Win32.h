@@ -11,14 +11,4 @@
 #include <windows.h>
 // clang-format on
 
-#include <string>
-#include <string_view>
-
-namespace winnet {
-
-/// UTF-16 from Windows to UTF-8.
-std::string utf8(std::wstring_view text);
-/// UTF-8 to UTF-16 for Windows (paths, names).
-std::wstring wide(std::string_view text);
-
-} // namespace winnet
+#include "Utf16.h"

@@ -1,6 +1,8 @@
 #include "WinSeams.h"
 
+#include "InterfaceName.h"
 #include "OsVersion.h"
+#include "PortHolderText.h"
 #include "SearchFailure.h"
 #include "Texts.h"
 
@@ -75,12 +77,8 @@ helper::Link& CardPortHooks::open(int port)
     if (!opened) {
         const Failure f = opened.failure();
         if (f.code == WSAEADDRINUSE || f.code == WSAEACCES) {
-            const Result<PortHolder> h = udpPortHolder(static_cast<std::uint16_t>(port));
-            text::Twin who = twin(Id::PortHolderUnknown);
-            if (h && h->found && !h->program.empty()) {
-                who = twin(Id::PortHolderProgram, {h->program, std::to_string(h->pid)});
-            }
-            throw SearchFailure(static_cast<int>(f.code), twin(Id::HelperPortInUse, {who}));
+            throw SearchFailure(static_cast<int>(f.code),
+                                twin(Id::HelperPortInUse, {udpPortHolderText(port)}));
         }
         throw SearchFailure(static_cast<int>(f.code), failureText(f));
     }
@@ -133,7 +131,7 @@ std::string CardPortHooks::localIP() const
 
 std::string CardPortHooks::interfaceName(int ifindex) const
 {
-    return winnet::interfaceName(static_cast<unsigned long>(ifindex));
+    return ::interfaceName(static_cast<unsigned>(ifindex));
 }
 
 std::optional<std::vector<LinkHooks::Address>> CardPortHooks::interfaceAddresses(int ifindex) const
@@ -160,18 +158,6 @@ bool CardPortHooks::interfaceExists(int ifindex) const
 std::shared_ptr<LinkSession> cardSession()
 {
     return std::make_shared<LinkSession>(std::make_unique<CardPortHooks>());
-}
-
-std::string interfaceName(unsigned long ifindex)
-{
-    NET_LUID luid{};
-    wchar_t alias[NDIS_IF_MAX_STRING_SIZE + 1] = {};
-    if (ConvertInterfaceIndexToLuid(ifindex, &luid) == NO_ERROR &&
-        ConvertInterfaceLuidToAlias(&luid, alias, NDIS_IF_MAX_STRING_SIZE + 1) == NO_ERROR &&
-        alias[0] != L'\0') {
-        return utf8(alias);
-    }
-    return "interface " + std::to_string(ifindex);
 }
 
 double WinClock::seconds()

@@ -52,7 +52,4 @@ public:
     double seconds() override;
 };
 
-/// The interface's alias ("Ethernet"), or "interface N" when it cannot be had.
-std::string interfaceName(unsigned long ifindex);
-
 } // namespace winnet

@@ -3,7 +3,7 @@
 // namespace with only loopback.
 #include "HttpCheck.h"
 #include "Network.h"
-#include "PortOwner.h"
+#include "PortHolderText.h"
 #include "RecordFile.h"
 #include "TestSupport.h"
 #include "WinNet.h"
@@ -203,10 +203,11 @@ TEST(NetworkWindows, NudgeSendsOnLoopbackAndThePortsOwnerIsNamed)
         auto server = winnet::UdpServerSocket::open(0, {127, 0, 0, 1});
         ASSERT_TRUE(server) << winnet::describe(server.failure());
         port = server->localPort();
-        EXPECT_EQ(udpPortOwner(port),
-                  "assign_test.exe (pid " + std::to_string(::GetCurrentProcessId()) + ")");
+        EXPECT_EQ(udpPortHolderText(port).english, "another program (assign_test.exe, pid " +
+                                                       std::to_string(::GetCurrentProcessId()) +
+                                                       ")");
     }
-    EXPECT_EQ(udpPortOwner(port), "");
+    EXPECT_EQ(udpPortHolderText(port).english, "another program (unknown)");
 
     // Wine knows no process for a socket whose descriptor only its server holds (one that was
     // only bound): the sentence says so, it never names pid 0.
@@ -217,9 +218,8 @@ TEST(NetworkWindows, NudgeSendsOnLoopbackAndThePortsOwnerIsNamed)
     ASSERT_EQ(::bind(plain, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
     int length = sizeof a;
     ::getsockname(plain, reinterpret_cast<sockaddr*>(&a), &length);
-    const std::string owner = udpPortOwner(::ntohs(a.sin_port));
-    EXPECT_FALSE(owner.empty());
-    EXPECT_EQ(owner.find("(pid 0)"), std::string::npos) << owner;
+    const std::string owner = udpPortHolderText(::ntohs(a.sin_port)).english;
+    EXPECT_EQ(owner.find("pid 0"), std::string::npos) << owner;
     ::closesocket(plain);
 }
 

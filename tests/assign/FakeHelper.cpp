@@ -45,7 +45,6 @@ void answer(std::int32_t code)
     helper::Answer a;
     if (code < 0) {
         a.refusal = static_cast<helper::Refusal>(-code);
-        a.reason = helper::refusalText(a.refusal);
     } else {
         a.error = code;
     }

@@ -58,7 +58,7 @@ if [ "$RC" -eq 1 ] && ! grep -q '^reply 3 ' "$WORK/final.log"; then
 else
     fail "final refusal: exit $RC; helper saw: $(cat "$WORK/final.log")"
 fi
-n=$(cat "$WORK/final.out" "$WORK/final.err" | grep -c "a gateway of this PC")
+n=$(cat "$WORK/final.out" "$WORK/final.err" | grep -c "it is a gateway's address")
 [ "$n" -eq 1 ] && pass "the refusal is printed once" ||
     fail "the refusal is printed $n times: $(cat "$WORK/final.out" "$WORK/final.err")"
 grep -q "02-00-00-00-00-01" "$WORK/final/record.csv" &&

@@ -330,10 +330,11 @@ sleep 0.5
 run_assign held --mac 02:00:00:00:03:01 --ip 10.77.0.63 --mask $MASK --gateway $GW
 kill "$holder" 2>/dev/null
 wait "$holder" 2>/dev/null
-[ "$RC" -eq 4 ] && grep -q "UDP port 67 is held by python3 (pid $holder)" "$WORK/held.err" &&
+[ "$RC" -eq 4 ] && grep -q "UDP port 67 is held by another program (python3, pid $holder)" "$WORK/held.err" &&
     pass "port 67 held: exit 4, the holder named" || fail "port held: exit $RC: $(cat "$WORK/held.err")"
 
-# A user outside the helper's group: the message names the group and the command.
+# A root:root 0750 helper: no group to join helps; the owner and mode are named, with the
+# commands that fix them.
 helper_dir=$WORK/libexec
 mkdir -p "$helper_dir"
 cp "$(dirname "$ASSIGN")/torvane-helper" "$helper_dir/torvane-helper"
@@ -343,10 +344,10 @@ in_pc setpriv --reuid=nobody --regid=nogroup --clear-groups "$ASSIGN" --mac 02:0
     --ip 10.77.0.63 --mask $MASK --gateway $GW --helper "$helper_dir/torvane-helper" \
     >"$WORK/group.out" 2>"$WORK/group.err"
 RC=$?
-[ "$RC" -eq 4 ] && grep -q "only members of the group root may" "$WORK/group.err" &&
-    grep -q "sudo usermod -aG root \$USER, then log out and in again" "$WORK/group.err" &&
-    pass "not in the group: exit 4, group and command named" ||
-    fail "not in group: exit $RC: $(cat "$WORK/group.err")"
+[ "$RC" -eq 4 ] && grep -q "its owner or mode is wrong (0750, owner root:root)" "$WORK/group.err" &&
+    grep -q "sudo chgrp torvane $helper_dir/torvane-helper" "$WORK/group.err" &&
+    pass "a root-group helper: exit 4, owner, mode and commands named" ||
+    fail "root-group helper: exit $RC: $(cat "$WORK/group.err")"
 
 # An interface that does not exist, or is down, is refused before the helper starts.
 run_assign noif --mac 02:00:00:00:03:01 --ip 10.77.0.63 --mask $MASK --gateway $GW --interface nosuch0

@@ -103,6 +103,19 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"10.99.0.20", "255.255.255.0", "10.99.0.20",
                      SettingsProblem{F::Gateway, K::CardsAddress}}));
 
+TEST(Mask, PrefixLengthsBothWays)
+{
+    EXPECT_EQ(prefixMask(0), 0u);
+    EXPECT_EQ(prefixMask(1), 0x80000000u);
+    EXPECT_EQ(prefixMask(24), 0xFFFFFF00u);
+    EXPECT_EQ(prefixMask(31), 0xFFFFFFFEu);
+    EXPECT_EQ(prefixMask(32), 0xFFFFFFFFu);
+    for (int prefix = 0; prefix <= 32; ++prefix) {
+        EXPECT_EQ(maskPrefix(fromValue(prefixMask(prefix))), prefix);
+    }
+    EXPECT_EQ(maskPrefix(ip("255.0.255.0")), std::nullopt);
+}
+
 TEST(Host, AddressesThatWouldClashWithThisPc)
 {
     HostFacts host;

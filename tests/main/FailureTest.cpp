@@ -5,16 +5,16 @@
 // how the window looks while a card is assigned.
 #include "MainWindowFixture.h"
 
+#include "AnswerTexts.h"
 #include "CardRequest.h"
 #include "F_Browser.h"
 #include "F_Config.h"
 #include "FakeWebView.h"
+#include "HelperAccess.h"
 #include "MessageBoxText.h"
 #include "ModalOperator.h"
 #include "Resources.h"
 #include "Texts.h"
-#include "linux/HelperAccess.h"
-#include "linux/HelperTexts.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -478,18 +478,18 @@ private slots:
             const auto refusal = static_cast<helper::Refusal>(code);
             QVERIFY2(helper::refusalTextId(refusal) != text::Id::CauseRefused,
                      qPrintable(QString::number(code)));
-            const text::Twin cause = commandFailureText({0, refusal, "english reason"});
+            const text::Twin cause = helper::answerText({0, refusal, "english reason"});
             QVERIFY(!QString::fromStdString(cause.japanese).contains(QStringLiteral("english")));
             QVERIFY(
                 QString::fromStdString(cause.english).endsWith(QStringLiteral("(english reason)")));
         }
         for (const int code : {EACCES, ENODEV, EPIPE, ETIMEDOUT, EIO}) {
             const text::Twin cause =
-                commandFailureText({code, helper::Refusal::None, "english reason"});
+                helper::answerText({code, helper::Refusal::None, "english reason"});
             QVERIFY(!QString::fromStdString(cause.japanese).contains(QStringLiteral("english")));
         }
         QCOMPARE(
-            QString::fromStdString(commandFailureText({EIO, helper::Refusal::None, {}}).japanese),
+            QString::fromStdString(helper::answerText({EIO, helper::Refusal::None, {}}).japanese),
             QStringLiteral("エラーコード %1").arg(EIO));
     }
 

@@ -347,13 +347,4 @@ TEST(NetlinkRequest, OutgrownBufferIsRefusedUnsent)
     EXPECT_EQ(request.execute(), EMSGSIZE);
 }
 
-TEST(NetlinkMask, PrefixLengths)
-{
-    EXPECT_EQ(netlink::prefixMask(0), 0u);
-    EXPECT_EQ(netlink::prefixMask(1), 0x80000000u);
-    EXPECT_EQ(netlink::prefixMask(24), 0xFFFFFF00u);
-    EXPECT_EQ(netlink::prefixMask(31), 0xFFFFFFFEu);
-    EXPECT_EQ(netlink::prefixMask(32), 0xFFFFFFFFu);
-}
-
 } // namespace

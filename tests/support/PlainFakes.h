@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Addresses.h"
 #include "Clock.h"
 #include "DatagramSocket.h"
 #include "NeighbourTable.h"
@@ -159,8 +160,7 @@ public:
             }
             return v;
         };
-        const std::uint32_t mask =
-            interfacePrefix == 0 ? 0 : ~std::uint32_t(0) << (32 - interfacePrefix);
+        const std::uint32_t mask = bootp::prefixMask(interfacePrefix);
         return !interfaceAddress.empty() &&
                (value(address) & mask) == (value(interfaceAddress) & mask);
     }

@@ -9,6 +9,7 @@
 //                    [--no-web-engine]
 //   win_window_probe operate --octet N [--shot FILE.bmp] [--card-shot FILE.bmp]
 #include "Texts.h"
+#include "Utf16.h"
 
 // clang-format off
 #include <windows.h>
@@ -26,18 +27,8 @@ namespace {
 
 int g_failures = 0;
 
-std::string utf8(const std::wstring& s)
-{
-    if (s.empty()) {
-        return {};
-    }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr,
-                        nullptr);
-    return out;
-}
+using winnet::utf8;
+using winnet::wide;
 
 void check(bool ok, const std::string& what)
 {
@@ -246,15 +237,6 @@ void screenshot(HWND w, const std::string& path)
     DeleteObject(bitmap);
     DeleteDC(dc);
     ReleaseDC(nullptr, screen);
-}
-
-std::wstring wide(const char* s)
-{
-    const int n = MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s, -1, out.data(), n);
-    out.resize(static_cast<std::size_t>(n > 0 ? n - 1 : 0));
-    return out;
 }
 
 struct Options {

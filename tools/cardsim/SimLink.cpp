@@ -56,7 +56,7 @@ int addressRequest(std::uint16_t type, std::uint16_t flags, int ifindex, const O
     for (std::uint8_t b : address) {
         host = (host << 8) | b;
     }
-    const std::uint32_t hostMask = prefix == 0 ? 0xFFFFFFFFu : (prefix == 32 ? 0 : ~0u >> prefix);
+    const std::uint32_t hostMask = ~bootp::prefixMask(prefix);
     request.put(IFA_LOCAL, htonl(host));
     request.put(IFA_ADDRESS, htonl(host));
     if (prefix < 31) {

@@ -9,6 +9,7 @@
 // clang-format on
 
 #include "Texts.h"
+#include "Utf16.h"
 
 #include <array>
 #include <optional>
@@ -18,8 +19,8 @@
 
 namespace win32ui {
 
-std::wstring wide(std::string_view utf8);
-std::string utf8(std::wstring_view wide);
+using winnet::utf8;
+using winnet::wide;
 std::wstring wtr(text::Id id);
 
 /// Left, top, width, height in twips (1/1440 inch), from the top-left of the client area.
