@@ -228,7 +228,7 @@ private slots:
         ModalSequence<QFileDialog> save([&](int, QFileDialog* dialog) {
             dialogTitle = dialog->windowTitle();
             proposed = dialog->selectedFiles().value(0);
-            dialog->selectFile(target);
+            QVERIFY(typeFileName(dialog, target));
             static_cast<QDialog*>(dialog)->accept();
         });
         QString report;
@@ -271,7 +271,7 @@ private slots:
         QString dialogTitle;
         ModalSequence<QFileDialog> choose([&](int, QFileDialog* dialog) {
             dialogTitle = dialog->windowTitle();
-            dialog->selectFile(firmware);
+            QVERIFY(typeFileName(dialog, firmware));
             static_cast<QDialog*>(dialog)->accept();
         });
         F_Browser& window = openAt(card.url("http", "/upload"));

@@ -18,6 +18,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <functional>
+#include <memory>
+#include <optional>
 
 namespace cardpages {
 
@@ -88,28 +90,22 @@ inline QWebEnginePage* page(F_Browser& window)
 }
 
 /// The text of the page on show (the engine's own error pages included).
+/// The answer is shared with the callback: a page that goes away still calls it, with nothing,
+/// after the wait here may have given up (a slow engine), and it must not write to a gone frame.
 inline QString pageText(QWebEnginePage* page)
 {
-    QString text;
-    bool done = false;
-    page->toPlainText([&](const QString& t) {
-        text = t;
-        done = true;
-    });
-    static_cast<void>(QTest::qWaitFor([&done] { return done; }, 10000));
-    return text;
+    auto text = std::make_shared<std::optional<QString>>();
+    page->toPlainText([text](const QString& t) { *text = t; });
+    static_cast<void>(QTest::qWaitFor([&text] { return text->has_value(); }, 10000));
+    return text->value_or(QString());
 }
 
 inline QVariant runScript(QWebEnginePage* page, const QString& script)
 {
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant& v) {
-        result = v;
-        done = true;
-    });
-    static_cast<void>(QTest::qWaitFor([&done] { return done; }, 10000));
-    return result;
+    auto result = std::make_shared<std::optional<QVariant>>();
+    page->runJavaScript(script, [result](const QVariant& v) { *result = v; });
+    static_cast<void>(QTest::qWaitFor([&result] { return result->has_value(); }, 10000));
+    return result->value_or(QVariant());
 }
 
 /// Clicks the element with this id with the mouse, as an operator does.

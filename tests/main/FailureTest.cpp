@@ -89,8 +89,11 @@ struct BoxWatch : QObject {
     {
         connect(&timer, &QTimer::timeout, this, [this] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            // The confirmation (Yes/No) is the operator's, answered elsewhere.
-            if (box != nullptr && box->button(QMessageBox::Yes) == nullptr) {
+            // The confirmation (Yes/No) is the operator's, answered elsewhere. A box is read
+            // once it is active, as the operator reads it, and not before the window system has
+            // finished showing it.
+            if (box != nullptr && box->isActiveWindow() &&
+                box->button(QMessageBox::Yes) == nullptr) {
                 title = box->windowTitle();
                 text = plainText(box);
                 icon = box->icon();

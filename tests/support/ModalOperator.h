@@ -7,9 +7,11 @@
 
 #include <functional>
 
-// Plays the operator at a modal window: once a modal widget of type T is active, runs the
-// action on it, once. Modal windows run their own event loop, so this must be armed before
-// the code that opens them.
+// Plays the operator at a modal window: once a modal widget of type T is the active window,
+// runs the action on it, once. Modal windows run their own event loop, so this must be armed
+// before the code that opens them. Shown is not enough: activation comes later from the
+// window system (later still on a busy machine), the operator's keys only reach the active
+// window, and a window may act on its activation (the settings dialog proposes the address).
 template <class T> class ModalOperator : public QObject {
 public:
     explicit ModalOperator(std::function<void(T*)> action) : m_action(std::move(action))
@@ -23,7 +25,7 @@ private:
     void poll()
     {
         auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (modal == nullptr || !modal->isVisible()) {
+        if (modal == nullptr || !modal->isVisible() || !modal->isActiveWindow()) {
             return;
         }
         m_timer.stop();
