@@ -2,8 +2,9 @@
 # General DHCP/BOOTP servers beside torvane-assign, on the same veth pair against the same
 # simulated cards. Root; everything runs inside network namespaces this script creates.
 #   bench/peers/run.sh [--build DIR] [--assign PATH] [--cards N] [--burst N] [--flood RATE]
-#                      [--servers "dnsmasq kea torvane-assign"]
-# Prints a Markdown table on stdout; progress on stderr.
+#                      [--runs N] [--short] [--servers "dnsmasq kea torvane-assign"]
+# Prints a Markdown table on stdout, each cell the median of the runs with their range;
+# progress on stderr.
 set -u
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,6 +14,7 @@ assign=""
 cards=100
 burst=200
 flood=50000
+runs=3
 servers="dnsmasq kea torvane-assign"
 while [ $# -gt 0 ]; do
     case $1 in
@@ -21,9 +23,11 @@ while [ $# -gt 0 ]; do
     --cards) cards=$2 && shift ;;
     --burst) burst=$2 && shift ;;
     --flood) flood=$2 && shift ;;
+    --runs) runs=$2 && shift ;;
+    --short) cards=20 burst=50 flood=20000 runs=1 ;; # a minute, for development
     --servers) servers=$2 && shift ;;
     *)
-        echo "usage: $0 [--build DIR] [--assign PATH] [--cards N] [--burst N] [--flood RATE] [--servers LIST]" >&2
+        echo "usage: $0 [--build DIR] [--assign PATH] [--cards N] [--burst N] [--flood RATE] [--runs N] [--short] [--servers LIST]" >&2
         exit 2
         ;;
     esac
@@ -37,6 +41,10 @@ cardsim=$build/tools/cardsim/torvane-cardsim
 }
 [ "$cards" -ge 1 ] && [ "$cards" -le 230 ] && [ "$burst" -ge 0 ] && [ "$burst" -le 230 ] || {
     echo "--cards must be 1 to 230 and --burst 0 to 230 (addresses 10.77.0.20 to .249)" >&2
+    exit 2
+}
+[ "$runs" -ge 1 ] 2>/dev/null || {
+    echo "--runs must be 1 or more" >&2
     exit 2
 }
 listed=$((cards > burst ? cards : burst))
@@ -165,10 +173,6 @@ assign_cpu_ms() { # from the second line of `times`: children's user and system 
 }
 
 card_options() { echo --interface tvcard0 --cards "$cards" --mac-base "$(mac_of 0)" --spread $SPREAD --interval 1 --format kv; }
-# p99 of the time from each card's first request to its reply (its assigned event's seconds)
-slowest() { sed -n 's/^event=assigned .* seconds=\([0-9.]*\).*/\1/p' "$1" | sort -n |
-    awk '{ t[++n] = $1 } END { if (n) printf "%.0f / %.0f", t[int(0.5 * n + 0.999999)] * 1000, t[int(0.99 * n + 0.999999)] * 1000; else print "–" }'; }
-
 reachable() { # GETs every assigned address from the pc namespace; counts the cards' own pages
     local out=$1 mac address n=0
     while read -r mac address; do
@@ -186,17 +190,38 @@ reserved() { # cards given the address the list holds for their MAC
     comm -12 "$1.want" "$1.got" | wc -l
 }
 
-declare -A R
+# The kernel's count of datagrams dropped on the server's socket for a full queue. torvane-helper
+# reads its packet socket's PACKET_STATISTICS and names them on stderr when its search ends
+# (torvane-assign's output holds that line); dnsmasq's UDP socket on port 67 has them in
+# /proc/net/udp. Kea reads a packet socket of its own, whose counters only it could read.
+udp_drops() { in_pc cat /proc/net/udp | awk '$2 ~ /:0043$/ { d += $NF } END { print d + 0 }'; }
+helper_counters() { # torvane-assign's output -> "received dropped"
+    sed -n 's/^torvane-helper: packet socket: \([0-9]*\) received, \([0-9]*\) dropped.*/\1 \2/p' "$1" |
+        awk '{ r += $1; d += $2 } END { if (NR) print r, d }'
+}
+drops_of() { # server, torvane-assign's output, dnsmasq's count before
+    case $1 in
+    torvane-assign) helper_counters "$2" | awk '{ print $2 }' ;;
+    dnsmasq) echo $(($(udp_drops) - $3)) ;;
+    *) echo "–" ;;
+    esac
+}
+own() { echo $(($(kv assigned <<<"$1") - $(kv other_layout <<<"$1"))); }
+
+declare -A R # this run's figures: [server, key]
+declare -A V # every run's figures, one a line: [server, key]
+declare -A NOTE
 
 # One flood run: KIND discover (foreign DHCPDISCOVERs) or cards (card requests from foreign
 # MACs, which pass a card filter); the cards ask after FLOOD_LEAD. Sets R[$s, PREFIX...].
 flood_run() { # server kind prefix
-    local s=$1 kind=$2 x=$3 out=$work/$1.$2 t0 t1 cpu0 cpu1 irq0 irq1 flood_pid summary floodline
-    local extra=()
+    local s=$1 kind=$2 x=$3 out=$work/r$RUN.$1.$2 t0 t1 cpu0 cpu1 irq0 irq1 flood_pid summary floodline
+    local extra=() drops0
     [ "$kind" = cards ] && extra=(--flood-cards)
     t0=$(date +%s%N)
     [ "$s" = torvane-assign ] && OUT=$out.server && CONFIRM=none start_assign "$cards" && wait_port67
     irq0=$(softirq)
+    drops0=$(udp_drops)
     ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --flood "$flood" "${extra[@]}" \
         --duration $((FLOOD_LEAD + SPREAD + CARD_TIMEOUT + 1)) --format kv >"$out.flood" 2>&1 &
     flood_pid=$!
@@ -212,30 +237,33 @@ flood_run() { # server kind prefix
         wait "$SERVER_PID"
         t1=$(date +%s%N)
         R[$s, ${x}cpu]=$(awk -v t="$(assign_cpu_ms "$out.server.times")" -v w=$((t1 - t0)) \
-            'BEGIN { printf "%.0f %%", t * 1e6 / w * 100 }')
+            'BEGIN { printf "%.0f", t * 1e6 / w * 100 }')
     else
         cpu1=$(cpu_ns "$SERVER_PID")
         t1=$(date +%s%N)
         R[$s, ${x}cpu]=$(awk -v t=$((cpu1 - cpu0)) -v w=$((t1 - t0)) \
-            'BEGIN { printf "%.0f %%", t / w * 100 }')
+            'BEGIN { printf "%.0f", t / w * 100 }')
     fi
     irq1=$(softirq)
     R[$s, ${x}irq]=$(awk -v j=$((irq1 - irq0)) -v hz="$hz" -v w=$((t1 - t0)) \
-        'BEGIN { printf "%.0f %%", j / hz / (w / 1e9) * 100 }')
+        'BEGIN { printf "%.0f", j / hz / (w / 1e9) * 100 }')
     wait "$flood_pid"
     summary=$(grep '^event=summary' "$out")
     R[$s, ${x}answered]=$(kv answered <<<"$summary")
+    R[$s, ${x}own]=$(own "$summary")
     R[$s, ${x}requests]=$(sed -n 's/^event=\(assigned\|invalid\|timeout\) .* requests=\([0-9]*\).*/\2/p' \
         "$out" | awk '{ t += $1 } END { print t + 0 }')
     R[$s, ${x}p50]=$(ms "$(kv p50 <<<"$summary")")
     R[$s, ${x}p99]=$(ms "$(kv p99 <<<"$summary")")
+    R[$s, ${x}drops]=$(drops_of "$s" "$out.server" "$drops0")
     floodline=$(grep '^event=flood' "$out.flood")
     R[$s, ${x}foreign]=$(kv foreign_replies <<<"$floodline")
     R[$s, ${x}rate]=$(kv rate <<<"$floodline")
 }
 
 measure() { # server
-    local s=$1 quiet=$work/$1.quiet bursting=$work/$1.burst cards_pid cpu0 cpu1 served
+    local s=$1 quiet=$work/r$RUN.$1.quiet bursting=$work/r$RUN.$1.burst cards_pid cpu0 cpu1 served
+    local drops0
     netns_cleanup
     netns_setup "tvpb$$" || exit 1
     case $s in
@@ -248,12 +276,12 @@ measure() { # server
     esac
     R[$s, config]=$CONFIG_LINES
     if ! wait_port67; then
-        R[$s, note]="did not listen on port 67"
+        NOTE[$s]="did not listen on port 67"
         kill "$SERVER_PID" 2>/dev/null
         return
     fi
 
-    log "$s: $cards cards, pages served"
+    log "run $RUN, $s: $cards cards, pages served"
     : >"$quiet"
     cpu0=$(cpu_ns "$SERVER_PID")
     # shellcheck disable=SC2046
@@ -269,12 +297,13 @@ measure() { # server
     if [ "$s" = torvane-assign ]; then
         # It ends when every card's page has answered it.
         wait "$SERVER_PID"
-        R[$s, cpu]=$(awk -v t="$(assign_cpu_ms "$quiet.server.times")" -v n="$cards" \
+        R[$s, cpuhttp]=$(awk -v t="$(assign_cpu_ms "$quiet.server.times")" -v n="$cards" \
             'BEGIN { printf "%.3f", t / n }')
-        R[$s, confirmed]="$(grep -c '"event":"confirmed"' "$quiet.server")/$cards"
+        R[$s, confirmed]=$(grep -c '"event":"confirmed"' "$quiet.server")
     else
         cpu1=$(cpu_ns "$SERVER_PID")
         R[$s, cpu]=$(awk -v t=$((cpu1 - cpu0)) -v n="$cards" 'BEGIN { printf "%.3f", t / 1e6 / n }')
+        R[$s, cpuhttp]="– (no check)"
         R[$s, confirmed]="– (no check)"
     fi
     R[$s, reachable]=$(reachable "$quiet")
@@ -283,15 +312,28 @@ measure() { # server
     local summary
     summary=$(grep '^event=summary' "$quiet")
     R[$s, answered]=$(kv answered <<<"$summary")
-    R[$s, own]=$(($(kv assigned <<<"$summary") - $(kv other_layout <<<"$summary")))
+    R[$s, own]=$(own "$summary")
     R[$s, reserved]=$(reserved "$quiet")
     R[$s, p50]=$(ms "$(kv p50 <<<"$summary")")
     R[$s, p99]=$(ms "$(kv p99 <<<"$summary")")
     R[$s, fault]=$(sed -n 's/^event=assigned .* card_fault=\([^ ]*\).*/\1/p' "$quiet" | sort |
         uniq -c | awk '{ printf "%s%s (%d)", (NR > 1 ? ", " : ""), $2, $1 }')
 
+    if [ "$s" = torvane-assign ]; then
+        # The same cards without the page check, which the general servers do not make.
+        log "run $RUN, $s: $cards cards, --confirm none"
+        OUT=$quiet.plain.server && CONFIRM=none start_assign "$cards" && wait_port67
+        # shellcheck disable=SC2046
+        ip netns exec "$NETNS_CARD" "$cardsim" $(card_options) --timeout 8 --any-layout \
+            >"$quiet.plain" 2>&1
+        wait "$SERVER_PID"
+        R[$s, cpu]=$(awk -v t="$(assign_cpu_ms "$quiet.plain.server.times")" -v n="$cards" \
+            'BEGIN { printf "%.3f", t / n }')
+    fi
+
     if [ "$burst" -gt 0 ]; then
-        log "$s: $burst cards at the same moment"
+        log "run $RUN, $s: $burst cards at the same moment"
+        drops0=$(udp_drops)
         [ "$s" = torvane-assign ] && OUT=$bursting.server && CONFIRM=none start_assign "$burst" &&
             wait_port67
         ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --cards "$burst" \
@@ -300,14 +342,23 @@ measure() { # server
         [ "$s" = torvane-assign ] && wait "$SERVER_PID"
         summary=$(grep '^event=summary' "$bursting")
         R[$s, banswered]=$(kv answered <<<"$summary")
-        R[$s, bslow]=$(slowest "$bursting")
+        R[$s, bown]=$(own "$summary")
+        # From each card's first request to its reply (its assigned event's seconds).
+        local b50 b99
+        read -r b50 b99 < <(sed -n 's/^event=assigned .* seconds=\([0-9.]*\).*/\1/p' \
+            "$bursting" | sort -n | awk '{ t[++n] = $1 } END {
+                if (n) printf "%.0f %.0f\n", t[int(0.5 * n + 0.999999)] * 1000, t[int(0.99 * n + 0.999999)] * 1000
+                else print "– –" }')
+        R[$s, bp50]=$b50
+        R[$s, bp99]=$b99
         R[$s, brequests]=$(sed -n 's/^event=\(assigned\|invalid\|timeout\) .* requests=\([0-9]*\).*/\2/p' \
             "$bursting" | awk '{ t += $1 } END { print t + 0 }')
+        R[$s, bdrops]=$(drops_of "$s" "$bursting.server" "$drops0")
     fi
 
-    log "$s: $cards cards while $flood foreign DISCOVERs/s flood port 67"
+    log "run $RUN, $s: $cards cards while $flood foreign DISCOVERs/s flood port 67"
     flood_run "$s" discover f
-    log "$s: $cards cards while $flood card requests/s from foreign MACs flood port 67"
+    log "run $RUN, $s: $cards cards while $flood card requests/s from foreign MACs flood port 67"
     flood_run "$s" cards c
     kill -TERM "$SERVER_PID" 2>/dev/null
     wait "$SERVER_PID" 2>/dev/null
@@ -316,21 +367,49 @@ measure() { # server
 columns=()
 for s in $servers; do
     case $s in
-    dnsmasq) command -v dnsmasq >/dev/null || R[$s, note]="dnsmasq not installed" ;;
+    dnsmasq) command -v dnsmasq >/dev/null || NOTE[$s]="dnsmasq not installed" ;;
     kea) command -v kea-dhcp4 >/dev/null && [ -n "$KEA_HOOK" ] ||
-        R[$s, note]="kea-dhcp4 or its BOOTP hook not installed" ;;
-    torvane-assign) [ -x "$assign" ] || R[$s, note]="not built" ;;
+        NOTE[$s]="kea-dhcp4 or its BOOTP hook not installed" ;;
+    torvane-assign) [ -x "$assign" ] || NOTE[$s]="not built" ;;
     *)
         echo "unknown server $s" >&2
         exit 2
         ;;
     esac
-    [ -n "${R[$s, note]:-}" ] || measure "$s"
     columns+=("$s")
 done
+load0=$(cut -d' ' -f1-3 /proc/loadavg)
+# The servers take turns within each run, so that a busy moment of the machine falls on all.
+for ((RUN = 1; RUN <= runs; RUN++)); do
+    for s in "${columns[@]}"; do
+        [ -n "${NOTE[$s]:-}" ] && continue
+        R=()
+        measure "$s"
+        for k in "${!R[@]}"; do V[$k]+="${R[$k]}"$'\n'; done
+    done
+done
+load1=$(cut -d' ' -f1-3 /proc/loadavg)
 
+# The runs' values of one cell, one a line -> the median and, when the runs differ, their
+# range: "97/100 (94–100)". A cell without a number gives its distinct texts.
+summarise() { # suffix
+    awk -v unit="$1" '
+        $0 != "" && $0 != "–" { v[++n] = $0 }
+        END {
+            if (!n) { print "–"; exit }
+            for (i = 1; i <= n; i++) if (v[i] !~ /^-?[0-9]+(\.[0-9]+)?$/) text = 1
+            if (text) {
+                for (i = 1; i <= n; i++) if (!(v[i] in seen)) { seen[v[i]]; out = out (out == "" ? "" : "; ") v[i] }
+                print out; exit
+            }
+            for (i = 2; i <= n; i++) for (j = i; j > 1 && v[j] + 0 < v[j - 1] + 0; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+            m = v[int((n + 1) / 2)]
+            if (v[1] + 0 == v[n] + 0) printf "%s%s\n", m, unit
+            else printf "%s%s (%s–%s)\n", m, unit, v[1], v[n]
+        }'
+}
 cell() { # server key [suffix]
-    if [ -n "${R[$1, note]:-}" ]; then echo "${R[$1, note]}"; else echo "${R[$1, $2]:-–}${3:-}"; fi
+    if [ -n "${NOTE[$1]:-}" ]; then echo "${NOTE[$1]}"; else printf '%s' "${V[$1, $2]:-}" | summarise "${3:-}"; fi
 }
 row() { # label key [suffix]
     local line="| $1 |" s
@@ -340,8 +419,8 @@ row() { # label key [suffix]
 pair() { # label key1 key2
     local line="| $1 |" s
     for s in "${columns[@]}"; do
-        if [ -n "${R[$s, note]:-}" ]; then line+=" ${R[$s, note]} |"; else
-            line+=" ${R[$s, $2]:-–} / ${R[$s, $3]:-–} |"; fi
+        if [ -n "${NOTE[$s]:-}" ]; then line+=" ${NOTE[$s]} |"; else
+            line+=" $(cell "$s" "$2") / $(cell "$s" "$3") |"; fi
     done
     echo "$line"
 }
@@ -354,9 +433,12 @@ version() {
     esac
 }
 
+machine=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
 echo "$cards cards (MACs $(mac_of 0) to $(mac_of $((cards - 1))), first requests spread over ${SPREAD} s);"
 echo "a burst of $burst cards asking at the same moment; floods of $flood datagrams/s."
-echo "Reproduce: sudo bench/peers/run.sh --cards $cards --burst $burst --flood $flood"
+echo "Each cell: the median of $runs runs, and their range when they differ."
+echo "Machine: $(uname -n), $(nproc) cores ($machine), Linux $(uname -r); load average $load0 before, $load1 after."
+echo "Reproduce: sudo bench/peers/run.sh --cards $cards --burst $burst --flood $flood --runs $runs"
 echo
 header="| |"
 rule="|---|"
@@ -371,24 +453,31 @@ row "replies a card takes (options at 246-258)" own "/$cards"
 row "why the card refuses the others" fault
 row "cards given their reserved address" reserved "/$cards"
 pair "request-to-reply latency p50 / p99 (ms)" p50 p99
-row "cards confirmed by the server (HTTP GET of the card's page)" confirmed
+row "cards confirmed by the server (HTTP GET of the card's page)" confirmed "/$cards"
 row "cards reachable by HTTP GET" reachable "/$cards"
-row "server CPU per assigned card (ms)" cpu
+row "server CPU per assigned card, no confirmation (ms)" cpu
+row "server CPU per assigned card, confirming each page (ms)" cpuhttp
 row "burst: cards answered within 8 s" banswered "/$burst"
-row "burst: first request to reply, p50 / p99 (ms)" bslow
+row "burst: replies a card takes" bown "/$burst"
+pair "burst: first request to reply, p50 / p99 (ms)" bp50 bp99
 row "burst: requests the cards sent ($burst = none lost)" brequests
+row "burst: datagrams the kernel dropped at the server's socket" bdrops
 pair "under $flood foreign DISCOVERs/s: latency p50 / p99 (ms)" fp50 fp99
 row "  cards answered (within $CARD_TIMEOUT s)" fanswered "/$cards"
+row "  replies a card takes" fown "/$cards"
 row "  requests the cards sent ($cards = none lost)" frequests
-row "  server CPU (share of one core)" fcpu
-row "  softirq CPU of the whole machine (share of one core)" firq
+row "  datagrams the kernel dropped at the server's socket" fdrops
+row "  server CPU (share of one core)" fcpu " %"
+row "  softirq CPU of the whole machine (share of one core)" firq " %"
 row "  replies sent to the foreign clients" fforeign
 row "  flood rate achieved (/s)" frate
 pair "under $flood card requests/s from foreign MACs: latency p50 / p99 (ms)" cp50 cp99
 row "  cards answered (within $CARD_TIMEOUT s)" canswered "/$cards"
+row "  replies a card takes" cown "/$cards"
 row "  requests the cards sent ($cards = none lost)" crequests
-row "  server CPU (share of one core)" ccpu
-row "  softirq CPU of the whole machine (share of one core)" cirq
+row "  datagrams the kernel dropped at the server's socket" cdrops
+row "  server CPU (share of one core)" ccpu " %"
+row "  softirq CPU of the whole machine (share of one core)" cirq " %"
 row "  replies sent to the foreign cards" cforeign
 row "  flood rate achieved (/s)" crate
 row "lines of configuration written" config
