@@ -64,6 +64,20 @@ int Runner::run()
         m_out.error(say(text::Id::AssignAddressesUnreadable, {errorText(local.error())}));
         return report(kExitFailed);
     }
+    // Without a pool only the listed cards can be answered: the helper drops the others'
+    // requests before they take room or time. A pool (or a list longer than the helper keeps)
+    // wants every card.
+    if (!m_plan.hasPool() && m_plan.listed().size() <= helper::kMaxWanted) {
+        std::vector<helper::Mac> macs;
+        macs.reserve(m_plan.listed().size());
+        for (const ListedCard& card : m_plan.listed()) {
+            macs.push_back(card.mac);
+        }
+        if (const helper::Answer a = m_link->want(macs); !a.ok()) {
+            m_out.error(say(text::Id::AssignNotListening, {answerWords(*m_link, a)}));
+            return report(kExitFailed);
+        }
+    }
     if (const helper::Answer a = m_link->listen(); !a.ok()) {
         m_out.error(say(text::Id::AssignNotListening, {answerWords(*m_link, a)}));
         return report(kExitFailed);

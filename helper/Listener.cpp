@@ -55,7 +55,9 @@ private:
     Answer writeEntry(const EntryRecord& record) override;
 
     bool isLoopback(int ifindex);
-    void receiveDatagram();
+    void receiveDatagrams();
+    void received(std::span<const std::uint8_t> packet, const sockaddr_ll& from, msghdr& msg);
+    void reportCounters();
     Answer handle(const std::optional<ToHelper>& m);
 
     int m_udp;     // UDP port 67: held, and the replies leave from it
@@ -75,23 +77,40 @@ bool Listener::isLoopback(int ifindex)
     return (req.ifr_flags & IFF_LOOPBACK) != 0;
 }
 
-void Listener::receiveDatagram()
+void Listener::receiveDatagrams()
 {
-    std::uint8_t packet[kMaxRequest + 64 + 1];
-    sockaddr_ll from{};
-    iovec iov{packet, sizeof packet};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(tpacket_auxdata))] = {};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(m_packets, &msg, MSG_DONTWAIT | MSG_TRUNC);
-    if (n < 0 || !m_keeper.listening() || static_cast<std::size_t>(n) > sizeof packet) {
-        return;
+    // One call takes what a burst left queued, instead of one wake-up per datagram.
+    constexpr std::size_t kBatch = 32;
+    struct Slot {
+        std::uint8_t packet[kMaxRequest + 64 + 1];
+        sockaddr_ll from;
+        iovec iov;
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(tpacket_auxdata))];
+    };
+    static Slot slots[kBatch];
+    mmsghdr msgs[kBatch] = {};
+    for (std::size_t i = 0; i < kBatch; ++i) {
+        slots[i].iov = {slots[i].packet, sizeof slots[i].packet};
+        msghdr& msg = msgs[i].msg_hdr;
+        msg.msg_name = &slots[i].from;
+        msg.msg_namelen = sizeof slots[i].from;
+        msg.msg_iov = &slots[i].iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = slots[i].control;
+        msg.msg_controllen = sizeof slots[i].control;
     }
+    const int n = ::recvmmsg(m_packets, msgs, kBatch, MSG_DONTWAIT | MSG_TRUNC, nullptr);
+    for (int i = 0; i < n && m_keeper.listening(); ++i) {
+        const Slot& slot = slots[i];
+        if (msgs[i].msg_len > sizeof slot.packet) {
+            continue;
+        }
+        received(std::span(slot.packet, msgs[i].msg_len), slot.from, msgs[i].msg_hdr);
+    }
+}
+
+void Listener::received(std::span<const std::uint8_t> packet, const sockaddr_ll& from, msghdr& msg)
+{
     // Sent over a virtual link from this machine, a packet's UDP checksum may still be the
     // partial one left for the hardware; the kernel marks such packets, and those it checked.
     bool checksumPending = false;
@@ -109,8 +128,12 @@ void Listener::receiveDatagram()
         return;
     }
     const int ifindex = from.sll_ifindex;
-    const auto udp = udpInIpv4(std::span(packet, static_cast<std::size_t>(n)), checksumPending);
+    const auto udp = udpInIpv4(packet, checksumPending);
     if (ifindex <= 0 || !udp || udp->destinationPort != bootp::kServerPort) {
+        return;
+    }
+    // Another card's request costs no more than this: no interface query, no ledger, no link.
+    if (!m_keeper.wants(udp->payload)) {
         return;
     }
     Ipv4 source;
@@ -119,6 +142,21 @@ void Listener::receiveDatagram()
             m_keeper.arrived(udp->payload, ifindex, source, udp->sourcePort, isLoopback(ifindex))) {
         tell(*request);
     }
+}
+
+void Listener::reportCounters()
+{
+    // The kernel's own count of what this search's socket took and what it dropped for a full
+    // queue: only its owner can read it. A failed read is said as such, not as no drops.
+    tpacket_stats stats{};
+    socklen_t size = sizeof stats;
+    if (::getsockopt(m_packets, SOL_PACKET, PACKET_STATISTICS, &stats, &size) != 0) {
+        std::fprintf(stderr, "torvane-helper: packet socket: counters unreadable: %s\n",
+                     std::strerror(errno));
+        return;
+    }
+    std::fprintf(stderr, "torvane-helper: packet socket: %u received, %u dropped\n",
+                 stats.tp_packets, stats.tp_drops);
 }
 
 Answer Listener::send(std::span<const std::uint8_t> reply, int ifindex)
@@ -184,6 +222,9 @@ Answer Listener::handle(const std::optional<ToHelper>& m)
     if (const auto* reply = std::get_if<Reply>(&*m)) {
         return m_keeper.reply(reply->id, reply->datagram);
     }
+    if (const auto* wanted = std::get_if<Want>(&*m)) {
+        return m_keeper.want(wanted->macs);
+    }
     const auto& entry = std::get<Neighbour>(*m);
     return m_keeper.neighbour(entry.id, entry.ip, entry.mac);
 }
@@ -202,6 +243,7 @@ int Listener::serve()
             std::uint8_t buffer[kMaxMessage + 1];
             const ssize_t n = ::recv(kLinkFd, buffer, sizeof buffer, 0);
             if (n <= 0) {
+                reportCounters();
                 return 0; // the front-end closed the link: the search is over
             }
             Answer answer = handle(decodeToHelper(std::span(buffer, static_cast<std::size_t>(n))));
@@ -214,7 +256,7 @@ int Listener::serve()
             tell(answer);
         }
         if (fds[1].revents & POLLIN) {
-            receiveDatagram();
+            receiveDatagrams();
         }
     }
 }
@@ -256,7 +298,12 @@ int openCardPacketSocket()
     addr.sll_family = AF_PACKET;
     addr.sll_protocol = htons(ETH_P_IP);
     const int on = 1;
+    // Room for a rack's burst (a datagram takes about 2 KiB of it) while other traffic that
+    // passes the filter arrives too; beyond the system's limit where the capability allows.
+    const int buffer = 2 << 20;
     if (!attach(fd, cardPacketFilter()) ||
+        (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0 &&
+         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer) != 0) ||
         ::setsockopt(fd, SOL_PACKET, PACKET_AUXDATA, &on, sizeof on) != 0 ||
         ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         const int err = errno;

@@ -3,6 +3,7 @@
 #include "BootMessage.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace helper {
 
@@ -23,13 +24,45 @@ std::optional<Refusal> checkEntryNow(HostSource& source, const Ipv4& ip, const M
     return checkEntry(ip, mac, host);
 }
 
+std::uint64_t macKey(const std::uint8_t* mac)
+{
+    std::uint64_t key = 0;
+    for (int i = 0; i < 6; ++i) {
+        key = key << 8 | mac[i];
+    }
+    return key;
+}
+
 } // namespace
+
+Answer PortKeeper::want(std::span<const Mac> macs)
+{
+    std::vector<std::uint64_t> added;
+    for (const Mac& mac : macs) {
+        if (const std::uint64_t key = macKey(mac.data()); m_wanted.insert(key).second) {
+            added.push_back(key);
+        }
+    }
+    if (m_wanted.size() > kMaxWanted) {
+        for (const std::uint64_t key : added) {
+            m_wanted.erase(key);
+        }
+        return refuse(Refusal::Malformed);
+    }
+    return {};
+}
+
+bool PortKeeper::wants(std::span<const std::uint8_t> datagram) const
+{
+    return m_wanted.empty() || (datagram.size() >= bootp::kChaddr + 6 &&
+                                m_wanted.count(macKey(datagram.data() + bootp::kChaddr)) != 0);
+}
 
 std::optional<Request> PortKeeper::arrived(std::span<const std::uint8_t> datagram, int ifindex,
                                            const Ipv4& source, std::uint16_t sourcePort,
                                            bool loopback)
 {
-    if (!m_listening || !passOn(datagram, sourcePort, loopback)) {
+    if (!m_listening || !passOn(datagram, sourcePort, loopback) || !wants(datagram)) {
         return std::nullopt;
     }
     if (bootp::toValue(source) != 0) {

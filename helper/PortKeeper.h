@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <unordered_set>
 
 // The holder of port 67, once for both platforms: which datagrams become requests, and the
 // order of the checks before a reply leaves or a neighbour entry is written. torvane-helper's
@@ -55,6 +56,12 @@ public:
     void setListening(bool on) { m_listening = on; }
     bool listening() const { return m_listening; }
 
+    /// Names more of the cards the search is for (at most kMaxWanted in all; refused beyond,
+    /// with the set unchanged). While none is named, every card is wanted.
+    Answer want(std::span<const Mac> macs);
+    /// Whether a card request (passOn's size at least) names a wanted card's MAC.
+    bool wants(std::span<const std::uint8_t> datagram) const;
+
     /// A datagram for port 67 that arrived on ifindex from source:sourcePort: the request to
     /// pass on, or nullopt when it is not a card's.
     std::optional<Request> arrived(std::span<const std::uint8_t> datagram, int ifindex,
@@ -66,6 +73,9 @@ private:
     PortSeams& m_seams;
     Ledger m_ledger;
     bool m_listening = false;
+    // The wanted MACs as numbers. Requests of other cards never reach the ledger, so they
+    // cannot push a wanted card's requests out of it.
+    std::unordered_set<std::uint64_t> m_wanted;
 };
 
 /// Writes the entry unless the table maps its address to another MAC: the writer's part in

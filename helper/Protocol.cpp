@@ -14,6 +14,7 @@ enum class Tag : std::uint8_t {
     Pause = 'P',
     Reply = 'S',
     Neighbour = 'N',
+    Want = 'W',
     Bound = 'B',
     Request = 'Q',
     Answer = 'A',
@@ -91,6 +92,14 @@ Bytes encode(const ToHelper& m)
         {
             return Writer(Tag::Neighbour).put(n.id).put(n.ip).put(n.mac).take();
         }
+        Bytes operator()(const Want& w)
+        {
+            Writer out(Tag::Want);
+            for (const Mac& mac : w.macs) {
+                out.put(mac);
+            }
+            return out.take();
+        }
     } visit;
     return std::visit(visit, m);
 }
@@ -137,6 +146,19 @@ std::optional<ToHelper> decodeToHelper(std::span<const std::uint8_t> data)
         return in.get(n.id) && in.get(n.ip) && in.get(n.mac) && in.done()
                    ? std::optional<ToHelper>(n)
                    : std::nullopt;
+    }
+    case Tag::Want: {
+        // One to kWantedPerMessage whole MACs, nothing else.
+        const std::size_t n = in.rest().size() / sizeof(Mac);
+        if (n == 0 || n > kWantedPerMessage || in.rest().size() % sizeof(Mac) != 0) {
+            return std::nullopt;
+        }
+        Want w;
+        w.macs.resize(n);
+        for (Mac& mac : w.macs) {
+            in.get(mac);
+        }
+        return w;
     }
     default:
         return std::nullopt;

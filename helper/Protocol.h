@@ -25,6 +25,8 @@ inline constexpr std::size_t kMaxMessage = 1024;
 inline constexpr std::size_t kMaxRequest = 576;
 /// A reply is accepted this long after its request was passed on.
 inline constexpr int kReplyWindowSeconds = 180;
+/// The most cards a search may name (Want); a search that names none wants every card.
+inline constexpr std::size_t kMaxWanted = 65536;
 
 using Bytes = std::vector<std::uint8_t>;
 using bootp::Ipv4;
@@ -70,6 +72,12 @@ struct Neighbour { ///< write the neighbour entry for the reply just sent
     Mac mac{};
 };
 
+struct Want { ///< pass on only these cards' requests (with those named before)
+    std::vector<Mac> macs;
+};
+/// The MACs one Want message holds: as many as fit in a link message after its tag.
+inline constexpr std::size_t kWantedPerMessage = (kMaxMessage - 1) / sizeof(Mac);
+
 // Helper -> front-end.
 struct Bound { ///< the outcome of binding port 67: 0 or an errno
     std::int32_t error = 0;
@@ -87,7 +95,7 @@ struct Answer { ///< done, a kernel error (errno), or a refusal; never both
     bool refused() const { return refusal != Refusal::None; }
 };
 
-using ToHelper = std::variant<Listen, Pause, Reply, Neighbour>;
+using ToHelper = std::variant<Listen, Pause, Reply, Neighbour, Want>;
 using FromHelper = std::variant<Bound, Request, Answer>;
 
 Bytes encode(const ToHelper& m);

@@ -4,6 +4,7 @@
 #include <linux/audit.h>
 #include <linux/seccomp.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 
 namespace helper {
@@ -37,6 +38,8 @@ constexpr AllowedCall kListener[] = {
 #endif
     {SYS_ioctl, 1, SIOCGIFNAME},
     {SYS_ioctl, 1, SIOCGIFFLAGS},
+    {SYS_recvmmsg},                  // the card requests a burst queued, in one call
+    {SYS_getsockopt, 1, SOL_PACKET}, // the packet socket's counters, at the end of a search
 };
 
 constexpr AllowedCall kWriter[] = {TORVANE_COMMON_CALLS};

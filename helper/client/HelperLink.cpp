@@ -1,5 +1,6 @@
 #include "HelperLink.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -193,6 +194,20 @@ Answer HelperLink::listen()
     const Answer a = command(Listen{});
     m_paused = !a.ok();
     return a;
+}
+
+Answer HelperLink::want(std::span<const Mac> macs)
+{
+    if (macs.size() > kMaxWanted) {
+        return {0, Refusal::Malformed, {}};
+    }
+    for (std::size_t at = 0; at < macs.size(); at += kWantedPerMessage) {
+        const auto part = macs.subspan(at, std::min(kWantedPerMessage, macs.size() - at));
+        if (Answer a = command(Want{{part.begin(), part.end()}}); !a.ok()) {
+            return a;
+        }
+    }
+    return {};
 }
 
 Answer HelperLink::pause()

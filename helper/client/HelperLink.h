@@ -56,6 +56,8 @@ public:
 
     Answer listen() override;
     Answer pause() override;
+    /// Sends the set in as many messages as it takes.
+    Answer want(std::span<const Mac> macs) override;
     Answer reply(std::uint32_t id, const Bytes& datagram) override;
     Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac) override;
 

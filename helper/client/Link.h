@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 // What a front-end asks of whoever holds the card port: torvane-helper on Linux, the program
 // itself on Windows. Both answer in the helper's terms and run the same checks.
@@ -17,6 +18,9 @@ public:
     /// Pass card requests on from now on / no longer (what arrived meanwhile is dropped).
     virtual Answer listen() = 0;
     virtual Answer pause() = 0;
+    /// Names the cards this search is for (at most kMaxWanted); the others' requests are
+    /// dropped before they are kept or passed on. A search that names none wants every card.
+    virtual Answer want(std::span<const Mac> macs) = 0;
     /// Broadcasts the reply to request id out of the interface the request came in on.
     virtual Answer reply(std::uint32_t id, const Bytes& datagram) = 0;
     /// Makes the card's neighbour entry permanent, once its reply has gone out.

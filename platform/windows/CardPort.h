@@ -21,6 +21,7 @@ public:
 
     helper::Answer listen() override;
     helper::Answer pause() override;
+    helper::Answer want(std::span<const helper::Mac> macs) override { return m_keeper.want(macs); }
     helper::Answer reply(std::uint32_t id, const helper::Bytes& datagram) override;
     helper::Answer neighbour(std::uint32_t id, const helper::Ipv4& ip,
                              const helper::Mac& mac) override;

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <linux/seccomp.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 
 using namespace helper;
@@ -336,6 +337,24 @@ TEST(HelperProtocol, DecodesOnlyWellFormedMessages)
     EXPECT_FALSE(decodeToHelper(encode(ToHelper(Reply{7, cardRequest(577)}))));
     EXPECT_FALSE(decodeToHelper(Bytes{'Z'}));
     EXPECT_FALSE(decodeToHelper(Bytes{}));
+    // A set of wanted cards: whole MACs, one to as many as fit in one link message.
+    Want full;
+    for (std::size_t i = 0; i < kWantedPerMessage; ++i) {
+        full.macs.push_back(
+            {2, 0, 0, 0, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
+    }
+    const Bytes fullBytes = encode(ToHelper(full));
+    EXPECT_LE(fullBytes.size(), kMaxMessage);
+    const auto wanted = decodeToHelper(fullBytes);
+    ASSERT_TRUE(wanted && std::holds_alternative<Want>(*wanted));
+    EXPECT_EQ(std::get<Want>(*wanted).macs, full.macs);
+    Bytes partMac = fullBytes;
+    partMac.pop_back();
+    EXPECT_FALSE(decodeToHelper(partMac));
+    Want tooMany = full;
+    tooMany.macs.push_back({2, 0, 0, 0, 9, 9});
+    EXPECT_FALSE(decodeToHelper(encode(ToHelper(tooMany))));
+    EXPECT_FALSE(decodeToHelper(encode(ToHelper(Want{}))));
     // A front-end's message is never taken for one of the helper's, nor the other way round.
     EXPECT_FALSE(decodeFromHelper(encode(ToHelper(reply))));
     EXPECT_FALSE(decodeToHelper(encode(FromHelper(Bound{0}))));
@@ -393,6 +412,11 @@ TEST(HelperSystemCalls, NeitherProcessCanOpenASocketOrRaiseACapability)
     EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCGIFFLAGS), SECCOMP_RET_ALLOW);
     EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCSIFFLAGS), SECCOMP_RET_KILL_PROCESS);
     EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCSIFMTU), SECCOMP_RET_KILL_PROCESS);
+    // The batch read, and the packet socket's counters but no other option.
+    EXPECT_EQ(decide(listener, SYS_recvmmsg), SECCOMP_RET_ALLOW);
+    EXPECT_EQ(decide(listener, SYS_getsockopt, 5, SOL_PACKET), SECCOMP_RET_ALLOW);
+    EXPECT_EQ(decide(listener, SYS_getsockopt, 5, SOL_SOCKET), SECCOMP_RET_KILL_PROCESS);
+    EXPECT_EQ(decide(systemCallFilter(writerCalls()), SYS_recvmmsg), SECCOMP_RET_KILL_PROCESS);
     EXPECT_EQ(decide(systemCallFilter(writerCalls()), SYS_ioctl, 5, SIOCGIFNAME),
               SECCOMP_RET_KILL_PROCESS);
 }

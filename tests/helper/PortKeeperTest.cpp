@@ -122,6 +122,42 @@ TEST(PortKeeper, PassesOnCardRequestsOnlyWhileListeningAndNotFromThisPc)
     EXPECT_FALSE(keeper.arrived(q, kIf, {10, 77, 0, 9}, 68, false)) << "a failed query";
 }
 
+TEST(PortKeeper, PassesOnOnlyTheWantedCardsAndTheirRequestsOutliveAFlood)
+{
+    FakeSeams system;
+    PortKeeper keeper(system);
+    keeper.setListening(true);
+    const Bytes wanted = cardRequest(300, kCardMac);
+    const Bytes foreign = cardRequest(300, kOtherMac);
+    EXPECT_TRUE(keeper.wants(foreign)) << "a search that names no card wants every card";
+    ASSERT_TRUE(keeper.want(std::vector<Mac>{kCardMac}).ok());
+    EXPECT_FALSE(keeper.arrived(foreign, kIf, {10, 77, 0, 9}, 68, false));
+    EXPECT_TRUE(system.calls.empty()) << "dropped before the host is asked";
+
+    const auto first = keeper.arrived(wanted, kIf, {}, 68, false);
+    ASSERT_TRUE(first);
+    // Foreign MACs by the ledger's size many times over take none of its room.
+    for (std::uint32_t i = 0; i < 8 * Ledger::kKept; ++i) {
+        EXPECT_FALSE(keeper.arrived(
+            cardRequest(300, {0x02, 0x11, 0, static_cast<std::uint8_t>(i >> 16),
+                              static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)}),
+            kIf, {}, 68, false));
+    }
+    EXPECT_TRUE(keeper.reply(first->id, replyTo(wanted)).ok());
+
+    // The set is bounded; a message that would overflow it changes nothing.
+    std::vector<Mac> many;
+    for (std::size_t i = 0; i + 1 < kMaxWanted; ++i) {
+        many.push_back({0x02, 0x22, 0, static_cast<std::uint8_t>(i >> 16),
+                        static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
+    }
+    ASSERT_TRUE(keeper.want(many).ok()) << "kMaxWanted in all, with the first";
+    EXPECT_EQ(keeper.want(std::vector<Mac>{kCardMac}).refusal, Refusal::None) << "already named";
+    EXPECT_EQ(keeper.want(std::vector<Mac>{kOtherMac}).refusal, Refusal::Malformed);
+    EXPECT_FALSE(keeper.wants(foreign));
+    EXPECT_TRUE(keeper.wants(wanted));
+}
+
 TEST(PortKeeper, SendsAReplyAndWritesItsEntryOnlyAfterEveryCheck)
 {
     Keeper k;
