@@ -154,7 +154,6 @@ void CardMachine::decide(Card& card)
     card.name = d.name;
     card.extra = d.extra;
     card.fromPool = !m_plan.isListed(card.mac);
-    const std::string where = interfaceName(static_cast<unsigned>(card.request.ifindex));
     switch (d.kind) {
     case Plan::Decision::Kind::Assign:
         assign(card);
@@ -177,6 +176,8 @@ void CardMachine::decide(Card& card)
         }
         m_unlisted.insert(card.mac);
         if (m_unlisted.size() <= kMaxUnlistedNamed) {
+            // Asked of the kernel only for the cards that are named.
+            const std::string where = interfaceName(static_cast<unsigned>(card.request.ifindex));
             m_out.emit(cardEvent(listedNot ? "not_listed" : "pool_exhausted", card,
                                  listedNot ? text::format(text::Id::AssignNotListed,
                                                           {macText(card.mac), where})
@@ -286,7 +287,8 @@ void CardMachine::assign(Card& card)
     const std::vector<std::uint8_t> reply = bootp::buildReply(
         card.request.datagram, {octets(s.ip), octets(s.mask), octets(s.gateway), octets(server)});
     const bool again = card.phase == Card::Phase::Checking || card.phase == Card::Phase::Done;
-    const helper::Answer sent = m_link->reply(card.request.id, reply);
+    auto [sent, entryAnswer] =
+        m_link->replyThenNeighbour(card.request.id, reply, octets(s.ip), card.mac);
     if (!sent.ok()) {
         const std::string why = answerReason(*m_link, sent);
         const bool refused = sent.refused();
@@ -326,7 +328,7 @@ void CardMachine::assign(Card& card)
         m_failedMacs.push_back(macText(card.mac));
         return;
     }
-    const helper::Answer entry = m_link->neighbour(card.request.id, octets(s.ip), card.mac);
+    const helper::Answer entry = std::move(*entryAnswer);
     if (!entry.ok()) {
         m_out.emit(
             cardEvent("warning", card,

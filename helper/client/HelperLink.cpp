@@ -162,7 +162,7 @@ std::optional<FromHelper> HelperLink::receive(int timeoutMs)
     return decodeFromHelper(std::span(buffer, static_cast<std::size_t>(n)));
 }
 
-Answer HelperLink::command(const ToHelper& m)
+Answer HelperLink::post(const ToHelper& m)
 {
     if (m_fd < 0) {
         return {EPIPE, Refusal::None, "torvane-helper is not running"};
@@ -172,6 +172,11 @@ Answer HelperLink::command(const ToHelper& m)
         m_died = true;
         return {EPIPE, Refusal::None, "torvane-helper has ended"};
     }
+    return {};
+}
+
+Answer HelperLink::awaitAnswer()
+{
     for (;;) {
         std::optional<FromHelper> in = receive(kAnswerTimeoutMs);
         if (m_fd < 0) {
@@ -187,6 +192,14 @@ Answer HelperLink::command(const ToHelper& m)
             m_pending.push_back(std::move(*request));
         }
     }
+}
+
+Answer HelperLink::command(const ToHelper& m)
+{
+    if (Answer a = post(m); !a.ok()) {
+        return a;
+    }
+    return awaitAnswer();
 }
 
 Answer HelperLink::listen()
@@ -225,6 +238,30 @@ Answer HelperLink::reply(std::uint32_t id, const Bytes& datagram)
 Answer HelperLink::neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac)
 {
     return command(Neighbour{id, ip, mac});
+}
+
+std::pair<Answer, std::optional<Answer>> HelperLink::replyThenNeighbour(std::uint32_t id,
+                                                                        const Bytes& datagram,
+                                                                        const Ipv4& ip,
+                                                                        const Mac& mac)
+{
+    // The helper takes the entry only after the reply: one that did not go out leaves the
+    // entry refused (NotReplied), an answer that belongs to no one and is read and dropped.
+    if (Answer a = post(Reply{id, datagram}); !a.ok()) {
+        return {std::move(a), std::nullopt};
+    }
+    const Answer posted = post(Neighbour{id, ip, mac});
+    Answer sent = awaitAnswer();
+    if (!sent.ok()) {
+        if (posted.ok() && m_fd >= 0 && sent.error != ETIMEDOUT) {
+            awaitAnswer();
+        }
+        return {std::move(sent), std::nullopt};
+    }
+    if (!posted.ok()) {
+        return {std::move(sent), posted};
+    }
+    return {std::move(sent), awaitAnswer()};
 }
 
 std::optional<Request> HelperLink::readRequest()

@@ -60,6 +60,11 @@ public:
     Answer want(std::span<const Mac> macs) override;
     Answer reply(std::uint32_t id, const Bytes& datagram) override;
     Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac) override;
+    /// Both messages at once, then both answers: one wait per card instead of two.
+    std::pair<Answer, std::optional<Answer>> replyThenNeighbour(std::uint32_t id,
+                                                                const Bytes& datagram,
+                                                                const Ipv4& ip,
+                                                                const Mac& mac) override;
 
     /// The next passed-on card request, without blocking; nullopt when none is waiting.
     /// Requests read while waiting for an answer are kept for this call, unless paused.
@@ -74,6 +79,10 @@ public:
 
 private:
     Answer command(const ToHelper& m);
+    /// Hands a message over: an ok answer, or why the link broke.
+    Answer post(const ToHelper& m);
+    /// The answer to the oldest message posted, keeping requests that arrive meanwhile.
+    Answer awaitAnswer();
     std::optional<FromHelper> receive(int timeoutMs);
 
     int m_fd = -1;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 
 // What a front-end asks of whoever holds the card port: torvane-helper on Linux, the program
 // itself on Windows. Both answer in the helper's terms and run the same checks.
@@ -25,6 +26,17 @@ public:
     virtual Answer reply(std::uint32_t id, const Bytes& datagram) = 0;
     /// Makes the card's neighbour entry permanent, once its reply has gone out.
     virtual Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac) = 0;
+    /// reply(), then neighbour() if the reply went out: the answers of both (the second
+    /// only then). A link may hand both over at once, as the holder takes them in order.
+    virtual std::pair<Answer, std::optional<Answer>>
+    replyThenNeighbour(std::uint32_t id, const Bytes& datagram, const Ipv4& ip, const Mac& mac)
+    {
+        Answer sent = reply(id, datagram);
+        if (!sent.ok()) {
+            return {std::move(sent), std::nullopt};
+        }
+        return {std::move(sent), neighbour(id, ip, mac)};
+    }
 
     /// The next passed-on card request, without blocking; nullopt when none is waiting.
     virtual std::optional<Request> readRequest() = 0;
