@@ -2,7 +2,10 @@
 # General DHCP/BOOTP servers beside torvane-assign, on the same veth pair against the same
 # simulated cards. Root; everything runs inside network namespaces this script creates.
 #   bench/peers/run.sh [--build DIR] [--assign PATH] [--cards N] [--burst N] [--flood RATE]
-#                      [--runs N] [--short] [--servers "dnsmasq kea torvane-assign"]
+#                      [--runs N] [--short] [--baseline PATH]
+#                      [--servers "dnsmasq kea torvane-assign"]
+# --baseline adds a column for another build's torvane-assign (with its torvane-helper
+# beside it), measured in the same runs: a change's before and after.
 # Prints a Markdown table on stdout, each cell the median of the runs with their range;
 # progress on stderr.
 set -u
@@ -11,6 +14,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 build=$top/build
 assign=""
+baseline=""
 cards=100
 burst=200
 flood=50000
@@ -20,6 +24,7 @@ while [ $# -gt 0 ]; do
     case $1 in
     --build) build=$(cd "$2" && pwd) && shift ;;
     --assign) assign=$2 && shift ;;
+    --baseline) baseline=$2 && shift ;;
     --cards) cards=$2 && shift ;;
     --burst) burst=$2 && shift ;;
     --flood) flood=$2 && shift ;;
@@ -27,13 +32,15 @@ while [ $# -gt 0 ]; do
     --short) cards=20 burst=50 flood=20000 runs=1 ;; # a minute, for development
     --servers) servers=$2 && shift ;;
     *)
-        echo "usage: $0 [--build DIR] [--assign PATH] [--cards N] [--burst N] [--flood RATE] [--runs N] [--short] [--servers LIST]" >&2
+        echo "usage: $0 [--build DIR] [--assign PATH] [--baseline PATH] [--cards N] [--burst N] [--flood RATE] [--runs N] [--short] [--servers LIST]" >&2
         exit 2
         ;;
     esac
     shift
 done
 [ -n "$assign" ] || assign=$build/app/torvane-assign
+[ -n "$baseline" ] && servers+=" baseline"
+is_assign() { [ "$1" = torvane-assign ] || [ "$1" = baseline ]; }
 cardsim=$build/tools/cardsim/torvane-cardsim
 [ -x "$cardsim" ] || {
     echo "no $cardsim: build the target torvane-cardsim first" >&2
@@ -159,8 +166,10 @@ write_list() { # N: the list of the first N cards, as one run waits for them all
 # With CONFIRM=http it checks each card's page, as it does by default; the flood runs have
 # no pages, so they use --confirm none.
 start_assign() { # N
+    local program=$assign
+    [ "$s" = baseline ] && program=$baseline
     ip netns exec "$NETNS_PC" bash -c '"$@" >"$OUT" 2>&1; times >"$OUT.times"' _ \
-        "$assign" --list "$work/cards-$1.csv" --interface tvpc0 --format json \
+        "$program" --list "$work/cards-$1.csv" --interface tvpc0 --format json \
         --confirm "${CONFIRM:-none}" --confirm-timeout 20 --timeout 40 &
     SERVER_PID=$!
 }
@@ -201,7 +210,7 @@ helper_counters() { # torvane-assign's output -> "received dropped"
 }
 drops_of() { # server, torvane-assign's output, dnsmasq's count before
     case $1 in
-    torvane-assign) helper_counters "$2" | awk '{ print $2 }' ;;
+    torvane-assign | baseline) helper_counters "$2" | awk '{ print $2 }' ;;
     dnsmasq) echo $(($(udp_drops) - $3)) ;;
     *) echo "–" ;;
     esac
@@ -219,13 +228,13 @@ flood_run() { # server kind prefix
     local extra=() drops0
     [ "$kind" = cards ] && extra=(--flood-cards)
     t0=$(date +%s%N)
-    [ "$s" = torvane-assign ] && OUT=$out.server && CONFIRM=none start_assign "$cards" && wait_port67
+    is_assign "$s" && OUT=$out.server && CONFIRM=none start_assign "$cards" && wait_port67
     irq0=$(softirq)
     drops0=$(udp_drops)
     ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --flood "$flood" "${extra[@]}" \
         --duration $((FLOOD_LEAD + SPREAD + CARD_TIMEOUT + 1)) --format kv >"$out.flood" 2>&1 &
     flood_pid=$!
-    [ "$s" = torvane-assign ] || t0=$(date +%s%N)
+    is_assign "$s" || t0=$(date +%s%N)
     cpu0=$(cpu_ns "$SERVER_PID")
     sleep $FLOOD_LEAD
     # shellcheck disable=SC2046
@@ -233,7 +242,7 @@ flood_run() { # server kind prefix
         >"$out" 2>&1
     # The share of one core the server used while the flood ran and the cards were waiting
     # (torvane-assign: over its whole run, which ends when its cards are done).
-    if [ "$s" = torvane-assign ]; then
+    if is_assign "$s"; then
         wait "$SERVER_PID"
         t1=$(date +%s%N)
         R[$s, ${x}cpu]=$(awk -v t="$(assign_cpu_ms "$out.server.times")" -v w=$((t1 - t0)) \
@@ -269,7 +278,7 @@ measure() { # server
     case $s in
     dnsmasq) start_dnsmasq ;;
     kea) start_kea ;;
-    torvane-assign)
+    torvane-assign | baseline)
         write_list "$burst"
         write_list "$cards" && OUT=$quiet.server && CONFIRM=http start_assign "$cards"
         ;;
@@ -294,7 +303,7 @@ measure() { # server
             [ "$served" -ge "$(kv assigned <<<"$(grep '^event=summary' "$quiet")")" ] && break
         sleep 0.1
     done
-    if [ "$s" = torvane-assign ]; then
+    if is_assign "$s"; then
         # It ends when every card's page has answered it.
         wait "$SERVER_PID"
         R[$s, cpuhttp]=$(awk -v t="$(assign_cpu_ms "$quiet.server.times")" -v n="$cards" \
@@ -319,7 +328,7 @@ measure() { # server
     R[$s, fault]=$(sed -n 's/^event=assigned .* card_fault=\([^ ]*\).*/\1/p' "$quiet" | sort |
         uniq -c | awk '{ printf "%s%s (%d)", (NR > 1 ? ", " : ""), $2, $1 }')
 
-    if [ "$s" = torvane-assign ]; then
+    if is_assign "$s"; then
         # The same cards without the page check, which the general servers do not make.
         log "run $RUN, $s: $cards cards, --confirm none"
         OUT=$quiet.plain.server && CONFIRM=none start_assign "$cards" && wait_port67
@@ -334,12 +343,12 @@ measure() { # server
     if [ "$burst" -gt 0 ]; then
         log "run $RUN, $s: $burst cards at the same moment"
         drops0=$(udp_drops)
-        [ "$s" = torvane-assign ] && OUT=$bursting.server && CONFIRM=none start_assign "$burst" &&
+        is_assign "$s" && OUT=$bursting.server && CONFIRM=none start_assign "$burst" &&
             wait_port67
         ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --cards "$burst" \
             --mac-base "$(mac_of 0)" --spread 0 --interval 1 --timeout 8 --any-layout \
             --format kv >"$bursting" 2>&1
-        [ "$s" = torvane-assign ] && wait "$SERVER_PID"
+        is_assign "$s" && wait "$SERVER_PID"
         summary=$(grep '^event=summary' "$bursting")
         R[$s, banswered]=$(kv answered <<<"$summary")
         R[$s, bown]=$(own "$summary")
@@ -371,6 +380,7 @@ for s in $servers; do
     kea) command -v kea-dhcp4 >/dev/null && [ -n "$KEA_HOOK" ] ||
         NOTE[$s]="kea-dhcp4 or its BOOTP hook not installed" ;;
     torvane-assign) [ -x "$assign" ] || NOTE[$s]="not built" ;;
+    baseline) [ -x "$baseline" ] || NOTE[$s]="no $baseline" ;;
     *)
         echo "unknown server $s" >&2
         exit 2
@@ -430,6 +440,7 @@ version() {
     dnsmasq) dnsmasq --version 2>/dev/null | sed -n '1s/^Dnsmasq version \([^ ]*\).*/dnsmasq \1/p' ;;
     kea) echo "Kea $(kea-dhcp4 -V 2>/dev/null | head -1) + BOOTP hook" ;;
     torvane-assign) "$assign" --version 2>/dev/null | head -1 ;;
+    baseline) echo "$("$baseline" --version 2>/dev/null | head -1), baseline" ;;
     esac
 }
 
