@@ -447,7 +447,7 @@ version() {
 machine=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
 echo "$cards cards (MACs $(mac_of 0) to $(mac_of $((cards - 1))), first requests spread over ${SPREAD} s);"
 echo "a burst of $burst cards asking at the same moment; floods of $flood datagrams/s."
-echo "Each cell: the median of $runs runs, and their range when they differ."
+[ "$runs" -eq 1 ] && echo "One run." || echo "Each cell: the median of $runs runs, and their range when they differ."
 echo "Machine: $(uname -n), $(nproc) cores ($machine), Linux $(uname -r); load average $load0 before, $load1 after."
 echo "Reproduce: sudo bench/peers/run.sh --cards $cards --burst $burst --flood $flood --runs $runs"
 echo
