@@ -133,7 +133,7 @@ void Listener::received(std::span<const std::uint8_t> packet, const sockaddr_ll&
         return;
     }
     // Another card's request costs no more than this: no interface query, no ledger, no link.
-    if (!m_keeper.wants(udp->payload)) {
+    if (!m_keeper.wants(udp->payload) && !m_keeper.mayReport(udp->payload)) {
         return;
     }
     Ipv4 source;

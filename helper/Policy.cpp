@@ -105,7 +105,10 @@ std::uint32_t Ledger::remember(Bytes request, int ifindex, double now)
     } else if (m_entries.size() >= kKept) {
         forgetOne(nullptr);
     }
-    m_entries.push_back({++m_lastId, ifindex, now, std::move(request), mac});
+    if (++m_lastId == 0) {
+        ++m_lastId; // 0 stands for a request that is not kept
+    }
+    m_entries.push_back({m_lastId, ifindex, now, std::move(request), mac});
     return m_lastId;
 }
 

@@ -58,11 +58,21 @@ bool PortKeeper::wants(std::span<const std::uint8_t> datagram) const
                                 m_wanted.count(macKey(datagram.data() + bootp::kChaddr)) != 0);
 }
 
+bool PortKeeper::mayReport(std::span<const std::uint8_t> datagram) const
+{
+    return m_reported.size() < kMaxSeenOnly && datagram.size() >= bootp::kChaddr + 6 &&
+           m_reported.count(macKey(datagram.data() + bootp::kChaddr)) == 0;
+}
+
 std::optional<Request> PortKeeper::arrived(std::span<const std::uint8_t> datagram, int ifindex,
                                            const Ipv4& source, std::uint16_t sourcePort,
                                            bool loopback)
 {
-    if (!m_listening || !passOn(datagram, sourcePort, loopback) || !wants(datagram)) {
+    if (!m_listening || !passOn(datagram, sourcePort, loopback)) {
+        return std::nullopt;
+    }
+    const bool wanted = wants(datagram);
+    if (!wanted && !mayReport(datagram)) {
         return std::nullopt;
     }
     if (bootp::toValue(source) != 0) {
@@ -75,6 +85,13 @@ std::optional<Request> PortKeeper::arrived(std::span<const std::uint8_t> datagra
     Request request;
     request.datagram.assign(datagram.begin(), datagram.end());
     request.ifindex = ifindex;
+    if (!wanted) {
+        // Named once so that the operator can add it to the list; never kept, so never
+        // answered, and it takes no wanted card's room.
+        m_reported.insert(macKey(datagram.data() + bootp::kChaddr));
+        request.id = 0;
+        return request;
+    }
     request.id = m_ledger.remember(request.datagram, ifindex, m_seams.now());
     return request;
 }

@@ -61,9 +61,13 @@ public:
     Answer want(std::span<const Mac> macs);
     /// Whether a card request (passOn's size at least) names a wanted card's MAC.
     bool wants(std::span<const std::uint8_t> datagram) const;
+    /// Whether an unwanted card's request would still be passed on to be reported: its MAC
+    /// is not among the kMaxSeenOnly already reported, and there is room for it.
+    bool mayReport(std::span<const std::uint8_t> datagram) const;
 
     /// A datagram for port 67 that arrived on ifindex from source:sourcePort: the request to
-    /// pass on, or nullopt when it is not a card's.
+    /// pass on, or nullopt when it is not a card's. An unwanted card's comes with id 0, the
+    /// first time only and for kMaxSeenOnly cards at most, and is not kept.
     std::optional<Request> arrived(std::span<const std::uint8_t> datagram, int ifindex,
                                    const Ipv4& source, std::uint16_t sourcePort, bool loopback);
     Answer reply(std::uint32_t id, std::span<const std::uint8_t> datagram);
@@ -76,6 +80,7 @@ private:
     // The wanted MACs as numbers. Requests of other cards never reach the ledger, so they
     // cannot push a wanted card's requests out of it.
     std::unordered_set<std::uint64_t> m_wanted;
+    std::unordered_set<std::uint64_t> m_reported; // unwanted MACs passed on, kMaxSeenOnly at most
 };
 
 /// Writes the entry unless the table maps its address to another MAC: the writer's part in

@@ -27,6 +27,9 @@ inline constexpr std::size_t kMaxRequest = 576;
 inline constexpr int kReplyWindowSeconds = 180;
 /// The most cards a search may name (Want); a search that names none wants every card.
 inline constexpr std::size_t kMaxWanted = 65536;
+/// Cards a search did not name that are still passed on, once each, so that a front-end can
+/// report them (Request id 0).
+inline constexpr std::size_t kMaxSeenOnly = 100;
 
 using Bytes = std::vector<std::uint8_t>;
 using bootp::Ipv4;
@@ -83,6 +86,8 @@ struct Bound { ///< the outcome of binding port 67: 0 or an errno
     std::int32_t error = 0;
 };
 struct Request { ///< a card request, with the interface it arrived on
+    /// 0 for a card the search did not name, passed on only to be reported: it is not kept,
+    /// and no reply can answer it.
     std::uint32_t id = 0;
     std::int32_t ifindex = 0;
     Bytes datagram;

@@ -131,18 +131,32 @@ TEST(PortKeeper, PassesOnOnlyTheWantedCardsAndTheirRequestsOutliveAFlood)
     const Bytes foreign = cardRequest(300, kOtherMac);
     EXPECT_TRUE(keeper.wants(foreign)) << "a search that names no card wants every card";
     ASSERT_TRUE(keeper.want(std::vector<Mac>{kCardMac}).ok());
-    EXPECT_FALSE(keeper.arrived(foreign, kIf, {10, 77, 0, 9}, 68, false));
+    // Another card is passed on once, to be named, but not kept: no reply can answer it.
+    const auto seen = keeper.arrived(foreign, kIf, {}, 68, false);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->id, 0u);
+    EXPECT_EQ(keeper.reply(seen->id, replyTo(foreign)).refusal, Refusal::UnknownRequest);
+    system.calls.clear();
+    EXPECT_FALSE(keeper.arrived(foreign, kIf, {10, 77, 0, 9}, 68, false)) << "named once";
     EXPECT_TRUE(system.calls.empty()) << "dropped before the host is asked";
 
     const auto first = keeper.arrived(wanted, kIf, {}, 68, false);
     ASSERT_TRUE(first);
-    // Foreign MACs by the ledger's size many times over take none of its room.
+    EXPECT_NE(first->id, 0u);
+    // Foreign MACs by the ledger's size many times over take none of its room, and only the
+    // first kMaxSeenOnly of them are passed on at all.
+    std::size_t named = 1;
     for (std::uint32_t i = 0; i < 8 * Ledger::kKept; ++i) {
-        EXPECT_FALSE(keeper.arrived(
+        const auto other = keeper.arrived(
             cardRequest(300, {0x02, 0x11, 0, static_cast<std::uint8_t>(i >> 16),
                               static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)}),
-            kIf, {}, 68, false));
+            kIf, {}, 68, false);
+        if (other) {
+            EXPECT_EQ(other->id, 0u);
+            ++named;
+        }
     }
+    EXPECT_EQ(named, kMaxSeenOnly);
     EXPECT_TRUE(keeper.reply(first->id, replyTo(wanted)).ok());
 
     // The set is bounded; a message that would overflow it changes nothing.
