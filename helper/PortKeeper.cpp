@@ -25,24 +25,17 @@ std::optional<Refusal> checkEntryNow(HostSource& source, const Ipv4& ip, const M
 
 } // namespace
 
-std::optional<Request> PortKeeper::arrived(std::span<const std::uint8_t> datagram, int ifindex,
-                                           const Ipv4& source, std::uint16_t sourcePort,
-                                           bool loopback)
+std::optional<Request> PortKeeper::arrived(std::span<const std::uint8_t> datagram,
+                                           const Arrival& arrival)
 {
-    if (!m_listening || !passOn(datagram, sourcePort, loopback)) {
+    // A sender from 0.0.0.0 is never this PC: no address of the host needs to be read.
+    if (!m_listening || !passOn(datagram, arrival)) {
         return std::nullopt;
-    }
-    if (bootp::toValue(source) != 0) {
-        // Only a sender with an address can be this PC itself; a failed query passes nothing.
-        HostFacts host;
-        if (!m_seams.hostFacts(host) || fromThisPc(source, host)) {
-            return std::nullopt;
-        }
     }
     Request request;
     request.datagram.assign(datagram.begin(), datagram.end());
-    request.ifindex = ifindex;
-    request.id = m_ledger.remember(request.datagram, ifindex, m_seams.now());
+    request.ifindex = arrival.ifindex;
+    request.id = m_ledger.remember(request.datagram, arrival.ifindex, m_seams.now());
     return request;
 }
 

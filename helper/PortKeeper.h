@@ -55,10 +55,9 @@ public:
     void setListening(bool on) { m_listening = on; }
     bool listening() const { return m_listening; }
 
-    /// A datagram for port 67 that arrived on ifindex from source:sourcePort: the request to
-    /// pass on, or nullopt when it is not a card's.
-    std::optional<Request> arrived(std::span<const std::uint8_t> datagram, int ifindex,
-                                   const Ipv4& source, std::uint16_t sourcePort, bool loopback);
+    /// A datagram for port 67 and how it arrived: the request to pass on, or nullopt when it
+    /// is not a card's.
+    std::optional<Request> arrived(std::span<const std::uint8_t> datagram, const Arrival& arrival);
     Answer reply(std::uint32_t id, std::span<const std::uint8_t> datagram);
     Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac);
 
