@@ -453,26 +453,62 @@ std::uint32_t decide(std::span<const sock_filter> program, int nr, std::uint32_t
 
 } // namespace
 
+namespace {
+
+// The listener's descriptors as main.cpp hands them over: the link, the writer's link,
+// rtnetlink, UDP port 67; the packet socket is the next one.
+constexpr int kLink = 3;
+constexpr int kWriterLink = 4;
+constexpr int kRoute = 5;
+constexpr int kUdp = 6;
+constexpr int kPackets = 7;
+
+std::vector<sock_filter> listenerFilter()
+{
+    const int senders[] = {kLink, kWriterLink, kRoute};
+    return systemCallFilter(listenerCalls(senders, kUdp));
+}
+
+} // namespace
+
 TEST(HelperSystemCalls, NeitherProcessCanOpenASocketOrRaiseACapability)
 {
-    for (const auto& program :
-         {systemCallFilter(listenerCalls()), systemCallFilter(writerCalls())}) {
+    for (const auto& program : {listenerFilter(), systemCallFilter(writerCalls())}) {
         for (int nr : {SYS_socket, SYS_socketpair, SYS_capset, SYS_capget, SYS_setsockopt, SYS_bind,
                        SYS_connect, SYS_execve, SYS_fork, SYS_clone, SYS_openat, SYS_prctl,
-                       SYS_ptrace, SYS_setuid, SYS_dup2, SYS_mprotect}) {
+                       SYS_ptrace, SYS_setuid, SYS_dup2, SYS_mprotect, SYS_sendmmsg, SYS_writev}) {
             EXPECT_EQ(decide(program, nr), SECCOMP_RET_KILL_PROCESS) << "call " << nr;
         }
         EXPECT_EQ(decide(program, SYS_recvmsg), SECCOMP_RET_ALLOW);
-        EXPECT_EQ(decide(program, SYS_sendto), SECCOMP_RET_ALLOW);
+        EXPECT_EQ(decide(program, SYS_sendto, kLink), SECCOMP_RET_ALLOW);
+        EXPECT_EQ(decide(program, SYS_write, 2), SECCOMP_RET_ALLOW);
         EXPECT_EQ(decide(program, SYS_exit_group), SECCOMP_RET_ALLOW);
         EXPECT_EQ(decide(program, SYS_recvmsg, 0, 0, 0x12345678), SECCOMP_RET_KILL_PROCESS)
             << "another architecture's numbers";
     }
-    const auto listener = systemCallFilter(listenerCalls());
+    const auto listener = listenerFilter();
     EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCGIFNAME), SECCOMP_RET_ALLOW);
     EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCGIFFLAGS), SECCOMP_RET_ALLOW);
     EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCSIFFLAGS), SECCOMP_RET_KILL_PROCESS);
     EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCSIFMTU), SECCOMP_RET_KILL_PROCESS);
     EXPECT_EQ(decide(systemCallFilter(writerCalls()), SYS_ioctl, 5, SIOCGIFNAME),
               SECCOMP_RET_KILL_PROCESS);
+}
+
+TEST(HelperSystemCalls, TheListenerSendsOnlyWhereItMust)
+{
+    const auto listener = listenerFilter();
+    for (int fd : {kLink, kWriterLink, kRoute}) {
+        EXPECT_EQ(decide(listener, SYS_sendto, static_cast<std::uint32_t>(fd)), SECCOMP_RET_ALLOW)
+            << fd;
+    }
+    EXPECT_EQ(decide(listener, SYS_sendmsg, kUdp), SECCOMP_RET_ALLOW) << "the replies";
+    // The packet socket could put any frame on the wire (an ARP reply, say): no call sends on it.
+    for (int nr : {SYS_sendto, SYS_sendmsg, SYS_write}) {
+        EXPECT_EQ(decide(listener, nr, kPackets), SECCOMP_RET_KILL_PROCESS) << "call " << nr;
+    }
+    EXPECT_EQ(decide(listener, SYS_sendmsg, kLink), SECCOMP_RET_KILL_PROCESS);
+    EXPECT_EQ(decide(listener, SYS_sendto, kUdp), SECCOMP_RET_KILL_PROCESS);
+    EXPECT_EQ(decide(listener, SYS_write, kUdp), SECCOMP_RET_KILL_PROCESS);
+    EXPECT_EQ(decide(listener, SYS_read, kPackets), SECCOMP_RET_ALLOW);
 }

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# torvane-helper against crafted messages on its link, in test namespaces: it passes on only
+# torvane-helper against crafted messages on its link, in test namespaces (and its listener's
+# packet socket under the listener's system-call filter): it passes on only
 # card requests in an Ethernet broadcast from 0.0.0.0:68 to 255.255.255.255 on a real
 # interface with a unicast MAC, and refuses every reply
 # and neighbour entry that does not belong to a request it passed on.
-#   netns.sh HELPER_DRIVER CARDSIM NEIGHBOUR_PROBE     (root)
+#   netns.sh HELPER_DRIVER CARDSIM NEIGHBOUR_PROBE LISTENER_SEND_PROBE     (root)
 set -u
 driver=$1
 cardsim=$2
 probe=$3
+send_probe=$4
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/netns.sh"
 
@@ -131,6 +133,15 @@ check "and it did reach the PC" "$(pc ip neigh show 10.77.0.254 dev tvpc0)" "lla
 # From here on the card namespace holds an address (on tvgw0): the simulated cards below still
 # send from 0.0.0.0, as a card does.
 ip -n "$NETNS_CARD" addr flush dev tvcard0
+
+# Once its filter is in place the listener cannot send on its packet socket, which could put
+# any frame on the wire (here an ARP reply naming the gateway's address): the kernel ends it.
+check "without the filter the packet socket can send" "$(pc "$send_probe" control tvpc0 2>&1)" \
+    "^sent ok$"
+for call in sendto sendmsg write; do
+    pc "$send_probe" $call tvpc0 >/dev/null 2>&1
+    check "a $call on the packet socket under the filter is killed by SIGSYS" "$?" "^159$"
+done
 
 # A host firewall that drops inbound UDP 67 (ufw's default) does not blind the search: the
 # helper reads card requests below it, and its reply leaves by the output path.
