@@ -14,7 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::span<const std::uint8_t> payload(data, size);
     for (const std::uint16_t port : {std::uint16_t(68), std::uint16_t(67), std::uint16_t(0x4400)}) {
-        if (!helper::passOn(payload, port, false)) {
+        helper::Arrival arrival;
+        arrival.ifindex = 2;
+        arrival.destination = {255, 255, 255, 255};
+        arrival.sourcePort = port;
+        if (!helper::passOn(payload, arrival)) {
             continue;
         }
         const std::vector<std::uint8_t> packet =

@@ -4,6 +4,8 @@
 #include "Protocol.h"
 
 #include <cstring>
+#include <linux/if_arp.h>
+#include <linux/if_packet.h>
 
 namespace helper {
 
@@ -23,6 +25,12 @@ constexpr std::uint32_t word(unsigned i)
 constexpr unsigned payload(std::size_t offset)
 {
     return kUdpHeader + static_cast<unsigned>(offset);
+}
+
+/// Where a load finds one of the kernel's facts about the packet (SKF_AD_OFF is negative).
+constexpr std::uint32_t ancillary(int fact)
+{
+    return static_cast<std::uint32_t>(SKF_AD_OFF + fact);
 }
 
 std::uint16_t get16(std::span<const std::uint8_t> p, std::size_t at)
@@ -48,38 +56,53 @@ std::uint32_t sum(std::span<const std::uint8_t> data, std::uint32_t start = 0)
 
 } // namespace
 
-const std::array<sock_filter, 22>& cardPacketFilter()
+const std::array<sock_filter, 30>& cardPacketFilter()
 {
     // Jump distances count the statements skipped: kDrop is the last statement.
-    constexpr int kDrop = 21;
+    constexpr int kDrop = 29;
     constexpr auto toDrop = [](int from) { return static_cast<std::uint8_t>(kDrop - from - 1); };
     const auto& t = bootp::kCardOptions;
-    static const std::array<sock_filter, 22> program{{
-        /* 0 */ BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 9), // IPv4 protocol
-        /* 1 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kUdp, 0, toDrop(1)),
-        /* 2 */ BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 6), // flags and fragment offset
-        /* 3 */ BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, 0x3FFF, toDrop(3), 0), // MF or offset
-        /* 4 */ BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0), // X = the IPv4 header's length
-        /* 5 */ BPF_STMT(BPF_LD | BPF_H | BPF_IND, 0),  // UDP source port
-        /* 6 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, bootp::kClientPort, 0, toDrop(6)),
-        /* 7 */ BPF_STMT(BPF_LD | BPF_H | BPF_IND, 2), // UDP destination port
-        /* 8 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, bootp::kServerPort, 0, toDrop(8)),
-        /* 9 */ BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4), // UDP length
-        /* 10 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, payload(bootp::kMinMessage), 0, toDrop(10)),
-        /* 11 */ BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, payload(kMaxRequest), toDrop(11), 0),
-        /* 12 */ BPF_STMT(BPF_LD | BPF_B | BPF_IND, payload(bootp::kOp)),
-        /* 13 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, bootp::kBootRequest, 0, toDrop(13)),
-        /* 14 */ BPF_STMT(BPF_LD | BPF_W | BPF_IND, payload(bootp::kOptions)),
-        /* 15 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, word(0), 0, toDrop(15)),
-        /* 16 */ BPF_STMT(BPF_LD | BPF_H | BPF_IND, payload(bootp::kOptions + 4)),
-        /* 17 */
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, std::uint32_t(t[4]) << 8 | t[5], 0, toDrop(17)),
-        /* 18 */ BPF_STMT(BPF_LD | BPF_W | BPF_IND, payload(bootp::kOptions + 6)),
-        /* 19 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, word(6), 0, toDrop(19)),
-        /* 20 */ BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),
-        /* 21 */ BPF_STMT(BPF_RET | BPF_K, 0),
+    static const std::array<sock_filter, 30> program{{
+        // What a card without an address sends: an Ethernet broadcast frame from 0.0.0.0 to
+        // 255.255.255.255. The frame's facts come from the kernel, not from the packet.
+        /* 0 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, ancillary(SKF_AD_PKTTYPE)),
+        /* 1 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_BROADCAST, 0, toDrop(1)),
+        /* 2 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, ancillary(SKF_AD_HATYPE)),
+        /* 3 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ARPHRD_ETHER, 0, toDrop(3)),
+        /* 4 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 12), // IPv4 source
+        /* 5 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, toDrop(5)),
+        /* 6 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 16), // IPv4 destination
+        /* 7 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0xFFFFFFFF, 0, toDrop(7)),
+        /* 8 */ BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 9), // IPv4 protocol
+        /* 9 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kUdp, 0, toDrop(9)),
+        /* 10 */ BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 6), // flags and fragment offset
+        /* 11 */ BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, 0x3FFF, toDrop(11), 0), // MF or offset
+        /* 12 */ BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0), // X = the IPv4 header's length
+        /* 13 */ BPF_STMT(BPF_LD | BPF_H | BPF_IND, 0),  // UDP source port
+        /* 14 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, bootp::kClientPort, 0, toDrop(14)),
+        /* 15 */ BPF_STMT(BPF_LD | BPF_H | BPF_IND, 2), // UDP destination port
+        /* 16 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, bootp::kServerPort, 0, toDrop(16)),
+        /* 17 */ BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4), // UDP length
+        /* 18 */ BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, payload(bootp::kMinMessage), 0, toDrop(18)),
+        /* 19 */ BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, payload(kMaxRequest), toDrop(19), 0),
+        /* 20 */ BPF_STMT(BPF_LD | BPF_B | BPF_IND, payload(bootp::kOp)),
+        /* 21 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, bootp::kBootRequest, 0, toDrop(21)),
+        /* 22 */ BPF_STMT(BPF_LD | BPF_W | BPF_IND, payload(bootp::kOptions)),
+        /* 23 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, word(0), 0, toDrop(23)),
+        /* 24 */ BPF_STMT(BPF_LD | BPF_H | BPF_IND, payload(bootp::kOptions + 4)),
+        /* 25 */
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, std::uint32_t(t[4]) << 8 | t[5], 0, toDrop(25)),
+        /* 26 */ BPF_STMT(BPF_LD | BPF_W | BPF_IND, payload(bootp::kOptions + 6)),
+        /* 27 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, word(6), 0, toDrop(27)),
+        /* 28 */ BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),
+        /* 29 */ BPF_STMT(BPF_RET | BPF_K, 0),
     }};
     return program;
+}
+
+bool cardFrame(unsigned packetType, unsigned hardwareType)
+{
+    return packetType == PACKET_BROADCAST && hardwareType == ARPHRD_ETHER;
 }
 
 const std::array<sock_filter, 1>& nothingFilter()
@@ -95,7 +118,8 @@ std::optional<UdpDatagram> udpInIpv4(std::span<const std::uint8_t> p, bool check
     }
     const std::size_t headerLength = std::size_t(p[0] & 0x0F) * 4;
     const std::size_t total = get16(p, 2);
-    if (headerLength < 20 || total < headerLength + kUdpHeader || total > p.size() ||
+    // Time to live 0 is never sent by a host (RFC 1122, 3.2.1.7): no card's packet.
+    if (headerLength < 20 || total < headerLength + kUdpHeader || total > p.size() || p[8] == 0 ||
         p[9] != kUdp || (get16(p, 6) & 0x3FFF) != 0 || sum(p.first(headerLength)) != 0xFFFF) {
         return std::nullopt;
     }
@@ -115,6 +139,7 @@ std::optional<UdpDatagram> udpInIpv4(std::span<const std::uint8_t> p, bool check
     }
     UdpDatagram d;
     std::memcpy(d.source, p.data() + 12, 4);
+    std::memcpy(d.destination, p.data() + 16, 4);
     d.sourcePort = get16(udp, 0);
     d.destinationPort = get16(udp, 2);
     d.payload = datagram.subspan(kUdpHeader);

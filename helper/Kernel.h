@@ -27,6 +27,8 @@ public:
 
     /// 0 when open, else the errno of opening it.
     int error() const { return m_socket->error(); }
+    /// The socket's descriptor (the listener may send on it); -1 when there is none.
+    int descriptor() const { return m_socket->descriptor(); }
 
     /// This PC's IPv4 addresses (with their interfaces) and the gateways of its routes, all
     /// tables; 0 or an errno.

@@ -122,24 +122,26 @@ void Listener::received(std::span<const std::uint8_t> packet, const sockaddr_ll&
                 (aux.tp_status & (TP_STATUS_CSUMNOTREADY | TP_STATUS_CSUM_VALID)) != 0;
         }
     }
-    // Only what came in from the network: not what this PC sends (its copies come back as
-    // outgoing), nor what a promiscuous interface overhears for other hosts.
-    if (from.sll_pkttype != PACKET_HOST && from.sll_pkttype != PACKET_BROADCAST) {
+    // Only an Ethernet broadcast that came in from the network: not what this PC sends (its
+    // copies come back as outgoing), not a unicast, nothing from a tun device.
+    if (!cardFrame(from.sll_pkttype, from.sll_hatype) || from.sll_ifindex <= 0) {
         return;
     }
-    const int ifindex = from.sll_ifindex;
     const auto udp = udpInIpv4(packet, checksumPending);
-    if (ifindex <= 0 || !udp || udp->destinationPort != bootp::kServerPort) {
+    if (!udp || udp->destinationPort != bootp::kServerPort) {
         return;
     }
     // Another card's request costs no more than this: no interface query, no ledger, no link.
     if (!m_keeper.wants(udp->payload) && !m_keeper.mayReport(udp->payload)) {
         return;
     }
-    Ipv4 source;
-    std::memcpy(source.data(), udp->source, 4);
-    if (auto request =
-            m_keeper.arrived(udp->payload, ifindex, source, udp->sourcePort, isLoopback(ifindex))) {
+    Arrival arrival;
+    arrival.ifindex = from.sll_ifindex;
+    std::memcpy(arrival.source.data(), udp->source, 4);
+    std::memcpy(arrival.destination.data(), udp->destination, 4);
+    arrival.sourcePort = udp->sourcePort;
+    arrival.loopback = isLoopback(arrival.ifindex);
+    if (auto request = m_keeper.arrived(udp->payload, arrival)) {
         tell(*request);
     }
 }

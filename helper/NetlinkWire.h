@@ -119,6 +119,8 @@ public:
 
     /// 0 when open, else the errno of opening it.
     int error() const { return m_error; }
+    /// The socket's descriptor; -1 when there is none.
+    int descriptor() const { return m_fd; }
 
     /// Sends one request and hands every data message of its answer to the handler: 0 once the
     /// answer is complete, else the errno that stopped it (ETIMEDOUT when the kernel went

@@ -37,17 +37,12 @@ Refusal refusalFor(bootp::HostClash c)
 
 } // namespace
 
-bool passOn(std::span<const std::uint8_t> datagram, std::uint16_t sourcePort, bool loopback)
+bool passOn(std::span<const std::uint8_t> datagram, const Arrival& arrival)
 {
-    return sourcePort == bootp::kClientPort && !loopback && datagram.size() >= bootp::kMinMessage &&
-           datagram.size() <= kMaxRequest && bootp::isCardRequest(datagram) &&
-           bootp::isCardMac(bootp::requestMac(datagram));
-}
-
-bool fromThisPc(const Ipv4& source, const HostFacts& host)
-{
-    return std::any_of(host.addresses.begin(), host.addresses.end(),
-                       [&](const HostFacts::Address& a) { return a.ip == source; });
+    return arrival.sourcePort == bootp::kClientPort && !arrival.loopback &&
+           bootp::toValue(arrival.source) == 0 && bootp::toValue(arrival.destination) == 0xFFFFFFFF &&
+           datagram.size() >= bootp::kMinMessage && datagram.size() <= kMaxRequest &&
+           bootp::isCardRequest(datagram) && bootp::isCardMac(bootp::requestMac(datagram));
 }
 
 std::optional<Refusal> checkReply(std::span<const std::uint8_t> request,

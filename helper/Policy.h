@@ -15,13 +15,21 @@ namespace helper {
 
 using bootp::HostFacts;
 
-/// A datagram is passed on to the front-end only if it is a card request (300 to 576 bytes)
-/// from port 68, arrived on an interface other than loopback, and names a unicast MAC.
-bool passOn(std::span<const std::uint8_t> datagram, std::uint16_t sourcePort, bool loopback);
+/// How a datagram for port 67 reached this PC, as the socket that read it tells.
+struct Arrival {
+    int ifindex = 0;
+    Ipv4 source{};
+    Ipv4 destination{};
+    std::uint16_t sourcePort = 0;
+    bool loopback = false; ///< the interface is loopback, or could not be looked up
+};
 
-/// A request sent from one of this PC's own addresses is the PC talking to itself, not a
-/// card (a card without an address sends from 0.0.0.0).
-bool fromThisPc(const Ipv4& source, const HostFacts& host);
+/// A datagram is passed on to the front-end only if it is what a card without an address
+/// sends on the wire the PC is plugged into: a card request (300 to 576 bytes) naming a
+/// unicast MAC, from 0.0.0.0 port 68 to 255.255.255.255, on an interface other than
+/// loopback. Anything else (a routed datagram, a unicast, a sender with an address, this PC's
+/// own broadcasts) is not a factory-fresh card's.
+bool passOn(std::span<const std::uint8_t> datagram, const Arrival& arrival);
 
 /// Refuses a reply that is not exactly its request turned into a reply, that gives the card
 /// settings the card rules refuse or an address that clashes with this PC, or that names a

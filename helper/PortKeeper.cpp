@@ -64,27 +64,20 @@ bool PortKeeper::mayReport(std::span<const std::uint8_t> datagram) const
            m_reported.count(macKey(datagram.data() + bootp::kChaddr)) == 0;
 }
 
-std::optional<Request> PortKeeper::arrived(std::span<const std::uint8_t> datagram, int ifindex,
-                                           const Ipv4& source, std::uint16_t sourcePort,
-                                           bool loopback)
+std::optional<Request> PortKeeper::arrived(std::span<const std::uint8_t> datagram,
+                                           const Arrival& arrival)
 {
-    if (!m_listening || !passOn(datagram, sourcePort, loopback)) {
+    // A sender from 0.0.0.0 is never this PC: no address of the host needs to be read.
+    if (!m_listening || !passOn(datagram, arrival)) {
         return std::nullopt;
     }
     const bool wanted = wants(datagram);
     if (!wanted && !mayReport(datagram)) {
         return std::nullopt;
     }
-    if (bootp::toValue(source) != 0) {
-        // Only a sender with an address can be this PC itself; a failed query passes nothing.
-        HostFacts host;
-        if (!m_seams.hostFacts(host) || fromThisPc(source, host)) {
-            return std::nullopt;
-        }
-    }
     Request request;
     request.datagram.assign(datagram.begin(), datagram.end());
-    request.ifindex = ifindex;
+    request.ifindex = arrival.ifindex;
     if (!wanted) {
         // Named once so that the operator can add it to the list; never kept, so never
         // answered, and it takes no wanted card's room.
@@ -92,7 +85,7 @@ std::optional<Request> PortKeeper::arrived(std::span<const std::uint8_t> datagra
         request.id = 0;
         return request;
     }
-    request.id = m_ledger.remember(request.datagram, ifindex, m_seams.now());
+    request.id = m_ledger.remember(request.datagram, arrival.ifindex, m_seams.now());
     return request;
 }
 

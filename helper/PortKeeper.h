@@ -65,11 +65,10 @@ public:
     /// is not among the kMaxSeenOnly already reported, and there is room for it.
     bool mayReport(std::span<const std::uint8_t> datagram) const;
 
-    /// A datagram for port 67 that arrived on ifindex from source:sourcePort: the request to
-    /// pass on, or nullopt when it is not a card's. An unwanted card's comes with id 0, the
-    /// first time only and for kMaxSeenOnly cards at most, and is not kept.
-    std::optional<Request> arrived(std::span<const std::uint8_t> datagram, int ifindex,
-                                   const Ipv4& source, std::uint16_t sourcePort, bool loopback);
+    /// A datagram for port 67 and how it arrived: the request to pass on, or nullopt when it
+    /// is not a card's. An unwanted card's comes with id 0, the first time only and for
+    /// kMaxSeenOnly cards at most, and is not kept.
+    std::optional<Request> arrived(std::span<const std::uint8_t> datagram, const Arrival& arrival);
     Answer reply(std::uint32_t id, std::span<const std::uint8_t> datagram);
     Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac);
 

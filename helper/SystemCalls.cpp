@@ -24,10 +24,9 @@ constexpr std::uint32_t kAuditArch = AUDIT_ARCH_AARCH64;
 #define TORVANE_COMMON_CALLS                                                                       \
     {SYS_brk}, {SYS_mmap}, {SYS_munmap}, {SYS_mremap}, {SYS_madvise}, {SYS_futex},                 \
         {SYS_clock_gettime}, {SYS_rt_sigreturn}, {SYS_exit}, {SYS_exit_group}, {SYS_getpid},       \
-        {SYS_gettid}, {SYS_close}, {SYS_write}, {SYS_read}, {SYS_recvfrom}, {SYS_recvmsg},         \
-        {SYS_sendto},                                                                              \
+        {SYS_gettid}, {SYS_close}, {SYS_read}, {SYS_recvfrom},                                     \
     {                                                                                              \
-        SYS_sendmsg                                                                                \
+        SYS_recvmsg                                                                                \
     }
 
 constexpr AllowedCall kListener[] = {
@@ -38,11 +37,13 @@ constexpr AllowedCall kListener[] = {
 #endif
     {SYS_ioctl, 1, SIOCGIFNAME},
     {SYS_ioctl, 1, SIOCGIFFLAGS},
+    {SYS_write, 0, 2},               // stderr; sends are allowed per descriptor in listenerCalls
     {SYS_recvmmsg},                  // the card requests a burst queued, in one call
     {SYS_getsockopt, 1, SOL_PACKET}, // the packet socket's counters, at the end of a search
 };
 
-constexpr AllowedCall kWriter[] = {TORVANE_COMMON_CALLS};
+// The writer has no socket that reaches the wire: its link and its rtnetlink socket.
+constexpr AllowedCall kWriter[] = {TORVANE_COMMON_CALLS, {SYS_write}, {SYS_sendto}, {SYS_sendmsg}};
 
 #undef TORVANE_COMMON_CALLS
 
@@ -55,9 +56,14 @@ constexpr std::uint32_t argOffset(int arg)
 
 } // namespace
 
-std::span<const AllowedCall> listenerCalls()
+std::vector<AllowedCall> listenerCalls(std::span<const int> senders, int replies)
 {
-    return kListener;
+    std::vector<AllowedCall> calls(std::begin(kListener), std::end(kListener));
+    for (const int fd : senders) {
+        calls.push_back({SYS_sendto, 0, static_cast<std::uint32_t>(fd)});
+    }
+    calls.push_back({SYS_sendmsg, 0, static_cast<std::uint32_t>(replies)});
+    return calls;
 }
 
 std::span<const AllowedCall> writerCalls()

@@ -17,9 +17,12 @@ struct AllowedCall {
     std::uint32_t value = 0;
 };
 
-/// The listener after its sockets are open: reads the link and its sockets, sends on them,
-/// names interfaces. It can open nothing and change no capability.
-std::span<const AllowedCall> listenerCalls();
+/// The listener after its sockets are open: reads the link and its sockets, names interfaces,
+/// writes to stderr. It sends with sendto only on senders (the front-end's link, the writer's,
+/// rtnetlink) and with sendmsg only on replies (UDP port 67): the packet socket, which could
+/// put any frame on the wire, is for reading alone. It can open nothing and change no
+/// capability.
+std::vector<AllowedCall> listenerCalls(std::span<const int> senders, int replies);
 /// The writer: reads its records, talks rtnetlink on the socket it already has.
 std::span<const AllowedCall> writerCalls();
 

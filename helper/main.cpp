@@ -126,7 +126,8 @@ int main(int argc, char**)
     if (!setCapabilities(0, 0)) {
         fail("capset");
     }
-    if (!installSystemCallFilter(systemCallFilter(listenerCalls()))) {
+    const int senders[] = {kLinkFd, writer, route.descriptor()};
+    if (!installSystemCallFilter(systemCallFilter(listenerCalls(senders, udp)))) {
         fail("seccomp");
     }
     // The search starts only with a writer that has given up all but cap_net_admin and is

@@ -82,8 +82,15 @@ std::optional<helper::Request> CardPort::readRequest()
         if (d.truncated) {
             continue;
         }
-        if (auto request = m_keeper.arrived(d.bytes, static_cast<int>(d.ifindex), d.source,
-                                            d.sourcePort, isLoopback(d.ifindex))) {
+        // Winsock shows no Ethernet header: the frame's broadcast destination and the
+        // interface's kind cannot be checked here, only the addresses.
+        helper::Arrival arrival;
+        arrival.ifindex = static_cast<int>(d.ifindex);
+        arrival.source = d.source;
+        arrival.destination = d.destination;
+        arrival.sourcePort = d.sourcePort;
+        arrival.loopback = isLoopback(d.ifindex);
+        if (auto request = m_keeper.arrived(d.bytes, arrival)) {
             return request;
         }
     }

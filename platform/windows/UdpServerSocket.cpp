@@ -165,6 +165,7 @@ Result<std::optional<Datagram>> UdpServerSocket::receive(std::size_t maxLength)
             IN_PKTINFO info;
             std::memcpy(&info, WSA_CMSG_DATA(c), sizeof info);
             d.ifindex = info.ipi_ifindex;
+            std::memcpy(d.destination.data(), &info.ipi_addr, 4); // the IPv4 header's
         }
     }
     if (d.ifindex == 0) {

@@ -98,6 +98,8 @@ struct Datagram {
     std::uint16_t sourcePort = 0;
     /// The interface it came in on (IP_PKTINFO), the index GetAdaptersAddresses gives.
     unsigned long ifindex = 0;
+    /// The address it was sent to (IP_PKTINFO): 255.255.255.255 for a broadcast.
+    bootp::Ipv4 destination{};
     /// Longer than the buffer: the bytes are its start only.
     bool truncated = false;
 };

@@ -48,6 +48,37 @@ TEST_F(CardSimTest, requestIsACardRequestOfAtLeastTheMinimumLength)
     }
 }
 
+TEST_F(CardSimTest, requestLeavesFromNoAddressToTheLimitedBroadcast)
+{
+    // Odd lengths too: the UDP checksum pads the last byte.
+    for (const std::size_t length : {std::size_t{300}, std::size_t{301}, std::size_t{1472}}) {
+        const Bytes m = buildCardRequest(kXid, kMac, length);
+        const Bytes p = broadcastPacket(m);
+        ASSERT_EQ(p.size(), 28 + length);
+        EXPECT_EQ(p[0], 0x45);
+        EXPECT_EQ(p[9], 17);
+        EXPECT_NE(p[8], 0) << "time to live";
+        EXPECT_EQ(Bytes(p.begin() + 12, p.begin() + 16), Bytes(4, 0)) << "from 0.0.0.0";
+        EXPECT_EQ(Bytes(p.begin() + 16, p.begin() + 20), Bytes(4, 0xFF)) << "to the broadcast";
+        EXPECT_EQ(Bytes(p.begin() + 20, p.begin() + 24), (Bytes{0, 68, 0, 67}));
+        EXPECT_EQ(Bytes(p.begin() + 28, p.end()), m);
+        // Both checksums hold: the sums, their own field included, come to 0xFFFF.
+        const auto sum = [&](std::size_t from, std::size_t to, std::uint32_t s) {
+            for (std::size_t i = from; i < to; i += 2) {
+                s += std::uint32_t(p[i]) << 8 | (i + 1 < to ? p[i + 1] : 0);
+            }
+            while (s >> 16) {
+                s = (s & 0xFFFF) + (s >> 16);
+            }
+            return s;
+        };
+        EXPECT_EQ(sum(0, 20, 0), 0xFFFFu);
+        EXPECT_EQ(sum(20, p.size(), sum(12, 20, 17 + static_cast<std::uint32_t>(length + 8))),
+                  0xFFFFu)
+            << length;
+    }
+}
+
 TEST_F(CardSimTest, replyMadeFromTheRequestPassesAndGivesTheValues)
 {
     for (const bool strict : {false, true}) {

@@ -14,6 +14,13 @@
 //   pidfile PATH          writes the listener's and the writer's pids to PATH
 //   send DEV PORT DST MAC sends one card request with that MAC from PORT on DEV (or "-" for
 //                         none) to DST:67
+//   frame DEV SRC DST ETHER MAC [TTL]
+//                         sends one card request with that MAC from SRC:68 to DST:67 as an
+//                         IPv4 packet in an Ethernet frame to ETHER (aa:bb:...) on DEV, written
+//                         whole, so that any source can be claimed
+//   tun NAME MAC          creates tun device NAME, sets it up and writes one card request from
+//                         0.0.0.0:68 to 255.255.255.255:67 into it, as a process that owns a tun
+//                         device may
 //   sleep S               waits S seconds
 // Plain C++ like the helper's own link, so the test sees exactly what a front-end sees.
 #include "BootMessage.h"
@@ -23,6 +30,12 @@
 
 #include <arpa/inet.h>
 #include <cctype>
+#include <fcntl.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <linux/if_tun.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -77,6 +90,44 @@ void printStatus(const std::string& pid)
             std::printf("%s\n", line.c_str());
         }
     }
+}
+
+Mac macArgument(const char* text)
+{
+    unsigned m[6] = {};
+    std::sscanf(text, "%x%*[-:]%x%*[-:]%x%*[-:]%x%*[-:]%x%*[-:]%x", &m[0], &m[1], &m[2], &m[3],
+                &m[4], &m[5]);
+    Mac mac;
+    for (int k = 0; k < 6; ++k) {
+        mac[k] = static_cast<std::uint8_t>(m[k]);
+    }
+    return mac;
+}
+
+std::array<std::uint8_t, 4> addressArgument(const char* dotted)
+{
+    std::array<std::uint8_t, 4> a{};
+    inet_pton(AF_INET, dotted, a.data());
+    return a;
+}
+
+/// A card request from source:68 to destination:67 as an IPv4 packet with time to live ttl.
+Bytes cardPacket(const Mac& mac, const char* source, const char* destination, int ttl = 64)
+{
+    Bytes p = testing_support::ipv4Udp(testing_support::cardRequest(300, mac), 68, 67,
+                                       addressArgument(source), 0, addressArgument(destination));
+    p[8] = static_cast<std::uint8_t>(ttl);
+    p[10] = p[11] = 0;
+    std::uint32_t sum = 0;
+    for (std::size_t k = 0; k < 20; k += 2) {
+        sum += std::uint32_t(p[k]) << 8 | p[k + 1];
+    }
+    while (sum >> 16) {
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    p[10] = static_cast<std::uint8_t>(~sum >> 8);
+    p[11] = static_cast<std::uint8_t>(~sum);
+    return p;
 }
 
 } // namespace
@@ -218,6 +269,44 @@ int main(int argc, char** argv)
                                        reinterpret_cast<sockaddr*>(&to), sizeof to) > 0;
             ::close(fd);
             std::printf("sent %s\n", sent ? "ok" : std::strerror(errno));
+        } else if (step == "frame" && i + 5 < argc) {
+            const std::string dev = argv[++i];
+            const char* source = argv[++i];
+            const char* destination = argv[++i];
+            const Mac ether = macArgument(argv[++i]);
+            const Mac mac = macArgument(argv[++i]);
+            int ttl = 64;
+            if (i + 1 < argc && std::isdigit(static_cast<unsigned char>(argv[i + 1][0]))) {
+                ttl = std::stoi(argv[++i]);
+            }
+            const Bytes packet = cardPacket(mac, source, destination, ttl);
+            const int fd = ::socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP));
+            sockaddr_ll to{};
+            to.sll_family = AF_PACKET;
+            to.sll_protocol = htons(ETH_P_IP);
+            to.sll_ifindex = static_cast<int>(::if_nametoindex(dev.c_str()));
+            to.sll_halen = 6;
+            std::memcpy(to.sll_addr, ether.data(), 6);
+            const bool sent = ::sendto(fd, packet.data(), packet.size(), 0,
+                                       reinterpret_cast<sockaddr*>(&to), sizeof to) > 0;
+            ::close(fd);
+            std::printf("sent %s\n", sent ? "ok" : std::strerror(errno));
+        } else if (step == "tun" && i + 2 < argc) {
+            const std::string name = argv[++i];
+            const Bytes packet = cardPacket(macArgument(argv[++i]), "0.0.0.0", "255.255.255.255");
+            const int fd = ::open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+            ifreq req{};
+            req.ifr_flags = IFF_TUN | IFF_NO_PI;
+            std::strncpy(req.ifr_name, name.c_str(), IFNAMSIZ - 1);
+            const int control = ::socket(AF_INET, SOCK_DGRAM, 0);
+            bool sent = fd >= 0 && ::ioctl(fd, TUNSETIFF, &req) == 0 &&
+                        ::ioctl(control, SIOCGIFFLAGS, &req) == 0;
+            req.ifr_flags = static_cast<short>(req.ifr_flags | IFF_UP);
+            sent = sent && ::ioctl(control, SIOCSIFFLAGS, &req) == 0 &&
+                   ::write(fd, packet.data(), packet.size()) == static_cast<ssize_t>(packet.size());
+            std::printf("sent %s\n", sent ? "ok" : std::strerror(errno));
+            ::close(control);
+            ::close(fd);
         } else if (step == "nofile" && i + 1 < argc) {
             const rlim_t n = std::stoul(argv[++i]);
             const rlimit limit{n, n};
@@ -227,7 +316,11 @@ int main(int argc, char** argv)
                             ::prlimit(std::stoi(writer), RLIMIT_NOFILE, &limit, nullptr) == 0;
             std::printf("nofile %s\n", ok ? "ok" : std::strerror(errno));
         } else if (step == "pidfile" && i + 1 < argc) {
-            std::ofstream(argv[++i]) << link.pid() << " " << writerPid(link.pid()) << "\n";
+            // Never -1 or 0: a script's "kill $(cat PATH)" would then hit every process.
+            std::ofstream pids(argv[++i]);
+            if (link.pid() > 0) {
+                pids << link.pid() << " " << writerPid(link.pid()) << "\n";
+            }
         } else if (step == "sleep" && i + 1 < argc) {
             std::this_thread::sleep_for(std::chrono::duration<double>(std::stod(argv[++i])));
         } else {

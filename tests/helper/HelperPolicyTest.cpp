@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <linux/if_arp.h>
+#include <linux/if_packet.h>
 #include <linux/seccomp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -57,24 +59,56 @@ bool filterKeepsRequest(const Bytes& payload, std::uint16_t sourcePort = 68,
 
 } // namespace
 
-TEST(HelperPassOn, OnlyCardRequestsFromPort68OnARealInterfaceWithAUnicastMac)
+namespace {
+
+/// How a factory-fresh card's request arrives: from 0.0.0.0:68 to 255.255.255.255 on a real
+/// interface.
+Arrival fromACard()
 {
-    EXPECT_TRUE(passOn(cardRequest(), 68, false));
-    EXPECT_TRUE(passOn(cardRequest(576), 68, false));
-    EXPECT_FALSE(passOn(cardRequest(577), 68, false)) << "longer than any BOOTP client sends";
-    EXPECT_FALSE(passOn(cardRequest(299), 68, false));
-    EXPECT_FALSE(passOn(cardRequest(), 40000, false)) << "an ephemeral port on this PC";
-    EXPECT_FALSE(passOn(cardRequest(), 68, true)) << "loopback";
-    EXPECT_FALSE(passOn(cardRequest(300, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), 68, false));
-    EXPECT_FALSE(passOn(cardRequest(300, {0x01, 0x00, 0x5E, 0x00, 0x00, 0x01}), 68, false));
-    EXPECT_FALSE(passOn(testing_support::foreignDiscover(), 68, false));
+    Arrival a;
+    a.ifindex = 2;
+    a.destination = {255, 255, 255, 255};
+    a.sourcePort = 68;
+    return a;
 }
 
-TEST(HelperPassOn, NothingThatThisPcSentItself)
+} // namespace
+
+TEST(HelperPassOn, OnlyCardRequestsFromPort68OnARealInterfaceWithAUnicastMac)
 {
-    EXPECT_TRUE(fromThisPc({10, 77, 0, 1}, pc()));
-    EXPECT_TRUE(fromThisPc({127, 0, 0, 1}, pc()));
-    EXPECT_FALSE(fromThisPc({10, 77, 0, 9}, pc()));
+    EXPECT_TRUE(passOn(cardRequest(), fromACard()));
+    EXPECT_TRUE(passOn(cardRequest(576), fromACard()));
+    EXPECT_FALSE(passOn(cardRequest(577), fromACard())) << "longer than any BOOTP client sends";
+    EXPECT_FALSE(passOn(cardRequest(299), fromACard()));
+    Arrival ephemeral = fromACard();
+    ephemeral.sourcePort = 40000;
+    EXPECT_FALSE(passOn(cardRequest(), ephemeral)) << "an ephemeral port on this PC";
+    Arrival loopback = fromACard();
+    loopback.loopback = true;
+    EXPECT_FALSE(passOn(cardRequest(), loopback));
+    EXPECT_FALSE(passOn(cardRequest(300, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), fromACard()));
+    EXPECT_FALSE(passOn(cardRequest(300, {0x01, 0x00, 0x5E, 0x00, 0x00, 0x01}), fromACard()));
+    EXPECT_FALSE(passOn(testing_support::foreignDiscover(), fromACard()));
+}
+
+TEST(HelperPassOn, OnlyFromNoAddressToTheLimitedBroadcast)
+{
+    // A card without an address sends from 0.0.0.0; any other sender (this PC itself, a host
+    // routed from elsewhere, a forged broadcast or loopback source) is not a fresh card.
+    for (const Ipv4 source : {Ipv4{10, 77, 0, 1}, Ipv4{203, 0, 113, 50}, Ipv4{255, 255, 255, 255},
+                              Ipv4{127, 0, 0, 2}, Ipv4{0, 0, 0, 1}}) {
+        Arrival a = fromACard();
+        a.source = source;
+        EXPECT_FALSE(passOn(cardRequest(), a)) << bootp::ipText(source);
+    }
+    // Sent to 255.255.255.255 only: not to this PC's unicast address, another host's, or a
+    // subnet's broadcast address.
+    for (const Ipv4 destination : {Ipv4{10, 77, 0, 1}, Ipv4{10, 77, 0, 9}, Ipv4{10, 77, 0, 255},
+                                   Ipv4{224, 0, 0, 1}, Ipv4{0, 0, 0, 0}}) {
+        Arrival a = fromACard();
+        a.destination = destination;
+        EXPECT_FALSE(passOn(cardRequest(), a)) << bootp::ipText(destination);
+    }
 }
 
 TEST(HelperEntry, RefusesWhatNoCardMayBeGiven)
@@ -261,16 +295,50 @@ TEST(HelperFilter, KeepsCardRequestsAndDropsOtherTraffic)
     EXPECT_FALSE(filterKeeps({}));
 }
 
+TEST(HelperFilter, KeepsOnlyAnEthernetBroadcastFromNoAddressToTheLimitedBroadcast)
+{
+    const Bytes packet = testing_support::ipv4Udp(cardRequest());
+    EXPECT_TRUE(filterKeeps(packet));
+    EXPECT_TRUE(cardFrame(PACKET_BROADCAST, ARPHRD_ETHER));
+    // Frames that are no card's broadcast on the wire: a unicast to this PC, one overheard for
+    // another host, a multicast, this PC's own copy; and a tun device, which has no Ethernet.
+    const testing_support::FrameFacts notACard[] = {
+        {PACKET_HOST, ARPHRD_ETHER},      {PACKET_OTHERHOST, ARPHRD_ETHER},
+        {PACKET_MULTICAST, ARPHRD_ETHER}, {PACKET_OUTGOING, ARPHRD_ETHER},
+        {PACKET_HOST, ARPHRD_NONE},       {PACKET_BROADCAST, ARPHRD_NONE},
+        {PACKET_BROADCAST, ARPHRD_LOOPBACK}, {PACKET_BROADCAST, ARPHRD_IEEE80211_RADIOTAP},
+    };
+    for (const auto& frame : notACard) {
+        EXPECT_EQ(testing_support::runClassicBpf(cardPacketFilter(), packet, frame), 0u)
+            << frame.packetType << " " << frame.hardwareType;
+        EXPECT_FALSE(cardFrame(frame.packetType, frame.hardwareType))
+            << frame.packetType << " " << frame.hardwareType;
+    }
+    for (const std::array<std::uint8_t, 4> source :
+         {std::array<std::uint8_t, 4>{203, 0, 113, 50}, {255, 255, 255, 255}, {127, 0, 0, 2}}) {
+        EXPECT_FALSE(filterKeeps(testing_support::ipv4Udp(cardRequest(), 68, 67, source)))
+            << int(source[0]);
+    }
+    for (const std::array<std::uint8_t, 4> destination :
+         {std::array<std::uint8_t, 4>{10, 77, 0, 1}, {10, 77, 0, 255}, {224, 0, 0, 1}}) {
+        EXPECT_FALSE(
+            filterKeeps(testing_support::ipv4Udp(cardRequest(), 68, 67, {0, 0, 0, 0}, 0, destination)))
+            << int(destination[3]);
+    }
+}
+
 TEST(HelperPacket, ReadsOnlyWholeIpv4UdpPacketsWithRightChecksums)
 {
     const Bytes request = cardRequest();
-    const Bytes packet = testing_support::ipv4Udp(request, 68, 67, {10, 77, 0, 9}, 2);
+    const Bytes packet =
+        testing_support::ipv4Udp(request, 68, 67, {10, 77, 0, 9}, 2, {10, 77, 0, 255});
     const auto udp = udpInIpv4(packet);
     ASSERT_TRUE(udp);
     EXPECT_EQ(udp->sourcePort, 68);
     EXPECT_EQ(udp->destinationPort, 67);
     EXPECT_EQ(Bytes(udp->payload.begin(), udp->payload.end()), request);
     EXPECT_EQ(Ipv4(std::to_array(udp->source)), (Ipv4{10, 77, 0, 9}));
+    EXPECT_EQ(Ipv4(std::to_array(udp->destination)), (Ipv4{10, 77, 0, 255}));
 
     Bytes noChecksum = packet;
     noChecksum[28 + 6] = noChecksum[28 + 7] = 0; // UDP checksum 0: none given
@@ -291,6 +359,18 @@ TEST(HelperPacket, ReadsOnlyWholeIpv4UdpPacketsWithRightChecksums)
     Bytes v6 = packet;
     v6[0] = 0x65;
     EXPECT_FALSE(udpInIpv4(v6));
+    Bytes noTimeToLive = packet;
+    noTimeToLive[8] = 0;
+    noTimeToLive[10] = noTimeToLive[11] = 0;
+    std::uint32_t headerSum = 0;
+    for (std::size_t k = 0; k < 28; k += 2) { // the header with its two option words
+        headerSum += std::uint32_t(noTimeToLive[k]) << 8 | noTimeToLive[k + 1];
+    }
+    headerSum = (headerSum & 0xFFFF) + (headerSum >> 16);
+    headerSum = ~(headerSum + (headerSum >> 16));
+    noTimeToLive[10] = static_cast<std::uint8_t>(headerSum >> 8);
+    noTimeToLive[11] = static_cast<std::uint8_t>(headerSum);
+    EXPECT_FALSE(udpInIpv4(noTimeToLive)) << "time to live 0";
 }
 
 TEST(HelperLedger, EveryCardOfABurstCanBeAnsweredWithItsLatestRequests)
@@ -392,22 +472,40 @@ std::uint32_t decide(std::span<const sock_filter> program, int nr, std::uint32_t
 
 } // namespace
 
+namespace {
+
+// The listener's descriptors as main.cpp hands them over: the link, the writer's link,
+// rtnetlink, UDP port 67; the packet socket is the next one.
+constexpr int kLink = 3;
+constexpr int kWriterLink = 4;
+constexpr int kRoute = 5;
+constexpr int kUdp = 6;
+constexpr int kPackets = 7;
+
+std::vector<sock_filter> listenerFilter()
+{
+    const int senders[] = {kLink, kWriterLink, kRoute};
+    return systemCallFilter(listenerCalls(senders, kUdp));
+}
+
+} // namespace
+
 TEST(HelperSystemCalls, NeitherProcessCanOpenASocketOrRaiseACapability)
 {
-    for (const auto& program :
-         {systemCallFilter(listenerCalls()), systemCallFilter(writerCalls())}) {
+    for (const auto& program : {listenerFilter(), systemCallFilter(writerCalls())}) {
         for (int nr : {SYS_socket, SYS_socketpair, SYS_capset, SYS_capget, SYS_setsockopt, SYS_bind,
                        SYS_connect, SYS_execve, SYS_fork, SYS_clone, SYS_openat, SYS_prctl,
-                       SYS_ptrace, SYS_setuid, SYS_dup2, SYS_mprotect}) {
+                       SYS_ptrace, SYS_setuid, SYS_dup2, SYS_mprotect, SYS_sendmmsg, SYS_writev}) {
             EXPECT_EQ(decide(program, nr), SECCOMP_RET_KILL_PROCESS) << "call " << nr;
         }
         EXPECT_EQ(decide(program, SYS_recvmsg), SECCOMP_RET_ALLOW);
-        EXPECT_EQ(decide(program, SYS_sendto), SECCOMP_RET_ALLOW);
+        EXPECT_EQ(decide(program, SYS_sendto, kLink), SECCOMP_RET_ALLOW);
+        EXPECT_EQ(decide(program, SYS_write, 2), SECCOMP_RET_ALLOW);
         EXPECT_EQ(decide(program, SYS_exit_group), SECCOMP_RET_ALLOW);
         EXPECT_EQ(decide(program, SYS_recvmsg, 0, 0, 0x12345678), SECCOMP_RET_KILL_PROCESS)
             << "another architecture's numbers";
     }
-    const auto listener = systemCallFilter(listenerCalls());
+    const auto listener = listenerFilter();
     EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCGIFNAME), SECCOMP_RET_ALLOW);
     EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCGIFFLAGS), SECCOMP_RET_ALLOW);
     EXPECT_EQ(decide(listener, SYS_ioctl, 5, SIOCSIFFLAGS), SECCOMP_RET_KILL_PROCESS);
@@ -419,4 +517,22 @@ TEST(HelperSystemCalls, NeitherProcessCanOpenASocketOrRaiseACapability)
     EXPECT_EQ(decide(systemCallFilter(writerCalls()), SYS_recvmmsg), SECCOMP_RET_KILL_PROCESS);
     EXPECT_EQ(decide(systemCallFilter(writerCalls()), SYS_ioctl, 5, SIOCGIFNAME),
               SECCOMP_RET_KILL_PROCESS);
+}
+
+TEST(HelperSystemCalls, TheListenerSendsOnlyWhereItMust)
+{
+    const auto listener = listenerFilter();
+    for (int fd : {kLink, kWriterLink, kRoute}) {
+        EXPECT_EQ(decide(listener, SYS_sendto, static_cast<std::uint32_t>(fd)), SECCOMP_RET_ALLOW)
+            << fd;
+    }
+    EXPECT_EQ(decide(listener, SYS_sendmsg, kUdp), SECCOMP_RET_ALLOW) << "the replies";
+    // The packet socket could put any frame on the wire (an ARP reply, say): no call sends on it.
+    for (int nr : {SYS_sendto, SYS_sendmsg, SYS_write}) {
+        EXPECT_EQ(decide(listener, nr, kPackets), SECCOMP_RET_KILL_PROCESS) << "call " << nr;
+    }
+    EXPECT_EQ(decide(listener, SYS_sendmsg, kLink), SECCOMP_RET_KILL_PROCESS);
+    EXPECT_EQ(decide(listener, SYS_sendto, kUdp), SECCOMP_RET_KILL_PROCESS);
+    EXPECT_EQ(decide(listener, SYS_write, kUdp), SECCOMP_RET_KILL_PROCESS);
+    EXPECT_EQ(decide(listener, SYS_read, kPackets), SECCOMP_RET_ALLOW);
 }

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# torvane-helper against crafted messages on its link, in test namespaces: it passes on only
-# card requests from port 68 on a real interface with a unicast MAC, and refuses every reply
+# torvane-helper against crafted messages on its link, in test namespaces (and its listener's
+# packet socket under the listener's system-call filter): it passes on only
+# card requests in an Ethernet broadcast from 0.0.0.0:68 to 255.255.255.255 on a real
+# interface with a unicast MAC, and refuses every reply
 # and neighbour entry that does not belong to a request it passed on.
-#   netns.sh HELPER_DRIVER CARDSIM NEIGHBOUR_PROBE     (root)
+#   netns.sh HELPER_DRIVER CARDSIM NEIGHBOUR_PROBE LISTENER_SEND_PROBE     (root)
 set -u
 driver=$1
 cardsim=$2
 probe=$3
+send_probe=$4
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/netns.sh"
 
@@ -79,6 +82,66 @@ ip netns exec "$NETNS_CARD" "$driver" sleep 0.5 send tvcard0 68 255.255.255.255 
 out=$(pc "$driver" start listen wait-request)
 check "while a card from port 68 on tvpc0 is" "$(nth 3 "$out")" "^request id=1 .*mac=02-00-00-00-00-04$"
 wait
+
+# Only what a factory-fresh card sends is passed on: an Ethernet broadcast frame from 0.0.0.0
+# to 255.255.255.255 on the PC's wire. Each sender below tries, then a card's frame is sent.
+pc_mac=$(pc cat /sys/class/net/tvpc0/address)
+bcast=ff:ff:ff:ff:ff:ff
+card() { ip netns exec "$NETNS_CARD" "$driver" "$@" >/dev/null; }
+for case in "255.255.255.255 255.255.255.255 $bcast|source 255.255.255.255" \
+    "127.0.0.2 255.255.255.255 $bcast|source 127.0.0.2" \
+    "10.77.0.9 255.255.255.255 $bcast|a source with an address" \
+    "0.0.0.0 10.77.0.1 $pc_mac|a unicast to the PC's address" \
+    "0.0.0.0 255.255.255.255 $pc_mac|the limited broadcast in a unicast frame" \
+    "0.0.0.0 10.77.0.1 $bcast|a broadcast frame to the PC's address" \
+    "0.0.0.0 10.77.0.255 $bcast|the subnet's broadcast address" \
+    "0.0.0.0 255.255.255.255 $bcast 0|time to live 0"; do
+    read -r src dst ether ttl <<<"${case%%|*}"
+    card sleep 0.5 frame tvcard0 "$src" "$dst" "$ether" 02-00-00-00-00-11 $ttl &
+    out=$(pc "$driver" start listen wait-request 2)
+    wait
+    check "a request with ${case#*|} is not passed on" "$(nth 3 "$out")" "^no request$"
+done
+pc "$driver" sleep 0.5 tun tvtun0 02-00-00-00-00-12 >/dev/null &
+out=$(pc "$driver" start listen wait-request 2)
+wait
+check "a request written into a tun device is not passed on" "$(nth 3 "$out")" "^no request$"
+card sleep 0.5 frame tvcard0 0.0.0.0 255.255.255.255 $bcast 02-00-00-00-00-13 &
+out=$(pc "$driver" start listen wait-request)
+wait
+check "while a card's own frame is" "$(nth 3 "$out")" "^request id=1 .*mac=02-00-00-00-00-13$"
+
+# A host two hops away (routed by the card namespace, which now plays the gateway) sends a
+# card-shaped request to the PC's address; the PC's firewall would drop it, and so does the
+# helper.
+netns_add "$NETNS_PC-far"
+NETNS_FAR=$NETNS_PC-far
+ip -n "$NETNS_CARD" link add tvgw0 type veth peer name tvfar0 netns "$NETNS_FAR"
+ip -n "$NETNS_CARD" addr add 10.77.0.254/24 dev tvcard0
+ip -n "$NETNS_CARD" addr add 203.0.113.1/24 dev tvgw0
+ip -n "$NETNS_CARD" link set tvgw0 up
+ip netns exec "$NETNS_CARD" sysctl -qw net.ipv4.ip_forward=1
+ip -n "$NETNS_FAR" addr add 203.0.113.50/24 dev tvfar0
+ip -n "$NETNS_FAR" link set tvfar0 up
+ip -n "$NETNS_FAR" route add default via 203.0.113.1
+ip netns exec "$NETNS_FAR" ping -c 1 -W 2 10.77.0.1 >/dev/null 2>&1 # the route works
+ip netns exec "$NETNS_FAR" "$driver" sleep 0.5 send - 68 10.77.0.1 02-00-00-00-00-14 >/dev/null &
+out=$(pc "$driver" start listen wait-request 2)
+wait
+check "a request routed from a host two hops away is not passed on" "$(nth 3 "$out")" "^no request$"
+check "and it did reach the PC" "$(pc ip neigh show 10.77.0.254 dev tvpc0)" "lladdr"
+# From here on the card namespace holds an address (on tvgw0): the simulated cards below still
+# send from 0.0.0.0, as a card does.
+ip -n "$NETNS_CARD" addr flush dev tvcard0
+
+# Once its filter is in place the listener cannot send on its packet socket, which could put
+# any frame on the wire (here an ARP reply naming the gateway's address): the kernel ends it.
+check "without the filter the packet socket can send" "$(pc "$send_probe" control tvpc0 2>&1)" \
+    "^sent ok$"
+for call in sendto sendmsg write; do
+    pc "$send_probe" $call tvpc0 >/dev/null 2>&1
+    check "a $call on the packet socket under the filter is killed by SIGSYS" "$?" "^159$"
+done
 
 # A host firewall that drops inbound UDP 67 (ufw's default) does not blind the search: the
 # helper reads card requests below it, and its reply leaves by the output path.

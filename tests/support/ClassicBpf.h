@@ -1,18 +1,27 @@
 #pragma once
 
 #include <linux/filter.h>
+#include <linux/if_arp.h>
+#include <linux/if_packet.h>
 
 #include <cstdint>
 #include <span>
 
 // Runs a classic BPF socket filter as the kernel does, for the statements the helper's
 // filters use: loads (absolute, indexed by X, length), X from an IPv4 header's length,
-// equality, order and bit-test jumps against constants, returns. A load beyond the packet
-// ends the program with 0, as in the kernel.
+// equality, order and bit-test jumps against constants, returns, and the kernel's facts about
+// the frame (SKF_AD_PKTTYPE, SKF_AD_HATYPE). A load beyond the packet ends the program with 0,
+// as in the kernel.
 namespace testing_support {
 
+/// What the kernel knows of a packet beside its bytes; by default a card's Ethernet broadcast.
+struct FrameFacts {
+    std::uint32_t packetType = PACKET_BROADCAST;
+    std::uint32_t hardwareType = ARPHRD_ETHER;
+};
+
 inline std::uint32_t runClassicBpf(std::span<const sock_filter> program,
-                                   std::span<const std::uint8_t> packet)
+                                   std::span<const std::uint8_t> packet, FrameFacts frame = {})
 {
     std::uint32_t a = 0;
     std::uint32_t x = 0;
@@ -29,6 +38,16 @@ inline std::uint32_t runClassicBpf(std::span<const sock_filter> program,
             }
             return true;
         };
+        if (s.code == (BPF_LD | BPF_W | BPF_ABS) && s.k >= std::uint32_t(SKF_AD_OFF)) {
+            if (s.k == std::uint32_t(SKF_AD_OFF + SKF_AD_PKTTYPE)) {
+                a = frame.packetType;
+            } else if (s.k == std::uint32_t(SKF_AD_OFF + SKF_AD_HATYPE)) {
+                a = frame.hardwareType;
+            } else {
+                return 0xDEAD;
+            }
+            continue;
+        }
         switch (s.code) {
         case BPF_LD | BPF_W | BPF_ABS:
         case BPF_LD | BPF_W | BPF_IND:

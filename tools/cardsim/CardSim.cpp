@@ -146,6 +146,45 @@ void restamp(std::span<std::uint8_t> message, std::uint32_t xid, const Mac& mac)
     }
 }
 
+Bytes broadcastPacket(std::span<const std::uint8_t> message)
+{
+    constexpr std::size_t kIp = 20;
+    constexpr std::size_t kUdp = 8;
+    const std::size_t udpLength = kUdp + message.size();
+    const std::size_t total = kIp + udpLength;
+    Bytes p(total, 0);
+    const auto put16 = [&](std::size_t at, std::size_t v) {
+        p[at] = static_cast<std::uint8_t>(v >> 8);
+        p[at + 1] = static_cast<std::uint8_t>(v);
+    };
+    // RFC 1071's sum over [from, to), starting at start, not yet complemented.
+    const auto sum = [&](std::size_t from, std::size_t to, std::uint32_t start) {
+        std::uint32_t s = start;
+        for (std::size_t i = from; i < to; i += 2) {
+            s += std::uint32_t(p[i]) << 8 | (i + 1 < to ? p[i + 1] : 0);
+        }
+        while (s >> 16) {
+            s = (s & 0xFFFF) + (s >> 16);
+        }
+        return s;
+    };
+    p[0] = 0x45; // IPv4, a 20-byte header
+    put16(2, total);
+    p[8] = 64;                                       // time to live
+    p[9] = 17;                                       // UDP
+    std::fill(p.begin() + 16, p.begin() + 20, 0xFF); // to 255.255.255.255; from 0.0.0.0
+    put16(10, ~sum(0, kIp, 0) & 0xFFFF);
+    put16(kIp, kClientPort);
+    put16(kIp + 2, kServerPort);
+    put16(kIp + 4, udpLength);
+    std::copy(message.begin(), message.end(), p.begin() + kIp + kUdp);
+    // RFC 768: the pseudo header (addresses, protocol, length), then the datagram.
+    const std::uint32_t pseudo = sum(12, 20, 17 + static_cast<std::uint32_t>(udpLength));
+    const std::uint32_t udpSum = ~sum(kIp, total, pseudo) & 0xFFFF;
+    put16(kIp + 6, udpSum == 0 ? 0xFFFF : udpSum);
+    return p;
+}
+
 std::optional<std::uint32_t> xidOf(std::span<const std::uint8_t> message)
 {
     if (message.size() < kXid + 4) {

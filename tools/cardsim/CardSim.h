@@ -55,6 +55,11 @@ Bytes buildDiscover(std::uint32_t xid, const Mac& mac, std::size_t length);
 /// Rewrites xid and MAC of a message built by the two functions above.
 void restamp(std::span<std::uint8_t> message, std::uint32_t xid, const Mac& mac);
 
+/// message as a card without an address sends it: an IPv4 packet from 0.0.0.0 port 68 to
+/// 255.255.255.255 port 67, with right header and UDP checksums, ready for an Ethernet
+/// broadcast frame.
+Bytes broadcastPacket(std::span<const std::uint8_t> message);
+
 /// The transaction id of a message, if it is long enough to hold one.
 std::optional<std::uint32_t> xidOf(std::span<const std::uint8_t> message);
 

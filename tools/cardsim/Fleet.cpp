@@ -32,7 +32,8 @@ Clock::duration seconds(double s)
 } // namespace
 
 Fleet::Fleet(const Options& options, const Console& console, std::mt19937_64& rng)
-    : o_(options), console_(console), rng_(rng), parent_(interfaceIndex(options.interface))
+    : o_(options), console_(console), rng_(rng), parent_(interfaceIndex(options.interface)),
+      frames_(openFrameSocket())
 {
 }
 
@@ -103,7 +104,7 @@ void Fleet::createCards()
 void Fleet::send(Card& card, Clock::time_point now)
 {
     const std::int64_t at = realtimeNow();
-    broadcastToServers(card.socket.get(), card.request, card.name);
+    broadcastToServers(frames_.get(), card.ifindex, card.request, card.name);
     if (card.requests == 0) {
         card.firstSent = now;
         card.deadline = now + seconds(o_.timeout);

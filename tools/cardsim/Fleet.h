@@ -64,6 +64,7 @@ private:
     const Console& console_;
     std::mt19937_64& rng_;
     int parent_;
+    Fd frames_; // every card's requests leave here, each on its own interface
     std::vector<Card> cards_;
     std::optional<int> parentArpIgnore_; // to give back
 };

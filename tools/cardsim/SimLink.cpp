@@ -3,7 +3,9 @@
 #include "Rtnetlink.h"
 
 #include <arpa/inet.h>
+#include <linux/if_ether.h>
 #include <linux/if_link.h>
+#include <linux/if_packet.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <net/if_arp.h>
@@ -139,7 +141,7 @@ Fd openCardSocket(const std::string& interface)
     if (::setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) < 0) {
         fail("SO_BROADCAST");
     }
-    // Tied to the interface, the limited broadcast leaves there without any route or address.
+    // Tied to the interface, it hears the replies that come in there and no other's.
     if (::setsockopt(fd.get(), SOL_SOCKET, SO_BINDTODEVICE, interface.c_str(),
                      static_cast<socklen_t>(interface.size() + 1)) < 0) {
         fail("SO_BINDTODEVICE " + interface);
@@ -154,13 +156,27 @@ Fd openCardSocket(const std::string& interface)
     return fd;
 }
 
-void broadcastToServers(int fd, std::span<const std::uint8_t> message, const std::string& interface)
+Fd openFrameSocket()
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(bootp::kServerPort);
-    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    if (::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to),
+    // Protocol 0: nothing is ever queued on it for reading.
+    Fd fd(::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0) {
+        fail("packet socket (CAP_NET_RAW needed)");
+    }
+    return fd;
+}
+
+void broadcastToServers(int frames, int ifindex, std::span<const std::uint8_t> message,
+                        const std::string& interface)
+{
+    const Bytes packet = broadcastPacket(message);
+    sockaddr_ll to{};
+    to.sll_family = AF_PACKET;
+    to.sll_protocol = htons(ETH_P_IP);
+    to.sll_ifindex = ifindex;
+    to.sll_halen = ETH_ALEN;
+    std::memset(to.sll_addr, 0xFF, ETH_ALEN);
+    if (::sendto(frames, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
                  sizeof to) < 0) {
         fail("send to 255.255.255.255:67 on " + interface);
     }

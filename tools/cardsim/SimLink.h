@@ -42,14 +42,20 @@ int interfaceIndex(const std::string& name);
 /// The interface's own Ethernet address.
 Mac interfaceMac(const std::string& name);
 
-/// A UDP socket on 0.0.0.0:68 tied to the interface, allowed to broadcast. It needs no
-/// address on the interface: the kernel sends from 0.0.0.0 and delivers broadcasts to it.
-/// SO_REUSEADDR lets it share port 68 with a DHCP client on the same host.
+/// A UDP socket on 0.0.0.0:68 tied to the interface, on which the replies arrive. It needs no
+/// address on the interface: the kernel delivers broadcasts to it. SO_REUSEADDR lets it share
+/// port 68 with a DHCP client on the same host.
 Fd openCardSocket(const std::string& interface);
 
-/// Sends `message` from `fd` (a card socket) to 255.255.255.255:67; throws SysError, whose
+/// A packet socket that sends whole IPv4 packets on any interface and receives nothing
+/// (needs CAP_NET_RAW).
+Fd openFrameSocket();
+
+/// Sends `message` through `frames` (openFrameSocket) on interface `ifindex` as a card does:
+/// from 0.0.0.0:68 to 255.255.255.255:67 in an Ethernet broadcast frame, whatever addresses
+/// this host has (a UDP socket would take one of them as its source). Throws SysError, whose
 /// text names `interface`.
-void broadcastToServers(int fd, std::span<const std::uint8_t> message,
+void broadcastToServers(int frames, int ifindex, std::span<const std::uint8_t> message,
                         const std::string& interface);
 
 /// Whether the interface is administratively up.

@@ -41,7 +41,8 @@ class Simulator {
 public:
     explicit Simulator(Options options)
         : o_(std::move(options)), console_(o_.format, o_.verbose), rng_(std::random_device{}()),
-          ifindex_(interfaceIndex(o_.interface)), socket_(openCardSocket(o_.interface))
+          ifindex_(interfaceIndex(o_.interface)), socket_(openCardSocket(o_.interface)),
+          frames_(openFrameSocket())
     {
         if (!isLinkUp(o_.interface)) {
             throw SysError("interface " + o_.interface + " is down (ip link set " + o_.interface +
@@ -60,7 +61,7 @@ private:
 
     void broadcast(std::span<const std::uint8_t> message)
     {
-        broadcastToServers(socket_.get(), message, o_.interface);
+        broadcastToServers(frames_.get(), ifindex_, message, o_.interface);
     }
 
     Mac cardMac(int card)
@@ -84,7 +85,8 @@ private:
     Console console_;
     std::mt19937_64 rng_;
     int ifindex_;
-    Fd socket_;
+    Fd socket_; // the replies arrive here
+    Fd frames_; // the requests leave here
 };
 
 Simulator::Outcome Simulator::runCard(const Mac& mac, Assignment& assignment)
