@@ -1,6 +1,7 @@
 #include "HelperLink.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <climits>
 #include <csignal>
 #include <cstring>
@@ -17,7 +18,6 @@ namespace helper {
 namespace {
 
 constexpr const char* kHelperName = "torvane-helper";
-constexpr int kAnswerTimeoutMs = 5000;
 
 bool executableFile(const std::string& path)
 {
@@ -166,21 +166,36 @@ Answer HelperLink::command(const ToHelper& m)
     if (m_fd < 0) {
         return {EPIPE, Refusal::None, "torvane-helper is not running"};
     }
-    const Bytes data = encode(m);
+    // Never 0, which a malformed message's refusal may carry.
+    m_serial = m_serial == UINT32_MAX ? 1 : m_serial + 1;
+    const std::uint32_t serial = m_serial;
+    const Bytes data = encode(Command{serial, m});
     if (::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(data.size())) {
         m_died = true;
         return {EPIPE, Refusal::None, "torvane-helper has ended"};
     }
+    // One deadline for the answer, however many requests arrive meanwhile.
+    const auto deadline = std::chrono::steady_clock::now() + m_answerTimeout;
     for (;;) {
-        std::optional<FromHelper> in = receive(kAnswerTimeoutMs);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        std::optional<FromHelper> in =
+            left.count() > 0 ? receive(static_cast<int>(left.count())) : std::nullopt;
         if (m_fd < 0) {
             return {EPIPE, Refusal::None, "torvane-helper has ended"};
         }
         if (!in) {
+            if (std::chrono::steady_clock::now() < deadline) {
+                continue; // a datagram that was not a message, or a signal: wait on
+            }
             return {ETIMEDOUT, Refusal::None, "torvane-helper did not answer"};
         }
         if (auto* answer = std::get_if<Answer>(&*in)) {
-            return std::move(*answer);
+            // The answer to an earlier command that gave up waiting belongs to none now.
+            if (answer->serial == serial) {
+                return std::move(*answer);
+            }
+            continue;
         }
         if (auto* request = std::get_if<Request>(&*in); request != nullptr && !m_paused) {
             m_pending.push_back(std::move(*request));

@@ -53,6 +53,8 @@ public:
     int fd() const { return m_fd; }
     /// Process id of the helper (tests read its /proc status).
     pid_t pid() const { return m_pid; }
+    /// How long a command waits for its answer (5 s; tests shorten it).
+    void setAnswerTimeout(std::chrono::milliseconds timeout) { m_answerTimeout = timeout; }
 
     Answer listen() override;
     Answer pause() override;
@@ -79,6 +81,8 @@ private:
     bool m_died = false;
     bool m_paused = true;
     std::deque<Request> m_pending;
+    std::uint32_t m_serial = 0; // of the last command sent
+    std::chrono::milliseconds m_answerTimeout{5000};
 };
 
 } // namespace helper

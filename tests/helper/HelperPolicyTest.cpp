@@ -426,8 +426,31 @@ TEST(HelperProtocol, DecodesOnlyWellFormedMessages)
     EXPECT_EQ(std::get<Answer>(*refused).refusal, Refusal::OtherMac);
     EXPECT_EQ(std::get<Answer>(*refused).error, 0);
     Bytes unknownRefusal = encode(FromHelper(Answer{0, Refusal::OtherMac, ""}));
-    unknownRefusal[5] = 0x7F;
+    unknownRefusal[9] = 0x7F; // tag, serial, error, then the refusal
     EXPECT_FALSE(decodeFromHelper(unknownRefusal));
+}
+
+TEST(HelperProtocol, EachCommandCarriesTheSerialItsAnswerRepeats)
+{
+    const Command command{0x01020304, Neighbour{9, {10, 77, 0, 20}, {2, 0, 0, 0, 0, 1}}};
+    const Bytes bytes = encode(command);
+    const auto back = decodeCommand(bytes);
+    ASSERT_TRUE(back && std::holds_alternative<Neighbour>(back->message));
+    EXPECT_EQ(back->serial, 0x01020304u);
+    EXPECT_EQ(serialOf(bytes), 0x01020304u);
+    EXPECT_EQ(std::get<Neighbour>(back->message).id, 9u);
+    EXPECT_FALSE(decodeCommand(encode(ToHelper(Listen{})))) << "a message without its serial";
+
+    // A malformed command is refused under its own serial; one too short has none.
+    Bytes malformed = encode(Command{77, Listen{}});
+    malformed.push_back(0);
+    EXPECT_FALSE(decodeCommand(malformed));
+    EXPECT_EQ(serialOf(malformed), 77u);
+    EXPECT_EQ(serialOf(Bytes{'Z'}), 0u);
+
+    const auto answer = decodeFromHelper(encode(FromHelper(Answer{0, Refusal::None, "", 77})));
+    ASSERT_TRUE(answer && std::holds_alternative<Answer>(*answer));
+    EXPECT_EQ(std::get<Answer>(*answer).serial, 77u);
 }
 
 namespace {
