@@ -163,8 +163,8 @@ std::optional<FromHelper> decodeFromHelper(std::span<const std::uint8_t> data)
     }
     case Tag::Answer: {
         Answer a;
-        if (!in.get(a.serial) || !in.get(a.error) || !in.get(a.refusal) || !knownRefusal(a.refusal) ||
-            in.rest().size() > kMaxReason) {
+        if (!in.get(a.serial) || !in.get(a.error) || !in.get(a.refusal) ||
+            !knownRefusal(a.refusal) || in.rest().size() > kMaxReason) {
             return std::nullopt;
         }
         a.reason.assign(in.rest().begin(), in.rest().end());

@@ -82,7 +82,7 @@ struct Request { ///< a card request, with the interface it arrived on
 struct Answer { ///< done, a kernel error (errno), or a refusal; never both
     std::int32_t error = 0;
     Refusal refusal = Refusal::None;
-    std::string reason;      ///< English
+    std::string reason;       ///< English
     std::uint32_t serial = 0; ///< the Command's it answers
     bool ok() const { return error == 0 && refusal == Refusal::None; }
     bool refused() const { return refusal != Refusal::None; }

@@ -1,9 +1,9 @@
 #include "HelperLink.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>

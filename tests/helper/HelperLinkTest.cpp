@@ -1,7 +1,7 @@
 // The front-ends' end of the helper's link against a stand-in helper (LateHelper) that answers
 // its first command too late: the late answer is never taken for the next command's.
-#include "CardRequest.h"
 #include "HelperLink.h"
+#include "CardRequest.h"
 
 #include <gtest/gtest.h>
 

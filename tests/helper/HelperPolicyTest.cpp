@@ -302,9 +302,9 @@ TEST(HelperFilter, KeepsOnlyAnEthernetBroadcastFromNoAddressToTheLimitedBroadcas
     // Frames that are no card's broadcast on the wire: a unicast to this PC, one overheard for
     // another host, a multicast, this PC's own copy; and a tun device, which has no Ethernet.
     const testing_support::FrameFacts notACard[] = {
-        {PACKET_HOST, ARPHRD_ETHER},      {PACKET_OTHERHOST, ARPHRD_ETHER},
-        {PACKET_MULTICAST, ARPHRD_ETHER}, {PACKET_OUTGOING, ARPHRD_ETHER},
-        {PACKET_HOST, ARPHRD_NONE},       {PACKET_BROADCAST, ARPHRD_NONE},
+        {PACKET_HOST, ARPHRD_ETHER},         {PACKET_OTHERHOST, ARPHRD_ETHER},
+        {PACKET_MULTICAST, ARPHRD_ETHER},    {PACKET_OUTGOING, ARPHRD_ETHER},
+        {PACKET_HOST, ARPHRD_NONE},          {PACKET_BROADCAST, ARPHRD_NONE},
         {PACKET_BROADCAST, ARPHRD_LOOPBACK}, {PACKET_BROADCAST, ARPHRD_IEEE80211_RADIOTAP},
     };
     for (const auto& frame : notACard) {
@@ -320,8 +320,8 @@ TEST(HelperFilter, KeepsOnlyAnEthernetBroadcastFromNoAddressToTheLimitedBroadcas
     }
     for (const std::array<std::uint8_t, 4> destination :
          {std::array<std::uint8_t, 4>{10, 77, 0, 1}, {10, 77, 0, 255}, {224, 0, 0, 1}}) {
-        EXPECT_FALSE(
-            filterKeeps(testing_support::ipv4Udp(cardRequest(), 68, 67, {0, 0, 0, 0}, 0, destination)))
+        EXPECT_FALSE(filterKeeps(
+            testing_support::ipv4Udp(cardRequest(), 68, 67, {0, 0, 0, 0}, 0, destination)))
             << int(destination[3]);
     }
 }

@@ -1,6 +1,7 @@
 // A console stand-in for the Windows server side of one card: binds UDP port 67, takes one card
-// request that CardPort would pass on (skipping, and naming, the others), answers it out of the interface it came in on, writes the neighbour entry, and
-// prints each step as "event=NAME key=value ..." for netns_test.sh.
+// request that CardPort would pass on (skipping, and naming, the others), answers it out of the
+// interface it came in on, writes the neighbour entry, and prints each step as "event=NAME
+// key=value ..." for netns_test.sh.
 //   win_card_probe IP MASK GATEWAY TIMEOUT_SECONDS
 #include "Card.h"
 #include "Policy.h"
@@ -130,8 +131,8 @@ int main(int argc, char** argv)
         arrival.destination = d.destination;
         arrival.sourcePort = d.sourcePort;
         if (!helper::passOn(d.bytes, arrival)) {
-            print("event=skipped mac=" + bootp::macText(bootp::requestMac(d.bytes)) +
-                  " source=" + bootp::ipText(d.source) + " destination=" + bootp::ipText(d.destination));
+            print("event=skipped mac=" + bootp::macText(bootp::requestMac(d.bytes)) + " source=" +
+                  bootp::ipText(d.source) + " destination=" + bootp::ipText(d.destination));
             continue;
         }
         request = std::move(*got.value());
@@ -140,8 +141,8 @@ int main(int argc, char** argv)
     const bootp::Mac mac = bootp::requestMac(request.bytes);
     print("event=request ifindex=" + std::to_string(request.ifindex) +
           " mac=" + bootp::macText(mac) + " source=" + bootp::ipText(request.source) + ":" +
-          std::to_string(request.sourcePort) + " destination=" + bootp::ipText(request.destination) +
-          " length=" + std::to_string(request.bytes.size()));
+          std::to_string(request.sourcePort) + " destination=" +
+          bootp::ipText(request.destination) + " length=" + std::to_string(request.bytes.size()));
 
     auto addresses = winnet::interfaceAddresses(request.ifindex);
     if (!addresses) {
