@@ -1,6 +1,6 @@
-// Feeds any byte string to the helper as a message from its front-end: decoding never
-// crashes, a decoded message encodes back to the same bytes, and a reply the checks accept
-// is its request turned into a reply, with settings a card may have.
+// Feeds any byte string to the helper as a command from its front-end: decoding never
+// crashes, a decoded command encodes back to the same bytes with the same serial, and a reply
+// the checks accept is its request turned into a reply, with settings a card may have.
 #include "BootMessage.h"
 #include "Card.h"
 #include "Policy.h"
@@ -30,15 +30,16 @@ Bytes request()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::span<const std::uint8_t> in(data, size);
-    const std::optional<ToHelper> m = decodeToHelper(in);
-    if (!m) {
+    const std::optional<Command> c = decodeCommand(in);
+    if (!c) {
         return 0;
     }
-    const Bytes again = encode(*m);
-    if (again.size() != size || !std::equal(again.begin(), again.end(), data)) {
+    const Bytes again = encode(*c);
+    if (again.size() != size || !std::equal(again.begin(), again.end(), data) ||
+        c->serial != serialOf(in)) {
         __builtin_trap();
     }
-    const Reply* reply = std::get_if<Reply>(&*m);
+    const Reply* reply = std::get_if<Reply>(&c->message);
     if (reply == nullptr) {
         return 0;
     }

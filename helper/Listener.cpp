@@ -248,7 +248,10 @@ int Listener::serve()
                 reportCounters();
                 return 0; // the front-end closed the link: the search is over
             }
-            Answer answer = handle(decodeToHelper(std::span(buffer, static_cast<std::size_t>(n))));
+            const std::span<const std::uint8_t> in(buffer, static_cast<std::size_t>(n));
+            const std::optional<Command> command = decodeCommand(in);
+            Answer answer = handle(command ? std::optional(command->message) : std::nullopt);
+            answer.serial = serialOf(in);
             // The front-end words the refusal from its number (AnswerTexts); this line only
             // marks it in the log, without a second English text.
             if (answer.refused()) {

@@ -40,7 +40,8 @@ Refusal refusalFor(bootp::HostClash c)
 bool passOn(std::span<const std::uint8_t> datagram, const Arrival& arrival)
 {
     return arrival.sourcePort == bootp::kClientPort && !arrival.loopback &&
-           bootp::toValue(arrival.source) == 0 && bootp::toValue(arrival.destination) == 0xFFFFFFFF &&
+           bootp::toValue(arrival.source) == 0 &&
+           bootp::toValue(arrival.destination) == 0xFFFFFFFF &&
            datagram.size() >= bootp::kMinMessage && datagram.size() <= kMaxRequest &&
            bootp::isCardRequest(datagram) && bootp::isCardMac(bootp::requestMac(datagram));
 }

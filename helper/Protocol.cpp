@@ -116,6 +116,7 @@ Bytes encode(const FromHelper& m)
         {
             const auto* reason = reinterpret_cast<const std::uint8_t*>(a.reason.data());
             return Writer(Tag::Answer)
+                .put(a.serial)
                 .put(a.error)
                 .put(a.refusal)
                 .bytes({reason, std::min(a.reason.size(), kMaxReason)})
@@ -184,8 +185,8 @@ std::optional<FromHelper> decodeFromHelper(std::span<const std::uint8_t> data)
     }
     case Tag::Answer: {
         Answer a;
-        if (!in.get(a.error) || !in.get(a.refusal) || !knownRefusal(a.refusal) ||
-            in.rest().size() > kMaxReason) {
+        if (!in.get(a.serial) || !in.get(a.error) || !in.get(a.refusal) ||
+            !knownRefusal(a.refusal) || in.rest().size() > kMaxReason) {
             return std::nullopt;
         }
         a.reason.assign(in.rest().begin(), in.rest().end());
@@ -194,6 +195,39 @@ std::optional<FromHelper> decodeFromHelper(std::span<const std::uint8_t> data)
     default:
         return std::nullopt;
     }
+}
+
+Bytes encode(const Command& c)
+{
+    const Bytes message = encode(c.message);
+    Bytes out(sizeof c.serial + message.size());
+    std::memcpy(out.data(), &c.serial, sizeof c.serial);
+    std::copy(message.begin(), message.end(), out.begin() + sizeof c.serial);
+    return out;
+}
+
+std::optional<Command> decodeCommand(std::span<const std::uint8_t> data)
+{
+    Command c;
+    if (data.size() < sizeof c.serial || data.size() > kMaxMessage) {
+        return std::nullopt;
+    }
+    c.serial = serialOf(data);
+    std::optional<ToHelper> message = decodeToHelper(data.subspan(sizeof c.serial));
+    if (!message) {
+        return std::nullopt;
+    }
+    c.message = std::move(*message);
+    return c;
+}
+
+std::uint32_t serialOf(std::span<const std::uint8_t> data)
+{
+    std::uint32_t serial = 0;
+    if (data.size() >= sizeof serial) {
+        std::memcpy(&serial, data.data(), sizeof serial);
+    }
+    return serial;
 }
 
 bool refusalHeals(Refusal r)

@@ -78,8 +78,10 @@ struct Neighbour { ///< write the neighbour entry for the reply just sent
 struct Want { ///< pass on only these cards' requests (with those named before)
     std::vector<Mac> macs;
 };
-/// The MACs one Want message holds: as many as fit in a link message after its tag.
-inline constexpr std::size_t kWantedPerMessage = (kMaxMessage - 1) / sizeof(Mac);
+/// The MACs one Want message holds: as many as fit in a link message after the command's
+/// serial and the tag.
+inline constexpr std::size_t kWantedPerMessage =
+    (kMaxMessage - sizeof(std::uint32_t) - 1) / sizeof(Mac);
 
 // Helper -> front-end.
 struct Bound { ///< the outcome of binding port 67: 0 or an errno
@@ -95,7 +97,8 @@ struct Request { ///< a card request, with the interface it arrived on
 struct Answer { ///< done, a kernel error (errno), or a refusal; never both
     std::int32_t error = 0;
     Refusal refusal = Refusal::None;
-    std::string reason; ///< English
+    std::string reason;       ///< English
+    std::uint32_t serial = 0; ///< the Command's it answers
     bool ok() const { return error == 0 && refusal == Refusal::None; }
     bool refused() const { return refusal != Refusal::None; }
 };
@@ -109,6 +112,19 @@ Bytes encode(const FromHelper& m);
 /// wrong length, or a datagram outside the sizes a card request can have.
 std::optional<ToHelper> decodeToHelper(std::span<const std::uint8_t> data);
 std::optional<FromHelper> decodeFromHelper(std::span<const std::uint8_t> data);
+
+/// What a front-end sends: a message and the serial its Answer repeats, so that an answer that
+/// comes after its command stopped waiting is never taken for a later command's. On the link
+/// the serial comes first, then the message as encode(ToHelper) writes it.
+struct Command {
+    std::uint32_t serial = 0;
+    ToHelper message;
+};
+Bytes encode(const Command& c);
+std::optional<Command> decodeCommand(std::span<const std::uint8_t> data);
+/// The serial of a front-end's datagram, well-formed or not (0 when too short for one), so
+/// that the refusal of a malformed message still names its command.
+std::uint32_t serialOf(std::span<const std::uint8_t> data);
 
 /// Listener -> writer: write this permanent neighbour entry. A fixed-size record.
 struct EntryRecord {

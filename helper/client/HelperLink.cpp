@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -18,7 +19,6 @@ namespace helper {
 namespace {
 
 constexpr const char* kHelperName = "torvane-helper";
-constexpr int kAnswerTimeoutMs = 5000;
 
 bool executableFile(const std::string& path)
 {
@@ -162,12 +162,15 @@ std::optional<FromHelper> HelperLink::receive(int timeoutMs)
     return decodeFromHelper(std::span(buffer, static_cast<std::size_t>(n)));
 }
 
-Answer HelperLink::post(const ToHelper& m)
+Answer HelperLink::post(const ToHelper& m, std::uint32_t& serial)
 {
     if (m_fd < 0) {
         return {EPIPE, Refusal::None, "torvane-helper is not running"};
     }
-    const Bytes data = encode(m);
+    // Never 0, which a malformed message's refusal may carry.
+    m_serial = m_serial == UINT32_MAX ? 1 : m_serial + 1;
+    serial = m_serial;
+    const Bytes data = encode(Command{serial, m});
     if (::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(data.size())) {
         m_died = true;
         return {EPIPE, Refusal::None, "torvane-helper has ended"};
@@ -175,18 +178,30 @@ Answer HelperLink::post(const ToHelper& m)
     return {};
 }
 
-Answer HelperLink::awaitAnswer()
+Answer HelperLink::awaitAnswer(std::uint32_t serial)
 {
+    // One deadline for the answer, however many requests arrive meanwhile.
+    const auto deadline = std::chrono::steady_clock::now() + m_answerTimeout;
     for (;;) {
-        std::optional<FromHelper> in = receive(kAnswerTimeoutMs);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        std::optional<FromHelper> in =
+            left.count() > 0 ? receive(static_cast<int>(left.count())) : std::nullopt;
         if (m_fd < 0) {
             return {EPIPE, Refusal::None, "torvane-helper has ended"};
         }
         if (!in) {
+            if (std::chrono::steady_clock::now() < deadline) {
+                continue; // a datagram that was not a message, or a signal: wait on
+            }
             return {ETIMEDOUT, Refusal::None, "torvane-helper did not answer"};
         }
         if (auto* answer = std::get_if<Answer>(&*in)) {
-            return std::move(*answer);
+            // The answer to an earlier command that gave up waiting belongs to none now.
+            if (answer->serial == serial) {
+                return std::move(*answer);
+            }
+            continue;
         }
         if (auto* request = std::get_if<Request>(&*in); request != nullptr && !m_paused) {
             m_pending.push_back(std::move(*request));
@@ -196,10 +211,11 @@ Answer HelperLink::awaitAnswer()
 
 Answer HelperLink::command(const ToHelper& m)
 {
-    if (Answer a = post(m); !a.ok()) {
+    std::uint32_t serial = 0;
+    if (Answer a = post(m, serial); !a.ok()) {
         return a;
     }
-    return awaitAnswer();
+    return awaitAnswer(serial);
 }
 
 Answer HelperLink::listen()
@@ -246,22 +262,21 @@ std::pair<Answer, std::optional<Answer>> HelperLink::replyThenNeighbour(std::uin
                                                                         const Mac& mac)
 {
     // The helper takes the entry only after the reply: one that did not go out leaves the
-    // entry refused (NotReplied), an answer that belongs to no one and is read and dropped.
-    if (Answer a = post(Reply{id, datagram}); !a.ok()) {
+    // entry refused (NotReplied), an answer that belongs to no one, which its serial skips.
+    std::uint32_t replySerial = 0;
+    std::uint32_t entrySerial = 0;
+    if (Answer a = post(Reply{id, datagram}, replySerial); !a.ok()) {
         return {std::move(a), std::nullopt};
     }
-    const Answer posted = post(Neighbour{id, ip, mac});
-    Answer sent = awaitAnswer();
+    const Answer posted = post(Neighbour{id, ip, mac}, entrySerial);
+    Answer sent = awaitAnswer(replySerial);
     if (!sent.ok()) {
-        if (posted.ok() && m_fd >= 0 && sent.error != ETIMEDOUT) {
-            awaitAnswer();
-        }
         return {std::move(sent), std::nullopt};
     }
     if (!posted.ok()) {
         return {std::move(sent), posted};
     }
-    return {std::move(sent), awaitAnswer()};
+    return {std::move(sent), awaitAnswer(entrySerial)};
 }
 
 std::optional<Request> HelperLink::readRequest()

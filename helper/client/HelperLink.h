@@ -53,6 +53,8 @@ public:
     int fd() const { return m_fd; }
     /// Process id of the helper (tests read its /proc status).
     pid_t pid() const { return m_pid; }
+    /// How long a command waits for its answer (5 s; tests shorten it).
+    void setAnswerTimeout(std::chrono::milliseconds timeout) { m_answerTimeout = timeout; }
 
     Answer listen() override;
     Answer pause() override;
@@ -79,10 +81,11 @@ public:
 
 private:
     Answer command(const ToHelper& m);
-    /// Hands a message over: an ok answer, or why the link broke.
-    Answer post(const ToHelper& m);
-    /// The answer to the oldest message posted, keeping requests that arrive meanwhile.
-    Answer awaitAnswer();
+    /// Hands a message over with a new serial: an ok answer, or why the link broke.
+    Answer post(const ToHelper& m, std::uint32_t& serial);
+    /// The answer that repeats serial, keeping requests that arrive meanwhile and skipping
+    /// answers to earlier commands.
+    Answer awaitAnswer(std::uint32_t serial);
     std::optional<FromHelper> receive(int timeoutMs);
 
     int m_fd = -1;
@@ -90,6 +93,8 @@ private:
     bool m_died = false;
     bool m_paused = true;
     std::deque<Request> m_pending;
+    std::uint32_t m_serial = 0; // of the last command sent
+    std::chrono::milliseconds m_answerTimeout{5000};
 };
 
 } // namespace helper

@@ -39,10 +39,14 @@ void send(const helper::FromHelper& m)
     ::send(helper::kLinkFd, data.data(), data.size(), MSG_NOSIGNAL);
 }
 
+/// The serial of the command being answered, which its answer repeats.
+std::uint32_t g_serial = 0;
+
 /// code: 0 done, > 0 an errno, < 0 the refusal numbered -code.
 void answer(std::int32_t code)
 {
     helper::Answer a;
+    a.serial = g_serial;
     if (code < 0) {
         a.refusal = static_cast<helper::Refusal>(-code);
     } else {
@@ -62,8 +66,10 @@ helper::ToHelper receive()
         if (n <= 0) {
             std::exit(0); // the front-end closed the link
         }
-        if (auto m = helper::decodeToHelper(std::span(buffer, static_cast<std::size_t>(n)))) {
-            return *m;
+        const std::span<const std::uint8_t> in(buffer, static_cast<std::size_t>(n));
+        g_serial = helper::serialOf(in);
+        if (auto c = helper::decodeCommand(in)) {
+            return c->message;
         }
         answer(-static_cast<std::int32_t>(helper::Refusal::Malformed));
     }

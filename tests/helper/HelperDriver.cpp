@@ -30,17 +30,17 @@
 
 #include <arpa/inet.h>
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <linux/if_tun.h>
 #include <net/if.h>
-#include <sys/ioctl.h>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <poll.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>

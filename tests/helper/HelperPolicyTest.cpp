@@ -303,9 +303,9 @@ TEST(HelperFilter, KeepsOnlyAnEthernetBroadcastFromNoAddressToTheLimitedBroadcas
     // Frames that are no card's broadcast on the wire: a unicast to this PC, one overheard for
     // another host, a multicast, this PC's own copy; and a tun device, which has no Ethernet.
     const testing_support::FrameFacts notACard[] = {
-        {PACKET_HOST, ARPHRD_ETHER},      {PACKET_OTHERHOST, ARPHRD_ETHER},
-        {PACKET_MULTICAST, ARPHRD_ETHER}, {PACKET_OUTGOING, ARPHRD_ETHER},
-        {PACKET_HOST, ARPHRD_NONE},       {PACKET_BROADCAST, ARPHRD_NONE},
+        {PACKET_HOST, ARPHRD_ETHER},         {PACKET_OTHERHOST, ARPHRD_ETHER},
+        {PACKET_MULTICAST, ARPHRD_ETHER},    {PACKET_OUTGOING, ARPHRD_ETHER},
+        {PACKET_HOST, ARPHRD_NONE},          {PACKET_BROADCAST, ARPHRD_NONE},
         {PACKET_BROADCAST, ARPHRD_LOOPBACK}, {PACKET_BROADCAST, ARPHRD_IEEE80211_RADIOTAP},
     };
     for (const auto& frame : notACard) {
@@ -321,8 +321,8 @@ TEST(HelperFilter, KeepsOnlyAnEthernetBroadcastFromNoAddressToTheLimitedBroadcas
     }
     for (const std::array<std::uint8_t, 4> destination :
          {std::array<std::uint8_t, 4>{10, 77, 0, 1}, {10, 77, 0, 255}, {224, 0, 0, 1}}) {
-        EXPECT_FALSE(
-            filterKeeps(testing_support::ipv4Udp(cardRequest(), 68, 67, {0, 0, 0, 0}, 0, destination)))
+        EXPECT_FALSE(filterKeeps(
+            testing_support::ipv4Udp(cardRequest(), 68, 67, {0, 0, 0, 0}, 0, destination)))
             << int(destination[3]);
     }
 }
@@ -424,7 +424,7 @@ TEST(HelperProtocol, DecodesOnlyWellFormedMessages)
             {2, 0, 0, 0, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
     }
     const Bytes fullBytes = encode(ToHelper(full));
-    EXPECT_LE(fullBytes.size(), kMaxMessage);
+    EXPECT_LE(encode(Command{1, full}).size(), kMaxMessage) << "with its serial";
     const auto wanted = decodeToHelper(fullBytes);
     ASSERT_TRUE(wanted && std::holds_alternative<Want>(*wanted));
     EXPECT_EQ(std::get<Want>(*wanted).macs, full.macs);
@@ -445,8 +445,31 @@ TEST(HelperProtocol, DecodesOnlyWellFormedMessages)
     EXPECT_EQ(std::get<Answer>(*refused).refusal, Refusal::OtherMac);
     EXPECT_EQ(std::get<Answer>(*refused).error, 0);
     Bytes unknownRefusal = encode(FromHelper(Answer{0, Refusal::OtherMac, ""}));
-    unknownRefusal[5] = 0x7F;
+    unknownRefusal[9] = 0x7F; // tag, serial, error, then the refusal
     EXPECT_FALSE(decodeFromHelper(unknownRefusal));
+}
+
+TEST(HelperProtocol, EachCommandCarriesTheSerialItsAnswerRepeats)
+{
+    const Command command{0x01020304, Neighbour{9, {10, 77, 0, 20}, {2, 0, 0, 0, 0, 1}}};
+    const Bytes bytes = encode(command);
+    const auto back = decodeCommand(bytes);
+    ASSERT_TRUE(back && std::holds_alternative<Neighbour>(back->message));
+    EXPECT_EQ(back->serial, 0x01020304u);
+    EXPECT_EQ(serialOf(bytes), 0x01020304u);
+    EXPECT_EQ(std::get<Neighbour>(back->message).id, 9u);
+    EXPECT_FALSE(decodeCommand(encode(ToHelper(Listen{})))) << "a message without its serial";
+
+    // A malformed command is refused under its own serial; one too short has none.
+    Bytes malformed = encode(Command{77, Listen{}});
+    malformed.push_back(0);
+    EXPECT_FALSE(decodeCommand(malformed));
+    EXPECT_EQ(serialOf(malformed), 77u);
+    EXPECT_EQ(serialOf(Bytes{'Z'}), 0u);
+
+    const auto answer = decodeFromHelper(encode(FromHelper(Answer{0, Refusal::None, "", 77})));
+    ASSERT_TRUE(answer && std::holds_alternative<Answer>(*answer));
+    EXPECT_EQ(std::get<Answer>(*answer).serial, 77u);
 }
 
 namespace {

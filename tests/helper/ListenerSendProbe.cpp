@@ -39,8 +39,8 @@ int main(int argc, char** argv)
     const int udp = bindServerPort();
     const int packets = openCardPacketSocket();
     if (route.error() != 0 || udp < 0 || packets < 0 ||
-        ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0 ||
-        !setCapabilities(0, 0)) {
+        ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0 || !setCapabilities(0, 0)) {
         std::fprintf(stderr, "set-up: %s\n", std::strerror(errno));
         return 2;
     }
@@ -52,8 +52,9 @@ int main(int argc, char** argv)
         }
     }
     // "10.77.0.254 is-at 02:00:00:00:00:66", to everyone on the link.
-    const std::uint8_t arp[28] = {0, 1, 8, 0, 6, 4, 0, 2, 2, 0, 0, 0, 0, 0x66, 10, 77, 0, 254,
-                                  0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 10, 77, 0, 254};
+    const std::uint8_t arp[28] = {0,    1,    8,    0,    6,  4,  0, 2,   2,    0,
+                                  0,    0,    0,    0x66, 10, 77, 0, 254, 0xFF, 0xFF,
+                                  0xFF, 0xFF, 0xFF, 0xFF, 10, 77, 0, 254};
     sockaddr_ll to{};
     to.sll_family = AF_PACKET;
     to.sll_protocol = htons(ETH_P_ARP);

@@ -61,13 +61,10 @@ inline std::vector<std::uint8_t> foreignDiscover(std::size_t length = 300)
 
 // payload as a packet socket reads it: an IPv4 header (no options unless optionWords), then a
 // UDP header, both with right checksums, from source to destination.
-inline std::vector<std::uint8_t> ipv4Udp(const std::vector<std::uint8_t>& payload,
-                                         std::uint16_t sourcePort = 68,
-                                         std::uint16_t destinationPort = 67,
-                                         std::array<std::uint8_t, 4> source = {0, 0, 0, 0},
-                                         std::size_t optionWords = 0,
-                                         std::array<std::uint8_t, 4> destination = {255, 255, 255,
-                                                                                    255})
+inline std::vector<std::uint8_t>
+ipv4Udp(const std::vector<std::uint8_t>& payload, std::uint16_t sourcePort = 68,
+        std::uint16_t destinationPort = 67, std::array<std::uint8_t, 4> source = {0, 0, 0, 0},
+        std::size_t optionWords = 0, std::array<std::uint8_t, 4> destination = {255, 255, 255, 255})
 {
     const auto fold = [](std::uint32_t s) {
         while (s >> 16) {
@@ -91,9 +88,9 @@ inline std::vector<std::uint8_t> ipv4Udp(const std::vector<std::uint8_t>& payloa
     p[0] = static_cast<std::uint8_t>(0x40 | (ipLength / 4)); // version 4, header length
     p[2] = static_cast<std::uint8_t>(total >> 8);            // total length
     p[3] = static_cast<std::uint8_t>(total);
-    p[8] = 64;                                               // time to live
-    p[9] = 17;                                               // protocol: UDP
-    std::copy(source.begin(), source.end(), p.begin() + 12); // source address
+    p[8] = 64;                                                         // time to live
+    p[9] = 17;                                                         // protocol: UDP
+    std::copy(source.begin(), source.end(), p.begin() + 12);           // source address
     std::copy(destination.begin(), destination.end(), p.begin() + 16); // destination address
     const std::uint16_t headerSum = fold(sum(p.data(), ipLength, 0));
     p[10] = static_cast<std::uint8_t>(headerSum >> 8);

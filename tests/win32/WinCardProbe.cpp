@@ -1,8 +1,10 @@
 // A console stand-in for the Windows server side of one card: binds UDP port 67, takes one card
-// request, answers it out of the interface it came in on, writes the neighbour entry, and
-// prints each step as "event=NAME key=value ..." for netns_test.sh.
+// request that CardPort would pass on (skipping, and naming, the others), answers it out of the
+// interface it came in on, writes the neighbour entry, and prints each step as "event=NAME
+// key=value ..." for netns_test.sh.
 //   win_card_probe IP MASK GATEWAY TIMEOUT_SECONDS
 #include "Card.h"
+#include "Policy.h"
 #include "Rules.h"
 #include "WinNet.h"
 
@@ -118,16 +120,29 @@ int main(int argc, char** argv)
         if (!got) {
             return fail("receive", got.failure());
         }
-        if (got.value() && !got.value()->truncated && got.value()->bytes.size() >= 300 &&
-            bootp::isCardRequest(got.value()->bytes)) {
-            request = std::move(*got.value());
-            break;
+        if (!got.value() || got.value()->truncated || !bootp::isCardRequest(got.value()->bytes)) {
+            continue;
         }
+        // What CardPort passes on: the card's own datagram, from 0.0.0.0 to 255.255.255.255.
+        const winnet::Datagram& d = *got.value();
+        helper::Arrival arrival;
+        arrival.ifindex = static_cast<int>(d.ifindex);
+        arrival.source = d.source;
+        arrival.destination = d.destination;
+        arrival.sourcePort = d.sourcePort;
+        if (!helper::passOn(d.bytes, arrival)) {
+            print("event=skipped mac=" + bootp::macText(bootp::requestMac(d.bytes)) + " source=" +
+                  bootp::ipText(d.source) + " destination=" + bootp::ipText(d.destination));
+            continue;
+        }
+        request = std::move(*got.value());
+        break;
     }
     const bootp::Mac mac = bootp::requestMac(request.bytes);
     print("event=request ifindex=" + std::to_string(request.ifindex) +
           " mac=" + bootp::macText(mac) + " source=" + bootp::ipText(request.source) + ":" +
-          std::to_string(request.sourcePort) + " length=" + std::to_string(request.bytes.size()));
+          std::to_string(request.sourcePort) + " destination=" +
+          bootp::ipText(request.destination) + " length=" + std::to_string(request.bytes.size()));
 
     auto addresses = winnet::interfaceAddresses(request.ifindex);
     if (!addresses) {

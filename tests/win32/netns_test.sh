@@ -4,10 +4,13 @@
 # and every socket live there), torvane-cardsim in the "card" one. The card must get the
 # address; the arrival interface must be tvpc0; the neighbour step must say what it could do.
 # ROUTE is --second-nic (the pc's default route leaves by another NIC) or --no-default-route:
-# either way the reply must go out of tvpc0.
-#   netns_test.sh CARDSIM PROBE_EXE PREFIX_TO_COPY WORK_DIR ROUTE
+# either way the reply must go out of tvpc0. Before the card, HELPER_DRIVER sends two requests
+# that are no fresh card's (from an address to the broadcast; from an address to the PC's
+# address, as a routed host's arrives): both must be skipped. (The kernel under Wine drops a
+# datagram from 0.0.0.0 to any other address than 255.255.255.255 itself.)
+#   netns_test.sh CARDSIM PROBE_EXE PREFIX_TO_COPY WORK_DIR ROUTE HELPER_DRIVER
 set -euo pipefail
-cardsim=$1 probe=$2 source_prefix=$3 work=$4 route=$5
+cardsim=$1 probe=$2 source_prefix=$3 work=$4 route=$5 driver=$6
 # shellcheck source=../support/netns.sh
 source "$(dirname "$0")/../support/netns.sh"
 
@@ -43,6 +46,9 @@ for _ in $(seq 600); do
 done
 grep -q '^event=listening' "$work/probe.out" || fail "the probe did not bind port 67"
 
+pc_mac=$(ip netns exec "$NETNS_PC" cat /sys/class/net/tvpc0/address)
+ip netns exec "$NETNS_CARD" "$driver" frame tvcard0 10.77.0.9 255.255.255.255 ff:ff:ff:ff:ff:ff \
+    02-00-00-00-00-21 frame tvcard0 10.77.0.9 10.77.0.1 "$pc_mac" 02-00-00-00-00-22 >/dev/null
 card=$(ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --mac 00-0A-1B-C2-3D-FF \
     --interval 1 --timeout 30 --format kv) || fail "the card got no valid reply: $card"
 probe_status=0
@@ -55,8 +61,12 @@ echo "card: $card"
 [ $probe_status -eq 0 ] || fail "the probe ended with status $probe_status"
 echo "$card" | grep -q 'event=assigned' || fail "the card reports no assignment"
 echo "$card" | grep -q ' address=10.77.0.50 mask=255.255.255.0 gateway=10.77.0.254 server=10.77.0.1 ' || fail "the card got another address"
-grep -q "^event=request ifindex=$ifindex mac=00-0A-1B-C2-3D-FF source=0.0.0.0:68" "$work/probe.out" ||
-    fail "the request's arrival interface is not tvpc0 ($ifindex)"
+grep -q "^event=request ifindex=$ifindex mac=00-0A-1B-C2-3D-FF source=0.0.0.0:68 destination=255.255.255.255 " "$work/probe.out" ||
+    fail "the request's arrival interface is not tvpc0 ($ifindex), or its destination is not read"
+grep -q "^event=skipped mac=02-00-00-00-00-21 source=10.77.0.9 destination=255.255.255.255$" "$work/probe.out" ||
+    fail "a request from an address was not skipped"
+grep -q "^event=skipped mac=02-00-00-00-00-22 source=10.77.0.9 destination=10.77.0.1$" "$work/probe.out" ||
+    fail "a request to the PC's address was not skipped"
 grep -q "^event=interface ifindex=$ifindex addresses=10.77.0.1/24$" "$work/probe.out" ||
     fail "tvpc0's address is not read back"
 grep -Eq '^event=holder found=1 pid=([0-9]+) self=\1 program=win_card_probe.exe' "$work/probe.out" ||
