@@ -184,6 +184,9 @@ Answer Listener::handle(const std::optional<ToHelper>& m)
     if (const auto* reply = std::get_if<Reply>(&*m)) {
         return m_keeper.reply(reply->id, reply->datagram);
     }
+    if (const auto* finish = std::get_if<Finish>(&*m)) {
+        return m_keeper.finish(finish->id);
+    }
     const auto& entry = std::get<Neighbour>(*m);
     return m_keeper.neighbour(entry.id, entry.ip, entry.mac);
 }

@@ -61,6 +61,9 @@ public:
                                    const Ipv4& source, std::uint16_t sourcePort, bool loopback);
     Answer reply(std::uint32_t id, std::span<const std::uint8_t> datagram);
     Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac);
+    /// Ends the assignment of id without an entry (the card lies outside the interface's
+    /// networks, say), so that the next card's reply is not refused as Outstanding.
+    Answer finish(std::uint32_t id);
 
 private:
     PortSeams& m_seams;

@@ -14,6 +14,7 @@ enum class Tag : std::uint8_t {
     Pause = 'P',
     Reply = 'S',
     Neighbour = 'N',
+    Finish = 'F',
     Bound = 'B',
     Request = 'Q',
     Answer = 'A',
@@ -91,6 +92,7 @@ Bytes encode(const ToHelper& m)
         {
             return Writer(Tag::Neighbour).put(n.id).put(n.ip).put(n.mac).take();
         }
+        Bytes operator()(const Finish& f) { return Writer(Tag::Finish).put(f.id).take(); }
     } visit;
     return std::visit(visit, m);
 }
@@ -137,6 +139,10 @@ std::optional<ToHelper> decodeToHelper(std::span<const std::uint8_t> data)
         return in.get(n.id) && in.get(n.ip) && in.get(n.mac) && in.done()
                    ? std::optional<ToHelper>(n)
                    : std::nullopt;
+    }
+    case Tag::Finish: {
+        Finish f;
+        return in.get(f.id) && in.done() ? std::optional<ToHelper>(f) : std::nullopt;
     }
     default:
         return std::nullopt;

@@ -69,6 +69,9 @@ struct Neighbour { ///< write the neighbour entry for the reply just sent
     Ipv4 ip{};
     Mac mac{};
 };
+struct Finish { ///< the assignment of the reply just sent ends without a neighbour entry
+    std::uint32_t id = 0;
+};
 
 // Helper -> front-end.
 struct Bound { ///< the outcome of binding port 67: 0 or an errno
@@ -87,7 +90,7 @@ struct Answer { ///< done, a kernel error (errno), or a refusal; never both
     bool refused() const { return refusal != Refusal::None; }
 };
 
-using ToHelper = std::variant<Listen, Pause, Reply, Neighbour>;
+using ToHelper = std::variant<Listen, Pause, Reply, Neighbour, Finish>;
 using FromHelper = std::variant<Bound, Request, Answer>;
 
 Bytes encode(const ToHelper& m);

@@ -212,6 +212,11 @@ Answer HelperLink::neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac)
     return command(Neighbour{id, ip, mac});
 }
 
+Answer HelperLink::finish(std::uint32_t id)
+{
+    return command(Finish{id});
+}
+
 std::optional<Request> HelperLink::readRequest()
 {
     while (m_pending.empty()) {

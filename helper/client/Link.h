@@ -21,6 +21,9 @@ public:
     virtual Answer reply(std::uint32_t id, const Bytes& datagram) = 0;
     /// Makes the card's neighbour entry permanent, once its reply has gone out.
     virtual Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac) = 0;
+    /// Ends the assignment of request id without a neighbour entry, once its reply has gone
+    /// out: until then the next card's reply is refused as Outstanding.
+    virtual Answer finish(std::uint32_t id) = 0;
 
     /// The next passed-on card request, without blocking; nullopt when none is waiting.
     virtual std::optional<Request> readRequest() = 0;
