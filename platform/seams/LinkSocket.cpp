@@ -163,7 +163,12 @@ std::string LinkSocket::arrivalAddress() const
     if (!addresses || addresses->empty()) {
         return {};
     }
-    return bootp::ipText(bootp::fromValue(addresses->front().address));
+    // A link-local address (169.254.0.0/16) only where the interface has no other.
+    const auto routable =
+        std::find_if(addresses->begin(), addresses->end(),
+                     [](const LinkHooks::Address& a) { return (a.address >> 16) != 0xA9FE; });
+    const auto& chosen = routable != addresses->end() ? *routable : addresses->front();
+    return bootp::ipText(bootp::fromValue(chosen.address));
 }
 
 bool LinkSocket::arrivalSubnetHolds(const std::string& address) const

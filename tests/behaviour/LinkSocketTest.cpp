@@ -76,10 +76,8 @@ public:
     void unwatch() override {}
     std::string localIP() const override { return "10.77.0.1"; }
     std::string interfaceName(int) const override { return "pc0"; }
-    std::optional<std::vector<Address>> interfaceAddresses(int) const override
-    {
-        return std::vector<Address>{{0x0A4D0001, 24}};
-    }
+    std::optional<std::vector<Address>> interfaceAddresses(int) const override { return addresses; }
+    std::optional<std::vector<Address>> addresses = std::vector<Address>{{0x0A4D0001, 24}};
     bool interfaceExists(int) const override { return true; }
 
 private:
@@ -166,4 +164,20 @@ TEST(LinkSocket, AnEndedSearchLeavesNothingToEnd)
     s.socket.endSearch();
     s.socket.bind(67);
     EXPECT_EQ(s.link.calls, (Calls{"reply 1", "pause", "start", "listen"}));
+}
+
+TEST(LinkSocket, TheArrivalAddressIsALinkLocalOneOnlyWhereThereIsNoOther)
+{
+    Socket s;
+    auto& hooks = static_cast<FakeHooks&>(s.socket.hooks());
+    const LinkHooks::Address linkLocal{0xA9FE1707, 16}; // 169.254.23.7
+    const LinkHooks::Address other{0x0A320002, 24};     // 10.50.0.2
+    hooks.addresses = std::vector<LinkHooks::Address>{linkLocal, other};
+    EXPECT_EQ(s.socket.arrivalAddress(), "10.50.0.2");
+    hooks.addresses = std::vector<LinkHooks::Address>{linkLocal};
+    EXPECT_EQ(s.socket.arrivalAddress(), "169.254.23.7");
+    hooks.addresses = std::vector<LinkHooks::Address>{};
+    EXPECT_EQ(s.socket.arrivalAddress(), "");
+    hooks.addresses = std::nullopt;
+    EXPECT_EQ(s.socket.arrivalAddress(), "") << "unreadable: no address to name";
 }
