@@ -45,7 +45,8 @@ printf '%s\n' "\$1" >>"$work/browser.log"
 SCRIPT
 chmod +x "$work/browser.sh"
 
-# Registry: font replacements, Wine's own window frames, the recording browser.
+# Registry: font replacements, Wine's own window frames, the recording browser, and another
+# program's engine mode (7000), which torvane.exe must leave alone.
 python3 - "$work/settings.reg" "$work/browser.sh" <<'PY'
 import sys
 text = r'''REGEDIT4
@@ -62,8 +63,11 @@ text = r'''REGEDIT4
 "Decorated"="N"
 
 [HKEY_CURRENT_USER\Software\Wine\WineBrowser]
-"Browsers"="BROWSER"
-'''.replace("BROWSER", sys.argv[2])
+"Browsers"="@BROWSER@"
+
+[HKEY_CURRENT_USER\Software\Microsoft\Internet Explorer\Main\FeatureControl\FEATURE_BROWSER_EMULATION]
+"other.exe"=dword:00001b58
+'''.replace("@BROWSER@", sys.argv[2])
 with open(sys.argv[1], "wb") as f:
     f.write(b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le"))
 PY
