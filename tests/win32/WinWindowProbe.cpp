@@ -1,12 +1,12 @@
 // Looks at torvane.exe's windows from beside it, in the same Wine session, as the operator
-// would meet them: captions, client sizes, the controls' texts, places and states, the focus
-// as Tab moves it, Esc and Enter, and a screenshot of each window. Prints one line a check;
+// would meet them: captions, client sizes, the controls' texts, places and states; the keys
+// as real key strokes (SendInput), with the focus and the default button after each; the web
+// engine's mode in the registry; and a screenshot of each window. Prints one line a check;
 // the exit status is the number of failed checks.
 //   win_window_probe resources TORVANE_EXE
 //   win_window_probe main-dpi DPI [--shot FILE.bmp]
 //   win_window_probe (main|config|config-enter|confirm|browser) [--english] [--shot FILE.bmp]
-//   [--mac TEXT] [--url URL]
-//                    [--no-web-engine]
+//                    [--mac TEXT] [--url URL] [--no-web-engine] [--other-program]
 //   win_window_probe operate --octet N [--shot FILE.bmp] [--card-shot FILE.bmp]
 #include "Texts.h"
 #include "Utf16.h"
@@ -210,12 +210,6 @@ void typeKeys(HWND w, const std::string& digits)
     }
 }
 
-void typeChar(HWND target, wchar_t c)
-{
-    PostMessageW(target, WM_CHAR, c, 1);
-    Sleep(100);
-}
-
 LONG style(HWND w)
 {
     return GetWindowLongW(w, GWL_STYLE);
@@ -253,8 +247,9 @@ void expectFocusAndDefault(HWND w, HWND focused, HWND defaultId, const std::stri
 }
 
 // FEATURE_BROWSER_EMULATION for torvane.exe in the user's key, 11001 (IE11 edge mode); the
-// value seeded for another program as it was; nothing for torvane.exe in the machine's key.
-void checkEngineMode()
+// value seeded for another program (other.exe=7000, when otherProgram) as it was, and no other;
+// nothing for torvane.exe in the machine's key.
+void checkEngineMode(bool otherProgram)
 {
     const wchar_t* path = L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\"
                           L"FEATURE_BROWSER_EMULATION";
@@ -284,7 +279,7 @@ void checkEngineMode()
     for (const std::string& n : names) {
         all += (all.empty() ? "" : " ") + n;
     }
-    expectEqual(all, std::string("other.exe=7000 torvane.exe=11001"),
+    expectEqual(all, std::string(otherProgram ? "other.exe=7000 " : "") + "torvane.exe=11001",
                 "HKCU FEATURE_BROWSER_EMULATION values");
     HKEY machine = nullptr;
     bool machineValue = false;
@@ -344,6 +339,7 @@ struct Options {
     std::string octet = "123";
     std::string cardShot;
     bool fallback = false;
+    bool otherProgram = false;
 };
 
 std::string label(text::Id id)
@@ -398,7 +394,7 @@ void checkMain(const Options& options)
     // Start has the focus and takes Enter; Exit is the default button.
     expectFocusAndDefault(main, start, exit, "at start");
     expectEqual<long long>(toolCount(main), 3, "tool tips on Start, Stop and Exit");
-    checkEngineMode();
+    checkEngineMode(options.otherProgram);
     if (!options.shot.empty()) {
         screenshot(main, options.shot);
     }
@@ -481,6 +477,10 @@ void checkConfig(const Options& options)
     }
     check(SendMessageW(check1, BM_GETCHECK, 0, 0) == BST_CHECKED, "check box checked");
     expectFocusAndDefault(dialog, boxes[3], cancel, "the fourth IP box has the focus");
+    // The dialog as it opens, before any key.
+    if (!options.shot.empty()) {
+        screenshot(dialog, options.shot);
+    }
     // Leaving a box for another of the dialog's controls normalises it: the empty one reads 0.
     for (int i = 0; i < 3; ++i) {
         key(dialog, VK_TAB, true);
@@ -526,10 +526,6 @@ void checkConfig(const Options& options)
     expectFocusAndDefault(dialog, set, cancel, "Tab onto Set");
     key(dialog, VK_TAB, true);
     expectFocusAndDefault(dialog, check1, cancel, "Shift+Tab: the check box");
-
-    if (!options.shot.empty()) {
-        screenshot(dialog, options.shot);
-    }
     key(dialog, VK_ESCAPE);
     check(waitGone(dialog, 10), "Esc: Cancel closes the dialog");
     check(IsWindow(main) && IsWindowEnabled(main), "main window open and enabled again");
@@ -849,16 +845,21 @@ void operate(const Options& options)
     if (!(start && stop && exit && status)) {
         return;
     }
-    click(start);
+    // From the keyboard: Enter on the focused Start starts the search and the program goes on.
+    expectFocusAndDefault(main, start, exit, "at start");
+    key(main, VK_RETURN);
     check(waitText(status, label(text::Id::StatusSearching), 10),
-          "Start: the status says searching");
-    check(!IsWindowEnabled(start) && IsWindowEnabled(stop) && !IsWindowEnabled(exit),
-          "Start: Stop enabled, Start and Exit disabled");
-    check(isDefault(stop), "Start: Stop is the default button");
-    // Not judged: after a click posted from another process Wine leaves the focus where it
-    // was (windows_ui checks the focus along the keys).
-    std::printf("focus after Start: %s\n", textOf(focusOf(main)).c_str());
-    Sleep(700);
+          "Enter on Start: the status says searching");
+    check(IsWindow(main) && !IsWindowEnabled(start) && IsWindowEnabled(stop) &&
+              !IsWindowEnabled(exit),
+          "Enter on Start: the program goes on; Stop enabled, Start and Exit disabled");
+    expectFocusAndDefault(main, stop, stop, "after Start");
+    // While searching, Tab goes between Stop and the status box only.
+    key(main, VK_TAB);
+    expectFocusAndDefault(main, status, stop, "searching, Tab: the status box");
+    key(main, VK_TAB);
+    expectFocusAndDefault(main, stop, stop, "searching, Tab: Stop");
+    Sleep(300);
     if (!options.shot.empty()) {
         screenshot(main, options.shot);
     }
@@ -889,15 +890,29 @@ void operate(const Options& options)
     if (!options.cardShot.empty()) {
         screenshot(dialog, options.cardShot);
     }
-    const char* rest[] = {nullptr, nullptr, nullptr, nullptr, "255", "255",
-                          "255",   "0",     "10",    "77",    "0",   "254"};
-    for (std::size_t i = 3; i < boxes.size(); ++i) {
-        for (char c : std::string(i == 3 ? options.octet.c_str() : rest[i])) {
-            typeChar(boxes[i], static_cast<wchar_t>(c));
+    // Typed as the operator types: three digits move on by themselves, Tab after fewer.
+    check(focusOf(dialog) == boxes[3], "the fourth IP box has the focus");
+    typeKeys(dialog, options.octet);
+    expectFocusAndDefault(dialog, set, set, "the fourth octet typed: Set");
+    for (int i = 0; i < 6; ++i) {
+        key(dialog, VK_TAB);
+    }
+    check(focusOf(dialog) == boxes[4], "Tab six times: the first mask box");
+    for (const char* octet : {"255", "255", "255", "0", "10", "77", "0", "254"}) {
+        typeKeys(dialog, octet);
+        if (std::string(octet).size() < 3) {
+            key(dialog, VK_TAB);
         }
     }
+    std::string typed;
+    for (HWND box : boxes) {
+        typed += textOf(box) + " ";
+    }
     const std::string address = "10.77.0." + options.octet;
-    click(set);
+    expectEqual(typed, "10 77 0 " + options.octet + " 255 255 255 0 10 77 0 254 ",
+                "the twelve boxes");
+    expectFocusAndDefault(dialog, set, set, "the gateway's last octet typed: Set");
+    key(dialog, VK_RETURN);
     const HWND question = waitFor(L"#32770", wide(text::tr(text::Id::ConfirmTitle)).c_str(), 20);
     check(question != nullptr, "Set: the confirmation");
     if (question == nullptr) {
@@ -936,12 +951,15 @@ void operate(const Options& options)
     }
     check(waitText(status, label(text::Id::StatusSearching), 10), "afterwards: the search goes on");
     std::printf("status: %s\n", textOf(status).c_str());
-    click(stop);
+    // The focus is back on Stop, and Enter stops; then Exit has it, and Enter ends the program.
+    expectFocusAndDefault(main, stop, stop, "back in the main window");
+    key(main, VK_RETURN);
     check(waitText(status, "", 10) && IsWindowEnabled(start) && IsWindowEnabled(exit) &&
               !IsWindowEnabled(stop),
-          "Stop: status cleared, Start and Exit enabled");
-    click(exit);
-    check(waitGone(main, 10), "Exit closes the main window");
+          "Enter on Stop: status cleared, Start and Exit enabled");
+    expectFocusAndDefault(main, exit, exit, "after Stop");
+    key(main, VK_RETURN);
+    check(waitGone(main, 10), "Enter on Exit closes the main window");
 }
 
 } // namespace
@@ -962,6 +980,8 @@ int wmain(int argc, wchar_t** argv)
             options.shot = utf8(argv[++i]);
         } else if (a == L"--mac" && i + 1 < argc) {
             options.mac = utf8(argv[++i]);
+        } else if (a == L"--other-program") {
+            options.otherProgram = true;
         } else if (a == L"--no-web-engine") {
             options.fallback = true;
         } else if (a == L"--octet" && i + 1 < argc) {

@@ -108,7 +108,7 @@ run() {
 
 shot() { winepath -w "$work/shots/$1.bmp"; }
 url=http://127.0.0.1:9/card/
-run main ja_JP.UTF-8 main --shot "$(shot windows-main)"
+run main ja_JP.UTF-8 main --other-program --shot "$(shot windows-main)"
 run config ja_JP.UTF-8 config --shot "$(shot windows-config)" --mac 00-C0-B7-12-34-56 -- \
     --preview F_Config 00-C0-B7-12-34-56
 run config-enter ja_JP.UTF-8 config-enter -- --preview F_Config 00-C0-B7-12-34-56
@@ -116,7 +116,7 @@ run confirm ja_JP.UTF-8 confirm --shot "$(shot windows-confirmation)" -- \
     --preview F_Config 00-C0-B7-12-34-56
 run browser ja_JP.UTF-8 browser --no-web-engine --url "$url" --shot "$(shot windows-browser)" -- \
     --preview F_Browser "$url"
-run main-english en_US.UTF-8 main --english
+run main-english en_US.UTF-8 main --other-program --english
 
 # The same window at 144 dpi: the process is per-monitor aware, so it scales itself.
 wineserver -w
