@@ -491,11 +491,15 @@ bool WebHost::translateKey(MSG& msg)
 
 void WebHost::focus()
 {
-    if (m_site == nullptr || m_site->object == nullptr) {
+    // The control gives the focus to a window of its own; should it give it back to the view's
+    // window, the activation is not asked for again.
+    if (m_site == nullptr || m_site->object == nullptr || m_focusing) {
         return;
     }
+    m_focusing = true;
     RECT r = m_site->rect();
     m_site->object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, m_site, 0, m_site->window(), &r);
+    m_focusing = false;
 }
 
 IOleInPlaceFrame* WebHost::frame() const

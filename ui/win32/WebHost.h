@@ -85,6 +85,7 @@ private:
     Sink* m_sink = nullptr;
     IConnectionPoint* m_events = nullptr;
     unsigned long m_cookie = 0;
+    bool m_focusing = false;
 };
 
 } // namespace win32ui

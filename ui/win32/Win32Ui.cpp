@@ -117,6 +117,7 @@ int messageBox(HWND owner, const std::string& text, const std::string& title, UI
 
 } // namespace win32ui
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -151,18 +152,19 @@ void removeDialogWindow(HWND window)
 
 bool dialogMessage(MSG& msg)
 {
-    // A copy: a taker may open or close windows.
-    const std::vector<DialogWindow> windows = g_dialogWindows;
-    for (const DialogWindow& d : windows) {
-        if (msg.hwnd != d.window && !IsChild(d.window, msg.hwnd)) {
-            continue;
-        }
-        if (d.keysFirst && d.keysFirst(msg)) {
-            return true;
-        }
-        return IsDialogMessageW(d.window, &msg) != FALSE;
+    const auto it = std::find_if(
+        g_dialogWindows.begin(), g_dialogWindows.end(),
+        [&msg](const DialogWindow& d) { return msg.hwnd == d.window || IsChild(d.window, msg.hwnd); });
+    if (it == g_dialogWindows.end()) {
+        return false;
     }
-    return false;
+    const HWND window = it->window;
+    // A copy: the taker may open or close windows, and with them change the list.
+    const KeyTaker keysFirst = it->keysFirst;
+    if (keysFirst && keysFirst(msg)) {
+        return true;
+    }
+    return IsDialogMessageW(window, &msg) != FALSE;
 }
 
 bool pumpMessages()
