@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # torvane.exe end to end, inside namespaces this test makes: the program under Wine on an Xvfb
 # display in the "pc" namespace (Xvfb, wineserver and every socket live there), driven by
-# win_window_probe.exe as an operator would (Start, the card's dialog, the fourth octet, mask
-# and gateway, Set, Yes, the report, Stop, Exit); torvane-cardsim in "card" must report the
+# win_window_probe.exe from the keyboard as an operator would (Enter on Start, the card's
+# dialog, the fourth octet, mask and gateway, Enter on Set, Yes, the report, Enter on Stop and
+# on Exit, the focus and the default button after each); torvane-cardsim in "card" must report the
 # address typed. Wine 8 has no CreateIpNetEntry2, so the neighbour step must say it cannot be
 # done here; the card's page opens all the same, in the default browser (Wine has no web
 # engine here): a script that records the address and fetches the simulated card's page from
