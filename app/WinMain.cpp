@@ -3,6 +3,7 @@
 #include "F_Main_win32.h"
 #include "MainBehaviour.h"
 #include "Texts.h"
+#include "WebHost.h"
 #include "WinSeams.h"
 
 #include <ole2.h>
@@ -37,6 +38,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
     }
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
+    // Before any web view exists: the engine reads the mode when it starts.
+    win32ui::WebHost::requestEdgeMode();
 
     int result = 1;
     {

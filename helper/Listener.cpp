@@ -227,6 +227,9 @@ Answer Listener::handle(const std::optional<ToHelper>& m)
     if (const auto* wanted = std::get_if<Want>(&*m)) {
         return m_keeper.want(wanted->macs);
     }
+    if (const auto* finish = std::get_if<Finish>(&*m)) {
+        return m_keeper.finish(finish->id);
+    }
     const auto& entry = std::get<Neighbour>(*m);
     return m_keeper.neighbour(entry.id, entry.ip, entry.mac);
 }

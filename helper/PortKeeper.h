@@ -71,6 +71,9 @@ public:
     std::optional<Request> arrived(std::span<const std::uint8_t> datagram, const Arrival& arrival);
     Answer reply(std::uint32_t id, std::span<const std::uint8_t> datagram);
     Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac);
+    /// Ends the assignment of id without an entry (the card lies outside the interface's
+    /// networks, say), so that the next card's reply is not refused as Outstanding.
+    Answer finish(std::uint32_t id);
 
 private:
     PortSeams& m_seams;

@@ -15,6 +15,7 @@ enum class Tag : std::uint8_t {
     Reply = 'S',
     Neighbour = 'N',
     Want = 'W',
+    Finish = 'F',
     Bound = 'B',
     Request = 'Q',
     Answer = 'A',
@@ -100,6 +101,7 @@ Bytes encode(const ToHelper& m)
             }
             return out.take();
         }
+        Bytes operator()(const Finish& f) { return Writer(Tag::Finish).put(f.id).take(); }
     } visit;
     return std::visit(visit, m);
 }
@@ -160,6 +162,10 @@ std::optional<ToHelper> decodeToHelper(std::span<const std::uint8_t> data)
             in.get(mac);
         }
         return w;
+    }
+    case Tag::Finish: {
+        Finish f;
+        return in.get(f.id) && in.done() ? std::optional<ToHelper>(f) : std::nullopt;
     }
     default:
         return std::nullopt;

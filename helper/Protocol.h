@@ -74,6 +74,9 @@ struct Neighbour { ///< write the neighbour entry for the reply just sent
     Ipv4 ip{};
     Mac mac{};
 };
+struct Finish { ///< the assignment of the reply just sent ends without a neighbour entry
+    std::uint32_t id = 0;
+};
 
 struct Want { ///< pass on only these cards' requests (with those named before)
     std::vector<Mac> macs;
@@ -103,7 +106,7 @@ struct Answer { ///< done, a kernel error (errno), or a refusal; never both
     bool refused() const { return refusal != Refusal::None; }
 };
 
-using ToHelper = std::variant<Listen, Pause, Reply, Neighbour, Want>;
+using ToHelper = std::variant<Listen, Pause, Reply, Neighbour, Finish, Want>;
 using FromHelper = std::variant<Bound, Request, Answer>;
 
 Bytes encode(const ToHelper& m);

@@ -279,6 +279,11 @@ std::pair<Answer, std::optional<Answer>> HelperLink::replyThenNeighbour(std::uin
     return {std::move(sent), awaitAnswer(entrySerial)};
 }
 
+Answer HelperLink::finish(std::uint32_t id)
+{
+    return command(Finish{id});
+}
+
 std::optional<Request> HelperLink::readRequest()
 {
     while (m_pending.empty()) {

@@ -37,6 +37,9 @@ public:
         }
         return {std::move(sent), neighbour(id, ip, mac)};
     }
+    /// Ends the assignment of request id without a neighbour entry, once its reply has gone
+    /// out: until then the next card's reply is refused as Outstanding.
+    virtual Answer finish(std::uint32_t id) = 0;
 
     /// The next passed-on card request, without blocking; nullopt when none is waiting.
     virtual std::optional<Request> readRequest() = 0;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the end-to-end test in namespaces made for it: the whole road on one NIC, then the
+# Runs the end-to-end test in namespaces made for it: the whole road on one NIC (with a card
+# outside the NIC's network before another, and a neighbour entry refused), then the
 # reply path with the default route on a second NIC and with no default route at all, a card
 # on a NIC without an address, the NIC removed during the wait or the dialog, and a host
 # firewall that drops the card's requests before any UDP socket sees them.
@@ -27,7 +28,7 @@ variant() { # label, test functions, netns_setup options...
         timeout -k 5 150 "$test_binary" $functions || failures=$((failures + 1))
 }
 
-variant "one NIC" "setAssignsTheCardAndOpensItsPage cancelSendsNothingAndListensAgain anotherCardInTheSameSearch"
+variant "one NIC" "setAssignsTheCardAndOpensItsPage cancelSendsNothingAndListensAgain anotherCardInTheSameSearch aCardOutsideTheNetworkHoldsUpNoOther aRefusedEntryStillOpensThePage"
 variant "default route on a second NIC" "anotherCardInTheSameSearch proposalAndServerComeFromTheCardsInterface" --second-nic
 variant "no default route" "anotherCardInTheSameSearch" --no-default-route
 variant "a refusal of the helper while the card keeps asking" "aRefusalStaysReadableWhileTheCardKeepsAsking"

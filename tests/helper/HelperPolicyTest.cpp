@@ -408,6 +408,13 @@ TEST(HelperProtocol, DecodesOnlyWellFormedMessages)
     EXPECT_EQ(std::get<Neighbour>(*back).ip, neighbour.ip);
     EXPECT_EQ(std::get<Neighbour>(*back).mac, neighbour.mac);
 
+    const auto finish = decodeToHelper(encode(ToHelper(Finish{11})));
+    ASSERT_TRUE(finish && std::holds_alternative<Finish>(*finish));
+    EXPECT_EQ(std::get<Finish>(*finish).id, 11u);
+    Bytes longFinish = encode(ToHelper(Finish{11}));
+    longFinish.push_back(0);
+    EXPECT_FALSE(decodeToHelper(longFinish));
+
     Bytes trailing = encode(ToHelper(Listen{}));
     trailing.push_back(0);
     EXPECT_FALSE(decodeToHelper(trailing));

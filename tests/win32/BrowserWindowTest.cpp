@@ -1,4 +1,5 @@
 #include "F_Browser_win32.h"
+#include "Win32Ui.h"
 #include "WinTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <ole2.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // The browser window's handlers of the web view's events, raised by hand on a window that has
@@ -173,6 +175,111 @@ TEST_F(BrowserWindowWithView, OnlyTheOperatorsChoiceOfAnAddressNavigates)
     pump();
     EXPECT_EQ(navigations, (std::vector<std::wstring>{L"about:a", L"about:b", L"about:a",
                                                       L"about:b", L"about:a"}));
+}
+
+// Stands in for the web engine's active object (Wine has no engine): records the key messages
+// that reach its TranslateAccelerator and takes them while take is set, as a page does with a
+// key it uses.
+class StandInPage final : public IOleInPlaceActiveObject {
+public:
+    std::vector<std::pair<UINT, WPARAM>> seen;
+    bool take = true;
+    long refs = 1;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (iid == IID_IUnknown || iid == IID_IOleWindow || iid == IID_IOleInPlaceActiveObject) {
+            *out = this;
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const long left = --refs;
+        if (left == 0) {
+            delete this;
+        }
+        return static_cast<ULONG>(left);
+    }
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG msg) override
+    {
+        seen.emplace_back(msg->message, msg->wParam);
+        return take ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
+};
+
+// A real key stroke through the input queue, then the program's own message loop for a while.
+void press(UINT vk)
+{
+    INPUT strokes[2]{};
+    for (INPUT& in : strokes) {
+        in.type = INPUT_KEYBOARD;
+        in.ki.wVk = static_cast<WORD>(vk);
+        in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    }
+    strokes[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, strokes, sizeof(INPUT));
+    for (int i = 0; i < 6; ++i) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        win32ui::pumpMessages();
+    }
+}
+
+using Keys = std::vector<std::pair<UINT, WPARAM>>;
+
+TEST_F(BrowserWindowWithView, ThePagesKeysReachItsActiveObjectBeforeTheDialogManager)
+{
+    SetForegroundWindow(browser.hwnd());
+    SetFocus(web);
+    press(VK_SHIFT);
+    const HWND inPage = GetFocus();
+    ASSERT_TRUE(inPage == web || IsChild(web, inPage)) << "the focus is not in the web view";
+    auto* page = new StandInPage;
+    browser.WebBrowser1().frame()->SetActiveObject(page, L"page");
+
+    // The page takes Tab and Enter (a login form moving between its fields, then submitting):
+    // the focus stays in the page and no button is clicked.
+    press(VK_TAB);
+    press(VK_RETURN);
+    EXPECT_EQ(page->seen, (Keys{{WM_KEYDOWN, VK_TAB}, {WM_KEYUP, VK_TAB},
+                                {WM_KEYDOWN, VK_RETURN}, {WM_KEYUP, VK_RETURN}}));
+    // Enter on Close would have closed the window, and the view with it.
+    ASSERT_TRUE(browser.open()) << "the dialog manager took the page's keys";
+    EXPECT_EQ(GetFocus(), inPage);
+
+    // At its last element the page lets Tab go: the dialog manager moves on to Close.
+    page->take = false;
+    page->seen.clear();
+    press(VK_TAB);
+    EXPECT_EQ(page->seen.front(), (std::pair<UINT, WPARAM>{WM_KEYDOWN, VK_TAB}));
+    EXPECT_EQ(GetFocus(), close);
+
+    // Keys for the window's own controls never reach the page.
+    page->seen.clear();
+    press(VK_TAB);
+    EXPECT_EQ(GetFocus(), combo);
+    EXPECT_EQ(page->seen, Keys{});
+
+    // An object that is no longer active is let go and asked nothing.
+    browser.WebBrowser1().frame()->SetActiveObject(nullptr, nullptr);
+    EXPECT_EQ(page->refs, 1);
+    SetFocus(inPage);
+    press(VK_TAB);
+    EXPECT_EQ(page->seen, Keys{});
+    page->Release();
 }
 
 } // namespace

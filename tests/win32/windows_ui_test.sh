@@ -45,7 +45,8 @@ printf '%s\n' "\$1" >>"$work/browser.log"
 SCRIPT
 chmod +x "$work/browser.sh"
 
-# Registry: font replacements, Wine's own window frames, the recording browser.
+# Registry: font replacements, Wine's own window frames, the recording browser, and another
+# program's engine mode (7000), which torvane.exe must leave alone.
 python3 - "$work/settings.reg" "$work/browser.sh" <<'PY'
 import sys
 text = r'''REGEDIT4
@@ -62,8 +63,11 @@ text = r'''REGEDIT4
 "Decorated"="N"
 
 [HKEY_CURRENT_USER\Software\Wine\WineBrowser]
-"Browsers"="BROWSER"
-'''.replace("BROWSER", sys.argv[2])
+"Browsers"="@BROWSER@"
+
+[HKEY_CURRENT_USER\Software\Microsoft\Internet Explorer\Main\FeatureControl\FEATURE_BROWSER_EMULATION]
+"other.exe"=dword:00001b58
+'''.replace("@BROWSER@", sys.argv[2])
 with open(sys.argv[1], "wb") as f:
     f.write(b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le"))
 PY
@@ -104,7 +108,7 @@ run() {
 
 shot() { winepath -w "$work/shots/$1.bmp"; }
 url=http://127.0.0.1:9/card/
-run main ja_JP.UTF-8 main --shot "$(shot windows-main)"
+run main ja_JP.UTF-8 main --other-program --shot "$(shot windows-main)"
 run config ja_JP.UTF-8 config --shot "$(shot windows-config)" --mac 00-C0-B7-12-34-56 -- \
     --preview F_Config 00-C0-B7-12-34-56
 run config-enter ja_JP.UTF-8 config-enter -- --preview F_Config 00-C0-B7-12-34-56
@@ -112,7 +116,7 @@ run confirm ja_JP.UTF-8 confirm --shot "$(shot windows-confirmation)" -- \
     --preview F_Config 00-C0-B7-12-34-56
 run browser ja_JP.UTF-8 browser --no-web-engine --url "$url" --shot "$(shot windows-browser)" -- \
     --preview F_Browser "$url"
-run main-english en_US.UTF-8 main --english
+run main-english en_US.UTF-8 main --other-program --english
 
 # The same window at 144 dpi: the process is per-monitor aware, so it scales itself.
 wineserver -w

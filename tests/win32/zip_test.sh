@@ -63,7 +63,8 @@ if [ "$listed" = "$expected" ]; then ok "the files, in one folder torvane-$versi
     fail "the files, in one folder torvane-$version/" "$(diff <(echo "$expected") <(echo "$listed"))"; fi
 
 # README.txt: a BOM, CRLF on every line (Notepad of older Windows shows nothing else right),
-# both languages with the firewall and administrator parts, the version, no template left.
+# both languages with the firewall, administrator and engine mode parts, the version, no
+# template left.
 readme=$top/README.txt
 python3 - "$readme" "$version" "$has_assign" <<'PY'
 import sys
@@ -82,10 +83,12 @@ ja, sep, en = text.partition("==== English ====")
 need("==== 日本語 ====" in ja and sep != "", "a Japanese and an English part, in that order")
 need(f"Torvane {version} " in text, f"names version {version}")
 for words in ("torvane.exe", "プライベート ネットワーク", "アクセスを許可する", "キャンセル",
-              "許可", "管理者として実行", "ARPエントリを登録できませんでした"):
+              "許可", "管理者として実行", "ARPエントリを登録できませんでした",
+              "HKEY_CURRENT_USER", "FEATURE_BROWSER_EMULATION", "11001"):
     need(words in ja, f"Japanese part says '{words}'")
 for words in ("torvane.exe", '"Private', "[Allow access]", "[Cancel]", "Allow an app",
-              "Run as administrator", "The ARP entry could not be added"):
+              "Run as administrator", "The ARP entry could not be added",
+              "HKEY_CURRENT_USER", "FEATURE_BROWSER_EMULATION", "11001"):
     need(words in en, f"English part says '{words}'")
 for part, label in ((ja, "Japanese"), (en, "English")):
     need(("torvane-assign.exe --help" in part) == has_assign,

@@ -58,10 +58,17 @@ const ControlDef kControls[] = {
     {kCommand4, L"BUTTON", kImageButton, {4080, 0, 375, 375}},
 };
 
+// The web view's own window: the focus that reaches it goes on into the page.
 LRESULT CALLBACK webWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_GETDLGCODE) {
         return DLGC_WANTARROWS | DLGC_WANTCHARS;
+    }
+    if (message == WM_SETFOCUS) {
+        if (auto* web = reinterpret_cast<WebHost*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA))) {
+            web->focus();
+        }
+        return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
@@ -103,6 +110,8 @@ bool F_Browser::create()
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = OwnedWindow<F_Browser>::windowProc;
+    // The dialog manager's bytes: the focus and Enter on the buttons are Windows' own.
+    wc.cbWndExtra = DLGWINDOWEXTRA;
     wc.hInstance = instance;
     wc.hIcon = m_appIcon;
     wc.hIconSm = m_appSmallIcon;
@@ -122,7 +131,8 @@ bool F_Browser::create()
     // Form_Load: the opening outer size, shown, laid out.
     SetWindowPos(m_hwnd, nullptr, 0, 0, pixels(kOpenWidth, m_dpi), pixels(kOpenHeight, m_dpi),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    addDialogWindow(m_hwnd);
+    // The page's keys go to the page before the dialog manager sees them.
+    addDialogWindow(m_hwnd, [this](MSG& msg) { return m_web.translateKey(msg); });
     ShowWindow(m_hwnd, SW_SHOWNORMAL);
     layout();
     SetFocus(m_webWindow);
@@ -148,6 +158,7 @@ void F_Browser::onCreate()
     addToolTip(m_tips, m_hwnd, kCommand3, wtr(text::Id::BrowserForwardTip));
     addToolTip(m_tips, m_hwnd, kCommand4, wtr(text::Id::BrowserRefreshTip));
     m_webWindow = GetDlgItem(m_hwnd, kWebBrowser1);
+    SetWindowLongPtrW(m_webWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&m_web));
     m_web.handlers = {
         [this](long Command, bool Enable) { WebBrowser1_CommandStateChange(Command, Enable); },
         [this] { WebBrowser1_DownloadComplete(); },
@@ -193,14 +204,20 @@ LRESULT F_Browser::handle(UINT message, WPARAM wParam, LPARAM lParam)
     }
     case WM_DESTROY:
         // The control goes while its window still exists, and its events end with it.
+        SetWindowLongPtrW(m_webWindow, GWLP_USERDATA, 0);
         m_web.close();
         removeDialogWindow(m_hwnd);
-        m_hwnd = nullptr;
         return 0;
+    case WM_NCDESTROY: {
+        // The dialog manager lets go of the window here.
+        const LRESULT result = dialogDefault(m_hwnd, message, wParam, lParam);
+        m_hwnd = nullptr;
+        return result;
+    }
     default:
         break;
     }
-    return DefWindowProcW(m_hwnd, message, wParam, lParam);
+    return dialogDefault(m_hwnd, message, wParam, lParam);
 }
 
 void F_Browser::onCommand(int id, int code)
@@ -269,7 +286,7 @@ void F_Browser::setButtonEnabled(Button which, bool enabled)
     // Disabling the button that has the focus leaves the window without one: the next control
     // takes it.
     if (!enabled && GetFocus() == button) {
-        SetFocus(GetNextDlgTabItem(m_hwnd, button, FALSE));
+        SendMessageW(m_hwnd, WM_NEXTDLGCTL, 0, FALSE);
     }
     EnableWindow(button, enabled ? TRUE : FALSE);
 }

@@ -4,6 +4,7 @@
 #include "resource.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace win32ui {
 
@@ -113,6 +114,17 @@ constexpr int kLineRight = 5880;
 
 constexpr wchar_t kDotText[] = L"\xFF0E"; // "．"
 
+// Notes where the focus goes when a box loses it (data: the dialog's m_focusTo), before the
+// box tells the dialog.
+LRESULT CALLBACK boxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                         DWORD_PTR data)
+{
+    if (message == WM_KILLFOCUS) {
+        *reinterpret_cast<HWND*>(data) = reinterpret_cast<HWND>(wParam);
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
 } // namespace
 
 bool F_Config::run(HWND owner)
@@ -143,6 +155,8 @@ void F_Config::onInit(HWND owner)
     createControls(m_hwnd, kControls, m_fonts, m_dpi);
     for (int i = 0; i < 12; ++i) {
         SendDlgItemMessageW(m_hwnd, kBox0 + i, EM_LIMITTEXT, 3, 0);
+        SetWindowSubclass(GetDlgItem(m_hwnd, kBox0 + i), boxProc, 0,
+                          reinterpret_cast<DWORD_PTR>(&m_focusTo));
     }
     for (int id : {3, 4, 5, 8, 9, 10, 11, 12, 13}) {
         SetDlgItemTextW(m_hwnd, kLabel + id, kDotText);
@@ -214,8 +228,17 @@ void F_Config::onCommand(int id, int code)
         const auto group = static_cast<Group>((id - kBox0) / 4);
         const auto index = static_cast<short>((id - kBox0) % 4);
         if (code == EN_CHANGE) {
-            m_core.change(group, index);
-        } else if (code == EN_KILLFOCUS) {
+            // The box reports retyping that leaves its text as it was; only a real change
+            // counts. Nested changes arrive here again before change() returns.
+            std::u16string& seen = m_texts[static_cast<std::size_t>(id - kBox0)];
+            std::u16string now = boxText(group, index);
+            if (now != seen) {
+                seen = std::move(now);
+                m_core.change(group, index);
+            }
+        } else if (code == EN_KILLFOCUS && m_focusTo != nullptr && IsChild(m_hwnd, m_focusTo)) {
+            // Only a move to another control of this dialog: the confirmation opening or
+            // another program becoming active leaves the box's text as it is.
             m_core.lostFocus(group, index);
         }
         return;

@@ -4,6 +4,9 @@
 #include "ConfigView.h"
 #include "Win32Ui.h"
 
+#include <array>
+#include <string>
+
 namespace win32ui {
 
 /// The settings dialog in plain Win32: a modal dialog over the main window with the card's
@@ -49,6 +52,10 @@ private:
     UINT m_dpi = 96;
     Fonts m_fonts;
     bool m_activated = false;
+    /// Where the focus went when a box last lost it.
+    HWND m_focusTo = nullptr;
+    /// Each box's text as the change handler last saw it.
+    std::array<std::u16string, 12> m_texts;
     behaviour::ConfigBehaviour m_core;
 };
 

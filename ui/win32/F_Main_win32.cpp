@@ -46,19 +46,23 @@ const ControlDef kControls[] = {
      text::Id::MainExit},
     {kText1,
      L"EDIT",
-     WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_MULTILINE | ES_READONLY,
-     {360, 960, 4215, 495}},
+     WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_READONLY,
+     {360, 960, 4215, 495},
+     Face::Ui,
+     std::nullopt,
+     WS_EX_CLIENTEDGE},
     {kImgCard, L"STATIC", WS_VISIBLE | SS_OWNERDRAW, {1755, 240, 480, 480}},
     {kImgAniBuf, L"STATIC", WS_VISIBLE | SS_OWNERDRAW, {2280, 240, 960, 480}},
 };
 
 // The status box is multi-line and read-only: it lets Tab, Enter and Esc reach the window,
-// as a one-line box would, so that the default and cancel buttons keep working there.
+// as a one-line box would, so that the default and cancel buttons keep working there. Tab
+// leaves its text unselected, as in the Qt window.
 LRESULT CALLBACK statusBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                DWORD_PTR)
 {
     if (message == WM_GETDLGCODE) {
-        return DLGC_HASSETSEL | DLGC_WANTARROWS | DLGC_WANTCHARS;
+        return DLGC_WANTARROWS | DLGC_WANTCHARS;
     }
     return DefSubclassProc(hwnd, message, wParam, lParam);
 }
@@ -101,6 +105,8 @@ bool F_Main::create(int showCommand)
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = OwnedWindow<F_Main>::windowProc;
+    // The dialog manager's bytes: focus, default button, Enter and Esc are Windows' own.
+    wc.cbWndExtra = DLGWINDOWEXTRA;
     wc.hInstance = instance;
     wc.hIcon = loadIcon(IDI_TORVANE, GetSystemMetrics(SM_CXICON));
     wc.hIconSm = loadIcon(IDI_TORVANE, GetSystemMetrics(SM_CXSMICON));
@@ -127,8 +133,10 @@ bool F_Main::create(int showCommand)
     addDialogWindow(m_hwnd);
     call(handlers.Form_Load);
     ShowWindow(m_hwnd, showCommand);
-    // The first control in tab order that can take the focus: Start.
-    SetFocus(GetDlgItem(m_hwnd, kCommand1));
+    // The first control in tab order that can take the focus, Start, takes Enter while it
+    // has the focus; Exit stays the default button.
+    SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(m_hwnd, kCommand1)),
+                 TRUE);
     return true;
 }
 
@@ -138,7 +146,7 @@ void F_Main::onCreate()
     m_fonts.make(m_dpi);
     createControls(m_hwnd, kControls, m_fonts, m_dpi);
     SetWindowSubclass(GetDlgItem(m_hwnd, kText1), statusBoxProc, 0, 0);
-    m_defaultId = kCommand3;
+    SendMessageW(m_hwnd, DM_SETDEFID, kCommand3, 0);
     m_card = Picture(IDB_CARD);
     for (int i = 0; i < static_cast<int>(ImgAni.size()); ++i) {
         ImgAni[static_cast<std::size_t>(i)] = Picture(IDB_FRAME0 + i);
@@ -158,11 +166,6 @@ LRESULT F_Main::handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_COMMAND:
         onCommand(LOWORD(wParam), HIWORD(wParam));
         return 0;
-    case DM_GETDEFID:
-        return MAKELRESULT(m_defaultId, DC_HASDEFID);
-    case DM_SETDEFID:
-        m_defaultId = static_cast<int>(wParam);
-        return TRUE;
     case WM_DRAWITEM:
         drawPicture(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return TRUE;
@@ -178,13 +181,18 @@ LRESULT F_Main::handle(UINT message, WPARAM wParam, LPARAM lParam)
         call(handlers.Form_Unload);
         m_browser.reset();
         removeDialogWindow(m_hwnd);
-        m_hwnd = nullptr;
         PostQuitMessage(0);
         return 0;
+    case WM_NCDESTROY: {
+        // The dialog manager lets go of the window here.
+        const LRESULT result = dialogDefault(m_hwnd, message, wParam, lParam);
+        m_hwnd = nullptr;
+        return result;
+    }
     default:
         break;
     }
-    return DefWindowProcW(m_hwnd, message, wParam, lParam);
+    return dialogDefault(m_hwnd, message, wParam, lParam);
 }
 
 void F_Main::onCommand(int id, int code)
@@ -241,12 +249,7 @@ void F_Main::setButtonEnabled(Button button, bool enabled)
 
 void F_Main::setDefaultButton(Button button)
 {
-    const int id = idOf(button);
-    if (id != m_defaultId) {
-        SendDlgItemMessageW(m_hwnd, m_defaultId, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
-    }
-    m_defaultId = id;
-    SendDlgItemMessageW(m_hwnd, id, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    SendMessageW(m_hwnd, DM_SETDEFID, static_cast<WPARAM>(idOf(button)), 0);
 }
 
 void F_Main::setButtonFocus(Button button)

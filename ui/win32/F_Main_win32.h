@@ -67,7 +67,6 @@ private:
     HWND m_tips = nullptr;
     UINT m_dpi = 96;
     Fonts m_fonts;
-    int m_defaultId = 0;
     Picture m_card;
     /// ImgAni: the frame store, never shown itself.
     std::array<Picture, 12> ImgAni;

@@ -72,7 +72,11 @@ public:
     Site(HWND window, const RECT& r) : m_window(window), m_rect(r) {}
 
     IOleObject* object = nullptr;
+    /// The control's object that takes the page's keys while the page is UI-active.
+    IOleInPlaceActiveObject* active = nullptr;
     void setRect(const RECT& r) { m_rect = r; }
+    HWND window() const { return m_window; }
+    RECT rect() const { return m_rect; }
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
@@ -150,8 +154,15 @@ public:
     HRESULT STDMETHODCALLTYPE GetBorder(LPRECT) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE RequestBorderSpace(LPCBORDERWIDTHS) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetBorderSpace(LPCBORDERWIDTHS) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override
+    HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) override
     {
+        if (object != nullptr) {
+            object->AddRef();
+        }
+        if (active != nullptr) {
+            active->Release();
+        }
+        active = object;
         return S_OK;
     }
 
@@ -292,6 +303,11 @@ void WebHost::close()
         m_browser = nullptr;
     }
     if (m_site != nullptr) {
+        // The active object holds the site: let go of it first.
+        if (m_site->active != nullptr) {
+            m_site->active->Release();
+            m_site->active = nullptr;
+        }
         if (m_site->object != nullptr) {
             m_site->object->Close(OLECLOSE_NOSAVE);
             m_site->object->SetClientSite(nullptr);
@@ -453,6 +469,74 @@ void WebHost::place(const RECT& r)
         inPlace->SetObjectRects(&r, &r);
         inPlace->Release();
     }
+}
+
+bool WebHost::translateKey(MSG& msg)
+{
+    if (m_site == nullptr || m_site->active == nullptr || msg.message < WM_KEYFIRST ||
+        msg.message > WM_KEYLAST) {
+        return false;
+    }
+    const HWND view = m_site->window();
+    if (msg.hwnd != view && !IsChild(view, msg.hwnd)) {
+        return false;
+    }
+    // Held for the call: the page may close its window, and with it the control.
+    IOleInPlaceActiveObject* active = m_site->active;
+    active->AddRef();
+    const HRESULT hr = active->TranslateAccelerator(&msg);
+    active->Release();
+    return hr == S_OK;
+}
+
+void WebHost::focus()
+{
+    // The control gives the focus to a window of its own; should it give it back to the view's
+    // window, the activation is not asked for again.
+    if (m_site == nullptr || m_site->object == nullptr || m_focusing) {
+        return;
+    }
+    m_focusing = true;
+    RECT r = m_site->rect();
+    m_site->object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, m_site, 0, m_site->window(), &r);
+    m_focusing = false;
+}
+
+IOleInPlaceFrame* WebHost::frame() const
+{
+    return m_site;
+}
+
+bool WebHost::requestEdgeMode()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        std::fprintf(stderr, "torvane: the program's file name is unknown (%lu)\n",
+                     static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    const std::wstring full(path, length);
+    const std::wstring name = full.substr(full.find_last_of(L"\\/") + 1);
+    // The user's own key: the program needs no administrator, and no other program's value
+    // is touched.
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExW(
+        HKEY_CURRENT_USER,
+        L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION",
+        0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        const DWORD edge = 11001; // IE11 edge mode, whatever the page's DOCTYPE
+        status = RegSetValueExW(key, name.c_str(), 0, REG_DWORD,
+                                reinterpret_cast<const BYTE*>(&edge), sizeof edge);
+        RegCloseKey(key);
+    }
+    if (status != ERROR_SUCCESS) {
+        std::fprintf(stderr, "torvane: cannot ask for the web view's edge mode (%ld)\n",
+                     static_cast<long>(status));
+        return false;
+    }
+    return true;
 }
 
 } // namespace win32ui

@@ -6,6 +6,7 @@
 #include <string>
 
 struct IConnectionPoint;
+struct IOleInPlaceFrame;
 struct IWebBrowser2;
 
 namespace win32ui {
@@ -57,6 +58,22 @@ public:
     /// the title never reads "connecting" for good; without a view, false.
     bool busy() const;
 
+    /// Gives a key message to the control's active object first (its TranslateAccelerator)
+    /// while the focus is inside the view; true when the page has taken it. Tab then leaves
+    /// the page only where the page lets it go.
+    bool translateKey(MSG& msg);
+    /// Gives the page the keyboard focus (UI activation), as a click into it does.
+    void focus();
+    /// The frame that the control tells which of its objects is active; tests stand in for the
+    /// control through it.
+    IOleInPlaceFrame* frame() const;
+
+    /// Asks Windows to draw the pages of this program's web views in Internet Explorer 11's
+    /// edge mode rather than as IE7 or in quirks mode: the per-user value for the running
+    /// program's file name. Nothing else is written; false, with the reason on stderr, when
+    /// the value cannot be set.
+    static bool requestEdgeMode();
+
     Handlers handlers;
 
 private:
@@ -68,6 +85,7 @@ private:
     Sink* m_sink = nullptr;
     IConnectionPoint* m_events = nullptr;
     unsigned long m_cookie = 0;
+    bool m_focusing = false;
 };
 
 } // namespace win32ui

@@ -118,29 +118,53 @@ int messageBox(HWND owner, const std::string& text, const std::string& title, UI
 } // namespace win32ui
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace win32ui {
 
 namespace {
-std::vector<HWND> g_dialogWindows;
+struct DialogWindow {
+    HWND window;
+    KeyTaker keysFirst;
+};
+std::vector<DialogWindow> g_dialogWindows;
+} // namespace
+
+LRESULT dialogDefault(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // DefDlgProcW would turn the close box into Esc, which a disabled Exit refuses.
+    if (message == WM_CLOSE) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    return DefDlgProcW(window, message, wParam, lParam);
 }
 
-void addDialogWindow(HWND window)
+void addDialogWindow(HWND window, KeyTaker keysFirst)
 {
-    g_dialogWindows.push_back(window);
+    g_dialogWindows.push_back({window, std::move(keysFirst)});
 }
 
 void removeDialogWindow(HWND window)
 {
-    std::erase(g_dialogWindows, window);
+    std::erase_if(g_dialogWindows, [window](const DialogWindow& d) { return d.window == window; });
 }
 
 bool dialogMessage(MSG& msg)
 {
-    return std::any_of(g_dialogWindows.begin(), g_dialogWindows.end(), [&msg](HWND window) {
-        return (msg.hwnd == window || IsChild(window, msg.hwnd)) && IsDialogMessageW(window, &msg);
-    });
+    const auto it = std::find_if(
+        g_dialogWindows.begin(), g_dialogWindows.end(),
+        [&msg](const DialogWindow& d) { return msg.hwnd == d.window || IsChild(d.window, msg.hwnd); });
+    if (it == g_dialogWindows.end()) {
+        return false;
+    }
+    const HWND window = it->window;
+    // A copy: the taker may open or close windows, and with them change the list.
+    const KeyTaker keysFirst = it->keysFirst;
+    if (keysFirst && keysFirst(msg)) {
+        return true;
+    }
+    return IsDialogMessageW(window, &msg) != FALSE;
 }
 
 bool pumpMessages()

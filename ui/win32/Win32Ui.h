@@ -12,6 +12,7 @@
 #include "Utf16.h"
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -122,9 +123,17 @@ private:
 
 namespace win32ui {
 
+/// The default handling of a window that the dialog manager runs (its class registered with
+/// DLGWINDOWEXTRA bytes): DefDlgProcW keeps the focus, the default button and Enter as in a
+/// dialog box; only the close box still closes the window, as in a plain one.
+LRESULT dialogDefault(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+/// Takes a key message before the dialog manager does; true when it has used it.
+using KeyTaker = std::function<bool(MSG& msg)>;
 /// The windows whose keyboard interface (Tab, Enter, Esc) the dialog manager runs from the
-/// message loop; a modal dialog runs its own.
-void addDialogWindow(HWND window);
+/// message loop; a modal dialog runs its own. keysFirst, when given, sees each message for
+/// the window first (the web view's keys for its page).
+void addDialogWindow(HWND window, KeyTaker keysFirst = {});
 void removeDialogWindow(HWND window);
 /// Handles msg as the dialog manager of its window would; false when it is an ordinary one.
 bool dialogMessage(MSG& msg);
