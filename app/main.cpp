@@ -1,15 +1,14 @@
 #include "F_Main.h"
-#include "linux/DisplaySession.h"
 #include "FatalError.h"
 #include "Fonts.h"
 #include "ProgramEnd.h"
 #include "Texts.h"
 #include "Translations.h"
+#include "linux/DisplaySession.h"
 
 #include <QApplication>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {

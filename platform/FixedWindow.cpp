@@ -19,7 +19,8 @@ void FixedWindow::keep(QWidget* widget)
     }
 }
 
-FixedWindow::FixedWindow(QWidget* widget) : QObject(widget), m_widget(widget), m_giveUp(new QTimer(this))
+FixedWindow::FixedWindow(QWidget* widget)
+    : QObject(widget), m_widget(widget), m_giveUp(new QTimer(this))
 {
     // A compositor that answers neither request must not leave the window blank for good.
     m_giveUp->setSingleShot(true);

@@ -130,10 +130,11 @@ private slots:
         QProcess card;
         card.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         card.start(QStringLiteral("ip"),
-                   {QStringLiteral("netns"), QStringLiteral("exec"), qEnvironmentVariable("CARD_NS"),
-                    qEnvironmentVariable("CARDSIM"), QStringLiteral("--interface"),
-                    QStringLiteral("tvcard0"), QStringLiteral("--format"), QStringLiteral("kv"),
-                    QStringLiteral("--interval"), QStringLiteral("1"), QStringLiteral("--serve-http"),
+                   {QStringLiteral("netns"), QStringLiteral("exec"),
+                    qEnvironmentVariable("CARD_NS"), qEnvironmentVariable("CARDSIM"),
+                    QStringLiteral("--interface"), QStringLiteral("tvcard0"),
+                    QStringLiteral("--format"), QStringLiteral("kv"), QStringLiteral("--interval"),
+                    QStringLiteral("1"), QStringLiteral("--serve-http"),
                     QStringLiteral("--serve-seconds"), QStringLiteral("120"),
                     QStringLiteral("--timeout"), QStringLiteral("60")});
         QVERIFY(card.waitForStarted());
