@@ -71,7 +71,13 @@ void requestAndSurvive(QWidget* w, Qt::WindowState state, const QString& keys)
         // What Qt's title bar does on a click of its maximise box.
         w->windowHandle()->setWindowStates(state);
     } else {
-        pressCompositorKeys(keys);
+        // A key pressed while weston is busy may be lost: pressed again until it has acted.
+        for (int i = 0; i < 3; ++i) {
+            pressCompositorKeys(keys);
+            if (QTest::qWaitFor([&] { return seen.saw(state); }, 3000)) {
+                break;
+            }
+        }
     }
     QTRY_VERIFY2_WITH_TIMEOUT(seen.saw(state), qPrintable(keys), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(seen.backToNormal(), 10000);

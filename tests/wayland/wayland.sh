@@ -89,10 +89,14 @@ DISPLAY=$xdisplay xdotool mousemove 512 400
 session C.UTF-8 WAYLAND_DISPLAY=weston WAYLAND_DEBUG=1 "$torvane" 2>"$work/torvane.log" &
 program=$!
 pids+=($program)
-for _ in $(seq 200); do grep -q 'xdg_surface@[0-9]*\.ack_configure' "$work/torvane.log" && break; sleep 0.05; done
-sleep 0.5
-DISPLAY=$xdisplay xdotool key super+shift+m
-for _ in $(seq 100); do grep -q 'unset_fullscreen' "$work/torvane.log" && break; sleep 0.05; done
+# Shown and given the keyboard: a configure with a state (activated).
+for _ in $(seq 400); do grep -qE 'xdg_toplevel@[0-9]+\.configure\([0-9]+, [0-9]+, array\[[1-9]' \
+    "$work/torvane.log" && break; sleep 0.05; done
+# A key pressed while weston is busy may be lost: pressed again until it has acted.
+for _ in 1 2 3; do
+    DISPLAY=$xdisplay xdotool key super+shift+m
+    for _ in $(seq 60); do grep -q 'unset_fullscreen' "$work/torvane.log" && break 2; sleep 0.05; done
+done
 sleep 0.5
 if kill -0 $program 2>/dev/null && grep -q 'set_fullscreen' "$work/torvane.log" &&
     grep -q 'unset_fullscreen' "$work/torvane.log"; then
