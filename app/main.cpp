@@ -4,11 +4,11 @@
 #include "ProgramEnd.h"
 #include "Texts.h"
 #include "Translations.h"
+#include "linux/DisplaySession.h"
 
 #include <QApplication>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -45,15 +45,6 @@ const char kUsage[] =
     "  --help     show this text\n"
     "  --version  show the version\n";
 
-bool hasDisplay()
-{
-    const auto set = [](const char* name) {
-        const char* v = std::getenv(name);
-        return v != nullptr && *v != '\0';
-    };
-    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -73,18 +64,17 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    if (!hasDisplay()) {
-        std::fputs("torvane: no display: DISPLAY and WAYLAND_DISPLAY are not set. Start Torvane "
-                   "from a desktop session.\n",
-                   stderr);
-        return 1;
+    // Japanese on a Japanese or C/POSIX desktop, English on any other.
+    text::setLanguage(text::languageFromEnvironment());
+    if (const int status = display::prepare(); status != 0) {
+        return status;
     }
     // Qt::AA_ShareOpenGLContexts is not set here: it costs an OpenGL context at every start.
     // The web engine module sets up its shared context itself when the browser first opens.
-    // Japanese on a Japanese or C/POSIX desktop, English on any other.
-    text::setLanguage(text::languageFromEnvironment());
     FontWarmUp fonts;
+    display::guardStart();
     TorvaneApplication app(argc, argv);
+    display::endGuard();
     installFonts();
     installQtTranslations(app);
     fonts.wait();

@@ -14,6 +14,8 @@ PACKAGES=(
     clang-14 libclang-rt-14-dev
     iproute2 procps libcap2-bin nftables libmnl-dev libssl-dev
     desktop-file-utils appstream dpkg-dev file xdotool man-db x11-utils openbox xfwm4 dbus-daemon
+    # The Wayland test: a real compositor and Qt's Wayland platform plugin.
+    weston qt6-wayland
     dnsmasq-base kea-dhcp4-server
     # The Windows build (static runtime) and its tests; wine64 alone, no i386 architecture.
     # python3 converts the pictures to Windows resources; locales makes the Japanese locale

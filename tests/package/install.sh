@@ -92,6 +92,10 @@ for dep in libqt6widgets6 libqt6webenginewidgets6 libqt6webenginecore6 fonts-ipa
         fail "the package depends on $dep" "Depends: $depends"; fi
 done
 
+recommends=$(dpkg-deb -f "$deb" Recommends)
+if grep -qE "(^|, )qt6-wayland( |,|$)" <<<"$recommends"; then ok "the package recommends qt6-wayland"; else
+    fail "the package recommends qt6-wayland" "Recommends: $recommends"; fi
+
 installed=1 # from here on, whatever dpkg left behind is purged on exit
 if ! out=$(dpkg -i "$deb" 2>&1); then
     die "dpkg -i installs the package (all dependencies are present on a test machine)" "$out"

@@ -137,7 +137,7 @@ void MainBehaviour::Winsock1_DataArrival(std::int32_t bytesTotal)
             m_rootNoticeDue = false;
             const text::Twin notice = twin(Id::NoticeRoot);
             std::fprintf(stderr, "torvane: %s\n", notice.english.c_str());
-            m_view.showMessage(MainView::Icon::Warning, text::tr(Id::NoticeTitle), notice.local());
+            m_view.showBrowserNotice(text::tr(Id::NoticeTitle), notice.local());
         }
     }
     m_view.setStatus(text::tr(Id::StatusSearching));

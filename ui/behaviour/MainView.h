@@ -32,6 +32,12 @@ public:
     virtual void setInputBlocked(bool blocked) = 0;
     /// A modal message box with OK only.
     virtual void showMessage(Icon icon, const std::string& title, const std::string& text) = 0;
+    /// A warning about the browser window (OK only); a toolkit that can tie the box to that
+    /// window, rather than to this one, does.
+    virtual void showBrowserNotice(const std::string& title, const std::string& text)
+    {
+        showMessage(Icon::Warning, title, text);
+    }
 
     /// Shows the settings dialog modally for the card in area (G_MacAddr, G_LocalIp) and
     /// returns, once it has closed, what it was left with: G_SetOk and, when true, the

@@ -93,6 +93,11 @@ F_Browser& F_Browser::get()
     return *s_instance;
 }
 
+F_Browser* F_Browser::current()
+{
+    return s_instance;
+}
+
 void F_Browser::unload()
 {
     if (s_instance) {
@@ -114,6 +119,7 @@ F_Browser::F_Browser(std::unique_ptr<WebView> webView)
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(res::appIcon());
+    keepMinimumSize();
     ui->Command1->setText(qtText(text::Id::BrowserClose));
     ui->Command2->setToolTip(qtText(text::Id::BrowserBackTip));
     ui->Command3->setToolTip(qtText(text::Id::BrowserForwardTip));
@@ -337,9 +343,21 @@ void F_Browser::adoptFrameMargins()
     }
 }
 
+// The window system is told the smallest size too, so that a drag stops there instead of the
+// window jumping back once the drag has gone below it.
+void F_Browser::keepMinimumSize()
+{
+    const QSize frame = frameGeometry().size() - size();
+    const QSize least = (QSize(kMinOuterWidth, kMinOuterHeight) - frame).expandedTo({1, 1});
+    if (minimumSize() != least) {
+        setMinimumSize(least);
+    }
+}
+
 void F_Browser::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    keepMinimumSize();
     adoptFrameMargins();
     Form_Resize();
 }
@@ -347,6 +365,7 @@ void F_Browser::resizeEvent(QResizeEvent* event)
 void F_Browser::moveEvent(QMoveEvent* event)
 {
     QWidget::moveEvent(event);
+    keepMinimumSize();
     adoptFrameMargins();
 }
 

@@ -39,6 +39,8 @@ public:
     /// The open window; creates and opens it first when there is none. Call it only when
     /// startFailure() is empty: otherwise it throws FatalError with that reason.
     static F_Browser& get();
+    /// The open window, or none.
+    static F_Browser* current();
     /// Closes the window if it is open.
     static void unload();
     /// Replaces the web view factory (by default the web engine module) and what
@@ -91,6 +93,7 @@ private:
     QSize outerSize() const;
     void setOuterSize(QSize px);
     void adoptFrameMargins();
+    void keepMinimumSize();
 
     // First, so that it outlives the web view and whatever the view says while it goes.
     behaviour::BrowserBehaviour m_behaviour{*this};

@@ -1,5 +1,6 @@
 #include "F_Config.h"
 
+#include "FixedWindow.h"
 #include "QtText.h"
 #include "Resources.h"
 #include "ui_F_Config.h"
@@ -43,6 +44,7 @@ F_Config::F_Config(QWidget* parent, const behaviour::PublicArea& area)
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(size());
+    FixedWindow::keep(this);
     setWindowIcon(res::appIcon());
     Image2->setPixmap(res::appIcon32());
 

@@ -3,6 +3,7 @@
 
 #include "F_Browser.h"
 #include "F_Config.h"
+#include "FixedWindow.h"
 #include "MessageBoxText.h"
 #include "linux/LinuxServices.h"
 #include "Privileges.h"
@@ -35,6 +36,7 @@ F_Main::F_Main(Services services, QWidget* parent)
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(size());
+    FixedWindow::keep(this);
     setWindowIcon(res::appIcon());
 
     Command1 = m_ui->Command1;
@@ -159,6 +161,14 @@ void F_Main::showFrame(int index)
 void F_Main::showMessage(Icon icon, const std::string& title, const std::string& text)
 {
     ::showMessage(this, icon == Icon::Critical ? QMessageBox::Critical : QMessageBox::Warning,
+                  QString::fromStdString(title), text);
+}
+
+void F_Main::showBrowserNotice(const std::string& title, const std::string& text)
+{
+    // The box speaks of the browser window: it stands over that window, not this one.
+    F_Browser* browser = F_Browser::current();
+    ::showMessage(browser != nullptr ? static_cast<QWidget*>(browser) : this, QMessageBox::Warning,
                   QString::fromStdString(title), text);
 }
 
