@@ -122,13 +122,28 @@ private:
 
 // Stands in for a new tab or window that a link (target=_blank) or window.open asks for: it
 // hands the address to the view and loads nothing itself, so the page opens in the browser
-// window with its history and buttons.
+// window with its history and buttons. Only an http or https address is handed on, as only
+// those could the page open at the top level itself; any other (data:, qrc:, file:, about:
+// other than the window's own blank start) is dropped without a word. Either way the catcher
+// then goes, and so does one opened for about:blank alone.
 class NewWindowCatcher final : public QWebEnginePage {
 public:
     NewWindowCatcher(QWebEngineProfile* profile, std::function<void(const QUrl&)> open)
         : QWebEnginePage(profile), m_open(std::move(open))
     {
         connect(this, &QWebEnginePage::urlChanged, this, &NewWindowCatcher::take);
+        // A window opened for about:blank finishes loading it and asks for nothing more; a
+        // script that sets the new window's address just after opening it gets a moment.
+        connect(this, &QWebEnginePage::loadFinished, this, [this] {
+            if (!m_taken) {
+                QTimer::singleShot(kBlankGraceMs, this, [this] {
+                    if (!m_taken) {
+                        m_taken = true;
+                        deleteLater();
+                    }
+                });
+            }
+        });
     }
 
 protected:
@@ -149,12 +164,18 @@ private:
             return;
         }
         m_taken = true;
+        const bool web = url.scheme() == QLatin1String("http") ||
+                         url.scheme() == QLatin1String("https");
         // Outside the engine's call: the view loads and this page goes once it has returned.
-        QTimer::singleShot(0, this, [this, url] {
-            m_open(url);
+        QTimer::singleShot(0, this, [this, url, web] {
+            if (web) {
+                m_open(url);
+            }
             deleteLater();
         });
     }
+
+    static constexpr int kBlankGraceMs = 2000;
 
     std::function<void(const QUrl&)> m_open;
     bool m_taken = false;
