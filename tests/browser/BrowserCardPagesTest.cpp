@@ -370,7 +370,10 @@ private slots:
                     "<a id=\"qrc\" target=\"_blank\" href=\"qrc:/torvane/images/card.xpm\">qrc</a><br>"
                     "<a id=\"file\" target=\"_blank\" href=\"file:///etc/hostname\">file</a><br>"
                     "<a id=\"qrcopen\" href=\"#\" "
-                    "onclick=\"window.open('qrc:/torvane/images/card.xpm'); return false;\">open</a>"
+                    "onclick=\"window.open('qrc:/torvane/images/card.xpm'); return false;\">open</a><br>"
+                    "<a id=\"qrcpopup\" href=\"#\" onclick=\"window.open("
+                    "'qrc:/torvane/images/card.xpm', 'p', 'width=300,height=200'); return false;\">"
+                    "popup</a>"
                     "</body></html>";
         LoopbackCard card(kHost, site);
         F_Browser& window = openAt(card.url("http"));
@@ -380,14 +383,26 @@ private slots:
         const auto pages = [profile] { return profile->findChildren<QWebEnginePage*>().size(); };
         const qsizetype pagesBefore = pages();
         const int windows = QApplication::topLevelWidgets().size();
+        // Any box (a question, or the save dialog of a download) is counted and closed.
+        ModalSequence<QDialog> boxes([](int, QDialog* box) { box->reject(); });
         for (const char* id : {"data", "qrc", "file", "qrcopen"}) {
             QVERIFY(clickElement(window, QLatin1String(id)));
             QTest::qWait(1500);
             QCOMPARE(page(window)->url(), start);
             QCOMPARE(window.windowTitle(), QStringLiteral("Links"));
             QCOMPARE(QApplication::topLevelWidgets().size(), windows);
-            QVERIFY2(QApplication::activeModalWidget() == nullptr, id);
+            QVERIFY2(boxes.count() == 0, id);
             QTRY_COMPARE_WITH_TIMEOUT(pages(), pagesBefore, 5000);
+        }
+        // A pop-up of its own size is a page of its own: it never shows what was refused.
+        QVERIFY(clickElement(window, QStringLiteral("qrcpopup")));
+        QTest::qWait(1500);
+        QCOMPARE(boxes.count(), 0);
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            for (QWebEngineView* view : w->findChildren<QWebEngineView*>()) {
+                const QString text = pageText(view->page());
+                QVERIFY2(!text.contains(QLatin1String("XPM")), qPrintable(text.left(80)));
+            }
         }
 
         // Blank windows: each is let go, so that memory stays flat.
@@ -403,14 +418,16 @@ private slots:
             return residentKilobytes();
         };
         openBlank(50);
-        QTRY_COMPARE_WITH_TIMEOUT(pages(), pagesBefore, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(pages(), pagesBefore, 60000);
         const long before = collected();
         for (int round = 0; round < 10; ++round) {
             openBlank(50);
-            QTRY_COMPARE_WITH_TIMEOUT(pages(), pagesBefore, 15000);
+            QTRY_COMPARE_WITH_TIMEOUT(pages(), pagesBefore, 60000);
         }
+        // The engine's processes move by 10 to 25 MB from one measure to the next; 500 kept
+        // blank windows held about 110 MB.
         const long grown = collected() - before;
-        QVERIFY2(grown < 20 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(grown)));
+        QVERIFY2(grown < 40 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(grown)));
         QCOMPARE(page(window)->url(), start);
     }
 
