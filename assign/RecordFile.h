@@ -9,9 +9,11 @@
 namespace assign {
 
 /// The record on disk. Every change rewrites the whole file into a temporary beside it (a new
-/// name, created exclusively, so that a shared folder is safe), fsyncs it, renames it over the
-/// record and fsyncs the folder: a reader or a later run sees the old or the new file, never half a
-/// line, and nothing written is lost to a crash.
+/// name, created exclusively, so that nothing planted in the folder is written through), fsyncs
+/// it, renames it over the record and fsyncs the folder: a reader or a later run sees the old
+/// or the new file, never half a line, and nothing written is lost to a crash. On Linux the
+/// record is trusted only when no other user could have written or replaced it (see
+/// recordPathUsable), so a folder shared with others is refused unless it is sticky.
 class RecordFile {
 public:
     RecordFile(std::string path, std::vector<RecordEntry> entries);
@@ -38,13 +40,17 @@ private:
 };
 
 /// Whether path may be the record: missing (a new record) or a regular file. A symbolic link
-/// is refused, since replacing it by a plain file would silently drop what it points to.
+/// is refused, since replacing it by a plain file would silently drop what it points to. On
+/// Linux also a record of another user than this one or root, one that others may write, and
+/// one in a folder (or below a folder) where others could replace it, unless that folder is
+/// sticky and what lies in it is this user's or root's.
 bool recordPathUsable(const std::string& path, text::Twin& error);
 
-/// Reads a whole file of at most maxBytes; false and error when it cannot. With noFollow a
-/// symbolic link is refused (the record).
+/// Reads a whole file of at most maxBytes; false and error when it cannot. For the record a
+/// symbolic link is refused, and on Linux whatever was opened must pass the record's own file
+/// rules (a FIFO swapped in is refused, not waited on).
 bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, text::Twin& error,
-              bool noFollow = false);
+              bool record = false);
 
 /// The current local time as the record writes it: 2026-03-02T10:14:05+01:00.
 std::string localTimeText();

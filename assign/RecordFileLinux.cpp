@@ -1,6 +1,8 @@
 #include "RecordFile.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -28,6 +30,63 @@ mode_t currentUmask()
     const mode_t mask = ::umask(022);
     ::umask(mask);
     return mask;
+}
+
+// Whose files may hold the record: the user's own and root's, as OpenSSH trusts them.
+bool trustedOwner(uid_t owner)
+{
+    return owner == ::geteuid() || owner == 0;
+}
+
+// The record itself: a regular file of a trusted owner that nobody else may write.
+bool trustedRecord(const std::string& path, const struct stat& st, text::Twin& error)
+{
+    if (!S_ISREG(st.st_mode)) {
+        error = text::twin(text::Id::AssignErrNotRegular, {path});
+        return false;
+    }
+    if (!trustedOwner(st.st_uid)) {
+        error = text::twin(text::Id::AssignErrNotYours, {path, std::to_string(st.st_uid)});
+        return false;
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        error = text::twin(text::Id::AssignErrOthersWrite, {path});
+        return false;
+    }
+    return true;
+}
+
+// Every folder from the record's up to the root: nobody but the user and root may rename or
+// replace what lies in it, except in a sticky folder, where only its owner may move an entry
+// that is the user's or root's.
+bool trustedFolders(const std::string& path, const struct stat* record, text::Twin& error)
+{
+    char resolved[PATH_MAX];
+    if (::realpath(folderOf(path).c_str(), resolved) == nullptr) {
+        error = text::twin(text::Id::AssignErrFolderNotWritable,
+                           {path, folderOf(path), std::string(std::strerror(errno))});
+        return false;
+    }
+    std::string folder = resolved;
+    bool childTrusted = record == nullptr || trustedOwner(record->st_uid);
+    for (;;) {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0) {
+            error = folder + ": " + std::strerror(errno);
+            return false;
+        }
+        const bool othersWrite = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+        if (!trustedOwner(st.st_uid) ||
+            (othersWrite && ((st.st_mode & S_ISVTX) == 0 || !childTrusted))) {
+            error = text::twin(text::Id::AssignErrFolderShared, {path, folder});
+            return false;
+        }
+        if (folder == "/") {
+            return true;
+        }
+        childTrusted = true; // this folder's owner was just found trusted
+        folder = folderOf(folder);
+    }
 }
 
 } // namespace
@@ -59,10 +118,12 @@ bool RecordFile::save(std::string& error)
         return false;
     }
     const std::string text = recordText(m_entries);
+    // Read and write for the user, read for others as the umask allows; never more than the
+    // old record allowed, and never a special bit, whatever the old file had.
     mode_t mode = 0644 & ~currentUmask();
     struct stat st {};
     if (::lstat(m_path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
+        mode &= st.st_mode;
     }
     // A fresh name made with O_CREAT|O_EXCL: in a folder others may write, nobody can have
     // put a link or a file of theirs there beforehand.
@@ -123,7 +184,7 @@ bool recordPathUsable(const std::string& path, text::Twin& error)
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
         if (errno == ENOENT) {
-            return true; // a new record
+            return trustedFolders(path, nullptr, error); // a new record
         }
         error = path + ": " + std::strerror(errno);
         return false;
@@ -132,21 +193,32 @@ bool recordPathUsable(const std::string& path, text::Twin& error)
         error = text::twin(text::Id::AssignErrSymlink, {path});
         return false;
     }
-    if (!S_ISREG(st.st_mode)) {
-        error = text::twin(text::Id::AssignErrNotRegular, {path});
-        return false;
-    }
-    return true;
+    return trustedRecord(path, st, error) && trustedFolders(path, &st, error);
 }
 
 bool readFile(const std::string& path, std::size_t maxBytes, std::string& text, text::Twin& error,
-              bool noFollow)
+              bool record)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
+    // The record may have been swapped since it was checked: O_NONBLOCK keeps a FIFO from
+    // hanging the open, and what was opened is checked again.
+    const int fd = ::open(path.c_str(),
+                          O_RDONLY | O_CLOEXEC | (record ? O_NOFOLLOW | O_NONBLOCK : 0));
     if (fd < 0) {
-        error = noFollow && errno == ELOOP ? text::twin(text::Id::AssignErrSymlink, {path})
-                                           : text::Twin(path + ": " + std::strerror(errno));
+        error = record && errno == ELOOP ? text::twin(text::Id::AssignErrSymlink, {path})
+                                         : text::Twin(path + ": " + std::strerror(errno));
         return false;
+    }
+    if (record) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) {
+            error = path + ": " + std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (!trustedRecord(path, st, error)) {
+            ::close(fd);
+            return false;
+        }
     }
     text.clear();
     char chunk[65536];

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -25,8 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     using Decoder = int (*)(const nlmsghdr*);
     constexpr Decoder decoders[] = {decodeAs<netlink::Address>, decodeAs<netlink::Neighbour>,
-                                    decodeAs<netlink::Route>, decodeAs<netlink::Link>};
-    const Decoder decode = decoders[data[0] % 4];
+                                    decodeAs<netlink::Route>, decodeAs<netlink::Link>,
+                                    decodeAs<netlink::Nexthop>};
+    const Decoder decode = decoders[data[0] % std::size(decoders)];
     // The socket's buffer is aligned for nlmsghdr; so is this copy.
     std::vector<std::uint32_t> aligned((size - 1 + 3) / 4);
     std::memcpy(aligned.data(), data + 1, size - 1);

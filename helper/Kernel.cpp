@@ -17,14 +17,12 @@ int RouteLink::hostFacts(HostFacts& facts)
     facts = {};
     netlink::wire::Query addressDump(RTM_GETADDR, NLM_F_DUMP);
     addressDump.header<ifaddrmsg>().ifa_family = AF_INET;
-    netlink::wire::Query routeDump(RTM_GETROUTE, NLM_F_DUMP);
-    routeDump.header<rtmsg>().rtm_family = AF_INET;
     std::vector<netlink::Address> addresses;
     std::vector<netlink::Route> routes;
     if (const int err = m_socket->dump(addressDump.message(), addresses); err != 0) {
         return err;
     }
-    if (const int err = m_socket->dump(routeDump.message(), routes); err != 0) {
+    if (const int err = netlink::wire::routes(*m_socket, routes); err != 0) {
         return err;
     }
     for (const netlink::Address& a : addresses) {

@@ -31,7 +31,7 @@ public:
     int descriptor() const { return m_socket->descriptor(); }
 
     /// This PC's IPv4 addresses (with their interfaces) and the gateways of its routes, all
-    /// tables; 0 or an errno.
+    /// tables, nexthop objects resolved; 0 or an errno.
     int hostFacts(HostFacts& out);
 
     /// The neighbour entry for ip on ifindex: whether there is one with a MAC, its MAC and

@@ -1,11 +1,13 @@
 #include "NetlinkWire.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <climits>
 #include <cstring>
 #include <linux/if_addr.h>
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
+#include <linux/nexthop.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -79,8 +81,10 @@ int readString(const std::uint8_t* data, std::size_t size, std::string& out)
     return 0;
 }
 
-// RTA_MULTIPATH: next hops, each an rtnexthop with attributes of its own.
-int readNexthops(const std::uint8_t* data, std::size_t size, std::vector<Ipv4>& out)
+// RTA_MULTIPATH: next hops, each an rtnexthop with attributes of its own; index is set to the
+// first hop's interface.
+int readNexthops(const std::uint8_t* data, std::size_t size, std::vector<Ipv4>& out,
+                 unsigned& index)
 {
     for (std::size_t at = 0; at < size;) {
         rtnexthop hop;
@@ -90,6 +94,9 @@ int readNexthops(const std::uint8_t* data, std::size_t size, std::vector<Ipv4>& 
         std::memcpy(&hop, data + at, sizeof hop);
         if (hop.rtnh_len < sizeof hop || hop.rtnh_len > size - at) {
             return EBADMSG;
+        }
+        if (at == 0) {
+            index = static_cast<unsigned>(hop.rtnh_ifindex);
         }
         const int error = forEachAttribute(
             data, at + RTNH_LENGTH(0), at + hop.rtnh_len,
@@ -282,7 +289,9 @@ int decode(const nlmsghdr* m, Route& out)
     out.prefix = rt.rtm_dst_len;
     out.type = rt.rtm_type;
     out.table = rt.rtm_table;
-    return forEachAttribute<rtmsg>(
+    std::optional<std::uint32_t> oif;
+    unsigned firstHop = 0;
+    const int error = forEachAttribute<rtmsg>(
         m, [&](std::uint16_t type, const std::uint8_t* data, std::size_t size) {
             switch (type) {
             case RTA_DST:
@@ -290,9 +299,11 @@ int decode(const nlmsghdr* m, Route& out)
             case RTA_GATEWAY:
                 return readIpv4(data, size, out.gateway);
             case RTA_MULTIPATH:
-                return readNexthops(data, size, out.nexthops);
+                return readNexthops(data, size, out.nexthops, firstHop);
+            case RTA_NH_ID:
+                return readU32(data, size, out.nexthopId);
             case RTA_OIF:
-                return readU32(data, size, out.index);
+                return readU32(data, size, oif.emplace());
             case RTA_PRIORITY:
                 return readU32(data, size, out.priority);
             case RTA_TABLE:
@@ -301,6 +312,49 @@ int decode(const nlmsghdr* m, Route& out)
                 return 0;
             }
         });
+    out.index = oif ? *oif : firstHop;
+    return error;
+}
+
+int decode(const nlmsghdr* m, Nexthop& out)
+{
+    nhmsg nh;
+    if (const int error = familyHeader(m, RTM_NEWNEXTHOP, nh); error != 0) {
+        return error;
+    }
+    out = Nexthop{};
+    bool haveId = false;
+    const int error = forEachAttribute<nhmsg>(
+        m, [&](std::uint16_t type, const std::uint8_t* data, std::size_t size) {
+            switch (type) {
+            case NHA_ID:
+                haveId = true;
+                return readU32(data, size, out.id);
+            case NHA_OIF:
+                return readU32(data, size, out.index);
+            case NHA_GATEWAY:
+                if (nh.nh_family == AF_INET) {
+                    return readIpv4(data, size, out.gateway);
+                }
+                return nh.nh_family == AF_INET6 && size == 16 ? 0 : EBADMSG;
+            case NHA_GROUP:
+                if (size % sizeof(nexthop_grp) != 0) {
+                    return EBADMSG;
+                }
+                for (std::size_t at = 0; at < size; at += sizeof(nexthop_grp)) {
+                    nexthop_grp member;
+                    std::memcpy(&member, data + at, sizeof member);
+                    out.group.push_back(member.id);
+                }
+                return 0;
+            default:
+                return 0;
+            }
+        });
+    if (error != 0) {
+        return error;
+    }
+    return haveId && out.id != 0 ? 0 : EBADMSG;
 }
 
 int decode(const nlmsghdr* m, Link& out)
@@ -464,6 +518,66 @@ int Socket::exchange(nlmsghdr& request, const MessageHandler& handler)
             return 0;
         }
     }
+}
+
+int routes(Socket& socket, std::vector<Route>& out)
+{
+    Query routeDump(RTM_GETROUTE, NLM_F_DUMP);
+    routeDump.header<rtmsg>().rtm_family = AF_INET;
+    if (const int error = socket.dump(routeDump.message(), out); error != 0) {
+        return error;
+    }
+    if (std::none_of(out.begin(), out.end(), [](const Route& r) { return r.nexthopId != 0; })) {
+        return 0;
+    }
+    // With nexthop_compat_mode off the kernel names the object and leaves out its gateway.
+    // Groups are AF_UNSPEC and a hop may be IPv6, so the whole table is read.
+    Query nexthopDump(RTM_GETNEXTHOP, NLM_F_DUMP);
+    nexthopDump.header<nhmsg>().nh_family = AF_UNSPEC;
+    std::vector<Nexthop> table;
+    if (const int error = socket.dump(nexthopDump.message(), table); error != 0) {
+        out.clear();
+        return error;
+    }
+    const auto find = [&table](std::uint32_t id) -> const Nexthop* {
+        const auto it = std::find_if(table.begin(), table.end(),
+                                     [id](const Nexthop& n) { return n.id == id; });
+        return it == table.end() ? nullptr : &*it;
+    };
+    for (Route& r : out) {
+        if (r.nexthopId == 0) {
+            continue;
+        }
+        const Nexthop* nh = find(r.nexthopId);
+        if (nh == nullptr) {
+            out.clear();
+            return EPROTO; // a route whose gateway cannot be told
+        }
+        if (nh->group.empty()) {
+            r.gateway = r.gateway != 0 ? r.gateway : nh->gateway;
+            r.index = r.index != 0 ? r.index : nh->index;
+            continue;
+        }
+        std::vector<Ipv4> hops;
+        unsigned firstIndex = 0;
+        for (const std::uint32_t id : nh->group) {
+            const Nexthop* member = find(id);
+            if (member == nullptr) {
+                out.clear();
+                return EPROTO;
+            }
+            firstIndex = firstIndex != 0 ? firstIndex : member->index;
+            if (member->gateway != 0) {
+                hops.push_back(member->gateway);
+            }
+        }
+        // With compat mode on the kernel wrote RTA_MULTIPATH itself: the same gateways.
+        if (r.nexthops.empty()) {
+            r.nexthops = std::move(hops);
+        }
+        r.index = r.index != 0 ? r.index : firstIndex;
+    }
+    return 0;
 }
 
 int neighbour(Socket& socket, unsigned index, Ipv4 ip, std::optional<Neighbour>& out)

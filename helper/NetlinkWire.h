@@ -45,14 +45,23 @@ struct Neighbour {
 
 /// One IPv4 route (RTM_NEWROUTE).
 struct Route {
-    unsigned index = 0; ///< output interface; 0 for a multipath or unreachable route
+    unsigned index = 0; ///< output interface (of the first hop when multipath); 0: none
     Ipv4 destination = 0;
     int prefix = 0;
     Ipv4 gateway = 0;           ///< 0: on-link
     std::vector<Ipv4> nexthops; ///< the gateways of a multipath route (RTA_MULTIPATH)
+    std::uint32_t nexthopId = 0; ///< RTA_NH_ID: the nexthop object it uses; 0: none
     std::uint32_t priority = 0;
     std::uint32_t table = 0; ///< RT_TABLE_*
     std::uint8_t type = 0;   ///< RTN_*
+};
+
+/// One nexthop object (RTM_NEWNEXTHOP): a gateway on an interface, or a group of others.
+struct Nexthop {
+    std::uint32_t id = 0;
+    unsigned index = 0;                ///< NHA_OIF; 0 for a group or a blackhole
+    Ipv4 gateway = 0;                  ///< an IPv4 NHA_GATEWAY; 0: on-link, or IPv6
+    std::vector<std::uint32_t> group;  ///< NHA_GROUP: the members' ids
 };
 
 /// One interface (RTM_NEWLINK).
@@ -91,6 +100,8 @@ int decode(const nlmsghdr* message, Address& out);
 int decode(const nlmsghdr* message, Neighbour& out);
 int decode(const nlmsghdr* message, Route& out);
 int decode(const nlmsghdr* message, Link& out);
+/// Any family: a group's is AF_UNSPEC, and an IPv4 route may go through an IPv6 gateway.
+int decode(const nlmsghdr* message, Nexthop& out);
 
 /// A request of the queries: the header, one family header, a few attributes.
 class Query {
@@ -176,6 +187,12 @@ private:
 /// interface that is gone is an error (ENODEV), not "no entry"; an answer about another entry
 /// is refused (EPROTO).
 int neighbour(Socket& socket, unsigned index, Ipv4 ip, std::optional<Neighbour>& out);
+
+/// Every IPv4 route of every table, a route through a nexthop object (RTA_NH_ID) given that
+/// object's gateway and interface, or a group's gateways as its next hops, as the kernel would
+/// have written them without the object: 0 or an errno. A route whose object, or a member of
+/// whose group, is not in the nexthop table fails the query with EPROTO.
+int routes(Socket& socket, std::vector<Route>& out);
 
 } // namespace wire
 

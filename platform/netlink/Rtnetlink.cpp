@@ -65,10 +65,19 @@ Result<std::optional<Neighbour>> neighbour(unsigned index, Ipv4 ip)
 
 Result<std::vector<Route>> routes()
 {
-    wire::Query q(RTM_GETROUTE, NLM_F_DUMP);
-    q.header<rtmsg>().rtm_family = AF_INET;
+    wire::Socket socket;
+    std::vector<Route> all;
+    if (const int error = wire::routes(socket, all); error != 0) {
+        return Failure{error};
+    }
     // The dump holds the local table and any others too.
-    return dump<Route>(q, [](const Route& r) { return r.table == RT_TABLE_MAIN; });
+    std::vector<Route> out;
+    for (Route& r : all) {
+        if (r.table == RT_TABLE_MAIN) {
+            out.push_back(std::move(r));
+        }
+    }
+    return out;
 }
 
 Result<std::vector<Link>> links()

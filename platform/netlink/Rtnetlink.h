@@ -23,7 +23,7 @@ Result<std::vector<Neighbour>> neighbours(unsigned index = 0);
 /// The entry for ip on the interface; nullopt when the kernel has none. An interface that is
 /// gone is an error (ENODEV), not "no entry".
 Result<std::optional<Neighbour>> neighbour(unsigned index, Ipv4 ip);
-/// The IPv4 unicast routes of the main table.
+/// The IPv4 routes of the main table, nexthop objects resolved (NetlinkWire's routes()).
 Result<std::vector<Route>> routes();
 /// Every interface.
 Result<std::vector<Link>> links();

@@ -103,11 +103,19 @@ WebViewCertificate::Problem problemOf(QWebEngineCertificateError::Type type)
 
 class QtWebEngineView;
 
+// What a page may open in a window of its own: what it could open at the top level itself.
+bool webAddress(const QUrl& url)
+{
+    return url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
+}
+
 // A page of the view or of one of its pop-ups: new windows and file choosers go to the view.
+// A pop-up, opened by a page, follows the rule of new windows: only web addresses.
 class CardPage final : public QWebEnginePage {
 public:
-    CardPage(QWebEngineProfile* profile, QtWebEngineView& owner, QObject* parent)
-        : QWebEnginePage(profile, parent), m_owner(owner)
+    CardPage(QWebEngineProfile* profile, QtWebEngineView& owner, QObject* parent,
+             bool popup = false)
+        : QWebEnginePage(profile, parent), m_owner(owner), m_popup(popup)
     {
     }
 
@@ -115,20 +123,42 @@ protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
     QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
                             const QStringList& acceptedMimeTypes) override;
+    bool acceptNavigationRequest(const QUrl& url, NavigationType /*type*/,
+                                 bool isMainFrame) override
+    {
+        return !m_popup || !isMainFrame || webAddress(url) ||
+               url == QUrl(QStringLiteral("about:blank"));
+    }
 
 private:
     QtWebEngineView& m_owner;
+    bool m_popup;
 };
 
 // Stands in for a new tab or window that a link (target=_blank) or window.open asks for: it
 // hands the address to the view and loads nothing itself, so the page opens in the browser
-// window with its history and buttons.
+// window with its history and buttons. Only an http or https address is handed on, as only
+// those could the page open at the top level itself; any other (data:, qrc:, file:, about:
+// other than the window's own blank start) is dropped without a word. Either way the catcher
+// then goes, and so does one opened for about:blank alone.
 class NewWindowCatcher final : public QWebEnginePage {
 public:
     NewWindowCatcher(QWebEngineProfile* profile, std::function<void(const QUrl&)> open)
         : QWebEnginePage(profile), m_open(std::move(open))
     {
         connect(this, &QWebEnginePage::urlChanged, this, &NewWindowCatcher::take);
+        // A window opened for about:blank finishes loading it and asks for nothing more; a
+        // script that sets the new window's address just after opening it gets a moment.
+        connect(this, &QWebEnginePage::loadFinished, this, [this] {
+            if (!m_taken) {
+                QTimer::singleShot(kBlankGraceMs, this, [this] {
+                    if (!m_taken) {
+                        m_taken = true;
+                        deleteLater();
+                    }
+                });
+            }
+        });
     }
 
 protected:
@@ -149,12 +179,17 @@ private:
             return;
         }
         m_taken = true;
+        const bool web = webAddress(url);
         // Outside the engine's call: the view loads and this page goes once it has returned.
-        QTimer::singleShot(0, this, [this, url] {
-            m_open(url);
+        QTimer::singleShot(0, this, [this, url, web] {
+            if (web) {
+                m_open(url);
+            }
             deleteLater();
         });
     }
+
+    static constexpr int kBlankGraceMs = 2000;
 
     std::function<void(const QUrl&)> m_open;
     bool m_taken = false;
@@ -343,7 +378,7 @@ private:
         auto* window = new QWidget(m_view ? m_view->window() : nullptr, Qt::Window);
         window->setAttribute(Qt::WA_DeleteOnClose);
         auto* view = new QWebEngineView(window);
-        auto* page = new CardPage(m_profile, *this, view);
+        auto* page = new CardPage(m_profile, *this, view, true);
         view->setPage(page);
         watch(page);
         connect(page, &QWebEnginePage::geometryChangeRequested, window, [window, view](QRect r) {

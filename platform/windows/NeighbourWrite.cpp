@@ -22,20 +22,51 @@ public:
         return true;
     }
 
-    helper::EntryResult write(const helper::EntryRecord& r, const NeighbourEntry& before) override
+    helper::EntryResult write(const helper::EntryRecord& r, const NeighbourEntry& first) override
     {
-        if (before.hasMac && before.permanent) {
-            return {};
-        }
-        // Windows has no "create unless another MAC holds it" in one call: an entry without a
-        // MAC or with this MAC is made permanent, none is created, and the entry read back
-        // afterwards tells whether another MAC came in between.
+        // Windows has no "create unless another MAC holds it" in one call, and SetIpNetEntry2
+        // writes over whatever the entry holds by then. So it is only used on an entry that
+        // already holds the card's MAC; where there is none, CreateIpNetEntry2 fails if one
+        // appeared meanwhile, and the entry is read again and decided on afresh. An entry
+        // without a MAC (still resolving, or failed) is removed first. The entry read back
+        // afterwards has the last word.
         const auto ifindex = static_cast<unsigned long>(r.ifindex);
-        const auto write = before.present ? m_system.makePermanent(ifindex, r.ip, r.mac)
-                                          : m_system.create(ifindex, r.ip, r.mac);
-        if (!write && write.failure().code != NeighbourSystem::kAlreadyExists) {
-            failure = write.failure();
-            return {EIO, helper::Refusal::None};
+        NeighbourEntry before = first;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (before.hasMac) {
+                if (before.mac != r.mac) {
+                    return {0, helper::Refusal::OtherMac};
+                }
+                if (before.permanent) {
+                    return {};
+                }
+                if (const auto set = m_system.makePermanent(ifindex, r.ip, r.mac); !set) {
+                    return failed(set.failure());
+                }
+                break;
+            }
+            if (before.present) {
+                const auto removed = m_system.remove(ifindex, r.ip);
+                if (!removed && removed.failure().code != NeighbourSystem::kNotFound) {
+                    return failed(removed.failure());
+                }
+                if (!read(r.ifindex, r.ip, before)) {
+                    return {0, helper::Refusal::KernelQuery};
+                }
+                if (before.present) {
+                    continue; // something came in between: decided on afresh
+                }
+            }
+            const auto created = m_system.create(ifindex, r.ip, r.mac);
+            if (created) {
+                break;
+            }
+            if (created.failure().code != NeighbourSystem::kAlreadyExists) {
+                return failed(created.failure());
+            }
+            if (!read(r.ifindex, r.ip, before)) {
+                return {0, helper::Refusal::KernelQuery};
+            }
         }
         NeighbourEntry after;
         if (!read(r.ifindex, r.ip, after)) {
@@ -50,6 +81,12 @@ public:
     Failure failure;
 
 private:
+    helper::EntryResult failed(const Failure& f)
+    {
+        failure = f;
+        return {EIO, helper::Refusal::None};
+    }
+
     NeighbourSystem& m_system;
 };
 

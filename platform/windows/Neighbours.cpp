@@ -11,8 +11,8 @@ namespace {
 using WriteEntry = DWORD(WINAPI*)(const MIB_IPNET_ROW2*);
 
 /// The IP Helper's neighbour table. The write calls are looked up at run time: Wine 8 has
-/// neither CreateIpNetEntry2 nor SetIpNetEntry2, and a program that imported them would not
-/// even start there.
+/// none of CreateIpNetEntry2, SetIpNetEntry2 and DeleteIpNetEntry2, and a program that imported
+/// them would not even start there.
 class IpHelperNeighbours final : public NeighbourSystem {
 public:
     IpHelperNeighbours()
@@ -23,6 +23,8 @@ public:
                 reinterpret_cast<void*>(::GetProcAddress(m_library, "CreateIpNetEntry2")));
             m_set = reinterpret_cast<WriteEntry>(
                 reinterpret_cast<void*>(::GetProcAddress(m_library, "SetIpNetEntry2")));
+            m_delete = reinterpret_cast<WriteEntry>(
+                reinterpret_cast<void*>(::GetProcAddress(m_library, "DeleteIpNetEntry2")));
         }
     }
     ~IpHelperNeighbours() override
@@ -42,7 +44,10 @@ public:
         if (m_create == nullptr) {
             return "CreateIpNetEntry2";
         }
-        return m_set == nullptr ? "SetIpNetEntry2" : nullptr;
+        if (m_set == nullptr) {
+            return "SetIpNetEntry2";
+        }
+        return m_delete == nullptr ? "DeleteIpNetEntry2" : nullptr;
     }
 
     Result<NeighbourEntry> entry(unsigned long ifindex, const bootp::Ipv4& ip) override
@@ -92,6 +97,11 @@ public:
         return write(m_set, "SetIpNetEntry2", ifindex, ip, mac);
     }
 
+    Result<Done> remove(unsigned long ifindex, const bootp::Ipv4& ip) override
+    {
+        return write(m_delete, "DeleteIpNetEntry2", ifindex, ip, {});
+    }
+
 private:
     static Result<Done> write(WriteEntry call, const char* name, unsigned long ifindex,
                               const bootp::Ipv4& ip, const bootp::Mac& mac)
@@ -113,6 +123,7 @@ private:
     HMODULE m_library = nullptr;
     WriteEntry m_create = nullptr;
     WriteEntry m_set = nullptr;
+    WriteEntry m_delete = nullptr;
 };
 
 } // namespace

@@ -63,6 +63,28 @@ check "an entry over another MAC's is refused" "$(nth 15 "$out")" "^answer -16 "
 check "the other device's entry is untouched" "$(pc ip neigh show 10.77.0.30 dev tvpc0)" \
     "lladdr 02:00:00:00:00:99 PERMANENT"
 
+# Gateways of routes through nexthop objects, in the main table and another, single and in a
+# group, are refused whether the kernel's dump names only the object (compat mode 0, as with
+# FRR) or also writes its gateways out (compat mode 1).
+for mode in 0 1; do
+    pc sysctl -qw net.ipv4.nexthop_compat_mode=$mode
+    pc ip nexthop add id 7$mode via 10.77.0.7$mode dev tvpc0
+    pc ip nexthop add id 8$mode via 10.77.0.8$mode dev tvpc0
+    pc ip nexthop add id 9$mode via 10.77.0.9$mode dev tvpc0
+    pc ip nexthop add id 10$mode group 8$mode/9$mode
+    pc ip route add 10.9$mode.0.0/16 nhid 7$mode
+    pc ip route add 10.9$mode.0.0/16 nhid 10$mode table 10$mode
+    ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-1$mode \
+        --interval 0.3 --timeout 20 --format kv >/dev/null 2>&1 &
+    out=$(pc "$driver" start listen wait-request \
+        reply ip=10.77.0.7$mode reply ip=10.77.0.8$mode reply ip=10.77.0.9$mode)
+    kill %% 2>/dev/null
+    wait
+    check "compat mode $mode: a nexthop object's gateway is refused" "$(nth 4 "$out")" "^answer -15 "
+    check "compat mode $mode: a group's gateways in another table are refused" \
+        "$(nth 5 "$out") $(nth 6 "$out")" "^answer -15 .*answer -15 "
+done
+
 # Requests that must never reach the front-end, then one that must.
 out=$(pc "$driver" start listen \
     send - 68 127.0.0.1 02-00-00-00-00-02 wait-request 2 \

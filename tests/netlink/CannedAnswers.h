@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <linux/if_addr.h>
 #include <linux/netlink.h>
+#include <linux/nexthop.h>
 #include <linux/rtnetlink.h>
 
 #include <algorithm>
@@ -102,6 +103,26 @@ public:
             hops.insert(hops.end(), p, p + 4);
         }
         return attribute(RTA_MULTIPATH, hops.data(), hops.size());
+    }
+
+    /// A nexthop object: a gateway on interface `index`, or (gateway null) a group of members.
+    Datagram& nexthop(std::uint32_t id, const char* gateway, std::uint32_t index,
+                      std::initializer_list<std::uint32_t> members = {})
+    {
+        nhmsg nh{};
+        nh.nh_family = gateway != nullptr ? AF_INET : AF_UNSPEC;
+        message(RTM_NEWNEXTHOP).body(nh).attribute(NHA_ID, &id, sizeof id);
+        if (gateway != nullptr) {
+            ipv4(NHA_GATEWAY, gateway).attribute(NHA_OIF, &index, sizeof index);
+        }
+        std::vector<nexthop_grp> group;
+        for (const std::uint32_t member : members) {
+            group.push_back({member, 1, 0, 0});
+        }
+        if (!group.empty()) {
+            attribute(NHA_GROUP, group.data(), group.size() * sizeof(nexthop_grp));
+        }
+        return end();
     }
 
     std::vector<std::uint8_t>& bytes() { return m_bytes; }

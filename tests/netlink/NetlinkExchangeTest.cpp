@@ -137,6 +137,52 @@ TEST(HelperRouteLink, HostFactsFromEveryAddressAndRoute)
     EXPECT_TRUE(facts.gateways.empty());
 }
 
+// With nexthop_compat_mode off a route names its nexthop object only: the gateway is read from
+// the nexthop table, a group's members' too, in every table; a route whose object cannot be
+// found, or a nexthop table that cannot be read, leaves no facts at all.
+TEST(HelperRouteLink, GatewaysOfNexthopObjectsOrNoFacts)
+{
+    auto owned = std::make_unique<CannedKernel>();
+    CannedKernel& kernel = *owned;
+    helper::RouteLink link(std::move(owned));
+    Datagram addresses;
+    addresses.address(2, "10.77.0.1", 24, "tvpc0").done();
+    rtmsg rt{};
+    rt.rtm_family = AF_INET;
+    rt.rtm_table = RT_TABLE_MAIN;
+    const auto routesThrough = [&rt](std::uint32_t single, std::uint32_t group) {
+        Datagram d;
+        d.message(RTM_NEWROUTE).body(rt).attribute(RTA_NH_ID, &single, sizeof single).end();
+        rtmsg other = rt;
+        other.rtm_table = 100;
+        d.message(RTM_NEWROUTE).body(other).attribute(RTA_NH_ID, &group, sizeof group).end();
+        return d.done();
+    };
+    Datagram table;
+    table.nexthop(7, "10.77.0.70", 2).nexthop(8, "10.77.0.80", 2).nexthop(9, "10.77.0.90", 2);
+    table.nexthop(10, nullptr, 0, {8, 9}).done();
+    kernel.answer({addresses}).answer({routesThrough(7, 10)}).answer({table});
+    helper::HostFacts facts;
+    ASSERT_EQ(link.hostFacts(facts), 0);
+    EXPECT_EQ(facts.gateways,
+              (std::vector<bootp::Ipv4>{ip("10.77.0.70"), ip("10.77.0.80"), ip("10.77.0.90")}));
+
+    kernel.answer({addresses}).answer({routesThrough(7, 11)}).answer({table});
+    EXPECT_EQ(link.hostFacts(facts), EPROTO);
+    EXPECT_TRUE(facts.addresses.empty());
+    EXPECT_TRUE(facts.gateways.empty());
+
+    Datagram memberMissing;
+    memberMissing.nexthop(7, "10.77.0.70", 2).nexthop(10, nullptr, 0, {8, 9}).done();
+    kernel.answer({addresses}).answer({routesThrough(7, 10)}).answer({memberMissing});
+    EXPECT_EQ(link.hostFacts(facts), EPROTO);
+    EXPECT_TRUE(facts.gateways.empty());
+
+    kernel.answer({addresses}).answer({routesThrough(7, 10)}).answer({Datagram().error(-EOPNOTSUPP)});
+    EXPECT_EQ(link.hostFacts(facts), EOPNOTSUPP);
+    EXPECT_TRUE(facts.gateways.empty());
+}
+
 Datagram neighbourAnswer(const char* address, std::uint16_t state, const bootp::Mac& mac)
 {
     ndmsg nd{};

@@ -3,7 +3,7 @@
 //   addresses IF         "ip/prefix" per address of IF
 //   neighbours IF        "ip mac state" per entry of IF
 //   neighbour IF IP      "ip mac state", or "none"
-//   routes               "dest/prefix via gw dev index" per main-table route
+//   routes               "dest/prefix via gw[,gw...] dev index" per main-table route
 //   links                "index name up|down" per interface
 //   owner PORT           "uid U user NAME pid P program C", or "free"
 //   hold PORT            binds UDP 127.0.0.1:PORT (nothing is sent), prints "ready", sleeps
@@ -132,8 +132,15 @@ int main(int argc, char** argv)
             return fail("routes", all.error());
         }
         for (const netlink::Route& r : *all) {
+            std::string via = dotted(r.gateway);
+            if (!r.nexthops.empty()) {
+                via.clear();
+                for (const netlink::Ipv4 hop : r.nexthops) {
+                    via += (via.empty() ? "" : ",") + dotted(hop);
+                }
+            }
             std::printf("%s/%d via %s dev %u\n", dotted(r.destination).c_str(), r.prefix,
-                        dotted(r.gateway).c_str(), r.index);
+                        via.c_str(), r.index);
         }
         return 0;
     }

@@ -338,6 +338,42 @@ TEST(NetlinkDecode, RoutesAndLinks)
               EBADMSG);
 }
 
+TEST(NetlinkDecode, NexthopObjects)
+{
+    const auto decodeFirst = [](Datagram& d, netlink::Nexthop& n) {
+        return netlink::wire::decode(reinterpret_cast<const nlmsghdr*>(d.bytes().data()), n);
+    };
+    netlink::Nexthop n;
+    Datagram single;
+    single.nexthop(7, "10.77.0.254", 4);
+    ASSERT_EQ(decodeFirst(single, n), 0);
+    EXPECT_EQ(n.id, 7u);
+    EXPECT_EQ(n.gateway, 0x0A4D00FEu);
+    EXPECT_EQ(n.index, 4u);
+    Datagram group;
+    group.nexthop(10, nullptr, 0, {7, 8});
+    ASSERT_EQ(decodeFirst(group, n), 0);
+    EXPECT_EQ(n.group, (std::vector<std::uint32_t>{7, 8}));
+    EXPECT_EQ(n.gateway, 0u);
+
+    // A member cut short, a gateway of three bytes, and no id at all.
+    const std::uint32_t id = 10;
+    const std::uint8_t shortMembers[12] = {};
+    Datagram cut;
+    cut.message(RTM_NEWNEXTHOP).body(nhmsg{}).attribute(NHA_ID, &id, 4);
+    cut.attribute(NHA_GROUP, shortMembers, sizeof shortMembers).end();
+    EXPECT_EQ(decodeFirst(cut, n), EBADMSG);
+    nhmsg ipv4{};
+    ipv4.nh_family = AF_INET;
+    Datagram shortGateway;
+    shortGateway.message(RTM_NEWNEXTHOP).body(ipv4).attribute(NHA_ID, &id, 4);
+    shortGateway.attribute(NHA_GATEWAY, "\x0a\x00\x00", 3).end();
+    EXPECT_EQ(decodeFirst(shortGateway, n), EBADMSG);
+    Datagram noId;
+    noId.message(RTM_NEWNEXTHOP).body(ipv4).ipv4(NHA_GATEWAY, "10.77.0.254").end();
+    EXPECT_EQ(decodeFirst(noId, n), EBADMSG);
+}
+
 TEST(NetlinkRequest, OutgrownBufferIsRefusedUnsent)
 {
     netlink::Request request(RTM_NEWLINK, 0);

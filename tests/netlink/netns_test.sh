@@ -48,6 +48,26 @@ expect "the dump matches ip neigh" \
 expect "other interfaces filtered out" "0" "$("$PROBE" neighbours tvnl1 | wc -l)"
 expect "default route" "0.0.0.0/0 via 10.77.9.254 dev $index" \
     "$("$PROBE" routes | grep '^0.0.0.0/0')"
+
+# Routes through nexthop objects: with compat mode off the kernel names only the object, and
+# the reader takes the gateway and interface from the nexthop table; a group's gateways are
+# its next hops, as are those of a route written with RTA_MULTIPATH.
+sysctl -qw net.ipv4.nexthop_compat_mode=0 || fail "nexthop_compat_mode"
+ip nexthop add id 7 via 10.77.9.253 dev tvnl0
+ip nexthop add id 8 via 10.77.9.251 dev tvnl0
+ip nexthop add id 9 via 10.77.9.252 dev tvnl0
+ip nexthop add id 10 group 8/9
+ip route add 10.66.0.0/16 nhid 7
+ip route add 10.67.0.0/16 nhid 10
+ip route add 10.68.0.0/16 nexthop via 10.77.9.249 dev tvnl0 nexthop via 10.77.9.250 dev tvnl0
+routes=$("$PROBE" routes)
+expect "a route through a nexthop object" "10.66.0.0/16 via 10.77.9.253 dev $index" \
+    "$(grep '^10.66.0.0/' <<<"$routes")"
+expect "a route through a nexthop group" "10.67.0.0/16 via 10.77.9.251,10.77.9.252 dev $index" \
+    "$(grep '^10.67.0.0/' <<<"$routes")"
+expect "a multipath route" "10.68.0.0/16 via 10.77.9.249,10.77.9.250 dev $index" \
+    "$(grep '^10.68.0.0/' <<<"$routes")"
+sysctl -qw net.ipv4.nexthop_compat_mode=1
 expect "links" "up up" "$("$PROBE" links | awk '$2 == "lo" || $2 == "tvnl0" {print $3}' | xargs)"
 
 # An interface that is gone is an error, not "no entry".

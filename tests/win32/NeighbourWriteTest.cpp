@@ -41,12 +41,20 @@ public:
                                                const bootp::Mac& mac) override
     {
         calls.push_back("makePermanent");
-        return write(mac);
+        table = {true, true, mac, true};
+        return winnet::Done{};
+    }
+
+    winnet::Result<winnet::Done> remove(unsigned long, const bootp::Ipv4&) override
+    {
+        calls.push_back("remove");
+        table = {};
+        return winnet::Done{};
     }
 
     const char* missing = nullptr;
     unsigned long entryError = 0;
-    unsigned long writeError = 0;
+    unsigned long writeError = 0;             ///< of the create
     winnet::NeighbourEntry table;              ///< what every read sees, after the write too
     std::vector<winnet::NeighbourEntry> reads; ///< or these, one per read
     std::vector<std::string> calls;
@@ -87,16 +95,41 @@ TEST(NeighbourWrite, AFreshAddressGetsAPermanentEntry)
     EXPECT_TRUE(system.table.permanent);
 }
 
-TEST(NeighbourWrite, AnEntryOfThisMacOrWithoutOneIsMadePermanent)
+TEST(NeighbourWrite, AnEntryOfThisMacIsMadePermanentOneWithoutIsCreatedAnew)
 {
-    for (const winnet::NeighbourEntry before :
-         {winnet::NeighbourEntry{true, true, kCardMac, false},      // learnt from the card
-          winnet::NeighbourEntry{true, false, kOtherMac, false}}) { // still resolving
-        FakeNeighbours system;
-        system.table = before;
-        EXPECT_TRUE(add(system).ok());
-        EXPECT_EQ(system.calls, (std::vector<std::string>{"entry", "makePermanent", "entry"}));
-    }
+    FakeNeighbours learnt;
+    learnt.table = {true, true, kCardMac, false};
+    EXPECT_TRUE(add(learnt).ok());
+    EXPECT_EQ(learnt.calls, (std::vector<std::string>{"entry", "makePermanent", "entry"}));
+
+    // Still resolving: removed, read again, and created, so that no call writes over an
+    // answer that arrives meanwhile.
+    FakeNeighbours resolving;
+    resolving.table = {true, false, kOtherMac, false};
+    EXPECT_TRUE(add(resolving).ok());
+    EXPECT_EQ(resolving.calls,
+              (std::vector<std::string>{"entry", "remove", "entry", "create", "entry"}));
+}
+
+// A real host's ARP answer that lands between the read and the write is never written over:
+// SetIpNetEntry2 is used only on an entry that holds the card's MAC.
+TEST(NeighbourWrite, AnAnswerThatArrivesDuringTheWriteIsKept)
+{
+    // (No entry when read, another host's by the time of the create: see
+    // AnotherMacThatCameInBetweenIsReported.)
+    // Resolving when read; another host's once the unresolved entry was removed.
+    FakeNeighbours resolved;
+    resolved.reads = {{true, false, {}, false}, {true, true, kOtherMac, false}};
+    EXPECT_EQ(add(resolved).refusal, Refusal::OtherMac);
+    EXPECT_EQ(resolved.calls, (std::vector<std::string>{"entry", "remove", "entry"}));
+
+    // The card itself answered in between: its entry is made permanent.
+    FakeNeighbours card;
+    card.writeError = winnet::NeighbourSystem::kAlreadyExists;
+    card.reads = {{}, {true, true, kCardMac, false}};
+    EXPECT_TRUE(add(card).ok());
+    EXPECT_EQ(card.calls,
+              (std::vector<std::string>{"entry", "create", "entry", "makePermanent", "entry"}));
 }
 
 TEST(NeighbourWrite, APermanentEntryOfThisMacIsLeftAlone)
@@ -127,6 +160,7 @@ TEST(NeighbourWrite, AnotherMacThatCameInBetweenIsReported)
     system.reads = {{}, {true, true, kOtherMac, false}};
     const auto outcome = add(system);
     EXPECT_EQ(outcome.refusal, Refusal::OtherMac);
+    EXPECT_EQ(system.calls, (std::vector<std::string>{"entry", "create", "entry"}));
 
     // Made permanent, yet read back as another MAC's.
     FakeNeighbours raced;
