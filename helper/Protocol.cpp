@@ -14,6 +14,7 @@ enum class Tag : std::uint8_t {
     Pause = 'P',
     Reply = 'S',
     Neighbour = 'N',
+    Temporary = 'T',
     Bound = 'B',
     Request = 'Q',
     Answer = 'A',
@@ -73,7 +74,7 @@ private:
 
 bool knownRefusal(Refusal r)
 {
-    return r >= Refusal::None && r <= Refusal::KernelQuery;
+    return r >= Refusal::None && r <= Refusal::InUse;
 }
 
 } // namespace
@@ -90,6 +91,10 @@ Bytes encode(const ToHelper& m)
         Bytes operator()(const Neighbour& n)
         {
             return Writer(Tag::Neighbour).put(n.id).put(n.ip).put(n.mac).take();
+        }
+        Bytes operator()(const Temporary& t)
+        {
+            return Writer(Tag::Temporary).put(t.id).put(t.address).put(t.lifetime).take();
         }
     } visit;
     return std::visit(visit, m);
@@ -136,6 +141,12 @@ std::optional<ToHelper> decodeToHelper(std::span<const std::uint8_t> data)
         Neighbour n;
         return in.get(n.id) && in.get(n.ip) && in.get(n.mac) && in.done()
                    ? std::optional<ToHelper>(n)
+                   : std::nullopt;
+    }
+    case Tag::Temporary: {
+        Temporary t;
+        return in.get(t.id) && in.get(t.address) && in.get(t.lifetime) && in.done()
+                   ? std::optional<ToHelper>(t)
                    : std::nullopt;
     }
     default:

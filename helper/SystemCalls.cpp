@@ -39,7 +39,17 @@ constexpr AllowedCall kListener[] = {
     {SYS_ioctl, 1, SIOCGIFFLAGS},
 };
 
-constexpr AllowedCall kWriter[] = {TORVANE_COMMON_CALLS};
+constexpr AllowedCall kWriter[] = {
+    TORVANE_COMMON_CALLS,
+    // Waiting for a record or the next renewal of a temporary address, and the interface's
+    // hardware address for its ARP probe.
+    {SYS_ppoll},
+#ifdef SYS_poll
+    {SYS_poll},
+#endif
+    {SYS_ioctl, 1, SIOCGIFNAME},
+    {SYS_ioctl, 1, SIOCGIFHWADDR},
+};
 
 #undef TORVANE_COMMON_CALLS
 

@@ -212,6 +212,11 @@ Answer HelperLink::neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac)
     return command(Neighbour{id, ip, mac});
 }
 
+Answer HelperLink::temporary(std::uint32_t id, const Ipv4& address, std::uint32_t lifetime)
+{
+    return command(Temporary{id, address, lifetime});
+}
+
 std::optional<Request> HelperLink::readRequest()
 {
     while (m_pending.empty()) {

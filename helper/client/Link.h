@@ -3,6 +3,7 @@
 #include "AnswerTexts.h"
 #include "Protocol.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 
@@ -21,6 +22,13 @@ public:
     virtual Answer reply(std::uint32_t id, const Bytes& datagram) = 0;
     /// Makes the card's neighbour entry permanent, once its reply has gone out.
     virtual Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac) = 0;
+    /// Gives the arrival interface the temporary address to reach the card of the reply just
+    /// sent (Temporary); a holder of the port that cannot do it refuses.
+    virtual Answer temporary(std::uint32_t /*id*/, const Ipv4& /*address*/,
+                             std::uint32_t /*lifetime*/)
+    {
+        return {EOPNOTSUPP, Refusal::None, "not supported here"};
+    }
 
     /// The next passed-on card request, without blocking; nullopt when none is waiting.
     virtual std::optional<Request> readRequest() = 0;
