@@ -200,6 +200,9 @@ Answer Listener::handle(const std::optional<ToHelper>& m)
     if (const auto* temporary = std::get_if<Temporary>(&*m)) {
         return m_keeper.temporary(temporary->id, temporary->address, temporary->lifetime);
     }
+    if (const auto* finish = std::get_if<Finish>(&*m)) {
+        return m_keeper.finish(finish->id);
+    }
     const auto& entry = std::get<Neighbour>(*m);
     return m_keeper.neighbour(entry.id, entry.ip, entry.mac);
 }

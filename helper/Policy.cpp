@@ -192,4 +192,12 @@ void Ledger::finished(std::uint32_t id)
     }
 }
 
+std::optional<Refusal> Ledger::mayFinish(std::uint32_t id) const
+{
+    if (find(id) == nullptr) {
+        return Refusal::UnknownRequest;
+    }
+    return id == m_outstanding ? std::nullopt : std::optional<Refusal>(Refusal::NotReplied);
+}
+
 } // namespace helper

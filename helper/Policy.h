@@ -71,6 +71,8 @@ public:
                                              double now) const;
     /// Ends the assignment of id, whatever became of its entry.
     void finished(std::uint32_t id);
+    /// Whether id is the assignment still waiting for its entry, which may end without one.
+    std::optional<Refusal> mayFinish(std::uint32_t id) const;
     const Entry* find(std::uint32_t id) const;
     std::size_t size() const { return m_entries.size(); }
 

@@ -107,6 +107,15 @@ Answer PortKeeper::neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac)
     return m_seams.writeEntry({ifindex, ip, mac});
 }
 
+Answer PortKeeper::finish(std::uint32_t id)
+{
+    if (const auto refusal = m_ledger.mayFinish(id)) {
+        return refuse(*refusal);
+    }
+    m_ledger.finished(id);
+    return {};
+}
+
 EntryResult writeUnlessOtherMac(EntryTable& table, const EntryRecord& record)
 {
     NeighbourEntry present;

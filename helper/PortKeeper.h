@@ -71,6 +71,9 @@ public:
     /// A temporary address for the card of the outstanding assignment id; the assignment
     /// stays outstanding until its neighbour entry.
     Answer temporary(std::uint32_t id, const Ipv4& address, std::uint32_t lifetime);
+    /// Ends the assignment of id without an entry (the card lies outside the interface's
+    /// networks, say), so that the next card's reply is not refused as Outstanding.
+    Answer finish(std::uint32_t id);
 
 private:
     PortSeams& m_seams;

@@ -15,6 +15,7 @@ enum class Tag : std::uint8_t {
     Reply = 'S',
     Neighbour = 'N',
     Temporary = 'T',
+    Finish = 'F',
     Bound = 'B',
     Request = 'Q',
     Answer = 'A',
@@ -96,6 +97,7 @@ Bytes encode(const ToHelper& m)
         {
             return Writer(Tag::Temporary).put(t.id).put(t.address).put(t.lifetime).take();
         }
+        Bytes operator()(const Finish& f) { return Writer(Tag::Finish).put(f.id).take(); }
     } visit;
     return std::visit(visit, m);
 }
@@ -148,6 +150,10 @@ std::optional<ToHelper> decodeToHelper(std::span<const std::uint8_t> data)
         return in.get(t.id) && in.get(t.address) && in.get(t.lifetime) && in.done()
                    ? std::optional<ToHelper>(t)
                    : std::nullopt;
+    }
+    case Tag::Finish: {
+        Finish f;
+        return in.get(f.id) && in.done() ? std::optional<ToHelper>(f) : std::nullopt;
     }
     default:
         return std::nullopt;

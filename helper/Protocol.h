@@ -78,6 +78,9 @@ struct Temporary {
     Ipv4 address{};
     std::uint32_t lifetime = 0;
 };
+struct Finish { ///< the assignment of the reply just sent ends without a neighbour entry
+    std::uint32_t id = 0;
+};
 
 // Helper -> front-end.
 struct Bound { ///< the outcome of binding port 67: 0 or an errno
@@ -96,7 +99,7 @@ struct Answer { ///< done, a kernel error (errno), or a refusal; never both
     bool refused() const { return refusal != Refusal::None; }
 };
 
-using ToHelper = std::variant<Listen, Pause, Reply, Neighbour, Temporary>;
+using ToHelper = std::variant<Listen, Pause, Reply, Neighbour, Temporary, Finish>;
 using FromHelper = std::variant<Bound, Request, Answer>;
 
 Bytes encode(const ToHelper& m);

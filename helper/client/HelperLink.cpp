@@ -217,6 +217,11 @@ Answer HelperLink::temporary(std::uint32_t id, const Ipv4& address, std::uint32_
     return command(Temporary{id, address, lifetime});
 }
 
+Answer HelperLink::finish(std::uint32_t id)
+{
+    return command(Finish{id});
+}
+
 std::optional<Request> HelperLink::readRequest()
 {
     while (m_pending.empty()) {

@@ -59,6 +59,7 @@ public:
     Answer reply(std::uint32_t id, const Bytes& datagram) override;
     Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac) override;
     Answer temporary(std::uint32_t id, const Ipv4& address, std::uint32_t lifetime) override;
+    Answer finish(std::uint32_t id) override;
 
     /// The next passed-on card request, without blocking; nullopt when none is waiting.
     /// Requests read while waiting for an answer are kept for this call, unless paused.

@@ -29,6 +29,9 @@ public:
     {
         return {EOPNOTSUPP, Refusal::None, "not supported here"};
     }
+    /// Ends the assignment of request id without a neighbour entry, once its reply has gone
+    /// out: until then the next card's reply is refused as Outstanding.
+    virtual Answer finish(std::uint32_t id) = 0;
 
     /// The next passed-on card request, without blocking; nullopt when none is waiting.
     virtual std::optional<Request> readRequest() = 0;

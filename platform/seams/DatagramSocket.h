@@ -40,7 +40,8 @@ public:
     // The interface the last datagram arrived on, read when asked: it may have changed.
     /// Its name when the datagram arrived, or "interface N" when it was unknown then.
     virtual std::string arrivalInterfaceName() const = 0;
-    /// Its first IPv4 address in dotted form; empty when it has none.
+    /// Its first IPv4 address in dotted form, one that is not link-local if it has such;
+    /// empty when it has none.
     virtual std::string arrivalAddress() const = 0;
     /// True if address (dotted) lies in a subnet of that interface.
     virtual bool arrivalSubnetHolds(const std::string& address) const = 0;

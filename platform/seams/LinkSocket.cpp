@@ -37,6 +37,7 @@ void LinkSocket::bind(int localPort)
 {
     setLocalPort(localPort);
     helper::Link& link = hooks().open(localPort);
+    finishAssignment(link);
     const helper::Answer a = link.listen();
     if (!a.ok()) {
         const text::Twin cause = text::twin(text::Id::HelperCannotStart, {link.words(a)});
@@ -46,6 +47,24 @@ void LinkSocket::bind(int localPort)
     m_waiting.clear();
     m_listening = true;
     hooks().watch();
+}
+
+void LinkSocket::finishAssignment(helper::Link& link)
+{
+    // Whatever road the last card took (outside the interface's networks, a box, no entry
+    // asked for), listening again ends its assignment, so the next card is answered at once.
+    if (!m_session->unfinished) {
+        return;
+    }
+    m_session->unfinished = false;
+    const helper::Answer a = link.finish(m_session->requestId);
+    // A link started anew knows no request any more, and a reply that failed opened nothing:
+    // then nothing is left open there.
+    if (!a.ok() && a.refusal != helper::Refusal::UnknownRequest &&
+        a.refusal != helper::Refusal::NotReplied) {
+        std::fprintf(stderr, "torvane: the last assignment could not be finished: %s\n",
+                     link.words(a).english.c_str());
+    }
 }
 
 void LinkSocket::wake()
@@ -114,6 +133,8 @@ void LinkSocket::sendData(const std::vector<std::uint8_t>& data)
         throw SearchFailure(0, text::twin(text::Id::CauseUnknownRequest));
     }
     const helper::Answer a = link->reply(m_session->requestId, data);
+    // An error rather than a refusal may have come after the reply left.
+    m_session->unfinished = !a.refused();
     if (!a.ok()) {
         throw SearchFailure(a.error, link->words(a));
     }
@@ -133,6 +154,7 @@ void LinkSocket::endSearch()
 {
     close();
     hooks().end();
+    m_session->unfinished = false; // the link's ledger went with it
 }
 
 std::string LinkSocket::arrivalAddress() const
@@ -141,7 +163,12 @@ std::string LinkSocket::arrivalAddress() const
     if (!addresses || addresses->empty()) {
         return {};
     }
-    return bootp::ipText(bootp::fromValue(addresses->front().address));
+    // A link-local address (169.254.0.0/16) only where the interface has no other.
+    const auto routable =
+        std::find_if(addresses->begin(), addresses->end(),
+                     [](const LinkHooks::Address& a) { return (a.address >> 16) != 0xA9FE; });
+    const auto& chosen = routable != addresses->end() ? *routable : addresses->front();
+    return bootp::ipText(bootp::fromValue(chosen.address));
 }
 
 bool LinkSocket::arrivalSubnetHolds(const std::string& address) const
@@ -171,6 +198,8 @@ text::Twin LinkNeighbourTable::addPermanent(int, const std::array<std::uint8_t, 
     if (link == nullptr) {
         return text::twin(text::Id::CauseUnknownRequest);
     }
+    // The link ends the assignment with the entry, whatever becomes of it.
+    m_session->unfinished = false;
     const helper::Answer a = link->neighbour(m_session->requestId, ip, mac);
     return a.ok() ? text::Twin{} : link->words(a);
 }

@@ -60,6 +60,9 @@ struct LinkSession {
     std::unique_ptr<LinkHooks> hooks;
     std::uint32_t requestId = 0;
     int arrival = 0;
+    /// A reply to requestId went out and no neighbour entry was asked for since: the link's
+    /// assignment is still open and must be finished before the next card can be answered.
+    bool unfinished = false;
 };
 
 class LinkSocket final : public DatagramSocket {
@@ -95,6 +98,7 @@ public:
 
 private:
     void wake();
+    void finishAssignment(helper::Link& link);
 
     std::shared_ptr<LinkSession> m_session;
     std::deque<helper::Request> m_waiting;

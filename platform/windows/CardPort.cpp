@@ -100,6 +100,11 @@ Answer CardPort::neighbour(std::uint32_t id, const helper::Ipv4& ip, const helpe
     return m_keeper.neighbour(id, ip, mac);
 }
 
+Answer CardPort::finish(std::uint32_t id)
+{
+    return m_keeper.finish(id);
+}
+
 bool CardPort::hostFacts(bootp::HostFacts& out)
 {
     Result<bootp::HostFacts> host = winnet::hostFacts();

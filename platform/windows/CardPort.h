@@ -24,6 +24,7 @@ public:
     helper::Answer reply(std::uint32_t id, const helper::Bytes& datagram) override;
     helper::Answer neighbour(std::uint32_t id, const helper::Ipv4& ip,
                              const helper::Mac& mac) override;
+    helper::Answer finish(std::uint32_t id) override;
     std::optional<helper::Request> readRequest() override;
     bool died() const override { return false; }
     std::uintptr_t waitHandle() const override

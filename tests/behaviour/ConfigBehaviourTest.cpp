@@ -1,6 +1,7 @@
 #include "FakeViews.h"
 
 #include "ConfigBehaviour.h"
+#include "SearchRules.h"
 #include "Texts.h"
 
 #include <gtest/gtest.h>
@@ -51,13 +52,22 @@ TEST_F(ConfigBehaviourTest, OpensWithTheMacAndTheFirstThreeOctetsOfThisPc)
     EXPECT_EQ(text(Group::IpAddr, 0), u"10");
 }
 
-TEST_F(ConfigBehaviourTest, NoAddressOnTheCardsInterfaceProposesNothing)
+TEST_F(ConfigBehaviourTest, NoAddressOrALinkLocalOneOnTheCardsInterfaceProposesNothing)
 {
-    open({0, 0, 0, 0});
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(text(Group::IpAddr, i), u"") << i;
+    for (const behaviour::Octets local : {behaviour::Octets{0, 0, 0, 0}, {169, 254, 23, 7}}) {
+        open(local);
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(text(Group::IpAddr, i), u"") << int(local[0]) << " box " << i;
+        }
+        EXPECT_TRUE(view.focusIs(Group::IpAddr, 3));
     }
-    EXPECT_TRUE(view.focusIs(Group::IpAddr, 3));
+    // Only 169.254.0.0/16 is link-local; its neighbours are proposed like any network.
+    EXPECT_FALSE(proposesNetwork({169, 254, 0, 1}));
+    EXPECT_FALSE(proposesNetwork({169, 254, 255, 254}));
+    EXPECT_TRUE(proposesNetwork({169, 253, 23, 7}));
+    EXPECT_TRUE(proposesNetwork({169, 255, 0, 1}));
+    EXPECT_TRUE(proposesNetwork({10, 50, 0, 2}));
+    EXPECT_TRUE(proposesNetwork({0, 0, 0, 1}));
 }
 
 struct Typing {

@@ -305,26 +305,55 @@ TEST_F(MainBehaviourTest, AReplyThatCannotBeSentSaysTheCardHasNothing)
     EXPECT_FALSE(view.blocked);
 }
 
-TEST_F(MainBehaviourTest, FailuresAfterTheSendKeepTheCardsAddressInTheBox)
+TEST_F(MainBehaviourTest, ARefusedEntryStillOpensThePageAndSaysWhyThereIsNone)
 {
-    // The neighbour entry refused: the card has its address, the page is not opened.
     load();
     operatorSets({10, 0, 0, 7}, true);
     neighbours.answer = text::Twin("拒否されました", "refused");
     cardArrives();
     {
         const FakeMainView::Message& m = onlyMessage();
+        EXPECT_EQ(m.icon, Icon::Critical);
         EXPECT_EQ(m.text, "ARPエントリを登録できませんでした: 拒否されました.\n"
                           "カードにはIPアドレス 10.0.0.7 を送信しました.\n"
-                          "このPCからカードに接続できないことがあります. 検索は続きます.");
-        EXPECT_TRUE(view.pages.empty());
-        EXPECT_GT(clock.readings, 0); // the card is still given its five seconds
+                          "カードのページはARPエントリなしで開きました. 表示されないときは, "
+                          "このPCのARPテーブルを確かめてください. 検索は続きます.");
+        EXPECT_EQ(view.pages, std::vector<std::string>{"http://10.0.0.7/"});
+        // After the five seconds, the page, then the box over it.
+        const auto page = std::find(view.log.begin(), view.log.end(), "page:http://10.0.0.7/");
+        ASSERT_NE(page, view.log.end());
+        EXPECT_EQ(std::find(view.log.begin(), page, "message"), page);
+        EXPECT_NE(std::find(page, view.log.end(), "message"), view.log.end());
+        EXPECT_GT(clock.readings, 0);
     }
 
-    // An address outside the card's network: no entry, no page, the address said.
+    // Without the page asked for, the box says only that the PC may not reach the card.
     view.messages.clear();
-    neighbours.answer = {};
-    neighbours.entries.clear();
+    view.pages.clear();
+    operatorSets({10, 0, 0, 7}, false);
+    cardArrives();
+    EXPECT_EQ(onlyMessage().text, "ARPエントリを登録できませんでした: 拒否されました.\n"
+                                  "カードにはIPアドレス 10.0.0.7 を送信しました.\n"
+                                  "このPCからカードに接続できないことがあります. 検索は続きます.");
+    EXPECT_TRUE(view.pages.empty());
+
+    // Neither entry nor browser: one box names both and where to open the page.
+    view.messages.clear();
+    operatorSets({10, 0, 0, 7}, true);
+    view.browserFailure = "ブラウザを起動できません (QtWebEngineProcessが見つかりません).";
+    cardArrives();
+    EXPECT_EQ(onlyMessage().text,
+              "ARPエントリを登録できませんでした: 拒否されました.\n" + view.browserFailure +
+                  "\nカードにはIPアドレス 10.0.0.7 を送信しました.\n"
+                  "カードのページは, 他のブラウザで http://10.0.0.7/ を開いてください.");
+    EXPECT_TRUE(view.pages.empty());
+}
+
+TEST_F(MainBehaviourTest, FailuresAfterTheSendKeepTheCardsAddressInTheBox)
+{
+    load();
+
+    // An address outside the card's network: no entry, no page, the address said.
     operatorSets({192, 168, 9, 9}, true);
     cardArrives();
     {

@@ -336,6 +336,12 @@ TEST(HelperProtocol, DecodesOnlyWellFormedMessages)
     Bytes shortTemporary = encode(ToHelper(temporary));
     shortTemporary.pop_back();
     EXPECT_FALSE(decodeToHelper(shortTemporary));
+    const auto finish = decodeToHelper(encode(ToHelper(Finish{11})));
+    ASSERT_TRUE(finish && std::holds_alternative<Finish>(*finish));
+    EXPECT_EQ(std::get<Finish>(*finish).id, 11u);
+    Bytes longFinish = encode(ToHelper(Finish{11}));
+    longFinish.push_back(0);
+    EXPECT_FALSE(decodeToHelper(longFinish));
 
     Bytes trailing = encode(ToHelper(Listen{}));
     trailing.push_back(0);

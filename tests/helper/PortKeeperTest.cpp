@@ -290,6 +290,27 @@ TEST(PortKeeper, TemporaryAddressOnlyForTheOutstandingCardAndInsideItsSubnet)
     EXPECT_EQ(k.keeper.temporary(k.id, {192, 168, 0, 251}, 60).refusal, Refusal::NotReplied);
 }
 
+TEST(PortKeeper, AnAssignmentEndedWithoutAnEntryFreesTheNextCardAtOnce)
+{
+    Keeper k;
+    const auto second = k.keeper.arrived(cardRequest(300, kOtherMac), kIf, {}, 68, false);
+    const Bytes secondReply = replyTo(second->datagram, {10, 77, 0, 22});
+    EXPECT_EQ(k.keeper.finish(k.id).refusal, Refusal::NotReplied) << "before its reply";
+    EXPECT_EQ(k.keeper.finish(k.id + 7).refusal, Refusal::UnknownRequest);
+    ASSERT_TRUE(k.keeper.reply(k.id, k.reply).ok());
+    EXPECT_EQ(k.keeper.reply(second->id, secondReply).refusal, Refusal::Outstanding);
+    EXPECT_EQ(k.keeper.finish(second->id).refusal, Refusal::NotReplied)
+        << "only the open assignment can be ended";
+
+    k.system.calls.clear();
+    EXPECT_TRUE(k.keeper.finish(k.id).ok());
+    EXPECT_TRUE(k.system.calls.empty()) << "nothing is asked of the system";
+    EXPECT_EQ(k.keeper.neighbour(k.id, kCardIp, kCardMac).refusal, Refusal::NotReplied)
+        << "an ended assignment gets no entry afterwards";
+    EXPECT_EQ(k.keeper.finish(k.id).refusal, Refusal::NotReplied) << "ended once";
+    EXPECT_TRUE(k.keeper.reply(second->id, secondReply).ok()) << "the next card at once";
+}
+
 TEST(PortWriter, ChecksTheHostThenTheTableAndNeverWritesOverAnotherMac)
 {
     const EntryRecord record{kIf, kCardIp, kCardMac};

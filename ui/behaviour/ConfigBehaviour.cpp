@@ -1,6 +1,7 @@
 #include "ConfigBehaviour.h"
 
 #include "OctetText.h"
+#include "SearchRules.h"
 #include "Texts.h"
 
 #include <algorithm>
@@ -70,8 +71,9 @@ void ConfigBehaviour::Form_Activate()
         return;
     }
     m_activated = true;
-    // 0.0.0.0: the card's interface has no address of this PC, so there is nothing to propose.
-    if (m_localIp != Octets{}) {
+    // No address of this PC on the card's interface, or only a link-local one: nothing to
+    // propose.
+    if (proposesNetwork(m_localIp)) {
         for (short i = 0; i < 3; ++i) {
             m_view.setBoxText(Group::IpAddr, i, decimal(m_localIp[i]));
         }

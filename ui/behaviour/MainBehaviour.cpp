@@ -174,7 +174,8 @@ std::optional<MainBehaviour::Report> MainBehaviour::assign(std::vector<std::uint
     // The card has its address either way; but a page on another network than the request's
     // interface would be looked for by another NIC, and never load.
     std::optional<Report> report;
-    if (socket.arrivalAddress().empty() || !socket.arrivalSubnetHolds(address)) {
+    const bool reachable = !socket.arrivalAddress().empty() && socket.arrivalSubnetHolds(address);
+    if (!reachable) {
         report = Report{0,
                         twin(Id::FailOutsideNetwork, {address, interface}),
                         twin(Id::CardSent, {address}),
@@ -193,17 +194,27 @@ std::optional<MainBehaviour::Report> MainBehaviour::assign(std::vector<std::uint
                       twin(Id::DoCheckInterface),
                       {}};
     }
-    if (area.G_OpenBrw && !report) {
+    // A refused neighbour entry does not keep the page shut: once the card has taken its
+    // address, the PC finds it by ARP like any other host of the subnet.
+    if (area.G_OpenBrw && reachable) {
         const std::string browserFailure = m_view.browserStartFailure();
         if (!browserFailure.empty()) {
             // The browser's loader has named the cause on stderr in English already.
-            const text::Twin what(
+            text::Twin what(
                 browserFailure,
                 text::format(text::tr(Id::BrowserCannotStart, text::Lang::English), {"see above"}));
-            return Report{
-                0, what, twin(Id::CardSent, {address}), twin(Id::DoOtherBrowser, {address}), {}};
+            if (report) {
+                what = {report->what.japanese + '\n' + what.japanese,
+                        report->what.english + '\n' + what.english};
+            }
+            return Report{0, what, twin(Id::CardSent, {address}),
+                          twin(Id::DoOtherBrowser, {address}),
+                          report ? report->context : std::string()};
         }
         m_view.openPage("http://" + address + "/");
+        if (report) {
+            report->todo = twin(Id::DoNeighbourPageOpened);
+        }
         if (m_services.asRoot && m_services.asRoot() && !m_rootNoticeShown) {
             m_rootNoticeShown = m_rootNoticeDue = true;
         }

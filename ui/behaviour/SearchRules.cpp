@@ -57,3 +57,8 @@ std::string dottedText(const behaviour::Octets& o)
     return std::to_string(o[0]) + '.' + std::to_string(o[1]) + '.' + std::to_string(o[2]) + '.' +
            std::to_string(o[3]);
 }
+
+bool proposesNetwork(const behaviour::Octets& local)
+{
+    return local != behaviour::Octets{} && !(local[0] == 169 && local[1] == 254);
+}
