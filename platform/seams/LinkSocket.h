@@ -63,6 +63,9 @@ struct LinkSession {
     /// A reply to requestId went out and no neighbour entry was asked for since: the link's
     /// assignment is still open and must be finished before the next card can be answered.
     bool unfinished = false;
+    /// The temporary address added last (0 when none), on interface temporaryIf.
+    std::uint32_t temporary = 0;
+    int temporaryIf = 0;
 };
 
 class LinkSocket final : public DatagramSocket {
@@ -119,6 +122,11 @@ public:
     }
     text::Twin addPermanent(int ifindex, const std::array<std::uint8_t, 4>& ip,
                             const std::array<std::uint8_t, 6>& mac) override;
+    /// bootp's choice among the hosts of the card's subnet, past the arrival interface's own
+    /// addresses; the holder of the port checks it again, with all of this PC's.
+    std::optional<Ip> proposeTemporary(const Card& card) override;
+    Temporary addTemporary(const Card& card, const Ip& first) override;
+    bool temporaryPresent() override;
 
 private:
     std::shared_ptr<LinkSession> m_session;

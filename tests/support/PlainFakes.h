@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,19 @@ public:
         }
         return answer;
     }
+
+    /// The temporary address proposed, what adding it gives, and whether it is still there.
+    std::optional<Ip> proposal;
+    Temporary temporary;
+    bool present = true;
+    std::vector<std::pair<Card, Ip>> temporaries;
+    std::optional<Ip> proposeTemporary(const Card&) override { return proposal; }
+    Temporary addTemporary(const Card& card, const Ip& first) override
+    {
+        temporaries.emplace_back(card, first);
+        return temporary;
+    }
+    bool temporaryPresent() override { return present; }
 };
 
 // A clock the test steps by hand: each reading returns the next scripted value (the last one

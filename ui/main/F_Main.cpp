@@ -162,6 +162,16 @@ void F_Main::showMessage(Icon icon, const std::string& title, const std::string&
                   QString::fromStdString(title), text);
 }
 
+bool F_Main::askQuestion(const std::string& title, const std::string& text)
+{
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(title),
+                    QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 behaviour::Assignment F_Main::showSettingsDialog(const behaviour::PublicArea& area)
 {
     F_Config dialog(this, area);
