@@ -3,6 +3,7 @@
 #include "CardMachine.h"
 
 #include "AnswerTexts.h"
+#include "Temporary.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -278,6 +279,46 @@ void CardMachine::stepProbe(Card& card, Clock::time_point now)
     }
 }
 
+void CardMachine::reachOutside(const Card& card, unsigned index)
+{
+    const Settings& s = card.settings;
+    bootp::HostFacts host;
+    bool onLink = false;
+    for (const LocalAddress& a : m_local) {
+        const int prefix = bootp::maskPrefix(octets(a.mask)).value_or(32);
+        host.addresses.push_back({octets(a.ip), prefix, static_cast<int>(a.index)});
+        onLink = onLink || (a.index == index && (a.ip & a.mask) == (s.ip & a.mask));
+    }
+    if (onLink) {
+        return;
+    }
+    const bootp::CardSettings settings{octets(s.ip), octets(s.mask), octets(s.gateway)};
+    std::string why = text::tr(text::Id::CauseNoTemporary);
+    std::optional<bootp::Ipv4> candidate = bootp::nextTemporary(settings, host);
+    // As the windows do: a few devices answering for the highest hosts are passed over.
+    for (int i = 0; i < 8 && candidate; ++i) {
+        const helper::Answer a =
+            m_link->temporary(card.request.id, *candidate, helper::kTemporaryLifetime);
+        if (a.ok()) {
+            m_out.emit(cardEvent("temporary", card,
+                                 text::format(text::Id::AssignTemporary,
+                                              {macText(card.mac), bootp::ipText(*candidate),
+                                               interfaceName(index)}))
+                           .add("address", bootp::ipText(*candidate))
+                           .add("interface", interfaceName(index)));
+            return;
+        }
+        why = answerWords(*m_link, a);
+        if (a.refusal != helper::Refusal::InUse && a.refusal != helper::Refusal::LocalAddress) {
+            break;
+        }
+        candidate = bootp::nextTemporary(settings, host, candidate);
+    }
+    m_out.emit(cardEvent("warning", card,
+                         text::format(text::Id::AssignNoTemporary, {macText(card.mac), why}))
+                   .add("reason", why));
+}
+
 void CardMachine::assign(Card& card)
 {
     const unsigned index = static_cast<unsigned>(card.request.ifindex);
@@ -325,6 +366,9 @@ void CardMachine::assign(Card& card)
         m_failures.push_back(macText(card.mac) + " " + ipText(s.ip) + ": " + why);
         m_failedMacs.push_back(macText(card.mac));
         return;
+    }
+    if (m_options.temporaryAddress) {
+        reachOutside(card, index);
     }
     const helper::Answer entry = m_link->neighbour(card.request.id, octets(s.ip), card.mac);
     if (!entry.ok()) {

@@ -5,6 +5,7 @@
 #include "F_Config.h"
 #include "F_Main.h"
 #include "ModalOperator.h"
+#include "Translations.h"
 #include "linux/HelperPort.h"
 
 #include "WebViewLoader.h"
@@ -155,6 +156,10 @@ private slots:
     {
         QVERIFY2(!qEnvironmentVariable("CARD_NS").isEmpty(), "run me through e2e.sh");
         setWebViewModuleDirs({QStringLiteral(TORVANE_WEBENGINE_DIR)});
+        // Pictures for docs/ show the standard buttons as the program shows them.
+        if (!qEnvironmentVariable("SHOTS").isEmpty()) {
+            installQtTranslations(*qApp);
+        }
         m_window = std::make_unique<F_Main>();
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
