@@ -275,3 +275,22 @@ bool LinkNeighbourTable::temporaryPresent()
         return a.address == m_session->temporary && a.prefix == 32;
     });
 }
+
+std::optional<text::Twin> LinkNeighbourTable::temporaryByHand(const Card& card, const Ip& proposal)
+{
+    return m_session->hooks->temporaryByHand(m_session->arrival, proposal, card.ip);
+}
+
+std::array<std::string, 4> netshTemporaryLines(const std::string& name,
+                                               const std::array<std::uint8_t, 4>& address,
+                                               const std::array<std::uint8_t, 4>& card)
+{
+    const std::string interface = "\"" + name + "\"";
+    const std::string ip = bootp::ipText(address);
+    const std::string route = bootp::ipText(card) + "/32";
+    return {"netsh interface ipv4 add address " + interface + " " + ip +
+                " 255.255.255.255 store=active",
+            "netsh interface ipv4 add route " + route + " " + interface + " store=active",
+            "netsh interface ipv4 delete route " + route + " " + interface + " store=active",
+            "netsh interface ipv4 delete address " + interface + " " + ip + " store=active"};
+}

@@ -28,6 +28,12 @@ public:
     /// The address this PC would take on the card's interface to reach it; nullopt when its
     /// subnet has none or this PC cannot take one.
     virtual std::optional<Ip> proposeTemporary(const Card&) { return std::nullopt; }
+    /// What the operator must do by hand instead, when only an administrator could add the
+    /// proposed address (the commands for it); nullopt when this program can.
+    virtual std::optional<text::Twin> temporaryByHand(const Card&, const Ip& /*proposal*/)
+    {
+        return std::nullopt;
+    }
     struct Temporary {
         std::optional<Ip> address; ///< the address taken
         text::Twin failure;        ///< why none was, when none was

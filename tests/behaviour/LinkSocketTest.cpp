@@ -236,3 +236,16 @@ TEST(LinkSocket, ATemporaryAddressPassesOverDevicesThatAnswerForIt)
     s.socket.endSearch();
     EXPECT_TRUE(s.neighbours.temporaryPresent());
 }
+
+TEST(LinkSocket, TheNetshLinesAddThenRemoveAddressAndRouteForThisBootOnly)
+{
+    const auto lines = netshTemporaryLines("Ethernet 2", {192, 168, 0, 254}, {192, 168, 0, 20});
+    EXPECT_EQ(lines[0], "netsh interface ipv4 add address \"Ethernet 2\" 192.168.0.254 "
+                        "255.255.255.255 store=active");
+    EXPECT_EQ(lines[1],
+              "netsh interface ipv4 add route 192.168.0.20/32 \"Ethernet 2\" store=active");
+    EXPECT_EQ(lines[2],
+              "netsh interface ipv4 delete route 192.168.0.20/32 \"Ethernet 2\" store=active");
+    EXPECT_EQ(lines[3],
+              "netsh interface ipv4 delete address \"Ethernet 2\" 192.168.0.254 store=active");
+}

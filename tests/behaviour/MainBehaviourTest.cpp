@@ -456,6 +456,18 @@ TEST_F(MainBehaviourTest, ATemporaryAddressThatCannotBeAddedSaysWhy)
     EXPECT_TRUE(neighbours.entries.empty());
     EXPECT_TRUE(view.pages.empty());
 
+    // Only an administrator could add it (Windows): no question, the commands instead.
+    view.messages.clear();
+    view.questions.clear();
+    neighbours.byHand = text::Twin("管理者の権限が必要です.\n    netsh ...", "needs an administrator");
+    cardArrives();
+    EXPECT_TRUE(view.questions.empty());
+    EXPECT_EQ(onlyMessage().text,
+              "IPアドレス 192.168.9.9 は, カードがつながっているインタフェース eth9 のネットワーク外"
+              "です.\nカードにはIPアドレス 192.168.9.9 を送信しました.\n管理者の権限が必要です.\n"
+              "    netsh ...");
+    neighbours.byHand.reset();
+
     // No address to propose (the subnet has none, or this PC cannot take one): no question.
     view.messages.clear();
     view.questions.clear();

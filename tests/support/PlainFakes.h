@@ -44,7 +44,9 @@ public:
     Temporary temporary;
     bool present = true;
     std::vector<std::pair<Card, Ip>> temporaries;
+    std::optional<text::Twin> byHand;
     std::optional<Ip> proposeTemporary(const Card&) override { return proposal; }
+    std::optional<text::Twin> temporaryByHand(const Card&, const Ip&) override { return byHand; }
     Temporary addTemporary(const Card& card, const Ip& first) override
     {
         temporaries.emplace_back(card, first);

@@ -309,6 +309,10 @@ std::optional<MainBehaviour::Report> MainBehaviour::reachOutside(const std::stri
     if (!proposal) {
         return outside;
     }
+    if (std::optional<text::Twin> byHand = table.temporaryByHand(card, *proposal)) {
+        outside.todo = std::move(*byHand);
+        return outside;
+    }
     const text::Twin question =
         twin(Id::TemporaryQuestion, {address, interface, dottedText(*proposal)});
     if (!m_view.askQuestion(text::tr(Id::TemporaryTitle), question.local())) {
