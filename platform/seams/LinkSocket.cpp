@@ -285,12 +285,12 @@ std::array<std::string, 4> netshTemporaryLines(const std::string& name,
                                                const std::array<std::uint8_t, 4>& address,
                                                const std::array<std::uint8_t, 4>& card)
 {
-    const std::string interface = "\"" + name + "\"";
+    const std::string quoted = "\"" + name + "\"";
     const std::string ip = bootp::ipText(address);
     const std::string route = bootp::ipText(card) + "/32";
-    return {"netsh interface ipv4 add address " + interface + " " + ip +
+    return {"netsh interface ipv4 add address " + quoted + " " + ip +
                 " 255.255.255.255 store=active",
-            "netsh interface ipv4 add route " + route + " " + interface + " store=active",
-            "netsh interface ipv4 delete route " + route + " " + interface + " store=active",
-            "netsh interface ipv4 delete address " + interface + " " + ip + " store=active"};
+            "netsh interface ipv4 add route " + route + " " + quoted + " store=active",
+            "netsh interface ipv4 delete route " + route + " " + quoted + " store=active",
+            "netsh interface ipv4 delete address " + quoted + " " + ip + " store=active"};
 }

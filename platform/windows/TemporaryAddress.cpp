@@ -92,7 +92,7 @@ MIB_IPFORWARD_ROW2 routeRow(unsigned long ifindex, const bootp::Ipv4& card)
     row.ValidLifetime = 0xffffffff;
     row.PreferredLifetime = 0xffffffff;
     row.Metric = 0;
-    row.Protocol = MIB_IPPROTO_NETMGMT;
+    row.Protocol = static_cast<NL_ROUTE_PROTOCOL>(MIB_IPPROTO_NETMGMT);
     row.Origin = NlroManual;
     return row;
 }

@@ -121,7 +121,7 @@ void MainBehaviour::checkTemporary()
         const Temporary gone = std::move(*m_temporaryGone);
         m_temporaryGone.reset();
         showReport({0,
-                    twin(Id::TemporaryGone, {gone.address, gone.interface}),
+                    twin(Id::TemporaryGone, {gone.address, gone.ifName}),
                     {},
                     twin(Id::DoTemporaryGone),
                     {}});

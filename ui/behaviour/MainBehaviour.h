@@ -72,7 +72,7 @@ private:
                                             std::span<const std::uint8_t, 6> mac);
     /// The card lies outside the interface's networks: offers a temporary address of its
     /// subnet. nullopt once one is in place, else what the operator is told.
-    std::optional<Report> reachOutside(const std::string& address, const std::string& interface);
+    std::optional<Report> reachOutside(const std::string& address, const std::string& ifName);
     void checkTemporary();
     void showReport(const Report& report);
     void waitSeconds(double seconds);
@@ -86,7 +86,7 @@ private:
     /// The temporary address in place and its interface, while the search lasts.
     struct Temporary {
         std::string address;
-        std::string interface;
+        std::string ifName;
     };
     std::optional<Temporary> m_temporary;
     std::optional<Temporary> m_temporaryGone; // noticed, not yet told
