@@ -12,6 +12,7 @@
 #include <csignal>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -284,6 +285,117 @@ private slots:
                  qPrintable(card.output()));
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->inputBlocked(), 15000);
         QCOMPARE(m_window->Text1->toPlainText(), kSearching);
+    }
+
+    // The first card is given an address outside tvpc0's network: it gets its reply but no
+    // neighbour entry. Its assignment ends all the same, so the next card is answered at once
+    // instead of being refused while the first one's is still open.
+    void aCardOutsideTheNetworkHoldsUpNoOther()
+    {
+        Boxes boxes;
+        // No temporary address: the box of a card this PC cannot reach.
+        TemporaryQuestion no(false);
+        {
+            Card first({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-0A"),
+                        QStringLiteral("--timeout"), QStringLiteral("20")});
+            ModalOperator<QMessageBox> yes(
+                [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+            ModalOperator<F_Config> op([](F_Config* d) {
+                fill(d, {QStringLiteral("192"), QStringLiteral("168"), QStringLiteral("0"),
+                         QStringLiteral("20")});
+            });
+            QTRY_VERIFY_WITH_TIMEOUT(first.finished(), 25000);
+            QCOMPARE(first.exitCode(), 0);
+            QVERIFY2(first.output().contains(QStringLiteral("address=192.168.0.20 ")),
+                     qPrintable(first.output()));
+            QTRY_VERIFY_WITH_TIMEOUT(boxes.texts.size() == 1 && !boxes.current, 15000);
+            QVERIFY2(boxes.texts.front().startsWith(QStringLiteral("IPアドレス 192.168.0.20 は, ")),
+                     qPrintable(boxes.texts.front()));
+            QTRY_COMPARE(m_window->Text1->toPlainText(), kSearching);
+            QCOMPARE(no.texts.size(), 1);
+        }
+        // Well inside the 360 s an open assignment would hold the next card up.
+        Card second({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-0B"),
+                     QStringLiteral("--timeout"), QStringLiteral("10")});
+        ModalOperator<QMessageBox> yes(
+            [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+        ModalOperator<F_Config> op([](F_Config* d) {
+            fill(d, {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"),
+                     QStringLiteral("26")});
+        });
+        // A refused reply would open the dialog again: cancelled, so the test fails, not hangs.
+        QTimer cancelAgain;
+        connect(&cancelAgain, &QTimer::timeout, this, [&op] {
+            auto* d = qobject_cast<F_Config*>(QApplication::activeModalWidget());
+            if (op.acted() && d != nullptr && d->isActiveWindow()) {
+                QTest::keyClick(d, Qt::Key_Escape);
+            }
+        });
+        cancelAgain.start(50);
+        QTRY_VERIFY_WITH_TIMEOUT(second.finished(), 15000);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY2(second.output().contains(QStringLiteral("address=10.77.0.26 ")),
+                 qPrintable(second.output()));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->inputBlocked(), 15000);
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY(run(QStringLiteral("ip"), {QStringLiteral("neigh")})
+                    .contains(QStringLiteral("10.77.0.26 dev tvpc0 lladdr 02:00:00:00:00:0b")));
+    }
+
+    // Another MAC's permanent entry holds the card's address: the helper refuses to replace
+    // it, the page opens all the same (the operator asked for it), and the box says why there
+    // is no entry.
+    void aRefusedEntryStillOpensThePage()
+    {
+        const QString foreign = QStringLiteral("02:00:00:00:00:99");
+        run(QStringLiteral("ip"),
+            {QStringLiteral("neigh"), QStringLiteral("add"), QStringLiteral("10.77.0.27"),
+             QStringLiteral("lladdr"), foreign, QStringLiteral("dev"), QStringLiteral("tvpc0"),
+             QStringLiteral("nud"), QStringLiteral("permanent")});
+        QVERIFY(run(QStringLiteral("ip"), {QStringLiteral("neigh")}).contains(foreign));
+        Card card({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-0C"),
+                   QStringLiteral("--serve-http"), QStringLiteral("--serve-seconds"),
+                   QStringLiteral("60"), QStringLiteral("--timeout"), QStringLiteral("20")});
+        Boxes boxes;
+        QStringList pagesWhenBoxShown;
+        boxes.onShow = [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (qobject_cast<F_Browser*>(w) != nullptr && w->isVisible()) {
+                    pagesWhenBoxShown
+                        << w->findChild<QComboBox*>(QStringLiteral("Combo1"))->currentText();
+                }
+            }
+        };
+        ModalOperator<QMessageBox> yes(
+            [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+        ModalOperator<F_Config> op([](F_Config* d) {
+            fill(d,
+                 {QStringLiteral("10"), QStringLiteral("77"), QStringLiteral("0"),
+                  QStringLiteral("27")},
+                 true);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(card.output().contains(QStringLiteral("event=assigned")), 25000);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.titles.contains(QStringLiteral("エラー発生")), 20000);
+        const QString text = boxes.texts.at(boxes.titles.indexOf(QStringLiteral("エラー発生")));
+        QCOMPARE(text, QStringLiteral(
+                           "ARPエントリを登録できませんでした: 他の機器が使用中のIPアドレスです.\n"
+                           "カードにはIPアドレス 10.77.0.27 を送信しました.\n"
+                           "カードのページはARPエントリなしで開きました. 表示されないときは, "
+                           "このPCのARPテーブルを確かめてください. 検索は続きます."));
+        // The page was open before the box came.
+        QCOMPARE(pagesWhenBoxShown.value(boxes.titles.indexOf(QStringLiteral("エラー発生"))),
+                 QStringLiteral("http://10.77.0.27/"));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->inputBlocked(), 15000);
+        QTRY_COMPARE(m_window->Text1->toPlainText(), kSearching);
+        // The other device's entry is as it was.
+        const QString neigh =
+            run(QStringLiteral("ip"),
+                {QStringLiteral("neigh"), QStringLiteral("show"), QStringLiteral("10.77.0.27")});
+        QVERIFY2(neigh.contains(foreign) && neigh.contains(QStringLiteral("PERMANENT")),
+                 qPrintable(neigh));
+        run(QStringLiteral("ip"),
+            {QStringLiteral("neigh"), QStringLiteral("del"), QStringLiteral("10.77.0.27"),
+             QStringLiteral("dev"), QStringLiteral("tvpc0")});
     }
 
     // The helper refuses the PC's own address; the card keeps asking every second. The box

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the end-to-end test in namespaces made for it (with "temporary" as a third argument,
-# only the roads through a temporary address): the whole road on one NIC, then the
+# only the roads through a temporary address): the whole road on one NIC (with a card
+# outside the NIC's network before another, and a neighbour entry refused), then the
 # reply path with the default route on a second NIC and with no default route at all, a card
 # on a NIC without an address, the NIC removed during the wait or the dialog, and a host
 # firewall that drops the card's requests before any UDP socket sees them.
@@ -38,7 +39,7 @@ if [ "${3:-}" = temporary ]; then
         "temporaryAddressOpensThePage" --pc-no-address
     exit $failures
 fi
-variant "one NIC" "setAssignsTheCardAndOpensItsPage cancelSendsNothingAndListensAgain anotherCardInTheSameSearch"
+variant "one NIC" "setAssignsTheCardAndOpensItsPage cancelSendsNothingAndListensAgain anotherCardInTheSameSearch aCardOutsideTheNetworkHoldsUpNoOther aRefusedEntryStillOpensThePage"
 variant "default route on a second NIC" "anotherCardInTheSameSearch proposalAndServerComeFromTheCardsInterface" --second-nic
 variant "no default route" "anotherCardInTheSameSearch" --no-default-route
 variant "a refusal of the helper while the card keeps asking" "aRefusalStaysReadableWhileTheCardKeepsAsking"

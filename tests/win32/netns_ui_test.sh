@@ -4,7 +4,9 @@
 # win_window_probe.exe as an operator would (Start, the card's dialog, the fourth octet, mask
 # and gateway, Set, Yes, the report, Stop, Exit); torvane-cardsim in "card" must report the
 # address typed. Wine 8 has no CreateIpNetEntry2, so the neighbour step must say it cannot be
-# done here. With DOCS set, the screenshots of the search and of the card's dialog go there.
+# done here; the card's page opens all the same, in the default browser (Wine has no web
+# engine here): a script that records the address and fetches the simulated card's page from
+# inside "pc". With DOCS set, the screenshots of the search and of the card's dialog go there.
 #   netns_ui_test.sh CARDSIM TORVANE_EXE PROBE_EXE PREFIX_TO_COPY WORK_DIR
 set -euo pipefail
 cardsim=$1 exe=$2 probe=$3 source_prefix=$4 work=$5
@@ -47,8 +49,17 @@ in_pc() { ip netns exec "$NETNS_PC" "$@"; }
 # Paths are turned into Windows ones by hand for that reason.
 winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 
-# The same font replacements and frames as windows_ui.
-python3 - "$work/settings.reg" <<'PY'
+# The default browser: records the address and fetches the page, without an entry for the
+# card in the neighbour table (the kernel finds it by ARP).
+cat >"$work/browser.sh" <<SCRIPT
+#!/bin/sh
+printf '%s\n' "\$1" >>"$work/browser.log"
+curl -s -m 10 -o "$work/page.html" "\$1" &
+SCRIPT
+chmod +x "$work/browser.sh"
+
+# The same font replacements, frames and recording browser as windows_ui.
+python3 - "$work/settings.reg" "$work/browser.sh" <<'PY'
 import sys
 text = r'''REGEDIT4
 
@@ -62,7 +73,10 @@ text = r'''REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Decorated"="N"
-'''
+
+[HKEY_CURRENT_USER\Software\Wine\WineBrowser]
+"Browsers"="BROWSER"
+'''.replace("BROWSER", sys.argv[2])
 with open(sys.argv[1], "wb") as f:
     f.write(b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le"))
 PY
@@ -97,7 +111,8 @@ grep -q '^event=searching' "$work/probe.out" || fail "the search did not start"
 
 card_status=0
 ip netns exec "$NETNS_CARD" "$cardsim" --interface tvcard0 --mac 00-0A-1B-C2-3D-FF \
-    --interval 1 --timeout "${CARD_TIMEOUT:-60}" --format kv >"$work/card.out" 2>&1 || card_status=$?
+    --interval 1 --timeout "${CARD_TIMEOUT:-60}" --serve-http --serve-seconds 30 --format kv \
+    >"$work/card.out" 2>&1 || card_status=$?
 probe_status=0
 wait $probe_pid || probe_status=$?
 # A failed round leaves the window open: it gets 15 s to end by itself.
@@ -123,6 +138,10 @@ grep -q 'event=assigned' "$work/card.out" || fail "the card reports no assignmen
 grep -q ' address=10.77.0.123 mask=255.255.255.0 gateway=10.77.0.254 server=10.77.0.1 ' "$work/card.out" ||
     fail "the card got another address than the one typed"
 grep -q 'CreateIpNetEntry2' "$work/exe.log" || fail "stderr does not name the missing call"
+[ "$(cat "$work/browser.log" 2>/dev/null)" = "http://10.77.0.123/" ] ||
+    fail "the default browser was not given the card's page once (got: $(cat "$work/browser.log" 2>/dev/null))"
+grep -q '00-0A-1B-C2-3D-FF' "$work/page.html" 2>/dev/null ||
+    fail "the card's page could not be fetched from pc without the neighbour entry"
 
 for bmp in "$work"/shots/*.bmp; do
     python3 "$here/bmp2png.py" "$bmp" "${bmp%.bmp}.png"
