@@ -48,7 +48,7 @@ NETNS_ON_EXIT='rm -rf "$work"'
 # Behind the router namespace, the card's subnet is reached through the PC's second NIC.
 ip -n "$NETNS_OTHER" addr add 192.168.0.77/32 dev lo
 pc ip route add 192.168.0.0/24 via 10.78.0.254 dev tvpc1
-ip netns exec "$NETNS_OTHER" python3 -m http.server --bind 192.168.0.77 8077 \
+ip netns exec "$NETNS_OTHER" /usr/bin/python3 -m http.server --bind 192.168.0.77 8077 \
     --directory "$work" >/dev/null 2>&1 &
 serverpid=$!
 
