@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <linux/if_addr.h>
 #include <linux/capability.h>
+#include <linux/if_addr.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
 #include <linux/seccomp.h>
@@ -129,8 +129,7 @@ int RouteLink::hasAddress(int ifindex, const Ipv4& ip, bool& out)
         return err;
     }
     out = std::any_of(addresses.begin(), addresses.end(), [&](const netlink::Address& a) {
-        return static_cast<int>(a.index) == ifindex && a.ip == bootp::toValue(ip) &&
-               a.prefix == 32;
+        return static_cast<int>(a.index) == ifindex && a.ip == bootp::toValue(ip) && a.prefix == 32;
     });
     return 0;
 }

@@ -53,7 +53,7 @@ public:
         Mac mac{};
         bool replied = false;
         Ipv4 yiaddr{};
-        Ipv4 mask{};    ///< the mask and gateway the reply gave the card
+        Ipv4 mask{}; ///< the mask and gateway the reply gave the card
         Ipv4 gateway{};
     };
 

@@ -119,13 +119,12 @@ int probe(int fd, int ifindex, const Ipv4& address, bool& taken)
             socklen_t size = sizeof from;
             while (::recvfrom(fd, &in, sizeof in, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from),
                               &size) == sizeof in) {
-                const bool fromOther = from.sll_pkttype != PACKET_OUTGOING &&
-                                       in.senderMac != out.senderMac;
+                const bool fromOther =
+                    from.sll_pkttype != PACKET_OUTGOING && in.senderMac != out.senderMac;
                 if (from.sll_ifindex == ifindex && fromOther && in.htype == out.htype &&
                     in.ptype == out.ptype &&
-                    (in.senderIp == address ||
-                     (bootp::toValue(in.senderIp) == 0 && in.targetIp == address &&
-                      in.op == out.op))) {
+                    (in.senderIp == address || (bootp::toValue(in.senderIp) == 0 &&
+                                                in.targetIp == address && in.op == out.op))) {
                     taken = true;
                     return 0;
                 }
@@ -186,8 +185,8 @@ EntryResult TemporaryAddresses::add(const TemporaryRecord& record, HostSource& h
     if (taken) {
         return {0, Refusal::InUse};
     }
-    if (const int err = m_route.addTemporaryAddress(record.ifindex, record.address,
-                                                    record.lifetime, false);
+    if (const int err =
+            m_route.addTemporaryAddress(record.ifindex, record.address, record.lifetime, false);
         err != 0) {
         return {err, Refusal::None};
     }
@@ -196,8 +195,7 @@ EntryResult TemporaryAddresses::add(const TemporaryRecord& record, HostSource& h
         m_route.deleteAddress(record.ifindex, record.address);
         return {err, Refusal::None};
     }
-    m_held.push_back(
-        {record.ifindex, record.address, record.card, record.lifetime, seconds()});
+    m_held.push_back({record.ifindex, record.address, record.card, record.lifetime, seconds()});
     return {};
 }
 

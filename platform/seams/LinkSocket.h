@@ -54,9 +54,9 @@ public:
     virtual bool interfaceExists(int ifindex) const = 0;
     /// When this program may not add a temporary address itself: the commands that do it by
     /// hand on interface ifindex (see netshTemporaryLines); nullopt when it may.
-    virtual std::optional<text::Twin> temporaryByHand(int /*ifindex*/,
-                                                      const std::array<std::uint8_t, 4>& /*address*/,
-                                                      const std::array<std::uint8_t, 4>& /*card*/) const
+    virtual std::optional<text::Twin>
+    temporaryByHand(int /*ifindex*/, const std::array<std::uint8_t, 4>& /*address*/,
+                    const std::array<std::uint8_t, 4>& /*card*/) const
     {
         return std::nullopt;
     }

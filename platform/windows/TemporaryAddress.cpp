@@ -48,8 +48,7 @@ struct IpHelper {
         if (createAddress == nullptr || getAddress == nullptr || deleteAddress == nullptr) {
             return "CreateUnicastIpAddressEntry";
         }
-        return createRoute == nullptr || deleteRoute == nullptr ? "CreateIpForwardEntry2"
-                                                                : nullptr;
+        return createRoute == nullptr || deleteRoute == nullptr ? "CreateIpForwardEntry2" : nullptr;
     }
 
     HMODULE library = nullptr;
@@ -103,8 +102,7 @@ helper::Answer failed(const char* call, DWORD error)
         return {EPERM, helper::Refusal::None, call};
     }
     return {static_cast<std::int32_t>(error == ERROR_OBJECT_ALREADY_EXISTS ? EEXIST : EIO),
-            helper::Refusal::None,
-            std::string(call) + " error " + std::to_string(error)};
+            helper::Refusal::None, std::string(call) + " error " + std::to_string(error)};
 }
 
 } // namespace
@@ -117,8 +115,8 @@ bool runsElevated()
     }
     TOKEN_ELEVATION elevation{};
     DWORD size = 0;
-    const bool ok = ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation,
-                                          &size) != 0;
+    const bool ok =
+        ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) != 0;
     ::CloseHandle(token);
     return ok && elevation.TokenIsElevated != 0;
 }

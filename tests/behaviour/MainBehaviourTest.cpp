@@ -392,10 +392,11 @@ TEST_F(MainBehaviourTest, ACardOutsideTheNetworkIsReachedThroughATemporaryAddres
     cardArrives();
     ASSERT_EQ(view.questions.size(), 1u);
     EXPECT_EQ(view.questions[0].first, "一時IPアドレス");
-    EXPECT_EQ(view.questions[0].second,
-              "IPアドレス 192.168.9.9 は, カードがつながっているインタフェース eth9 のネットワーク外"
-              "です.\nインタフェース eth9 に一時IPアドレス 192.168.9.254 を追加して, カードのページを"
-              "開きますか?\n一時IPアドレスは検索の終了とともに削除されます.");
+    EXPECT_EQ(
+        view.questions[0].second,
+        "IPアドレス 192.168.9.9 は, カードがつながっているインタフェース eth9 のネットワーク外"
+        "です.\nインタフェース eth9 に一時IPアドレス 192.168.9.254 を追加して, カードのページを"
+        "開きますか?\n一時IPアドレスは検索の終了とともに削除されます.");
     EXPECT_NE(onlyMessage().text.find("このPCからはカードに接続できません."), std::string::npos);
     EXPECT_TRUE(neighbours.temporaries.empty());
     EXPECT_TRUE(neighbours.entries.empty());
@@ -426,10 +427,11 @@ TEST_F(MainBehaviourTest, ACardOutsideTheNetworkIsReachedThroughATemporaryAddres
     for (int i = 0; i < 20; ++i) {
         core->Timer1_Timer();
     }
-    EXPECT_EQ(onlyMessage().text,
-              "一時IPアドレス 192.168.9.253 がインタフェース eth9 から削除されました. 他のプログラム"
-              "がネットワーク設定を変更した可能性があります.\nこのPCからカードのページに接続できま"
-              "せん. 検索は続きます.");
+    EXPECT_EQ(
+        onlyMessage().text,
+        "一時IPアドレス 192.168.9.253 がインタフェース eth9 から削除されました. 他のプログラム"
+        "がネットワーク設定を変更した可能性があります.\nこのPCからカードのページに接続できま"
+        "せん. 検索は続きます.");
 
     // Stop ends the search and the address with it: nothing more to watch.
     view.messages.clear();
@@ -459,13 +461,15 @@ TEST_F(MainBehaviourTest, ATemporaryAddressThatCannotBeAddedSaysWhy)
     // Only an administrator could add it (Windows): no question, the commands instead.
     view.messages.clear();
     view.questions.clear();
-    neighbours.byHand = text::Twin("管理者の権限が必要です.\n    netsh ...", "needs an administrator");
+    neighbours.byHand =
+        text::Twin("管理者の権限が必要です.\n    netsh ...", "needs an administrator");
     cardArrives();
     EXPECT_TRUE(view.questions.empty());
-    EXPECT_EQ(onlyMessage().text,
-              "IPアドレス 192.168.9.9 は, カードがつながっているインタフェース eth9 のネットワーク外"
-              "です.\nカードにはIPアドレス 192.168.9.9 を送信しました.\n管理者の権限が必要です.\n"
-              "    netsh ...");
+    EXPECT_EQ(
+        onlyMessage().text,
+        "IPアドレス 192.168.9.9 は, カードがつながっているインタフェース eth9 のネットワーク外"
+        "です.\nカードにはIPアドレス 192.168.9.9 を送信しました.\n管理者の権限が必要です.\n"
+        "    netsh ...");
     neighbours.byHand.reset();
 
     // No address to propose (the subnet has none, or this PC cannot take one): no question.

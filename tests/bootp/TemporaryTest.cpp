@@ -27,8 +27,7 @@ TEST(Temporary, HighestFreeHostOfTheCardsSubnet)
     // A /30 has two hosts; a /31 two without edges; a /32 none left beside the card.
     EXPECT_EQ(nextTemporary(card("192.0.2.1", "255.255.255.252"), none), ip("192.0.2.2"));
     EXPECT_EQ(nextTemporary(card("192.0.2.2", "255.255.255.252"), none), ip("192.0.2.1"));
-    EXPECT_EQ(nextTemporary(card("192.0.2.2", "255.255.255.252", "192.0.2.1"), none),
-              std::nullopt);
+    EXPECT_EQ(nextTemporary(card("192.0.2.2", "255.255.255.252", "192.0.2.1"), none), std::nullopt);
     EXPECT_EQ(nextTemporary(card("192.0.2.8", "255.255.255.254"), none), ip("192.0.2.9"));
     EXPECT_EQ(nextTemporary(card("192.0.2.9", "255.255.255.254"), none), ip("192.0.2.8"));
     EXPECT_EQ(nextTemporary(card("192.0.2.9", "255.255.255.255"), none), std::nullopt);

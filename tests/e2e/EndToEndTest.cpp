@@ -518,9 +518,9 @@ private slots:
                                 "一時IPアドレスは検索の終了とともに削除されます."));
         QVERIFY(yes.isNoDefault);
         const auto addresses = [] {
-            return run(QStringLiteral("ip"), {QStringLiteral("-4"), QStringLiteral("addr"),
-                                              QStringLiteral("show"), QStringLiteral("dev"),
-                                              QStringLiteral("tvpc0")});
+            return run(QStringLiteral("ip"),
+                       {QStringLiteral("-4"), QStringLiteral("addr"), QStringLiteral("show"),
+                        QStringLiteral("dev"), QStringLiteral("tvpc0")});
         };
         const auto routes = [] {
             return run(QStringLiteral("ip"), {QStringLiteral("-4"), QStringLiteral("route")});

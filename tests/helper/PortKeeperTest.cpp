@@ -57,10 +57,9 @@ public:
     }
     Answer addTemporary(const TemporaryRecord& r) override
     {
-        calls.push_back("addTemporary " + std::to_string(r.ifindex) + " " +
-                        bootp::ipText(r.card) + " " + bootp::ipText(r.mask) + " " +
-                        bootp::ipText(r.gateway) + " " + bootp::ipText(r.address) + " " +
-                        std::to_string(r.lifetime));
+        calls.push_back("addTemporary " + std::to_string(r.ifindex) + " " + bootp::ipText(r.card) +
+                        " " + bootp::ipText(r.mask) + " " + bootp::ipText(r.gateway) + " " +
+                        bootp::ipText(r.address) + " " + std::to_string(r.lifetime));
         return {0, temporaryRefusal, {}};
     }
     bool read(int, const Ipv4&, NeighbourEntry& out) override
@@ -280,11 +279,12 @@ TEST(PortKeeper, TemporaryAddressOnlyForTheOutstandingCardAndInsideItsSubnet)
     EXPECT_TRUE(k.keeper.temporary(k.id, {192, 168, 0, 253}, 100000).ok());
     k.system.temporaryRefusal = Refusal::InUse;
     EXPECT_EQ(k.keeper.temporary(k.id, {192, 168, 0, 252}, 1).refusal, Refusal::InUse);
-    EXPECT_EQ(k.system.calls,
-              (Calls{"hostFacts", "addTemporary 2 192.168.0.20 255.255.255.0 192.168.0.1 "
-                                  "192.168.0.253 180",
-                     "hostFacts", "addTemporary 2 192.168.0.20 255.255.255.0 192.168.0.1 "
-                                  "192.168.0.252 6"}));
+    EXPECT_EQ(k.system.calls, (Calls{"hostFacts",
+                                     "addTemporary 2 192.168.0.20 255.255.255.0 192.168.0.1 "
+                                     "192.168.0.253 180",
+                                     "hostFacts",
+                                     "addTemporary 2 192.168.0.20 255.255.255.0 192.168.0.1 "
+                                     "192.168.0.252 6"}));
     // The assignment stays outstanding until its entry; after that, no temporary address.
     EXPECT_TRUE(k.keeper.neighbour(k.id, outside, kCardMac).ok());
     EXPECT_EQ(k.keeper.temporary(k.id, {192, 168, 0, 251}, 60).refusal, Refusal::NotReplied);

@@ -12,8 +12,8 @@
 #include <deque>
 #include <functional>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Fakes of the platform services in plain C++, for the behaviour's tests on every platform

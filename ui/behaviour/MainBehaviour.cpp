@@ -296,7 +296,7 @@ MainBehaviour::addNeighbourEntry(const std::string& address, std::span<const std
 }
 
 std::optional<MainBehaviour::Report> MainBehaviour::reachOutside(const std::string& address,
-                                                                const std::string& interface)
+                                                                 const std::string& interface)
 {
     Report outside{0,
                    twin(Id::FailOutsideNetwork, {address, interface}),
