@@ -3,6 +3,7 @@
 #include "CardMachine.h"
 
 #include "AnswerTexts.h"
+#include "Temporary.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -279,6 +280,46 @@ void CardMachine::stepProbe(Card& card, Clock::time_point now)
     }
 }
 
+void CardMachine::reachOutside(const Card& card, unsigned index)
+{
+    const Settings& s = card.settings;
+    bootp::HostFacts host;
+    bool onLink = false;
+    for (const LocalAddress& a : m_local) {
+        const int prefix = bootp::maskPrefix(octets(a.mask)).value_or(32);
+        host.addresses.push_back({octets(a.ip), prefix, static_cast<int>(a.index)});
+        onLink = onLink || (a.index == index && (a.ip & a.mask) == (s.ip & a.mask));
+    }
+    if (onLink) {
+        return;
+    }
+    const bootp::CardSettings settings{octets(s.ip), octets(s.mask), octets(s.gateway)};
+    std::string why = text::tr(text::Id::CauseNoTemporary);
+    std::optional<bootp::Ipv4> candidate = bootp::nextTemporary(settings, host);
+    // As the windows do: a few devices answering for the highest hosts are passed over.
+    for (int i = 0; i < 8 && candidate; ++i) {
+        const helper::Answer a =
+            m_link->temporary(card.request.id, *candidate, helper::kTemporaryLifetime);
+        if (a.ok()) {
+            m_out.emit(cardEvent("temporary", card,
+                                 text::format(text::Id::AssignTemporary,
+                                              {macText(card.mac), bootp::ipText(*candidate),
+                                               interfaceName(index)}))
+                           .add("address", bootp::ipText(*candidate))
+                           .add("interface", interfaceName(index)));
+            return;
+        }
+        why = answerWords(*m_link, a);
+        if (a.refusal != helper::Refusal::InUse && a.refusal != helper::Refusal::LocalAddress) {
+            break;
+        }
+        candidate = bootp::nextTemporary(settings, host, candidate);
+    }
+    m_out.emit(cardEvent("warning", card,
+                         text::format(text::Id::AssignNoTemporary, {macText(card.mac), why}))
+                   .add("reason", why));
+}
+
 void CardMachine::assign(Card& card)
 {
     const unsigned index = static_cast<unsigned>(card.request.ifindex);
@@ -287,8 +328,14 @@ void CardMachine::assign(Card& card)
     const std::vector<std::uint8_t> reply = bootp::buildReply(
         card.request.datagram, {octets(s.ip), octets(s.mask), octets(s.gateway), octets(server)});
     const bool again = card.phase == Card::Phase::Checking || card.phase == Card::Phase::Done;
+    // A card that may need a temporary address gets it between its reply and its entry;
+    // every other card's reply and entry go to the helper together.
     auto [sent, entryAnswer] =
-        m_link->replyThenNeighbour(card.request.id, reply, octets(s.ip), card.mac);
+        m_options.temporaryAddress
+            ? std::pair<helper::Answer, std::optional<helper::Answer>>{m_link->reply(
+                                                                           card.request.id, reply),
+                                                                       std::nullopt}
+            : m_link->replyThenNeighbour(card.request.id, reply, octets(s.ip), card.mac);
     if (!sent.ok()) {
         const std::string why = answerReason(*m_link, sent);
         const bool refused = sent.refused();
@@ -327,6 +374,10 @@ void CardMachine::assign(Card& card)
         m_failures.push_back(macText(card.mac) + " " + ipText(s.ip) + ": " + why);
         m_failedMacs.push_back(macText(card.mac));
         return;
+    }
+    if (!entryAnswer) {
+        reachOutside(card, index);
+        entryAnswer = m_link->neighbour(card.request.id, octets(s.ip), card.mac);
     }
     const helper::Answer entry = std::move(*entryAnswer);
     if (!entry.ok()) {

@@ -88,6 +88,9 @@ private:
     void startProbe(Card& card);
     void stepProbe(Card& card, Clock::time_point now);
     void assign(Card& card);
+    /// With --temporary-address: a temporary address for a card outside the interface's
+    /// networks, so that its page check can reach it.
+    void reachOutside(const Card& card, unsigned index);
     void finishCheck(Card& card, Clock::time_point now);
     void writeRecord(const Card& card, Confirmed confirmed);
     bool doneBefore(const Mac& mac) const;

@@ -53,6 +53,8 @@ private:
     }
     Answer send(std::span<const std::uint8_t> reply, int ifindex) override;
     Answer writeEntry(const EntryRecord& record) override;
+    Answer addTemporary(const TemporaryRecord& record) override;
+    template <typename Record> Answer askWriter(const Record& record);
 
     bool isLoopback(int ifindex);
     void receiveDatagrams();
@@ -194,6 +196,17 @@ Answer Listener::send(std::span<const std::uint8_t> reply, int ifindex)
 Answer Listener::writeEntry(const EntryRecord& record)
 {
     // The writer checks the entry again against the kernel and writes it.
+    return askWriter(record);
+}
+
+Answer Listener::addTemporary(const TemporaryRecord& record)
+{
+    // The writer checks it again, probes the wire for it, and adds it.
+    return askWriter(record);
+}
+
+template <typename Record> Answer Listener::askWriter(const Record& record)
+{
     EntryResult result;
     if (::send(m_writer, &record, sizeof record, MSG_NOSIGNAL) != sizeof record ||
         ::recv(m_writer, &result, sizeof result, 0) != sizeof result) {
@@ -226,6 +239,9 @@ Answer Listener::handle(const std::optional<ToHelper>& m)
     }
     if (const auto* wanted = std::get_if<Want>(&*m)) {
         return m_keeper.want(wanted->macs);
+    }
+    if (const auto* temporary = std::get_if<Temporary>(&*m)) {
+        return m_keeper.temporary(temporary->id, temporary->address, temporary->lifetime);
     }
     if (const auto* finish = std::get_if<Finish>(&*m)) {
         return m_keeper.finish(finish->id);

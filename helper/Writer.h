@@ -2,12 +2,18 @@
 
 #include "Kernel.h"
 
-// The helper's neighbour-table writer: the one process that holds cap_net_admin. It reads
-// only fixed-size entry records from the listener, checks each again against the kernel and
-// writes it, never over another MAC's entry.
+// The helper's writer: the one process that holds cap_net_admin. It reads only fixed-size
+// records from the listener, checks each again against the kernel, and writes the neighbour
+// entry (never over another MAC's) or adds a temporary address with its host route, which it
+// renews while the search lasts and removes when the search ends.
 namespace helper {
 
-/// Answers the records that arrive on link until the listener goes; then ends the process.
-[[noreturn]] void serveWriter(int link, RouteLink& route);
+/// The packet socket for the ARP probes of temporary addresses, opened while the writer
+/// still holds cap_net_raw; -errno on failure.
+int openProbeSocket();
+
+/// Answers the records that arrive on link until the listener goes; then removes what it
+/// added and ends the process. probe is openProbeSocket's socket.
+[[noreturn]] void serveWriter(int link, RouteLink& route, int probe);
 
 } // namespace helper

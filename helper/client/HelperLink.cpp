@@ -279,6 +279,11 @@ std::pair<Answer, std::optional<Answer>> HelperLink::replyThenNeighbour(std::uin
     return {std::move(sent), awaitAnswer(entrySerial)};
 }
 
+Answer HelperLink::temporary(std::uint32_t id, const Ipv4& address, std::uint32_t lifetime)
+{
+    return command(Temporary{id, address, lifetime});
+}
+
 Answer HelperLink::finish(std::uint32_t id)
 {
     return command(Finish{id});

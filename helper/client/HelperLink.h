@@ -67,6 +67,7 @@ public:
                                                                 const Bytes& datagram,
                                                                 const Ipv4& ip,
                                                                 const Mac& mac) override;
+    Answer temporary(std::uint32_t id, const Ipv4& address, std::uint32_t lifetime) override;
     Answer finish(std::uint32_t id) override;
 
     /// The next passed-on card request, without blocking; nullopt when none is waiting.
