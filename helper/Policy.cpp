@@ -150,16 +150,11 @@ void Ledger::replied(std::uint32_t id, const Ipv4& yiaddr, const Ipv4& mask, con
 std::optional<Refusal> Ledger::mayWriteNeighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac,
                                                  double now) const
 {
+    // An entry is a further step of the same open assignment as a temporary address.
+    if (const auto refusal = mayAddTemporary(id, now)) {
+        return refusal;
+    }
     const Entry* e = find(id);
-    if (e == nullptr) {
-        return Refusal::UnknownRequest;
-    }
-    if (!e->replied || id != m_outstanding) {
-        return Refusal::NotReplied;
-    }
-    if (now - e->received > 2 * kReplyWindowSeconds) {
-        return Refusal::Expired;
-    }
     if (ip != e->yiaddr || mac != e->mac) {
         return Refusal::Mismatch;
     }
