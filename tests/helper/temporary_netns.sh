@@ -30,6 +30,7 @@ absent() { # description, output, pattern that must not be there
     fi
 }
 # Waits up to $1 tenths of a second for the command's output to match $2.
+# Waits are generous: under a busy machine the helper's start and the ARP probes take longer.
 until_match() {
     local tenths=$1 pattern=$2 i
     shift 2
@@ -63,18 +64,18 @@ ip netns exec "$NETNS_OTHER" /usr/bin/python3 -m http.server --bind 192.168.0.77
     --directory "$work" >/dev/null 2>&1 &
 serverpid=$!
 
-card "$cardsim" --interface tvcard0 --interval 0.3 --timeout 20 --serve-http \
+card "$cardsim" --interface tvcard0 --interval 0.3 --timeout 40 --serve-http \
     --serve-seconds 30 --format kv >"$work/card" 2>&1 &
 cardpid=$!
-ip netns exec "$NETNS_PC" "$driver" start listen wait-request reply ip=192.168.0.20 mask=255.255.255.0 \
+ip netns exec "$NETNS_PC" "$driver" start listen wait-request 30 reply ip=192.168.0.20 mask=255.255.255.0 \
     temp 192.168.0.20 temp 10.77.0.9 temp 192.168.0.254 8 sleep 60 >"$work/driver" 2>"$work/helper" &
 driverpid=$!
-until_match 100 '^answer 0 ' sed -n 6p "$work/driver"
+until_match 300 '^answer' sed -n 6p "$work/driver"
 out=$(cat "$work/driver")
 check "the card is answered" "$(sed -n 4p <<<"$out")" "^answer 0 $"
 check "the card's own address is refused as temporary" "$(sed -n 5p <<<"$out")" "^answer -6 "
 check "an address outside the card's subnet is refused" "$(sed -n 6p <<<"$out")" "^answer -6 "
-until_match 50 '^answer' sed -n 7p "$work/driver"
+until_match 300 '^answer' sed -n 7p "$work/driver"
 check "the temporary address is added" "$(sed -n 7p "$work/driver")" "^answer 0 $"
 check "as a /32 with a lifetime" "$(pc ip -4 addr show dev tvpc0)" \
     "inet 192.168.0.254/32 .*tvpc0"
@@ -85,7 +86,7 @@ check "every other address of the subnet goes on through the router" \
     "$(pc ip -4 route get 192.168.0.77)" "192.168.0.77 via 10.78.0.254 dev tvpc1"
 check "and answers there" "$(pc curl -s -o /dev/null -w '%{http_code}' --max-time 5 \
     http://192.168.0.77:8077/)" "^200$"
-until_match 50 'assigned' cat "$work/card"
+until_match 300 'serving' cat "$work/card" || sed 's/^/       card: /' "$work/card"
 check "the card's page answers through the temporary address" \
     "$(pc curl -s --max-time 5 http://192.168.0.20/)" "<html|<HTML"
 sleep 4 # past a third of the lifetime: renewed
@@ -104,13 +105,14 @@ wait $cardpid 2>/dev/null
 # Another device answers for the first address: refused, the next is taken; the link's end
 # removes everything.
 ip netns exec "$NETNS_CARD" ip addr add 192.168.0.254/24 dev tvcard0
-card "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-31 --interval 0.3 --timeout 20 \
+card "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-31 --interval 0.3 --timeout 40 \
     --format kv >/dev/null 2>&1 &
 port_free
-ip netns exec "$NETNS_PC" "$driver" start listen wait-request reply ip=192.168.0.21 mask=255.255.255.0 \
+ip netns exec "$NETNS_PC" "$driver" start listen wait-request 30 reply ip=192.168.0.21 mask=255.255.255.0 \
     temp 192.168.0.254 temp 192.168.0.253 sleep 3 >"$work/driver" 2>"$work/helper" &
 driverpid=$!
-until_match 100 '^answer' sed -n 6p "$work/driver"
+until_match 300 '^answer' sed -n 6p "$work/driver" ||
+    sed 's/^/       driver: /' "$work/driver" "$work/helper"
 check "an address another device answers for is refused" "$(sed -n 5p "$work/driver")" \
     "^answer -19 "
 check "the next one is taken" "$(sed -n 6p "$work/driver")" "^answer 0 $"
@@ -120,13 +122,13 @@ absent "the end of the link removes the address" "$(pc ip -4 addr show dev tvpc0
 absent "and its route" "$(pc ip -4 route show table main)" "192.168.0.21"
 
 # kill -9 of both helper processes: the kernel removes the address when its lifetime ends.
-card "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-32 --interval 0.3 --timeout 20 \
+card "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-32 --interval 0.3 --timeout 40 \
     --format kv >/dev/null 2>&1 &
 port_free
-ip netns exec "$NETNS_PC" "$driver" start listen wait-request reply ip=192.168.0.22 mask=255.255.255.0 \
+ip netns exec "$NETNS_PC" "$driver" start listen wait-request 30 reply ip=192.168.0.22 mask=255.255.255.0 \
     temp 192.168.0.252 6 pidfile "$work/pids" sleep 60 >"$work/driver" 2>"$work/helper" &
 driverpid=$!
-until_match 100 . cat "$work/pids"
+until_match 300 . cat "$work/pids"
 check "added for the kill" "$(sed -n 5p "$work/driver")" "^answer 0 $"
 read -r listener writer <"$work/pids"
 # Only the helper's own two processes: never a pid that is no process's.
