@@ -109,13 +109,14 @@ card "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-31 --interval 0.3 --tim
     --format kv >/dev/null 2>&1 &
 port_free
 ip netns exec "$NETNS_PC" "$driver" start listen wait-request 30 reply ip=192.168.0.21 mask=255.255.255.0 \
-    temp 192.168.0.254 temp 192.168.0.253 sleep 3 >"$work/driver" 2>"$work/helper" &
+    temp 192.168.0.254 temp 192.168.0.253 sleep 3 >"$work/driver2" 2>"$work/helper2" &
 driverpid=$!
-until_match 300 '^answer' sed -n 6p "$work/driver" ||
-    sed 's/^/       driver: /' "$work/driver" "$work/helper"
-check "an address another device answers for is refused" "$(sed -n 5p "$work/driver")" \
+until_match 300 '^answer' sed -n 6p "$work/driver2" ||
+    sed -n 'l' "$work/driver2" "$work/helper2"
+check "an address another device answers for is refused" "$(sed -n 5p "$work/driver2")" \
     "^answer -19 "
-check "the next one is taken" "$(sed -n 6p "$work/driver")" "^answer 0 $"
+check "the next one is taken" "$(sed -n 6p "$work/driver2")" "^answer 0 $"
+[[ $(sed -n 5p "$work/driver2") == "answer -19 "* ]] || sed -n l "$work/driver2" "$work/helper2" | sed "s/^/       /"
 check "with its route" "$(pc ip -4 route get 192.168.0.21)" "dev tvpc0 src 192.168.0.253"
 wait $driverpid
 absent "the end of the link removes the address" "$(pc ip -4 addr show dev tvpc0)" "192.168.0"
@@ -126,10 +127,10 @@ card "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-32 --interval 0.3 --tim
     --format kv >/dev/null 2>&1 &
 port_free
 ip netns exec "$NETNS_PC" "$driver" start listen wait-request 30 reply ip=192.168.0.22 mask=255.255.255.0 \
-    temp 192.168.0.252 6 pidfile "$work/pids" sleep 60 >"$work/driver" 2>"$work/helper" &
+    temp 192.168.0.252 6 pidfile "$work/pids" sleep 60 >"$work/driver3" 2>"$work/helper3" &
 driverpid=$!
 until_match 300 . cat "$work/pids"
-check "added for the kill" "$(sed -n 5p "$work/driver")" "^answer 0 $"
+check "added for the kill" "$(sed -n 5p "$work/driver3")" "^answer 0 $"
 read -r listener writer <"$work/pids"
 # Only the helper's own two processes: never a pid that is no process's.
 if [[ ${listener:-} =~ ^[0-9]+$ && ${writer:-} =~ ^[0-9]+$ && $listener -gt 1 && $writer -gt 1 ]]; then
