@@ -45,7 +45,7 @@ public:
     int serve();
 
 private:
-    bool hostFacts(HostFacts& out) override { return m_route.hostFacts(out) == 0; }
+    bool hostFacts(HostFacts& out) override;
     double now() override
     {
         using namespace std::chrono;
@@ -59,13 +59,31 @@ private:
     void received(std::span<const std::uint8_t> packet, const sockaddr_ll& from, msghdr& msg);
     void reportCounters();
     Answer handle(const std::optional<ToHelper>& m);
+    bool answerCommands();
 
     int m_udp;     // UDP port 67: held, and the replies leave from it
     int m_packets; // the card requests arrive here
     int m_writer;  // the link to the writer
     RouteLink& m_route;
     PortKeeper m_keeper{*this};
+    // This PC's addresses and routes, read once for the commands taken in one wake-up.
+    std::optional<HostFacts> m_facts;
 };
+
+bool Listener::hostFacts(HostFacts& out)
+{
+    // Every command of the batch had arrived before the first check read them: each check
+    // sees the host as it was after its command came in, as when they were read per check.
+    if (!m_facts) {
+        HostFacts facts;
+        if (m_route.hostFacts(facts) != 0) {
+            return false; // not kept: the next check asks the kernel again
+        }
+        m_facts = std::move(facts);
+    }
+    out = *m_facts;
+    return true;
+}
 
 bool Listener::isLoopback(int ifindex)
 {
@@ -234,6 +252,44 @@ Answer Listener::handle(const std::optional<ToHelper>& m)
     return m_keeper.neighbour(entry.id, entry.ip, entry.mac);
 }
 
+bool Listener::answerCommands()
+{
+    // Whatever the front-end queued is taken in one wake-up, in order, and answered in order.
+    constexpr std::size_t kBatch = 64;
+    static std::uint8_t buffers[kBatch][kMaxMessage + 1];
+    std::size_t sizes[kBatch];
+    std::size_t taken = 0;
+    bool open = true;
+    while (taken < kBatch) {
+        const ssize_t n =
+            ::recv(kLinkFd, buffers[taken], sizeof buffers[taken], taken == 0 ? 0 : MSG_DONTWAIT);
+        if (n < 0 && taken > 0) {
+            // Nothing more queued; an error shows again at the next wake-up.
+            break;
+        }
+        if (n <= 0) {
+            open = false;
+            break;
+        }
+        sizes[taken++] = static_cast<std::size_t>(n);
+    }
+    m_facts.reset();
+    for (std::size_t i = 0; i < taken; ++i) {
+        const std::span<const std::uint8_t> in(buffers[i], sizes[i]);
+        const std::optional<Command> command = decodeCommand(in);
+        Answer answer = handle(command ? std::optional(command->message) : std::nullopt);
+        answer.serial = serialOf(in);
+        // The front-end words the refusal from its number (AnswerTexts); this line only
+        // marks it in the log, without a second English text.
+        if (answer.refused()) {
+            std::fprintf(stderr, "torvane-helper: refused: %d\n", static_cast<int>(answer.refusal));
+        }
+        tell(answer);
+    }
+    m_facts.reset();
+    return open;
+}
+
 int Listener::serve()
 {
     for (;;) {
@@ -244,24 +300,9 @@ int Listener::serve()
             }
             return 1;
         }
-        if (fds[0].revents != 0) {
-            std::uint8_t buffer[kMaxMessage + 1];
-            const ssize_t n = ::recv(kLinkFd, buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                reportCounters();
-                return 0; // the front-end closed the link: the search is over
-            }
-            const std::span<const std::uint8_t> in(buffer, static_cast<std::size_t>(n));
-            const std::optional<Command> command = decodeCommand(in);
-            Answer answer = handle(command ? std::optional(command->message) : std::nullopt);
-            answer.serial = serialOf(in);
-            // The front-end words the refusal from its number (AnswerTexts); this line only
-            // marks it in the log, without a second English text.
-            if (answer.refused()) {
-                std::fprintf(stderr, "torvane-helper: refused: %d\n",
-                             static_cast<int>(answer.refusal));
-            }
-            tell(answer);
+        if (fds[0].revents != 0 && !answerCommands()) {
+            reportCounters();
+            return 0; // the front-end closed the link: the search is over
         }
         if (fds[1].revents & POLLIN) {
             receiveDatagrams();
