@@ -180,26 +180,46 @@ Answer HelperLink::post(const ToHelper& m, std::uint32_t& serial)
 
 Answer HelperLink::awaitAnswer(std::uint32_t serial)
 {
-    // One deadline for the answer, however many requests arrive meanwhile.
+    const std::uint32_t serials[] = {serial};
+    return std::move(*awaitAnswers(serials).front());
+}
+
+std::vector<std::optional<Answer>> HelperLink::awaitAnswers(std::span<const std::uint32_t> serials)
+{
+    std::vector<std::optional<Answer>> got(serials.size());
+    auto left = static_cast<std::size_t>(std::count_if(
+        serials.begin(), serials.end(), [](std::uint32_t s) { return s != 0; }));
+    const auto missing = [&](const Answer& why) {
+        for (std::size_t i = 0; i < serials.size(); ++i) {
+            if (serials[i] != 0 && !got[i]) {
+                got[i] = why;
+            }
+        }
+    };
+    // One deadline for all the answers, however many requests arrive meanwhile.
     const auto deadline = std::chrono::steady_clock::now() + m_answerTimeout;
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+    while (left > 0) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         std::optional<FromHelper> in =
-            left.count() > 0 ? receive(static_cast<int>(left.count())) : std::nullopt;
+            wait.count() > 0 ? receive(static_cast<int>(wait.count())) : std::nullopt;
         if (m_fd < 0) {
-            return {EPIPE, Refusal::None, "torvane-helper has ended"};
+            missing({EPIPE, Refusal::None, "torvane-helper has ended"});
+            break;
         }
         if (!in) {
             if (std::chrono::steady_clock::now() < deadline) {
                 continue; // a datagram that was not a message, or a signal: wait on
             }
-            return {ETIMEDOUT, Refusal::None, "torvane-helper did not answer"};
+            missing({ETIMEDOUT, Refusal::None, "torvane-helper did not answer"});
+            break;
         }
         if (auto* answer = std::get_if<Answer>(&*in)) {
             // The answer to an earlier command that gave up waiting belongs to none now.
-            if (answer->serial == serial) {
-                return std::move(*answer);
+            const auto it = std::find(serials.begin(), serials.end(), answer->serial);
+            if (answer->serial != 0 && it != serials.end() && !got[it - serials.begin()]) {
+                got[it - serials.begin()] = std::move(*answer);
+                --left;
             }
             continue;
         }
@@ -207,6 +227,7 @@ Answer HelperLink::awaitAnswer(std::uint32_t serial)
             m_pending.push_back(std::move(*request));
         }
     }
+    return got;
 }
 
 Answer HelperLink::command(const ToHelper& m)
@@ -277,6 +298,42 @@ std::pair<Answer, std::optional<Answer>> HelperLink::replyThenNeighbour(std::uin
         return {std::move(sent), posted};
     }
     return {std::move(sent), awaitAnswer(entrySerial)};
+}
+
+std::vector<AssignmentAnswer> HelperLink::replyThenNeighbourAll(std::span<const Assignment> all)
+{
+    // In parts, so that what waits unread on the link stays well within its buffer while the
+    // helper's answers and requests come the other way.
+    constexpr std::size_t kPerPart = 32;
+    std::vector<AssignmentAnswer> answers;
+    answers.reserve(all.size());
+    for (std::size_t at = 0; at < all.size(); at += kPerPart) {
+        const auto part = all.subspan(at, std::min(kPerPart, all.size() - at));
+        // Reply and entry of card i have the serials 2i and 2i + 1, 0 where nothing went.
+        std::vector<std::uint32_t> serials(2 * part.size(), 0);
+        std::vector<Answer> posted(2 * part.size());
+        for (std::size_t i = 0; i < part.size(); ++i) {
+            const Assignment& a = part[i];
+            posted[2 * i] = post(Reply{a.id, a.datagram}, serials[2 * i]);
+            if (posted[2 * i].ok()) {
+                posted[2 * i + 1] = post(Neighbour{a.id, a.ip, a.mac}, serials[2 * i + 1]);
+            }
+        }
+        std::vector<std::optional<Answer>> got = awaitAnswers(serials);
+        for (std::size_t i = 0; i < part.size(); ++i) {
+            if (!posted[2 * i].ok()) {
+                answers.emplace_back(std::move(posted[2 * i]), std::nullopt);
+            } else if (!got[2 * i]->ok()) {
+                // The helper refused the entry too (NotReplied); that answer says nothing.
+                answers.emplace_back(std::move(*got[2 * i]), std::nullopt);
+            } else if (!posted[2 * i + 1].ok()) {
+                answers.emplace_back(std::move(*got[2 * i]), std::move(posted[2 * i + 1]));
+            } else {
+                answers.emplace_back(std::move(*got[2 * i]), std::move(got[2 * i + 1]));
+            }
+        }
+    }
+    return answers;
 }
 
 Answer HelperLink::finish(std::uint32_t id)

@@ -67,6 +67,8 @@ public:
                                                                 const Bytes& datagram,
                                                                 const Ipv4& ip,
                                                                 const Mac& mac) override;
+    /// Every card's messages of a part at once, then their answers: one wait per part.
+    std::vector<AssignmentAnswer> replyThenNeighbourAll(std::span<const Assignment> all) override;
     Answer finish(std::uint32_t id) override;
 
     /// The next passed-on card request, without blocking; nullopt when none is waiting.
@@ -87,6 +89,9 @@ private:
     /// The answer that repeats serial, keeping requests that arrive meanwhile and skipping
     /// answers to earlier commands.
     Answer awaitAnswer(std::uint32_t serial);
+    /// The answers that repeat serials, in their order, under one deadline; a serial of 0
+    /// awaits nothing and stays empty.
+    std::vector<std::optional<Answer>> awaitAnswers(std::span<const std::uint32_t> serials);
     std::optional<FromHelper> receive(int timeoutMs);
 
     int m_fd = -1;
