@@ -167,15 +167,54 @@ Answer HelperLink::post(const ToHelper& m, std::uint32_t& serial)
     if (m_fd < 0) {
         return {EPIPE, Refusal::None, "torvane-helper is not running"};
     }
-    // Never 0, which a malformed message's refusal may carry.
-    m_serial = m_serial == UINT32_MAX ? 1 : m_serial + 1;
-    serial = m_serial;
+    serial = nextSerial();
     const Bytes data = encode(Command{serial, m});
     if (::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(data.size())) {
         m_died = true;
         return {EPIPE, Refusal::None, "torvane-helper has ended"};
     }
     return {};
+}
+
+std::uint32_t HelperLink::nextSerial()
+{
+    // Never 0, which a malformed message's refusal may carry.
+    m_serial = m_serial == UINT32_MAX ? 1 : m_serial + 1;
+    return m_serial;
+}
+
+std::size_t HelperLink::postAll(std::span<const Bytes> messages)
+{
+    if (m_fd < 0) {
+        return 0;
+    }
+    std::vector<iovec> iov(messages.size());
+    std::vector<mmsghdr> msgs(messages.size());
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        iov[i] = {const_cast<std::uint8_t*>(messages[i].data()), messages[i].size()};
+        msgs[i].msg_hdr.msg_iov = &iov[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+    }
+    std::size_t sent = 0;
+    while (sent < messages.size()) {
+        const int n = ::sendmmsg(m_fd, msgs.data() + sent,
+                                 static_cast<unsigned>(messages.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            m_died = true;
+            break;
+        }
+        for (int i = 0; i < n; ++i) {
+            if (msgs[sent + i].msg_len != messages[sent + i].size()) {
+                m_died = true;
+                return sent + i;
+            }
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return sent;
 }
 
 Answer HelperLink::awaitAnswer(std::uint32_t serial)
@@ -282,22 +321,8 @@ std::pair<Answer, std::optional<Answer>> HelperLink::replyThenNeighbour(std::uin
                                                                         const Ipv4& ip,
                                                                         const Mac& mac)
 {
-    // The helper takes the entry only after the reply: one that did not go out leaves the
-    // entry refused (NotReplied), an answer that belongs to no one, which its serial skips.
-    std::uint32_t replySerial = 0;
-    std::uint32_t entrySerial = 0;
-    if (Answer a = post(Reply{id, datagram}, replySerial); !a.ok()) {
-        return {std::move(a), std::nullopt};
-    }
-    const Answer posted = post(Neighbour{id, ip, mac}, entrySerial);
-    Answer sent = awaitAnswer(replySerial);
-    if (!sent.ok()) {
-        return {std::move(sent), std::nullopt};
-    }
-    if (!posted.ok()) {
-        return {std::move(sent), posted};
-    }
-    return {std::move(sent), awaitAnswer(entrySerial)};
+    const Assignment one{id, datagram, ip, mac};
+    return std::move(replyThenNeighbourAll(std::span(&one, 1)).front());
 }
 
 std::vector<AssignmentAnswer> HelperLink::replyThenNeighbourAll(std::span<const Assignment> all)
@@ -309,16 +334,26 @@ std::vector<AssignmentAnswer> HelperLink::replyThenNeighbourAll(std::span<const 
     answers.reserve(all.size());
     for (std::size_t at = 0; at < all.size(); at += kPerPart) {
         const auto part = all.subspan(at, std::min(kPerPart, all.size() - at));
-        // Reply and entry of card i have the serials 2i and 2i + 1, 0 where nothing went.
+        // Reply and entry of card i have the serials 2i and 2i + 1, 0 where nothing went. All
+        // go in one system call, so that the helper finds them queued together.
         std::vector<std::uint32_t> serials(2 * part.size(), 0);
-        std::vector<Answer> posted(2 * part.size());
+        std::vector<Bytes> messages;
+        messages.reserve(serials.size());
         for (std::size_t i = 0; i < part.size(); ++i) {
             const Assignment& a = part[i];
-            posted[2 * i] = post(Reply{a.id, a.datagram}, serials[2 * i]);
-            if (posted[2 * i].ok()) {
-                posted[2 * i + 1] = post(Neighbour{a.id, a.ip, a.mac}, serials[2 * i + 1]);
-            }
+            serials[2 * i] = nextSerial();
+            messages.push_back(encode(Command{serials[2 * i], Reply{a.id, a.datagram}}));
+            serials[2 * i + 1] = nextSerial();
+            messages.push_back(encode(Command{serials[2 * i + 1], Neighbour{a.id, a.ip, a.mac}}));
         }
+        const std::size_t went = postAll(messages);
+        std::vector<Answer> posted(serials.size());
+        for (std::size_t j = went; j < serials.size(); ++j) {
+            serials[j] = 0;
+            posted[j] = {EPIPE, Refusal::None, "torvane-helper has ended"};
+        }
+        // The helper takes an entry only after its reply: one that did not go out leaves the
+        // entry refused (NotReplied), an answer that belongs to no one.
         std::vector<std::optional<Answer>> got = awaitAnswers(serials);
         for (std::size_t i = 0; i < part.size(); ++i) {
             if (!posted[2 * i].ok()) {

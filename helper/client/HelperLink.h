@@ -86,6 +86,10 @@ private:
     Answer command(const ToHelper& m);
     /// Hands a message over with a new serial: an ok answer, or why the link broke.
     Answer post(const ToHelper& m, std::uint32_t& serial);
+    /// Hands messages over in one system call where it can; how many went (the link broke
+    /// at the first that did not).
+    std::size_t postAll(std::span<const Bytes> messages);
+    std::uint32_t nextSerial();
     /// The answer that repeats serial, keeping requests that arrive meanwhile and skipping
     /// answers to earlier commands.
     Answer awaitAnswer(std::uint32_t serial);
