@@ -3,6 +3,7 @@
 #include "BootMessage.h"
 #include "Filter.h"
 #include "PortKeeper.h"
+#include "Writer.h"
 
 #include <cerrno>
 #include <chrono>
@@ -60,6 +61,7 @@ private:
     void reportCounters();
     Answer handle(const std::optional<ToHelper>& m);
     bool answerCommands();
+    void writeEntries(std::span<Answer> answers, std::span<const std::size_t> commandOf);
 
     int m_udp;     // UDP port 67: held, and the replies leave from it
     int m_packets; // the card requests arrive here
@@ -68,6 +70,8 @@ private:
     PortKeeper m_keeper{*this};
     // This PC's addresses and routes, read once for the commands taken in one wake-up.
     std::optional<HostFacts> m_facts;
+    // The checked entries of the commands being answered, for the writer in one exchange.
+    std::vector<EntryRecord> m_entries;
 };
 
 bool Listener::hostFacts(HostFacts& out)
@@ -211,16 +215,34 @@ Answer Listener::send(std::span<const std::uint8_t> reply, int ifindex)
 
 Answer Listener::writeEntry(const EntryRecord& record)
 {
-    // The writer checks the entry again against the kernel and writes it.
-    EntryResult result;
-    if (::send(m_writer, &record, sizeof record, MSG_NOSIGNAL) != sizeof record ||
-        ::recv(m_writer, &result, sizeof result, 0) != sizeof result) {
-        return failed(EPIPE);
+    // The writer checks the entry again against the kernel and writes it, with the others of
+    // this batch of commands; answerCommands puts its answer in place of this one.
+    m_entries.push_back(record);
+    return {};
+}
+
+void Listener::writeEntries(std::span<Answer> answers, std::span<const std::size_t> commandOf)
+{
+    if (m_entries.empty()) {
+        return;
     }
-    if (result.refusal != Refusal::None) {
-        return {0, result.refusal, {}};
+    EntryResult results[kEntriesPerExchange];
+    const std::size_t size = m_entries.size() * sizeof(EntryRecord);
+    const std::size_t expected = m_entries.size() * sizeof(EntryResult);
+    const bool exchanged =
+        ::send(m_writer, m_entries.data(), size, MSG_NOSIGNAL) == static_cast<ssize_t>(size) &&
+        ::recv(m_writer, results, sizeof results, 0) == static_cast<ssize_t>(expected);
+    for (std::size_t k = 0; k < m_entries.size(); ++k) {
+        Answer& answer = answers[commandOf[k]];
+        if (!exchanged) {
+            answer = failed(EPIPE);
+        } else if (results[k].refusal != Refusal::None) {
+            answer = {0, results[k].refusal, {}};
+        } else {
+            answer = results[k].error == 0 ? Answer{} : failed(results[k].error);
+        }
     }
-    return result.error == 0 ? Answer{} : failed(result.error);
+    m_entries.clear();
 }
 
 Answer Listener::handle(const std::optional<ToHelper>& m)
@@ -255,7 +277,8 @@ Answer Listener::handle(const std::optional<ToHelper>& m)
 bool Listener::answerCommands()
 {
     // Whatever the front-end queued is taken in one wake-up, in order, and answered in order.
-    constexpr std::size_t kBatch = 64;
+    // No more commands than entries the writer takes in one exchange.
+    constexpr std::size_t kBatch = kEntriesPerExchange;
     static std::uint8_t buffers[kBatch][kMaxMessage + 1];
     std::size_t sizes[kBatch];
     std::size_t taken = 0;
@@ -274,17 +297,29 @@ bool Listener::answerCommands()
         sizes[taken++] = static_cast<std::size_t>(n);
     }
     m_facts.reset();
+    Answer answers[kBatch];
+    std::size_t entryCommands[kBatch];
+    std::size_t entries = 0;
     for (std::size_t i = 0; i < taken; ++i) {
         const std::span<const std::uint8_t> in(buffers[i], sizes[i]);
         const std::optional<Command> command = decodeCommand(in);
-        Answer answer = handle(command ? std::optional(command->message) : std::nullopt);
-        answer.serial = serialOf(in);
+        const std::size_t before = m_entries.size();
+        answers[i] = handle(command ? std::optional(command->message) : std::nullopt);
+        if (m_entries.size() > before) {
+            entryCommands[entries++] = i;
+        }
+    }
+    // Every reply of the batch has gone out; the entries go to the writer together.
+    writeEntries(answers, std::span(entryCommands, entries));
+    for (std::size_t i = 0; i < taken; ++i) {
+        answers[i].serial = serialOf(std::span(buffers[i], sizes[i]));
         // The front-end words the refusal from its number (AnswerTexts); this line only
         // marks it in the log, without a second English text.
-        if (answer.refused()) {
-            std::fprintf(stderr, "torvane-helper: refused: %d\n", static_cast<int>(answer.refusal));
+        if (answers[i].refused()) {
+            std::fprintf(stderr, "torvane-helper: refused: %d\n",
+                         static_cast<int>(answers[i].refusal));
         }
-        tell(answer);
+        tell(answers[i]);
     }
     m_facts.reset();
     return open;
