@@ -3,6 +3,7 @@
 #include "CardMachine.h"
 
 #include "AnswerTexts.h"
+#include "Temporary.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -292,6 +293,46 @@ void CardMachine::stepProbe(Card& card, Clock::time_point now)
     }
 }
 
+void CardMachine::reachOutside(const Card& card, unsigned index)
+{
+    const Settings& s = card.settings;
+    bootp::HostFacts host;
+    bool onLink = false;
+    for (const LocalAddress& a : m_local) {
+        const int prefix = bootp::maskPrefix(octets(a.mask)).value_or(32);
+        host.addresses.push_back({octets(a.ip), prefix, static_cast<int>(a.index)});
+        onLink = onLink || (a.index == index && (a.ip & a.mask) == (s.ip & a.mask));
+    }
+    if (onLink) {
+        return;
+    }
+    const bootp::CardSettings settings{octets(s.ip), octets(s.mask), octets(s.gateway)};
+    std::string why = text::tr(text::Id::CauseNoTemporary);
+    std::optional<bootp::Ipv4> candidate = bootp::nextTemporary(settings, host);
+    // As the windows do: a few devices answering for the highest hosts are passed over.
+    for (int i = 0; i < 8 && candidate; ++i) {
+        const helper::Answer a =
+            m_link->temporary(card.request.id, *candidate, helper::kTemporaryLifetime);
+        if (a.ok()) {
+            m_out.emit(cardEvent("temporary", card,
+                                 text::format(text::Id::AssignTemporary,
+                                              {macText(card.mac), bootp::ipText(*candidate),
+                                               interfaceName(index)}))
+                           .add("address", bootp::ipText(*candidate))
+                           .add("interface", interfaceName(index)));
+            return;
+        }
+        why = answerWords(*m_link, a);
+        if (a.refusal != helper::Refusal::InUse && a.refusal != helper::Refusal::LocalAddress) {
+            break;
+        }
+        candidate = bootp::nextTemporary(settings, host, candidate);
+    }
+    m_out.emit(cardEvent("warning", card,
+                         text::format(text::Id::AssignNoTemporary, {macText(card.mac), why}))
+                   .add("reason", why));
+}
+
 void CardMachine::assign(Card& card)
 {
     const unsigned index = static_cast<unsigned>(card.request.ifindex);
@@ -301,8 +342,7 @@ void CardMachine::assign(Card& card)
     q.server = serverAddress(m_local, index, s.ip, s.mask);
     q.assignment.id = card.request.id;
     q.assignment.datagram = bootp::buildReply(
-        card.request.datagram,
-        {octets(s.ip), octets(s.mask), octets(s.gateway), octets(q.server)});
+        card.request.datagram, {octets(s.ip), octets(s.mask), octets(s.gateway), octets(q.server)});
     q.assignment.ip = octets(s.ip);
     q.assignment.mac = card.mac;
     q.again = card.phase == Card::Phase::Checking || card.phase == Card::Phase::Done;
@@ -327,21 +367,33 @@ void CardMachine::sendQueued()
     for (const Queued& q : queued) {
         all.push_back(q.assignment);
     }
-    const std::vector<helper::AssignmentAnswer> answers = m_link->replyThenNeighbourAll(all);
+    if (m_options.temporaryAddress) {
+        // A card that may need a temporary address gets it between its reply and its entry
+        // (in assigned), and the next card's reply waits for that entry: one card at a time.
+        for (const Queued& q : queued) {
+            Card& card = m_cards.at(q.mac);
+            card.queued = false;
+            assigned(card, q,
+                     {m_link->reply(q.assignment.id, q.assignment.datagram), std::nullopt});
+        }
+        return;
+    }
+    std::vector<helper::AssignmentAnswer> answers = m_link->replyThenNeighbourAll(all);
     for (std::size_t i = 0; i < queued.size(); ++i) {
         Card& card = m_cards.at(queued[i].mac);
         card.queued = false;
-        assigned(card, queued[i], answers[i]);
+        assigned(card, queued[i], std::move(answers[i]));
     }
 }
 
-void CardMachine::assigned(Card& card, const Queued& q, const helper::AssignmentAnswer& answer)
+void CardMachine::assigned(Card& card, const Queued& q, helper::AssignmentAnswer answer)
 {
     const unsigned index = static_cast<unsigned>(card.request.ifindex);
     const Settings& s = card.settings;
     const Ip server = q.server;
     const bool again = q.again;
-    const auto& [sent, entryAnswer] = answer;
+    const helper::Answer& sent = answer.first;
+    std::optional<helper::Answer>& entryAnswer = answer.second;
     if (!sent.ok()) {
         const std::string why = answerReason(*m_link, sent);
         const bool refused = sent.refused();
@@ -380,6 +432,10 @@ void CardMachine::assigned(Card& card, const Queued& q, const helper::Assignment
         m_failures.push_back(macText(card.mac) + " " + ipText(s.ip) + ": " + why);
         m_failedMacs.push_back(macText(card.mac));
         return;
+    }
+    if (!entryAnswer) {
+        reachOutside(card, index);
+        entryAnswer = m_link->neighbour(card.request.id, octets(s.ip), card.mac);
     }
     const helper::Answer& entry = *entryAnswer;
     if (!entry.ok()) {

@@ -96,12 +96,15 @@ private:
 
     void take(helper::Request request);
     void sendQueued();
-    void assigned(Card& card, const Queued& q, const helper::AssignmentAnswer& answer);
+    void assigned(Card& card, const Queued& q, helper::AssignmentAnswer answer);
     void decide(Card& card);
     void forgetIfUnanswered(const Mac& mac);
     void startProbe(Card& card);
     void stepProbe(Card& card, Clock::time_point now);
     void assign(Card& card);
+    /// With --temporary-address: a temporary address for a card outside the interface's
+    /// networks, so that its page check can reach it.
+    void reachOutside(const Card& card, unsigned index);
     void finishCheck(Card& card, Clock::time_point now);
     void writeRecord(const Card& card, Confirmed confirmed);
     bool doneBefore(const Mac& mac) const;

@@ -42,6 +42,7 @@ constexpr OptionHelp kOptions[] = {
     {Group::Options, "--probe-wait", "", "S", Id::AssignHelpProbeWait},
     {Group::Options, "--timeout", "", "S", Id::AssignHelpTimeout},
     {Group::Options, "--dry-run", "", "", Id::AssignHelpDryRun},
+    {Group::Options, "--temporary-address", "", "", Id::AssignHelpTemporary},
     {Group::Options, "--export", "", "dnsmasq|kea", Id::AssignHelpExport},
     {Group::Options, "--format", "", "text|json", Id::AssignHelpFormat},
     {Group::Options, "--helper", "", "PATH", Id::AssignHelpHelper},
@@ -163,6 +164,10 @@ Parsed parseArgs(const std::vector<std::string_view>& args)
         }
         if (name == "--dry-run") {
             o.dryRun = true;
+            continue;
+        }
+        if (name == "--temporary-address") {
+            o.temporaryAddress = true;
             continue;
         }
         if (!inlineValue) {

@@ -44,6 +44,9 @@ struct Options {
     double confirmTimeout = 60;
     std::optional<double> timeout; ///< none: no overall deadline
     double probeWait = 1;
+    /// Reach a card outside the interface's networks through a temporary address of its
+    /// subnet for the page check.
+    bool temporaryAddress = false;
     Format format = Format::Text;
     std::string helper;       ///< empty: beside the program or in ../libexec/torvane
     bool dryRun = false;      ///< check and print the plan; start no helper, send nothing

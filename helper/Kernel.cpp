@@ -1,7 +1,9 @@
 #include "Kernel.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <linux/capability.h>
+#include <linux/if_addr.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
 #include <linux/seccomp.h>
@@ -89,6 +91,92 @@ int RouteLink::addPermanent(int ifindex, const Ipv4& ip, const Mac& mac)
         return EEXIST; // another MAC holds the address
     }
     return now.permanent ? 0 : EEXIST;
+}
+
+int RouteLink::acknowledged(netlink::wire::Query& request)
+{
+    // The answer is the acknowledgement alone.
+    return m_socket->exchange(request.message(), [](const nlmsghdr*) { return EPROTO; });
+}
+
+int RouteLink::addTemporaryAddress(int ifindex, const Ipv4& ip, std::uint32_t lifetime, bool renew)
+{
+    // A renewal replaces the lifetimes of the address in place; a first addition refuses one
+    // that is there already, which the caller's checks have ruled out.
+    netlink::wire::Query r(RTM_NEWADDR, renew ? NLM_F_REPLACE : (NLM_F_CREATE | NLM_F_EXCL));
+    auto& a = r.header<ifaddrmsg>();
+    a.ifa_family = AF_INET;
+    a.ifa_prefixlen = 32;
+    a.ifa_scope = RT_SCOPE_UNIVERSE;
+    a.ifa_index = static_cast<unsigned>(ifindex);
+    r.put(IFA_LOCAL, ip.data(), ip.size());
+    r.put(IFA_ADDRESS, ip.data(), ip.size());
+    // With a finite lifetime the kernel itself removes the address once nobody renews it.
+    const ifa_cacheinfo life{lifetime, lifetime, 0, 0};
+    r.put(IFA_CACHEINFO, &life, sizeof life);
+    return acknowledged(r);
+}
+
+int RouteLink::hasAddress(int ifindex, const Ipv4& ip, bool& out)
+{
+    out = false;
+    netlink::wire::Query dump(RTM_GETADDR, NLM_F_DUMP);
+    dump.header<ifaddrmsg>().ifa_family = AF_INET;
+    std::vector<netlink::Address> addresses;
+    if (const int err = m_socket->dump(dump.message(), addresses); err != 0) {
+        return err;
+    }
+    out = std::any_of(addresses.begin(), addresses.end(), [&](const netlink::Address& a) {
+        return static_cast<int>(a.index) == ifindex && a.ip == bootp::toValue(ip) && a.prefix == 32;
+    });
+    return 0;
+}
+
+int RouteLink::deleteAddress(int ifindex, const Ipv4& ip)
+{
+    netlink::wire::Query r(RTM_DELADDR, 0);
+    auto& a = r.header<ifaddrmsg>();
+    a.ifa_family = AF_INET;
+    a.ifa_prefixlen = 32;
+    a.ifa_index = static_cast<unsigned>(ifindex);
+    r.put(IFA_LOCAL, ip.data(), ip.size());
+    r.put(IFA_ADDRESS, ip.data(), ip.size());
+    return acknowledged(r);
+}
+
+namespace {
+
+void hostRoute(netlink::wire::Query& r, int ifindex, const Ipv4& card, const Ipv4& source)
+{
+    auto& rt = r.header<rtmsg>();
+    rt.rtm_family = AF_INET;
+    rt.rtm_dst_len = 32;
+    rt.rtm_table = RT_TABLE_MAIN;
+    rt.rtm_protocol = RTPROT_STATIC;
+    rt.rtm_scope = RT_SCOPE_LINK;
+    rt.rtm_type = RTN_UNICAST;
+    const auto index = static_cast<std::uint32_t>(ifindex);
+    r.put(RTA_DST, card.data(), card.size());
+    r.put(RTA_PREFSRC, source.data(), source.size());
+    r.put(RTA_OIF, &index, sizeof index);
+}
+
+} // namespace
+
+int RouteLink::addHostRoute(int ifindex, const Ipv4& card, const Ipv4& source)
+{
+    // Only the card's own address: a route another NIC has to the card's subnet keeps every
+    // other address of it.
+    netlink::wire::Query r(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL);
+    hostRoute(r, ifindex, card, source);
+    return acknowledged(r);
+}
+
+int RouteLink::deleteHostRoute(int ifindex, const Ipv4& card, const Ipv4& source)
+{
+    netlink::wire::Query r(RTM_DELROUTE, 0);
+    hostRoute(r, ifindex, card, source);
+    return acknowledged(r);
 }
 
 bool setCapabilities(std::uint64_t permitted, std::uint64_t effective)

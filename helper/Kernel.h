@@ -48,7 +48,19 @@ public:
     /// that holds another MAC (see Kernel.cpp); 0 or an errno. Needs cap_net_admin.
     int addPermanent(int ifindex, const Ipv4& ip, const Mac& mac);
 
+    /// Adds ip/32 to ifindex, which the kernel removes after lifetime seconds unless it is
+    /// renewed (renew: the same again, for an address that is still there); 0 or an errno.
+    int addTemporaryAddress(int ifindex, const Ipv4& ip, std::uint32_t lifetime, bool renew);
+    /// Whether ifindex holds ip/32 now; 0 or an errno.
+    int hasAddress(int ifindex, const Ipv4& ip, bool& out);
+    int deleteAddress(int ifindex, const Ipv4& ip);
+    /// The host route to card out of ifindex with source ip, in the main table; 0 or an errno.
+    int addHostRoute(int ifindex, const Ipv4& card, const Ipv4& source);
+    int deleteHostRoute(int ifindex, const Ipv4& card, const Ipv4& source);
+
 private:
+    int acknowledged(netlink::wire::Query& request);
+
     std::unique_ptr<netlink::wire::Socket> m_socket;
 };
 

@@ -54,6 +54,8 @@ private:
     }
     Answer send(std::span<const std::uint8_t> reply, int ifindex) override;
     Answer writeEntry(const EntryRecord& record) override;
+    Answer addTemporary(const TemporaryRecord& record) override;
+    template <typename Record> Answer askWriter(const Record& record);
 
     bool isLoopback(int ifindex);
     void receiveDatagrams();
@@ -221,6 +223,25 @@ Answer Listener::writeEntry(const EntryRecord& record)
     return {};
 }
 
+Answer Listener::addTemporary(const TemporaryRecord& record)
+{
+    // The writer checks it again, probes the wire for it, and adds it.
+    return askWriter(record);
+}
+
+template <typename Record> Answer Listener::askWriter(const Record& record)
+{
+    EntryResult result;
+    if (::send(m_writer, &record, sizeof record, MSG_NOSIGNAL) != sizeof record ||
+        ::recv(m_writer, &result, sizeof result, 0) != sizeof result) {
+        return failed(EPIPE);
+    }
+    if (result.refusal != Refusal::None) {
+        return {0, result.refusal, {}};
+    }
+    return result.error == 0 ? Answer{} : failed(result.error);
+}
+
 void Listener::writeEntries(std::span<Answer> answers, std::span<const std::size_t> commandOf)
 {
     if (m_entries.empty()) {
@@ -267,6 +288,9 @@ Answer Listener::handle(const std::optional<ToHelper>& m)
     if (const auto* wanted = std::get_if<Want>(&*m)) {
         return m_keeper.want(wanted->macs);
     }
+    if (const auto* temporary = std::get_if<Temporary>(&*m)) {
+        return m_keeper.temporary(temporary->id, temporary->address, temporary->lifetime);
+    }
     if (const auto* finish = std::get_if<Finish>(&*m)) {
         return m_keeper.finish(finish->id);
     }
@@ -298,11 +322,16 @@ bool Listener::answerCommands()
     }
     m_facts.reset();
     Answer answers[kBatch];
-    std::size_t entryCommands[kBatch];
+    std::size_t entryCommands[kBatch] = {};
     std::size_t entries = 0;
     for (std::size_t i = 0; i < taken; ++i) {
         const std::span<const std::uint8_t> in(buffers[i], sizes[i]);
         const std::optional<Command> command = decodeCommand(in);
+        if (command && std::holds_alternative<Temporary>(command->message)) {
+            // The writer takes its work in order: the entries before this address first.
+            writeEntries(answers, std::span(entryCommands, entries));
+            entries = 0;
+        }
         const std::size_t before = m_entries.size();
         answers[i] = handle(command ? std::optional(command->message) : std::nullopt);
         if (m_entries.size() > before) {

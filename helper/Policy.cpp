@@ -134,12 +134,14 @@ std::optional<Refusal> Ledger::mayReply(std::uint32_t id, double now) const
     return std::nullopt;
 }
 
-void Ledger::replied(std::uint32_t id, const Ipv4& yiaddr)
+void Ledger::replied(std::uint32_t id, const Ipv4& yiaddr, const Ipv4& mask, const Ipv4& gateway)
 {
     for (Entry& e : m_entries) {
         if (e.id == id) {
             e.replied = true;
             e.yiaddr = yiaddr;
+            e.mask = mask;
+            e.gateway = gateway;
             m_outstanding = id;
         }
     }
@@ -163,6 +165,21 @@ std::optional<Refusal> Ledger::mayWriteNeighbour(std::uint32_t id, const Ipv4& i
     }
     if (!bootp::isCardMac(mac)) {
         return Refusal::BadMac;
+    }
+    return std::nullopt;
+}
+
+std::optional<Refusal> Ledger::mayAddTemporary(std::uint32_t id, double now) const
+{
+    const Entry* e = find(id);
+    if (e == nullptr) {
+        return Refusal::UnknownRequest;
+    }
+    if (!e->replied || id != m_outstanding) {
+        return Refusal::NotReplied;
+    }
+    if (now - e->received > 2 * kReplyWindowSeconds) {
+        return Refusal::Expired;
     }
     return std::nullopt;
 }

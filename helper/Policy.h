@@ -61,13 +61,19 @@ public:
         Mac mac{};
         bool replied = false;
         Ipv4 yiaddr{};
+        Ipv4 mask{}; ///< the mask and gateway the reply gave the card
+        Ipv4 gateway{};
     };
 
     /// Keeps a passed-on request; returns its id.
     std::uint32_t remember(Bytes request, int ifindex, double now);
     /// The request a reply may answer, or why not.
     std::optional<Refusal> mayReply(std::uint32_t id, double now) const;
-    void replied(std::uint32_t id, const Ipv4& yiaddr);
+    void replied(std::uint32_t id, const Ipv4& yiaddr, const Ipv4& mask = {},
+                 const Ipv4& gateway = {});
+    /// Whether the card of id may be reached through a temporary address now: only while its
+    /// assignment is outstanding.
+    std::optional<Refusal> mayAddTemporary(std::uint32_t id, double now) const;
     /// The request whose neighbour entry may be written now, or why not.
     std::optional<Refusal> mayWriteNeighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac,
                                              double now) const;

@@ -1,6 +1,8 @@
 #include "PortKeeper.h"
 
 #include "BootMessage.h"
+#include "Card.h"
+#include "Temporary.h"
 
 #include <algorithm>
 #include <vector>
@@ -106,10 +108,32 @@ Answer PortKeeper::reply(std::uint32_t id, std::span<const std::uint8_t> datagra
     if (!sent.ok()) {
         return sent;
     }
-    Ipv4 yiaddr;
-    std::copy_n(datagram.begin() + bootp::kYiaddr, 4, yiaddr.begin());
-    m_ledger.replied(id, yiaddr);
+    const bootp::Assignment sentTo = *bootp::readReply(entry.request, datagram);
+    m_ledger.replied(id, sentTo.ip, sentTo.mask, sentTo.gateway);
     return {};
+}
+
+Answer PortKeeper::temporary(std::uint32_t id, const Ipv4& address, std::uint32_t lifetime)
+{
+    if (const auto refusal = m_ledger.mayAddTemporary(id, m_seams.now())) {
+        return refuse(*refusal);
+    }
+    const Ledger::Entry& e = *m_ledger.find(id);
+    TemporaryRecord record;
+    record.ifindex = e.ifindex;
+    record.card = e.yiaddr;
+    record.mask = e.mask;
+    record.gateway = e.gateway;
+    record.address = address;
+    record.lifetime = std::clamp(lifetime, kMinTemporaryLifetime, kTemporaryLifetime);
+    HostFacts host;
+    if (!m_seams.hostFacts(host)) {
+        return refuse(Refusal::KernelQuery);
+    }
+    if (const auto refusal = checkTemporary(record, host)) {
+        return refuse(*refusal);
+    }
+    return m_seams.addTemporary(record);
 }
 
 Answer PortKeeper::neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac)
@@ -145,6 +169,23 @@ EntryResult writeUnlessOtherMac(EntryTable& table, const EntryRecord& record)
         return {0, Refusal::OtherMac};
     }
     return table.write(record, present);
+}
+
+std::optional<Refusal> checkTemporary(const TemporaryRecord& record, const HostFacts& host)
+{
+    const bootp::CardSettings card{record.card, record.mask, record.gateway};
+    if (record.ifindex <= 0 || bootp::checkSettings(card.ip, card.mask, card.gateway)) {
+        return Refusal::Malformed;
+    }
+    if (const auto problem = bootp::temporaryProblem(record.address, card, host)) {
+        return *problem == bootp::TemporaryProblem::ThisPc ? Refusal::LocalAddress
+                                                           : Refusal::BadAddress;
+    }
+    // The card itself must be no address of this PC either, nor reachable as one.
+    if (bootp::clashWithHost(card.ip, host)) {
+        return Refusal::LocalAddress;
+    }
+    return std::nullopt;
 }
 
 EntryResult writeChecked(HostSource& host, EntryTable& table, const EntryRecord& record)

@@ -2,6 +2,7 @@
 
 #include "Policy.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -28,6 +29,12 @@ public:
     virtual Answer send(std::span<const std::uint8_t> reply, int ifindex) = 0;
     /// Has a checked neighbour entry written.
     virtual Answer writeEntry(const EntryRecord& record) = 0;
+    /// Has a checked temporary address and its host route added; a platform that cannot
+    /// refuses.
+    virtual Answer addTemporary(const TemporaryRecord&)
+    {
+        return {EOPNOTSUPP, Refusal::None, "not supported here"};
+    }
 };
 
 /// The neighbour entry for one address on one interface, as a writer reads it.
@@ -71,6 +78,9 @@ public:
     std::optional<Request> arrived(std::span<const std::uint8_t> datagram, const Arrival& arrival);
     Answer reply(std::uint32_t id, std::span<const std::uint8_t> datagram);
     Answer neighbour(std::uint32_t id, const Ipv4& ip, const Mac& mac);
+    /// A temporary address for the card of the outstanding assignment id; the assignment
+    /// stays outstanding until its neighbour entry.
+    Answer temporary(std::uint32_t id, const Ipv4& address, std::uint32_t lifetime);
     /// Ends the assignment of id without an entry (the card lies outside the interface's
     /// networks, say), so that the next card's reply is not refused as Outstanding.
     Answer finish(std::uint32_t id);
@@ -92,5 +102,9 @@ EntryResult writeUnlessOtherMac(EntryTable& table, const EntryRecord& record);
 /// The writer's re-check in a process of its own: the entry against the host as it is now,
 /// then writeUnlessOtherMac.
 EntryResult writeChecked(HostSource& host, EntryTable& table, const EntryRecord& record);
+
+/// The temporary address against the card rules and the host as it is now: nullopt when it
+/// may be added (what the wire says of it is the probe's to find out).
+std::optional<Refusal> checkTemporary(const TemporaryRecord& record, const HostFacts& host);
 
 } // namespace helper

@@ -15,6 +15,7 @@ enum class Tag : std::uint8_t {
     Reply = 'S',
     Neighbour = 'N',
     Want = 'W',
+    Temporary = 'T',
     Finish = 'F',
     Bound = 'B',
     Request = 'Q',
@@ -75,7 +76,7 @@ private:
 
 bool knownRefusal(Refusal r)
 {
-    return r >= Refusal::None && r <= Refusal::KernelQuery;
+    return r >= Refusal::None && r <= Refusal::InUse;
 }
 
 } // namespace
@@ -100,6 +101,10 @@ Bytes encode(const ToHelper& m)
                 out.put(mac);
             }
             return out.take();
+        }
+        Bytes operator()(const Temporary& t)
+        {
+            return Writer(Tag::Temporary).put(t.id).put(t.address).put(t.lifetime).take();
         }
         Bytes operator()(const Finish& f) { return Writer(Tag::Finish).put(f.id).take(); }
     } visit;
@@ -162,6 +167,12 @@ std::optional<ToHelper> decodeToHelper(std::span<const std::uint8_t> data)
             in.get(mac);
         }
         return w;
+    }
+    case Tag::Temporary: {
+        Temporary t;
+        return in.get(t.id) && in.get(t.address) && in.get(t.lifetime) && in.done()
+                   ? std::optional<ToHelper>(t)
+                   : std::nullopt;
     }
     case Tag::Finish: {
         Finish f;

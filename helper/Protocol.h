@@ -56,6 +56,7 @@ enum class Refusal : std::int32_t {
     OtherMac = 16,       ///< the neighbour table maps the address to another MAC
     BadMac = 17,         ///< a multicast, broadcast or zero MAC
     KernelQuery = 18,    ///< the kernel's addresses, routes or neighbours could not be read
+    InUse = 19,          ///< another device answered the ARP probe for the temporary address
 };
 
 /// Whether the card's next request can succeed where this one was refused, so that a
@@ -73,6 +74,14 @@ struct Neighbour { ///< write the neighbour entry for the reply just sent
     std::uint32_t id = 0;
     Ipv4 ip{};
     Mac mac{};
+};
+/// Give the arrival interface the temporary address `address` (bootp/Temporary.h) and a host
+/// route to the card of the reply just sent, while the search lasts; the kernel drops both
+/// after `lifetime` seconds unless the helper renews them.
+struct Temporary {
+    std::uint32_t id = 0;
+    Ipv4 address{};
+    std::uint32_t lifetime = 0;
 };
 struct Finish { ///< the assignment of the reply just sent ends without a neighbour entry
     std::uint32_t id = 0;
@@ -106,7 +115,7 @@ struct Answer { ///< done, a kernel error (errno), or a refusal; never both
     bool refused() const { return refusal != Refusal::None; }
 };
 
-using ToHelper = std::variant<Listen, Pause, Reply, Neighbour, Finish, Want>;
+using ToHelper = std::variant<Listen, Pause, Reply, Neighbour, Finish, Want, Temporary>;
 using FromHelper = std::variant<Bound, Request, Answer>;
 
 Bytes encode(const ToHelper& m);
@@ -137,6 +146,25 @@ struct EntryRecord {
     std::array<std::uint8_t, 2> zero{}; ///< padding, must be zero
 };
 static_assert(sizeof(EntryRecord) == 16);
+
+/// The lifetime the helper gives a temporary address: a front-end may ask for less (a test
+/// that kills the helper), never more, so that nothing outlives a killed helper for long.
+inline constexpr std::uint32_t kTemporaryLifetime = 180;
+inline constexpr std::uint32_t kMinTemporaryLifetime = 6;
+
+/// Listener -> writer: add this temporary address and the host route to the card through it.
+/// A fixed-size record, told from an EntryRecord by its size and its kind.
+struct TemporaryRecord {
+    std::uint32_t kind = kKind;
+    std::int32_t ifindex = 0;
+    bootp::Ipv4 card{};    ///< the card's new address
+    bootp::Ipv4 mask{};    ///< its mask
+    bootp::Ipv4 gateway{}; ///< its gateway, 0.0.0.0 for none
+    bootp::Ipv4 address{}; ///< the temporary address
+    std::uint32_t lifetime = 0;
+    static constexpr std::uint32_t kKind = 0x54454d50; // "TEMP"
+};
+static_assert(sizeof(TemporaryRecord) == 28 && sizeof(TemporaryRecord) != sizeof(EntryRecord));
 
 /// Writer -> listener: what became of it.
 struct EntryResult {

@@ -42,8 +42,21 @@ constexpr AllowedCall kListener[] = {
     {SYS_getsockopt, 1, SOL_PACKET}, // the packet socket's counters, at the end of a search
 };
 
-// The writer has no socket that reaches the wire: its link and its rtnetlink socket.
-constexpr AllowedCall kWriter[] = {TORVANE_COMMON_CALLS, {SYS_write}, {SYS_sendto}, {SYS_sendmsg}};
+// The writer's link, its rtnetlink socket, and the packet socket of its ARP probe.
+constexpr AllowedCall kWriter[] = {
+    TORVANE_COMMON_CALLS,
+    {SYS_write},
+    {SYS_sendto},
+    {SYS_sendmsg},
+    // Waiting for a record or the next renewal of a temporary address, and the interface's
+    // hardware address for its ARP probe.
+    {SYS_ppoll},
+#ifdef SYS_poll
+    {SYS_poll},
+#endif
+    {SYS_ioctl, 1, SIOCGIFNAME},
+    {SYS_ioctl, 1, SIOCGIFHWADDR},
+};
 
 #undef TORVANE_COMMON_CALLS
 

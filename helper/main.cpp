@@ -6,8 +6,9 @@
 //   front-end's messages, passes card requests on, and sends a reply only after checking it
 //   against the request it passed on;
 // - the writer (Writer.cpp), forked before anything untrusted is read, holds cap_net_admin
-//   alone; it takes fixed-size entry records from the listener, checks them again against the
-//   kernel and writes the neighbour entry so that it never replaces another MAC's.
+//   alone; it takes fixed-size records from the listener, checks them again against the
+//   kernel and writes the neighbour entry so that it never replaces another MAC's, or adds a
+//   temporary address after an ARP probe on the packet socket it opened at its start.
 // Both open every socket before a system-call filter that lets them open none. They end when
 // the link closes.
 #include "Listener.h"
@@ -50,6 +51,9 @@ bool linkIsSocketpair()
 /// The writer keeps cap_net_admin alone and opens its one socket before its filter.
 [[noreturn]] void runWriter(int link)
 {
+    // The probe socket for temporary addresses is opened while cap_net_raw is still held;
+    // one that cannot be opened only makes every temporary address fail.
+    const int probe = openProbeSocket();
     if (!setCapabilities(kCapNetAdmin, kCapNetAdmin)) {
         fail("capset (writer)");
     }
@@ -66,7 +70,7 @@ bool linkIsSocketpair()
     if (::send(link, &ready, sizeof ready, MSG_NOSIGNAL) != sizeof ready) {
         std::exit(0);
     }
-    serveWriter(link, route);
+    serveWriter(link, route, probe);
 }
 
 /// Starts the writer on its own socketpair; returns the listener's end.

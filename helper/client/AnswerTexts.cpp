@@ -44,6 +44,8 @@ text::Id refusalTextId(Refusal r)
         return text::Id::CauseBadMac;
     case Refusal::KernelQuery:
         return text::Id::CauseKernelQuery;
+    case Refusal::InUse:
+        return text::Id::CauseInUse;
     case Refusal::None:
         break;
     }

@@ -226,8 +226,8 @@ Answer HelperLink::awaitAnswer(std::uint32_t serial)
 std::vector<std::optional<Answer>> HelperLink::awaitAnswers(std::span<const std::uint32_t> serials)
 {
     std::vector<std::optional<Answer>> got(serials.size());
-    auto left = static_cast<std::size_t>(std::count_if(
-        serials.begin(), serials.end(), [](std::uint32_t s) { return s != 0; }));
+    auto left = static_cast<std::size_t>(
+        std::count_if(serials.begin(), serials.end(), [](std::uint32_t s) { return s != 0; }));
     const auto missing = [&](const Answer& why) {
         for (std::size_t i = 0; i < serials.size(); ++i) {
             if (serials[i] != 0 && !got[i]) {
@@ -369,6 +369,11 @@ std::vector<AssignmentAnswer> HelperLink::replyThenNeighbourAll(std::span<const 
         }
     }
     return answers;
+}
+
+Answer HelperLink::temporary(std::uint32_t id, const Ipv4& address, std::uint32_t lifetime)
+{
+    return command(Temporary{id, address, lifetime});
 }
 
 Answer HelperLink::finish(std::uint32_t id)

@@ -69,6 +69,7 @@ public:
                                                                 const Mac& mac) override;
     /// Every card's messages of a part at once, then their answers: one wait per part.
     std::vector<AssignmentAnswer> replyThenNeighbourAll(std::span<const Assignment> all) override;
+    Answer temporary(std::uint32_t id, const Ipv4& address, std::uint32_t lifetime) override;
     Answer finish(std::uint32_t id) override;
 
     /// The next passed-on card request, without blocking; nullopt when none is waiting.

@@ -3,6 +3,7 @@
 #include "AnswerTexts.h"
 #include "Protocol.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -59,6 +60,14 @@ public:
             answers.push_back(replyThenNeighbour(a.id, a.datagram, a.ip, a.mac));
         }
         return answers;
+    }
+
+    /// Gives the arrival interface the temporary address to reach the card of the reply just
+    /// sent (Temporary); a holder of the port that cannot do it refuses.
+    virtual Answer temporary(std::uint32_t /*id*/, const Ipv4& /*address*/,
+                             std::uint32_t /*lifetime*/)
+    {
+        return {EOPNOTSUPP, Refusal::None, "not supported here"};
     }
     /// Ends the assignment of request id without a neighbour entry, once its reply has gone
     /// out: until then the next card's reply is refused as Outstanding.

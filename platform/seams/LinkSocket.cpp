@@ -3,6 +3,7 @@
 #include "Addresses.h"
 #include "BootMessage.h"
 #include "SearchFailure.h"
+#include "Temporary.h"
 #include "Texts.h"
 
 #include <algorithm>
@@ -155,6 +156,7 @@ void LinkSocket::endSearch()
     close();
     hooks().end();
     m_session->unfinished = false; // the link's ledger went with it
+    m_session->temporary = 0;      // and the temporary address with the helper's writer
 }
 
 std::string LinkSocket::arrivalAddress() const
@@ -202,4 +204,93 @@ text::Twin LinkNeighbourTable::addPermanent(int, const std::array<std::uint8_t, 
     m_session->unfinished = false;
     const helper::Answer a = link->neighbour(m_session->requestId, ip, mac);
     return a.ok() ? text::Twin{} : link->words(a);
+}
+
+namespace {
+
+/// The arrival interface's addresses as the temporary address's rules take this PC's; empty
+/// when they cannot be read (the holder of the port checks them again).
+bootp::HostFacts arrivalFacts(const LinkSession& session)
+{
+    bootp::HostFacts host;
+    if (const auto addresses = session.hooks->interfaceAddresses(session.arrival)) {
+        for (const LinkHooks::Address& a : *addresses) {
+            host.addresses.push_back({bootp::fromValue(a.address), a.prefix, session.arrival});
+        }
+    }
+    return host;
+}
+
+} // namespace
+
+std::optional<NeighbourTable::Ip> LinkNeighbourTable::proposeTemporary(const Card& card)
+{
+    return bootp::nextTemporary({card.ip, card.mask, card.gateway}, arrivalFacts(*m_session));
+}
+
+NeighbourTable::Temporary LinkNeighbourTable::addTemporary(const Card& card, const Ip& first)
+{
+    // A few devices answering for the highest hosts are passed over; beyond that the subnet
+    // is busier than a commissioning cable, and the operator is told.
+    constexpr int kTries = 8;
+    helper::Link* link = m_session->hooks->link();
+    if (link == nullptr) {
+        return {std::nullopt, text::twin(text::Id::CauseUnknownRequest)};
+    }
+    const bootp::CardSettings settings{card.ip, card.mask, card.gateway};
+    const bootp::HostFacts host = arrivalFacts(*m_session);
+    text::Twin failure = text::twin(text::Id::CauseNoTemporary);
+    std::optional<bootp::Ipv4> candidate = first;
+    for (int i = 0; i < kTries && candidate; ++i) {
+        const helper::Answer a =
+            link->temporary(m_session->requestId, *candidate, helper::kTemporaryLifetime);
+        if (a.ok()) {
+            m_session->temporary = bootp::toValue(*candidate);
+            m_session->temporaryIf = m_session->arrival;
+            return {candidate, {}};
+        }
+        failure = link->words(a);
+        // Another device answers for it, or it is an address of another interface: the next.
+        if (a.refusal != helper::Refusal::InUse && a.refusal != helper::Refusal::LocalAddress) {
+            return {std::nullopt, failure};
+        }
+        std::fprintf(stderr, "torvane: temporary address %s passed over: %s\n",
+                     bootp::ipText(*candidate).c_str(), failure.english.c_str());
+        candidate = bootp::nextTemporary(settings, host, candidate);
+    }
+    return {std::nullopt, failure};
+}
+
+bool LinkNeighbourTable::temporaryPresent()
+{
+    if (m_session->temporary == 0) {
+        return true;
+    }
+    const auto addresses = m_session->hooks->interfaceAddresses(m_session->temporaryIf);
+    // An interface whose addresses cannot be read is no proof that the address went.
+    if (!addresses) {
+        return true;
+    }
+    return std::any_of(addresses->begin(), addresses->end(), [this](const LinkHooks::Address& a) {
+        return a.address == m_session->temporary && a.prefix == 32;
+    });
+}
+
+std::optional<text::Twin> LinkNeighbourTable::temporaryByHand(const Card& card, const Ip& proposal)
+{
+    return m_session->hooks->temporaryByHand(m_session->arrival, proposal, card.ip);
+}
+
+std::array<std::string, 4> netshTemporaryLines(const std::string& name,
+                                               const std::array<std::uint8_t, 4>& address,
+                                               const std::array<std::uint8_t, 4>& card)
+{
+    const std::string quoted = "\"" + name + "\"";
+    const std::string ip = bootp::ipText(address);
+    const std::string route = bootp::ipText(card) + "/32";
+    return {"netsh interface ipv4 add address " + quoted + " " + ip +
+                " 255.255.255.255 store=active",
+            "netsh interface ipv4 add route " + route + " " + quoted + " store=active",
+            "netsh interface ipv4 delete route " + route + " " + quoted + " store=active",
+            "netsh interface ipv4 delete address " + quoted + " " + ip + " store=active"};
 }

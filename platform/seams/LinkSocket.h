@@ -4,6 +4,7 @@
 #include "Link.h"
 #include "NeighbourTable.h"
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -51,6 +52,14 @@ public:
     /// Its IPv4 addresses; nullopt when they cannot be read.
     virtual std::optional<std::vector<Address>> interfaceAddresses(int ifindex) const = 0;
     virtual bool interfaceExists(int ifindex) const = 0;
+    /// When this program may not add a temporary address itself: the commands that do it by
+    /// hand on interface ifindex (see netshTemporaryLines); nullopt when it may.
+    virtual std::optional<text::Twin>
+    temporaryByHand(int /*ifindex*/, const std::array<std::uint8_t, 4>& /*address*/,
+                    const std::array<std::uint8_t, 4>& /*card*/) const
+    {
+        return std::nullopt;
+    }
 };
 
 /// What the socket and the neighbour table share: the platform's hooks, and the request the
@@ -63,6 +72,9 @@ struct LinkSession {
     /// A reply to requestId went out and no neighbour entry was asked for since: the link's
     /// assignment is still open and must be finished before the next card can be answered.
     bool unfinished = false;
+    /// The temporary address added last (0 when none), on interface temporaryIf.
+    std::uint32_t temporary = 0;
+    int temporaryIf = 0;
 };
 
 class LinkSocket final : public DatagramSocket {
@@ -119,7 +131,20 @@ public:
     }
     text::Twin addPermanent(int ifindex, const std::array<std::uint8_t, 4>& ip,
                             const std::array<std::uint8_t, 6>& mac) override;
+    /// bootp's choice among the hosts of the card's subnet, past the arrival interface's own
+    /// addresses; the holder of the port checks it again, with all of this PC's.
+    std::optional<Ip> proposeTemporary(const Card& card) override;
+    std::optional<text::Twin> temporaryByHand(const Card& card, const Ip& proposal) override;
+    Temporary addTemporary(const Card& card, const Ip& first) override;
+    bool temporaryPresent() override;
 
 private:
     std::shared_ptr<LinkSession> m_session;
 };
+
+/// The four `netsh interface ipv4` command lines, for an administrator's prompt, that add the
+/// temporary address and the host route to the card on interface name, then remove them;
+/// store=active, so that nothing outlives a reboot.
+std::array<std::string, 4> netshTemporaryLines(const std::string& name,
+                                               const std::array<std::uint8_t, 4>& address,
+                                               const std::array<std::uint8_t, 4>& card);

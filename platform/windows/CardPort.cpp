@@ -112,6 +112,37 @@ Answer CardPort::finish(std::uint32_t id)
     return m_keeper.finish(id);
 }
 
+Answer CardPort::temporary(std::uint32_t id, const helper::Ipv4& address, std::uint32_t lifetime)
+{
+    return m_keeper.temporary(id, address, lifetime);
+}
+
+Answer CardPort::addTemporary(const helper::TemporaryRecord& record)
+{
+    // Without elevation the IP Helper refuses; the window gives the netsh lines instead.
+    if (!runsElevated()) {
+        return {EPERM, helper::Refusal::None, "CreateUnicastIpAddressEntry"};
+    }
+    const Answer a = addTemporaryAddress(record);
+    if (a.ok()) {
+        m_temporaries.push_back(record);
+    }
+    return a;
+}
+
+void CardPort::removeTemporaries()
+{
+    for (const helper::TemporaryRecord& r : m_temporaries) {
+        removeTemporaryAddress(static_cast<unsigned long>(r.ifindex), r.address, r.card);
+    }
+    m_temporaries.clear();
+}
+
+CardPort::~CardPort()
+{
+    removeTemporaries();
+}
+
 bool CardPort::hostFacts(bootp::HostFacts& out)
 {
     Result<bootp::HostFacts> host = winnet::hostFacts();
@@ -157,6 +188,7 @@ text::Twin CardPort::words(const Answer& answer) const
 
 void CardPort::stop()
 {
+    removeTemporaries();
     m_keeper.setListening(false);
     m_socket.reset();
 }

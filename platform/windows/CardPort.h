@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 // The card port on Windows. Windows has no privileged ports and no small privileged process
 // to give them to, so the program holds UDP port 67 itself, with torvane-helper's own port
@@ -26,6 +27,9 @@ public:
     helper::Answer neighbour(std::uint32_t id, const helper::Ipv4& ip,
                              const helper::Mac& mac) override;
     helper::Answer finish(std::uint32_t id) override;
+    helper::Answer temporary(std::uint32_t id, const helper::Ipv4& address,
+                             std::uint32_t lifetime) override;
+    ~CardPort() override;
     std::optional<helper::Request> readRequest() override;
     bool died() const override { return false; }
     std::uintptr_t waitHandle() const override
@@ -49,11 +53,14 @@ private:
     double now() override;
     helper::Answer send(std::span<const std::uint8_t> reply, int ifindex) override;
     helper::Answer writeEntry(const helper::EntryRecord& record) override;
+    helper::Answer addTemporary(const helper::TemporaryRecord& record) override;
+    void removeTemporaries();
 
     Winsock m_winsock; // before the socket, which needs it
     std::optional<UdpServerSocket> m_socket;
     helper::PortKeeper m_keeper{*this};
     std::uint16_t m_clientPort = 68;
+    std::vector<helper::TemporaryRecord> m_temporaries; // removed when the search ends
 };
 
 } // namespace winnet

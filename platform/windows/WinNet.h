@@ -173,6 +173,18 @@ Result<bootp::HostFacts> hostFacts();
 helper::Answer addPermanentNeighbour(unsigned long ifindex, const bootp::Ipv4& ip,
                                      const bootp::Mac& mac);
 
+/// Whether torvane.exe runs elevated, as an administrator: only then may it add an address.
+bool runsElevated();
+
+/// The temporary address of a card's subnet as a /32 on the card's interface (after Windows'
+/// own duplicate address detection: InUse when another device answers for it) and the host
+/// route to the card, both in the active store; answers as addPermanentNeighbour does for
+/// what only Windows answers. The calls are looked up at run time.
+helper::Answer addTemporaryAddress(const helper::TemporaryRecord& record);
+/// Removes them again; what is already gone is no error.
+void removeTemporaryAddress(unsigned long ifindex, const bootp::Ipv4& address,
+                            const bootp::Ipv4& card);
+
 /// The process holding a local UDP port.
 struct PortHolder {
     bool found = false;          ///< some socket holds the port (IPv4 or IPv6)

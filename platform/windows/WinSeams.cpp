@@ -134,6 +134,21 @@ std::string CardPortHooks::interfaceName(int ifindex) const
     return ::interfaceName(static_cast<unsigned>(ifindex));
 }
 
+std::optional<text::Twin>
+CardPortHooks::temporaryByHand(int ifindex, const std::array<std::uint8_t, 4>& address,
+                               const std::array<std::uint8_t, 4>& card) const
+{
+    if (runsElevated()) {
+        return std::nullopt;
+    }
+    // Each command on a line of its own, indented, so that it can be copied whole.
+    const std::array<std::string, 4> lines =
+        netshTemporaryLines(interfaceName(ifindex), address, card);
+    return text::twin(
+        text::Id::WinTemporaryAdministrator,
+        {"    " + lines[0] + "\n    " + lines[1], "    " + lines[2] + "\n    " + lines[3]});
+}
+
 std::optional<std::vector<LinkHooks::Address>> CardPortHooks::interfaceAddresses(int ifindex) const
 {
     const Result<std::vector<InterfaceAddress>> all =

@@ -33,6 +33,10 @@ public:
     std::string interfaceName(int ifindex) const override;
     std::optional<std::vector<Address>> interfaceAddresses(int ifindex) const override;
     bool interfaceExists(int ifindex) const override;
+    /// Without elevation: the netsh lines for an administrator's prompt.
+    std::optional<text::Twin>
+    temporaryByHand(int ifindex, const std::array<std::uint8_t, 4>& address,
+                    const std::array<std::uint8_t, 4>& card) const override;
 
     /// The message window's handler: the port's socket has something to read, or an error.
     void onSelect(std::uintptr_t socket, unsigned error);

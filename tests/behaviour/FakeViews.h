@@ -63,6 +63,15 @@ public:
         messages.push_back({icon, title, text});
         log.push_back("message");
     }
+    /// The questions asked (title and text) and the operator's answer: No unless set.
+    std::vector<std::pair<std::string, std::string>> questions;
+    bool answerYes = false;
+    bool askQuestion(const std::string& title, const std::string& text) override
+    {
+        questions.emplace_back(title, text);
+        log.push_back("question");
+        return answerYes;
+    }
     behaviour::Assignment showSettingsDialog(const behaviour::PublicArea& area) override
     {
         ++dialogs;

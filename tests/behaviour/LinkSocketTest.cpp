@@ -35,6 +35,19 @@ public:
         log("finish " + std::to_string(id));
         return finishAnswer;
     }
+    helper::Answer temporary(std::uint32_t id, const helper::Ipv4& address,
+                             std::uint32_t lifetime) override
+    {
+        log("temporary " + std::to_string(id) + " " + bootp::ipText(address) + " " +
+            std::to_string(lifetime));
+        if (temporaryAnswers.empty()) {
+            return {};
+        }
+        const helper::Answer a = temporaryAnswers.front();
+        temporaryAnswers.pop_front();
+        return a;
+    }
+    std::deque<helper::Answer> temporaryAnswers;
     std::optional<helper::Request> readRequest() override
     {
         if (requests.empty()) {
@@ -181,4 +194,59 @@ TEST(LinkSocket, TheArrivalAddressIsALinkLocalOneOnlyWhereThereIsNoOther)
     EXPECT_EQ(s.socket.arrivalAddress(), "");
     hooks.addresses = std::nullopt;
     EXPECT_EQ(s.socket.arrivalAddress(), "") << "unreadable: no address to name";
+}
+
+TEST(LinkSocket, ATemporaryAddressPassesOverDevicesThatAnswerForIt)
+{
+    Socket s;
+    auto& hooks = static_cast<FakeHooks&>(s.socket.hooks());
+    hooks.addresses = std::vector<LinkHooks::Address>{{0xA9FE1707, 16}}; // 169.254.23.7/16
+    const NeighbourTable::Card card{{192, 168, 0, 20}, {255, 255, 255, 0}, {192, 168, 0, 254}};
+    const auto first = s.neighbours.proposeTemporary(card);
+    ASSERT_EQ(first, (NeighbourTable::Ip{192, 168, 0, 253}));
+
+    // Two devices answer, the third address is free; another NIC holds none of them.
+    const helper::Answer inUse{0, helper::Refusal::InUse, {}};
+    s.link.temporaryAnswers = {inUse, {0, helper::Refusal::LocalAddress, {}}};
+    const NeighbourTable::Temporary t = s.neighbours.addTemporary(card, *first);
+    EXPECT_EQ(t.address, (NeighbourTable::Ip{192, 168, 0, 251}));
+    EXPECT_EQ(s.link.calls, (Calls{"temporary 1 192.168.0.253 180", "temporary 1 192.168.0.252 180",
+                                   "temporary 1 192.168.0.251 180"}));
+
+    // Watched on its interface: there as a /32, or gone.
+    hooks.addresses->push_back({0xC0A800FB, 32});
+    EXPECT_TRUE(s.neighbours.temporaryPresent());
+    hooks.addresses->pop_back();
+    EXPECT_FALSE(s.neighbours.temporaryPresent());
+    hooks.addresses = std::nullopt;
+    EXPECT_TRUE(s.neighbours.temporaryPresent()) << "unreadable is no proof that it went";
+
+    // Any other refusal ends the tries with its words; so do too many devices answering.
+    s.link.calls.clear();
+    s.link.temporaryAnswers = {{0, helper::Refusal::NotReplied, {}}};
+    EXPECT_FALSE(s.neighbours.addTemporary(card, *first).address);
+    EXPECT_EQ(s.link.calls.size(), 1u);
+    s.link.calls.clear();
+    s.link.temporaryAnswers.assign(20, inUse);
+    const NeighbourTable::Temporary busy = s.neighbours.addTemporary(card, *first);
+    EXPECT_FALSE(busy.address);
+    EXPECT_EQ(busy.failure.english, "another device answered for the address");
+    EXPECT_EQ(s.link.calls.size(), 8u);
+
+    // The end of the search takes it away: nothing left to watch.
+    s.socket.endSearch();
+    EXPECT_TRUE(s.neighbours.temporaryPresent());
+}
+
+TEST(LinkSocket, TheNetshLinesAddThenRemoveAddressAndRouteForThisBootOnly)
+{
+    const auto lines = netshTemporaryLines("Ethernet 2", {192, 168, 0, 254}, {192, 168, 0, 20});
+    EXPECT_EQ(lines[0], "netsh interface ipv4 add address \"Ethernet 2\" 192.168.0.254 "
+                        "255.255.255.255 store=active");
+    EXPECT_EQ(lines[1],
+              "netsh interface ipv4 add route 192.168.0.20/32 \"Ethernet 2\" store=active");
+    EXPECT_EQ(lines[2],
+              "netsh interface ipv4 delete route 192.168.0.20/32 \"Ethernet 2\" store=active");
+    EXPECT_EQ(lines[3],
+              "netsh interface ipv4 delete address \"Ethernet 2\" 192.168.0.254 store=active");
 }

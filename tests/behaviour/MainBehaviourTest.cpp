@@ -381,6 +381,106 @@ TEST_F(MainBehaviourTest, FailuresAfterTheSendKeepTheCardsAddressInTheBox)
     }
 }
 
+TEST_F(MainBehaviourTest, ACardOutsideTheNetworkIsReachedThroughATemporaryAddressOnYes)
+{
+    load();
+    operatorSets({192, 168, 9, 9}, true);
+    neighbours.proposal = NeighbourTable::Ip{192, 168, 9, 254};
+    neighbours.temporary = {NeighbourTable::Ip{192, 168, 9, 253}, {}};
+
+    // No, the default: today's box, nothing added, no page.
+    cardArrives();
+    ASSERT_EQ(view.questions.size(), 1u);
+    EXPECT_EQ(view.questions[0].first, "一時IPアドレス");
+    EXPECT_EQ(
+        view.questions[0].second,
+        "IPアドレス 192.168.9.9 は, カードがつながっているインタフェース eth9 のネットワーク外"
+        "です.\nインタフェース eth9 に一時IPアドレス 192.168.9.254 を追加して, カードのページを"
+        "開きますか?\n一時IPアドレスは検索の終了とともに削除されます.");
+    EXPECT_NE(onlyMessage().text.find("このPCからはカードに接続できません."), std::string::npos);
+    EXPECT_TRUE(neighbours.temporaries.empty());
+    EXPECT_TRUE(neighbours.entries.empty());
+    EXPECT_TRUE(view.pages.empty());
+
+    // Yes: the address is added (the next one, a device answered for the first), then the
+    // entry, the wait and the page, without a box.
+    view.messages.clear();
+    view.answerYes = true;
+    cardArrives();
+    ASSERT_EQ(neighbours.temporaries.size(), 1u);
+    EXPECT_EQ(neighbours.temporaries[0].first.ip, (NeighbourTable::Ip{192, 168, 9, 9}));
+    EXPECT_EQ(neighbours.temporaries[0].first.mask, (NeighbourTable::Ip{255, 255, 255, 0}));
+    EXPECT_EQ(neighbours.temporaries[0].second, (NeighbourTable::Ip{192, 168, 9, 254}));
+    EXPECT_EQ(neighbours.entries.size(), 1u);
+    EXPECT_EQ(view.pages, std::vector<std::string>{"http://192.168.9.9/"});
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_NE(std::find(view.log.begin(), view.log.end(),
+                        "status:一時IPアドレス 192.168.9.253 (eth9) でカードに接続します."),
+              view.log.end());
+
+    // Flushed by another program while the search runs: said once, within a few ticks.
+    for (int i = 0; i < 20; ++i) {
+        core->Timer1_Timer();
+    }
+    EXPECT_TRUE(view.messages.empty());
+    neighbours.present = false;
+    for (int i = 0; i < 20; ++i) {
+        core->Timer1_Timer();
+    }
+    EXPECT_EQ(
+        onlyMessage().text,
+        "一時IPアドレス 192.168.9.253 がインタフェース eth9 から削除されました. 他のプログラム"
+        "がネットワーク設定を変更した可能性があります.\nこのPCからカードのページに接続できま"
+        "せん. 検索は続きます.");
+
+    // Stop ends the search and the address with it: nothing more to watch.
+    view.messages.clear();
+    cardArrives();
+    core->Command2_Click();
+    for (int i = 0; i < 20; ++i) {
+        core->Timer1_Timer();
+    }
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(MainBehaviourTest, ATemporaryAddressThatCannotBeAddedSaysWhy)
+{
+    load();
+    operatorSets({192, 168, 9, 9}, true);
+    neighbours.proposal = NeighbourTable::Ip{192, 168, 9, 254};
+    neighbours.temporary = {std::nullopt, text::Twin("他の機器が応答しました", "answered")};
+    view.answerYes = true;
+    cardArrives();
+    EXPECT_EQ(onlyMessage().text, "一時IPアドレスを追加できませんでした: 他の機器が応答しました.\n"
+                                  "カードにはIPアドレス 192.168.9.9 を送信しました.\n"
+                                  "このPCからはカードに接続できません. カードのページは, その"
+                                  "ネットワークにつながったPCから開いてください.");
+    EXPECT_TRUE(neighbours.entries.empty());
+    EXPECT_TRUE(view.pages.empty());
+
+    // Only an administrator could add it (Windows): no question, the commands instead.
+    view.messages.clear();
+    view.questions.clear();
+    neighbours.byHand =
+        text::Twin("管理者の権限が必要です.\n    netsh ...", "needs an administrator");
+    cardArrives();
+    EXPECT_TRUE(view.questions.empty());
+    EXPECT_EQ(
+        onlyMessage().text,
+        "IPアドレス 192.168.9.9 は, カードがつながっているインタフェース eth9 のネットワーク外"
+        "です.\nカードにはIPアドレス 192.168.9.9 を送信しました.\n管理者の権限が必要です.\n"
+        "    netsh ...");
+    neighbours.byHand.reset();
+
+    // No address to propose (the subnet has none, or this PC cannot take one): no question.
+    view.messages.clear();
+    view.questions.clear();
+    neighbours.proposal.reset();
+    cardArrives();
+    EXPECT_TRUE(view.questions.empty());
+    EXPECT_NE(onlyMessage().text.find("ネットワーク外です."), std::string::npos);
+}
+
 TEST_F(MainBehaviourTest, AnInterfaceThatGoesAwayIsReported)
 {
     load();

@@ -5,6 +5,7 @@
 #include "F_Config.h"
 #include "F_Main.h"
 #include "ModalOperator.h"
+#include "Translations.h"
 #include "linux/HelperPort.h"
 
 #include "WebViewLoader.h"
@@ -54,6 +55,43 @@ struct Boxes : QObject {
         });
         timer.start(20);
     }
+    QTimer timer;
+    QPointer<QMessageBox> current;
+};
+
+// Answers the question about a temporary address, keeping its text; with SHOTS set in the
+// environment, the question is saved there as a picture first.
+struct TemporaryQuestion : QObject {
+    explicit TemporaryQuestion(bool answerYes) : yes(answerYes)
+    {
+        connect(&timer, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || box == current || !box->isActiveWindow() ||
+                box->windowTitle() != QStringLiteral("一時IPアドレス")) {
+                return;
+            }
+            current = box;
+            texts << box->text();
+            QCOMPARE_NE(box->defaultButton(), nullptr);
+            isNoDefault = box->defaultButton() == box->button(QMessageBox::No);
+            shoot(box, QStringLiteral("temporary-address-question.png"));
+            (yes ? box->button(QMessageBox::Yes) : box->button(QMessageBox::No))->click();
+        });
+        timer.start(20);
+    }
+    static void shoot(QWidget* window, const QString& name)
+    {
+        const QString dir = qEnvironmentVariable("SHOTS");
+        if (dir.isEmpty()) {
+            return;
+        }
+        QTest::qWait(300);
+        const QRect r = window->frameGeometry();
+        window->screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).save(dir + '/' + name);
+    }
+    bool yes;
+    bool isNoDefault = false;
+    QStringList texts;
     QTimer timer;
     QPointer<QMessageBox> current;
 };
@@ -119,6 +157,10 @@ private slots:
     {
         QVERIFY2(!qEnvironmentVariable("CARD_NS").isEmpty(), "run me through e2e.sh");
         setWebViewModuleDirs({QStringLiteral(TORVANE_WEBENGINE_DIR)});
+        // Pictures for docs/ show the standard buttons as the program shows them.
+        if (!qEnvironmentVariable("SHOTS").isEmpty()) {
+            installQtTranslations(*qApp);
+        }
         m_window = std::make_unique<F_Main>();
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -251,6 +293,8 @@ private slots:
     void aCardOutsideTheNetworkHoldsUpNoOther()
     {
         Boxes boxes;
+        // No temporary address: the box of a card this PC cannot reach.
+        TemporaryQuestion no(false);
         {
             Card first({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-0A"),
                         QStringLiteral("--timeout"), QStringLiteral("20")});
@@ -268,6 +312,7 @@ private slots:
             QVERIFY2(boxes.texts.front().startsWith(QStringLiteral("IPアドレス 192.168.0.20 は, ")),
                      qPrintable(boxes.texts.front()));
             QTRY_COMPARE(m_window->Text1->toPlainText(), kSearching);
+            QCOMPARE(no.texts.size(), 1);
         }
         // Well inside the 360 s an open assignment would hold the next card up.
         Card second({QStringLiteral("--mac"), QStringLiteral("02-00-00-00-00-0B"),
@@ -424,6 +469,7 @@ private slots:
     {
         QStringList proposed;
         Boxes boxes;
+        TemporaryQuestion no(false);
         const QString output =
             assignOnce(QStringLiteral("02-00-00-00-00-05"), QStringLiteral("23"), proposed);
         QVERIFY2(!output.startsWith(QLatin1Char('(')), qPrintable(output));
@@ -439,6 +485,69 @@ private slots:
         QTRY_COMPARE(m_window->Text1->toPlainText(), kSearching);
         QVERIFY(!run(QStringLiteral("ip"), {QStringLiteral("neigh")})
                      .contains(QStringLiteral("10.77.0.23")));
+        QVERIFY(m_window->Winsock1->isBound());
+        // The question came first, No the default, and No left nothing behind.
+        QCOMPARE(no.texts.size(), 1);
+        QVERIFY(no.isNoDefault);
+        QVERIFY(!run(QStringLiteral("ip"), {QStringLiteral("-4"), QStringLiteral("addr")})
+                     .contains(QStringLiteral("10.77.0.254")));
+    }
+
+    // The card is given an address outside every network of tvpc0 (none, a link-local one or
+    // another subnet, as e2e.sh sets up): Yes adds a temporary address of the card's subnet,
+    // through which its page opens in the browser window; Stop takes address and route away.
+    void temporaryAddressOpensThePage()
+    {
+        Card card({QStringLiteral("--serve-http"), QStringLiteral("--serve-seconds"),
+                   QStringLiteral("120"), QStringLiteral("--timeout"), QStringLiteral("30")});
+        Boxes boxes;
+        TemporaryQuestion yes(true);
+        ModalOperator<QMessageBox> confirm(
+            [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+        ModalOperator<F_Config> op([&](F_Config* d) {
+            proposal(d);
+            fill(d, {"192", "168", "0", "20"}, true);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(card.output().contains(QStringLiteral("event=assigned")), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(yes.texts.size(), 1, 15000);
+        QCOMPARE(yes.texts.front(),
+                 QStringLiteral("IPアドレス 192.168.0.20 は, カードがつながっているインタフェース "
+                                "tvpc0 のネットワーク外です.\n"
+                                "インタフェース tvpc0 に一時IPアドレス 192.168.0.254 を追加して, "
+                                "カードのページを開きますか?\n"
+                                "一時IPアドレスは検索の終了とともに削除されます."));
+        QVERIFY(yes.isNoDefault);
+        const auto addresses = [] {
+            return run(QStringLiteral("ip"),
+                       {QStringLiteral("-4"), QStringLiteral("addr"), QStringLiteral("show"),
+                        QStringLiteral("dev"), QStringLiteral("tvpc0")});
+        };
+        const auto routes = [] {
+            return run(QStringLiteral("ip"), {QStringLiteral("-4"), QStringLiteral("route")});
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(addresses().contains(QStringLiteral("inet 192.168.0.254/32")),
+                                 10000);
+        QVERIFY2(routes().contains(QStringLiteral("192.168.0.20 dev tvpc0 proto static scope link "
+                                                  "src 192.168.0.254")),
+                 qPrintable(routes()));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->inputBlocked(), 20000);
+
+        F_Browser* browser = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((browser = visibleBrowser()) != nullptr, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            browser->windowTitle(),
+            QStringLiteral("Web/SNMP Card ") +
+                m_cardMac.toUpper().replace(QLatin1Char(':'), QLatin1Char('-')),
+            30000);
+        TemporaryQuestion::shoot(browser, QStringLiteral("temporary-address-page.png"));
+        // Only the root notice: no failure box on this road.
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.titles, QStringList{QStringLiteral("注意")}, 15000);
+
+        m_window->Command2->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!addresses().contains(QStringLiteral("192.168.0.254")), 5000);
+        QVERIFY2(!routes().contains(QStringLiteral("192.168.0.20")), qPrintable(routes()));
+        browser->close();
+        m_window->Command1->click();
         QVERIFY(m_window->Winsock1->isBound());
     }
 
@@ -553,6 +662,16 @@ private:
         return output.contains(QStringLiteral("address=10.77.0.") + last + QLatin1Char(' '))
                    ? output
                    : QStringLiteral("(another address) ") + output;
+    }
+
+    static F_Browser* visibleBrowser()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* b = qobject_cast<F_Browser*>(w); b != nullptr && b->isVisible()) {
+                return b;
+            }
+        }
+        return nullptr;
     }
 
     // What the dialog proposes once it is active, as the operator sees it.

@@ -6,6 +6,8 @@
 //   reply K=V...          replies to the last request: ip=, mask=, gw=, si= (dotted), flip=OFFSET
 //                         (changes that byte), id=N (another id); prints "answer CODE TEXT"
 //   neigh K=V...          ip= (default: the reply's), mac=MAC, id=N; prints "answer CODE TEXT"
+//   temp ADDRESS [LIFE]   asks for the temporary address ADDRESS (lifetime LIFE s, 180) to
+//                         reach the card of the last reply; prints "answer CODE TEXT"
 //   raw HEX               sends these bytes as one message; prints the answer
 //   status                prints the listener's CapPrm, CapEff, NoNewPrivs and Seccomp lines
 //   status-writer         the same for the neighbour-table writer
@@ -215,6 +217,14 @@ int main(int argc, char** argv)
             } else {
                 print(link.neighbour(id, ip, mac));
             }
+        } else if (step == "temp" && i + 1 < argc) {
+            Ipv4 address{};
+            inet_pton(AF_INET, argv[++i], address.data());
+            std::uint32_t lifetime = kTemporaryLifetime;
+            if (i + 1 < argc && std::isdigit(static_cast<unsigned char>(argv[i + 1][0]))) {
+                lifetime = static_cast<std::uint32_t>(std::stoul(argv[++i]));
+            }
+            print(link.temporary(last ? last->id : 0, address, lifetime));
         } else if (step == "raw" && i + 1 < argc) {
             const std::string hex = argv[++i];
             Bytes bytes;

@@ -408,6 +408,15 @@ TEST(HelperProtocol, DecodesOnlyWellFormedMessages)
     EXPECT_EQ(std::get<Neighbour>(*back).ip, neighbour.ip);
     EXPECT_EQ(std::get<Neighbour>(*back).mac, neighbour.mac);
 
+    const Temporary temporary{9, {192, 168, 0, 254}, 180};
+    const auto t = decodeToHelper(encode(ToHelper(temporary)));
+    ASSERT_TRUE(t && std::holds_alternative<Temporary>(*t));
+    EXPECT_EQ(std::get<Temporary>(*t).id, 9u);
+    EXPECT_EQ(std::get<Temporary>(*t).address, temporary.address);
+    EXPECT_EQ(std::get<Temporary>(*t).lifetime, 180u);
+    Bytes shortTemporary = encode(ToHelper(temporary));
+    shortTemporary.pop_back();
+    EXPECT_FALSE(decodeToHelper(shortTemporary));
     const auto finish = decodeToHelper(encode(ToHelper(Finish{11})));
     ASSERT_TRUE(finish && std::holds_alternative<Finish>(*finish));
     EXPECT_EQ(std::get<Finish>(*finish).id, 11u);
@@ -545,8 +554,14 @@ TEST(HelperSystemCalls, NeitherProcessCanOpenASocketOrRaiseACapability)
     EXPECT_EQ(decide(listener, SYS_getsockopt, 5, SOL_PACKET), SECCOMP_RET_ALLOW);
     EXPECT_EQ(decide(listener, SYS_getsockopt, 5, SOL_SOCKET), SECCOMP_RET_KILL_PROCESS);
     EXPECT_EQ(decide(systemCallFilter(writerCalls()), SYS_recvmmsg), SECCOMP_RET_KILL_PROCESS);
-    EXPECT_EQ(decide(systemCallFilter(writerCalls()), SYS_ioctl, 5, SIOCGIFNAME),
-              SECCOMP_RET_KILL_PROCESS);
+    // The writer reads an interface's name and hardware address for its ARP probe, and
+    // changes nothing of the interface through ioctl.
+    const auto writer = systemCallFilter(writerCalls());
+    EXPECT_EQ(decide(writer, SYS_ioctl, 5, SIOCGIFHWADDR), SECCOMP_RET_ALLOW);
+    EXPECT_EQ(decide(writer, SYS_ioctl, 5, SIOCGIFNAME), SECCOMP_RET_ALLOW);
+    for (unsigned long request : {SIOCSIFHWADDR, SIOCSIFADDR, SIOCSIFFLAGS, SIOCGIFFLAGS}) {
+        EXPECT_EQ(decide(writer, SYS_ioctl, 5, request), SECCOMP_RET_KILL_PROCESS) << request;
+    }
 }
 
 TEST(HelperSystemCalls, TheListenerSendsOnlyWhereItMust)

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,13 @@ public:
                         " " + bootp::macText(r.mac));
         return {0, entryRefusal, {}};
     }
+    Answer addTemporary(const TemporaryRecord& r) override
+    {
+        calls.push_back("addTemporary " + std::to_string(r.ifindex) + " " + bootp::ipText(r.card) +
+                        " " + bootp::ipText(r.mask) + " " + bootp::ipText(r.gateway) + " " +
+                        bootp::ipText(r.address) + " " + std::to_string(r.lifetime));
+        return {0, temporaryRefusal, {}};
+    }
     bool read(int, const Ipv4&, NeighbourEntry& out) override
     {
         calls.push_back("read");
@@ -71,6 +79,7 @@ public:
     bool hostReadable = true;
     bool sendFails = false;
     Refusal entryRefusal = Refusal::None;
+    Refusal temporaryRefusal = Refusal::None;
     NeighbourEntry table;
     bool tableReadable = true;
     double clock = 1000;
@@ -296,6 +305,53 @@ TEST(PortKeeper, ARefusedEntryIsNeverWrittenAndFreesTheNextCard)
         EXPECT_EQ(next, s.expected == Refusal::Mismatch ? Refusal::Outstanding : Refusal::None)
             << s.what;
     }
+}
+
+TEST(PortKeeper, TemporaryAddressOnlyForTheOutstandingCardAndInsideItsSubnet)
+{
+    Keeper k;
+    const Ipv4 outside{192, 168, 0, 20};
+    const Bytes reply =
+        bootp::buildReply(k.request, {outside, {255, 255, 255, 0}, {192, 168, 0, 1}, {}});
+    EXPECT_EQ(k.keeper.temporary(k.id, {192, 168, 0, 254}, 60).refusal, Refusal::NotReplied);
+    ASSERT_TRUE(k.keeper.reply(k.id, reply).ok());
+    k.system.calls.clear();
+
+    struct Step {
+        const char* what;
+        Ipv4 address;
+        Refusal expected;
+    };
+    for (const Step& s : {
+             Step{"the card's own", outside, Refusal::BadAddress},
+             Step{"the card's gateway", {192, 168, 0, 1}, Refusal::BadAddress},
+             Step{"the broadcast address", {192, 168, 0, 255}, Refusal::BadAddress},
+             Step{"another subnet", {10, 77, 0, 30}, Refusal::BadAddress},
+             Step{"the PC's own", {10, 77, 0, 1}, Refusal::BadAddress},
+         }) {
+        EXPECT_EQ(k.keeper.temporary(k.id, s.address, 60).refusal, s.expected) << s.what;
+    }
+    k.system.host.addresses.push_back({{192, 168, 0, 254}, 32, 3});
+    EXPECT_EQ(k.keeper.temporary(k.id, {192, 168, 0, 254}, 60).refusal, Refusal::LocalAddress);
+    k.system.hostReadable = false;
+    EXPECT_EQ(k.keeper.temporary(k.id, {192, 168, 0, 253}, 60).refusal, Refusal::KernelQuery);
+    k.system.hostReadable = true;
+    EXPECT_EQ(std::count(k.system.calls.begin(), k.system.calls.end(), "hostFacts"), 7);
+    k.system.calls.clear();
+
+    // The lifetime stays within the helper's bounds whatever the front-end asks.
+    EXPECT_TRUE(k.keeper.temporary(k.id, {192, 168, 0, 253}, 100000).ok());
+    k.system.temporaryRefusal = Refusal::InUse;
+    EXPECT_EQ(k.keeper.temporary(k.id, {192, 168, 0, 252}, 1).refusal, Refusal::InUse);
+    EXPECT_EQ(k.system.calls, (Calls{"hostFacts",
+                                     "addTemporary 2 192.168.0.20 255.255.255.0 192.168.0.1 "
+                                     "192.168.0.253 180",
+                                     "hostFacts",
+                                     "addTemporary 2 192.168.0.20 255.255.255.0 192.168.0.1 "
+                                     "192.168.0.252 6"}));
+    // The assignment stays outstanding until its entry; after that, no temporary address.
+    EXPECT_TRUE(k.keeper.neighbour(k.id, outside, kCardMac).ok());
+    EXPECT_EQ(k.keeper.temporary(k.id, {192, 168, 0, 251}, 60).refusal, Refusal::NotReplied);
 }
 
 TEST(PortKeeper, AnAssignmentEndedWithoutAnEntryFreesTheNextCardAtOnce)

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Fakes of the platform services in plain C++, for the behaviour's tests on every platform
@@ -36,6 +38,21 @@ public:
         }
         return answer;
     }
+
+    /// The temporary address proposed, what adding it gives, and whether it is still there.
+    std::optional<Ip> proposal;
+    Temporary temporary;
+    bool present = true;
+    std::vector<std::pair<Card, Ip>> temporaries;
+    std::optional<text::Twin> byHand;
+    std::optional<Ip> proposeTemporary(const Card&) override { return proposal; }
+    std::optional<text::Twin> temporaryByHand(const Card&, const Ip&) override { return byHand; }
+    Temporary addTemporary(const Card& card, const Ip& first) override
+    {
+        temporaries.emplace_back(card, first);
+        return temporary;
+    }
+    bool temporaryPresent() override { return present; }
 };
 
 // A clock the test steps by hand: each reading returns the next scripted value (the last one

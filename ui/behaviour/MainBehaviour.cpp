@@ -75,6 +75,9 @@ void MainBehaviour::Command2_Click()
     M_AniIdx = 0;
     m_view.showFrame(0);
     m_services.socket.endSearch();
+    // Ending the search took the temporary address away.
+    m_temporary.reset();
+    m_temporaryGone.reset();
     m_view.setStatus({});
     M_Search = false;
 }
@@ -98,6 +101,30 @@ void MainBehaviour::Timer1_Timer()
     ++M_AniIdx;
     if (M_AniIdx > 11) {
         M_AniIdx = 0;
+    }
+    checkTemporary();
+}
+
+void MainBehaviour::checkTemporary()
+{
+    // About every two seconds: a network manager that reactivates the device flushes its
+    // addresses, and the operator must hear of it rather than watch the page fail.
+    constexpr int kTicks = 10;
+    if (m_temporary && ++m_temporaryTicks >= kTicks) {
+        m_temporaryTicks = 0;
+        if (!m_services.neighbours.temporaryPresent()) {
+            m_temporaryGone = std::move(m_temporary);
+            m_temporary.reset();
+        }
+    }
+    if (m_temporaryGone && !m_assigning) {
+        const Temporary gone = std::move(*m_temporaryGone);
+        m_temporaryGone.reset();
+        showReport({0,
+                    twin(Id::TemporaryGone, {gone.address, gone.ifName}),
+                    {},
+                    twin(Id::DoTemporaryGone),
+                    {}});
     }
 }
 
@@ -174,14 +201,12 @@ std::optional<MainBehaviour::Report> MainBehaviour::assign(std::vector<std::uint
     // The card has its address either way; but a page on another network than the request's
     // interface would be looked for by another NIC, and never load.
     std::optional<Report> report;
-    const bool reachable = !socket.arrivalAddress().empty() && socket.arrivalSubnetHolds(address);
+    bool reachable = !socket.arrivalAddress().empty() && socket.arrivalSubnetHolds(address);
     if (!reachable) {
-        report = Report{0,
-                        twin(Id::FailOutsideNetwork, {address, interface}),
-                        twin(Id::CardSent, {address}),
-                        twin(Id::DoOutside),
-                        {}};
-    } else {
+        report = reachOutside(address, interface);
+        reachable = !report;
+    }
+    if (reachable) {
         report = addNeighbourEntry(
             address,
             std::span<const std::uint8_t>(message).subspan<bootp::kChaddr, bootp::kMacSize>());
@@ -268,6 +293,44 @@ MainBehaviour::addNeighbourEntry(const std::string& address, std::span<const std
     }
     return Report{0, twin(Id::FailNeighbour, {failure}), twin(Id::CardSent, {address}),
                   twin(Id::DoNeighbour), entry + ": "};
+}
+
+std::optional<MainBehaviour::Report> MainBehaviour::reachOutside(const std::string& address,
+                                                                 const std::string& interface)
+{
+    Report outside{0,
+                   twin(Id::FailOutsideNetwork, {address, interface}),
+                   twin(Id::CardSent, {address}),
+                   twin(Id::DoOutside),
+                   {}};
+    NeighbourTable& table = m_services.neighbours;
+    const NeighbourTable::Card card{area.G_IpAddr, area.G_SbMask, area.G_GateWay};
+    const std::optional<NeighbourTable::Ip> proposal = table.proposeTemporary(card);
+    if (!proposal) {
+        return outside;
+    }
+    if (std::optional<text::Twin> byHand = table.temporaryByHand(card, *proposal)) {
+        outside.todo = std::move(*byHand);
+        return outside;
+    }
+    const text::Twin question =
+        twin(Id::TemporaryQuestion, {address, interface, dottedText(*proposal)});
+    if (!m_view.askQuestion(text::tr(Id::TemporaryTitle), question.local())) {
+        return outside;
+    }
+    const NeighbourTable::Temporary added = table.addTemporary(card, *proposal);
+    if (!added.address) {
+        outside.what = twin(Id::FailTemporary, {added.failure});
+        outside.context = "temporary address on " + interface + ": ";
+        return outside;
+    }
+    const std::string temporary = dottedText(*added.address);
+    std::fprintf(stderr, "torvane: temporary address %s/32 on %s, host route to %s\n",
+                 temporary.c_str(), interface.c_str(), address.c_str());
+    m_view.setStatus(text::format(Id::StatusTemporary, {temporary, interface}));
+    m_temporary = Temporary{temporary, interface};
+    m_temporaryTicks = 0;
+    return std::nullopt;
 }
 
 void MainBehaviour::waitSeconds(double seconds)

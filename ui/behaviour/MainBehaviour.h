@@ -70,6 +70,10 @@ private:
     std::optional<Report> assign(std::vector<std::uint8_t>& message);
     std::optional<Report> addNeighbourEntry(const std::string& address,
                                             std::span<const std::uint8_t, 6> mac);
+    /// The card lies outside the interface's networks: offers a temporary address of its
+    /// subnet. nullopt once one is in place, else what the operator is told.
+    std::optional<Report> reachOutside(const std::string& address, const std::string& ifName);
+    void checkTemporary();
     void showReport(const Report& report);
     void waitSeconds(double seconds);
     bool bindOrStop();
@@ -79,6 +83,14 @@ private:
     bool m_assigning = false;
     bool m_rootNoticeShown = false;
     bool m_rootNoticeDue = false;
+    /// The temporary address in place and its interface, while the search lasts.
+    struct Temporary {
+        std::string address;
+        std::string ifName;
+    };
+    std::optional<Temporary> m_temporary;
+    std::optional<Temporary> m_temporaryGone; // noticed, not yet told
+    int m_temporaryTicks = 0;
 };
 
 } // namespace behaviour

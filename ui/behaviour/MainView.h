@@ -39,6 +39,13 @@ public:
         showMessage(Icon::Warning, title, text);
     }
 
+    /// A modal question with Yes and No, No the default; true for Yes. A window that cannot
+    /// ask answers No.
+    virtual bool askQuestion(const std::string& /*title*/, const std::string& /*text*/)
+    {
+        return false;
+    }
+
     /// Shows the settings dialog modally for the card in area (G_MacAddr, G_LocalIp) and
     /// returns, once it has closed, what it was left with: G_SetOk and, when true, the
     /// addresses and G_OpenBrw.

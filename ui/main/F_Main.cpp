@@ -172,6 +172,16 @@ void F_Main::showBrowserNotice(const std::string& title, const std::string& text
                   QString::fromStdString(title), text);
 }
 
+bool F_Main::askQuestion(const std::string& title, const std::string& text)
+{
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(title),
+                    QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 behaviour::Assignment F_Main::showSettingsDialog(const behaviour::PublicArea& area)
 {
     F_Config dialog(this, area);

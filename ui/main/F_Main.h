@@ -99,6 +99,7 @@ private:
     void setInputBlocked(bool blocked) override;
     void showMessage(Icon icon, const std::string& title, const std::string& text) override;
     void showBrowserNotice(const std::string& title, const std::string& text) override;
+    bool askQuestion(const std::string& title, const std::string& text) override;
     behaviour::Assignment showSettingsDialog(const behaviour::PublicArea& area) override;
     void processEvents() override;
     std::string browserStartFailure() override;

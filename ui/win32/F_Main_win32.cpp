@@ -292,6 +292,12 @@ void F_Main::showMessage(Icon icon, const std::string& title, const std::string&
                MB_OK | (icon == Icon::Critical ? MB_ICONERROR : MB_ICONWARNING));
 }
 
+bool F_Main::askQuestion(const std::string& title, const std::string& text)
+{
+    // No is the default button: Enter alone does not change the PC's network.
+    return messageBox(m_hwnd, text, title, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
 behaviour::Assignment F_Main::showSettingsDialog(const behaviour::PublicArea& area)
 {
     F_Config dialog(area);

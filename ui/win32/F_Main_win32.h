@@ -47,6 +47,7 @@ public:
     void setStatus(const std::string& text) override;
     void setInputBlocked(bool blocked) override;
     void showMessage(Icon icon, const std::string& title, const std::string& text) override;
+    bool askQuestion(const std::string& title, const std::string& text) override;
     behaviour::Assignment showSettingsDialog(const behaviour::PublicArea& area) override;
     void processEvents() override;
     std::string browserStartFailure() override;
