@@ -43,6 +43,17 @@ until_match() {
 netns_setup "tvtm$$" --pc-no-address --second-nic --no-default-route
 pc() { ip netns exec "$NETNS_PC" "$@"; }
 card() { ip netns exec "$NETNS_CARD" "$@"; }
+
+# The helper ends a moment after its front-end: the next one may bind port 67 only then.
+port_free() {
+    local i
+    for ((i = 0; i < 100; i++)); do
+        [[ -z $(pc ss -H -lun "sport = :67") ]] && return 0
+        sleep 0.1
+    done
+    echo "FAIL - port 67 still bound 10 s after the front-end ended"
+    failures=$((failures + 1))
+}
 work=$(mktemp -d)
 NETNS_ON_EXIT='rm -rf "$work"'
 # Behind the router namespace, the card's subnet is reached through the PC's second NIC.
@@ -95,6 +106,7 @@ wait $cardpid 2>/dev/null
 ip netns exec "$NETNS_CARD" ip addr add 192.168.0.254/24 dev tvcard0
 card "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-31 --interval 0.3 --timeout 20 \
     --format kv >/dev/null 2>&1 &
+port_free
 ip netns exec "$NETNS_PC" "$driver" start listen wait-request reply ip=192.168.0.21 mask=255.255.255.0 \
     temp 192.168.0.254 temp 192.168.0.253 sleep 3 >"$work/driver" 2>"$work/helper" &
 driverpid=$!
@@ -110,6 +122,7 @@ absent "and its route" "$(pc ip -4 route show table main)" "192.168.0.21"
 # kill -9 of both helper processes: the kernel removes the address when its lifetime ends.
 card "$cardsim" --interface tvcard0 --mac 02-00-00-00-00-32 --interval 0.3 --timeout 20 \
     --format kv >/dev/null 2>&1 &
+port_free
 ip netns exec "$NETNS_PC" "$driver" start listen wait-request reply ip=192.168.0.22 mask=255.255.255.0 \
     temp 192.168.0.252 6 pidfile "$work/pids" sleep 60 >"$work/driver" 2>"$work/helper" &
 driverpid=$!
