@@ -104,7 +104,15 @@ void CardMachine::takeOverRecord()
     }
 }
 
-void CardMachine::handle(helper::Request request)
+void CardMachine::handle(std::vector<helper::Request> requests)
+{
+    for (helper::Request& request : requests) {
+        take(std::move(request));
+    }
+    sendQueued();
+}
+
+void CardMachine::take(helper::Request request)
 {
     if (m_ifindex != 0 && static_cast<unsigned>(request.ifindex) != m_ifindex) {
         return;
@@ -133,8 +141,13 @@ void CardMachine::handle(helper::Request request)
             forgetIfUnanswered(mac);
         }
         break;
+    case Card::Phase::Sending:
+        break; // its reply, to an earlier request the helper still holds, goes this round
     case Card::Phase::Checking:
     case Card::Phase::Done:
+        if (card.queued) {
+            break; // it asked twice in one round: one reply answers both
+        }
         // It asks again: it missed the reply, or was restarted. Same settings again.
         card.request = std::move(request);
         m_out.emit(cardEvent(
@@ -324,18 +337,63 @@ void CardMachine::assign(Card& card)
 {
     const unsigned index = static_cast<unsigned>(card.request.ifindex);
     const Settings& s = card.settings;
-    const Ip server = serverAddress(m_local, index, s.ip, s.mask);
-    const std::vector<std::uint8_t> reply = bootp::buildReply(
-        card.request.datagram, {octets(s.ip), octets(s.mask), octets(s.gateway), octets(server)});
-    const bool again = card.phase == Card::Phase::Checking || card.phase == Card::Phase::Done;
-    // A card that may need a temporary address gets it between its reply and its entry;
-    // every other card's reply and entry go to the helper together.
-    auto [sent, entryAnswer] =
-        m_options.temporaryAddress
-            ? std::pair<helper::Answer, std::optional<helper::Answer>>{m_link->reply(
-                                                                           card.request.id, reply),
-                                                                       std::nullopt}
-            : m_link->replyThenNeighbour(card.request.id, reply, octets(s.ip), card.mac);
+    Queued q;
+    q.mac = card.mac;
+    q.server = serverAddress(m_local, index, s.ip, s.mask);
+    q.assignment.id = card.request.id;
+    q.assignment.datagram = bootp::buildReply(
+        card.request.datagram, {octets(s.ip), octets(s.mask), octets(s.gateway), octets(q.server)});
+    q.assignment.ip = octets(s.ip);
+    q.assignment.mac = card.mac;
+    q.again = card.phase == Card::Phase::Checking || card.phase == Card::Phase::Done;
+    if (!q.again) {
+        card.phase = Card::Phase::Sending;
+    }
+    card.queued = true;
+    m_queued.push_back(std::move(q));
+}
+
+void CardMachine::sendQueued()
+{
+    if (m_queued.empty()) {
+        return;
+    }
+    // One exchange with the helper for the round's cards instead of one each: in a burst the
+    // cards waited for each other's wake-ups, not for the checks.
+    std::vector<Queued> queued = std::move(m_queued);
+    m_queued.clear();
+    std::vector<helper::Assignment> all;
+    all.reserve(queued.size());
+    for (const Queued& q : queued) {
+        all.push_back(q.assignment);
+    }
+    if (m_options.temporaryAddress) {
+        // A card that may need a temporary address gets it between its reply and its entry
+        // (in assigned), and the next card's reply waits for that entry: one card at a time.
+        for (const Queued& q : queued) {
+            Card& card = m_cards.at(q.mac);
+            card.queued = false;
+            assigned(card, q,
+                     {m_link->reply(q.assignment.id, q.assignment.datagram), std::nullopt});
+        }
+        return;
+    }
+    std::vector<helper::AssignmentAnswer> answers = m_link->replyThenNeighbourAll(all);
+    for (std::size_t i = 0; i < queued.size(); ++i) {
+        Card& card = m_cards.at(queued[i].mac);
+        card.queued = false;
+        assigned(card, queued[i], std::move(answers[i]));
+    }
+}
+
+void CardMachine::assigned(Card& card, const Queued& q, helper::AssignmentAnswer answer)
+{
+    const unsigned index = static_cast<unsigned>(card.request.ifindex);
+    const Settings& s = card.settings;
+    const Ip server = q.server;
+    const bool again = q.again;
+    const helper::Answer& sent = answer.first;
+    std::optional<helper::Answer>& entryAnswer = answer.second;
     if (!sent.ok()) {
         const std::string why = answerReason(*m_link, sent);
         const bool refused = sent.refused();
@@ -379,7 +437,7 @@ void CardMachine::assign(Card& card)
         reachOutside(card, index);
         entryAnswer = m_link->neighbour(card.request.id, octets(s.ip), card.mac);
     }
-    const helper::Answer entry = std::move(*entryAnswer);
+    const helper::Answer& entry = *entryAnswer;
     if (!entry.ok()) {
         m_out.emit(
             cardEvent("warning", card,
@@ -470,6 +528,7 @@ void CardMachine::step(Clock::time_point now)
             }
         }
     }
+    sendQueued(); // the probes that ended
 }
 
 CardMachine::Clock::time_point CardMachine::wakeAt(Clock::time_point wake,

@@ -33,7 +33,8 @@ public:
     void connect(helper::Link& link, std::vector<LocalAddress> local);
     /// Counts what the record says was done, and checks again the cards it left pending.
     void takeOverRecord();
-    void handle(helper::Request request);
+    /// The requests of one round; the replies they call for go to the helper together.
+    void handle(std::vector<helper::Request> requests);
     /// Moves the probes and page checks on.
     void step(Clock::time_point now);
     /// The earliest of wake and the moment a card needs the loop again; the running page
@@ -58,6 +59,7 @@ private:
     struct Card {
         enum class Phase {
             Probing,
+            Sending, ///< its reply and entry wait to go to the helper with the round's others
             Waiting, ///< its reply could not go out for a passing reason: its next request is used
             Checking,
             Done,
@@ -81,8 +83,20 @@ private:
         bool recheck = false;      ///< a check the record left pending, done again
         std::string lastProblem;   ///< why the last reply could not go out (Waiting)
         bool keepSettings = false; ///< Waiting: answer the next request with the same settings
+        bool queued = false;       ///< its reply is among m_queued
     };
 
+    /// A reply built and its entry, until the round's replies go to the helper.
+    struct Queued {
+        Mac mac{};
+        helper::Assignment assignment;
+        bool again = false; ///< the card was given its address before (it asks again)
+        Ip server = 0;
+    };
+
+    void take(helper::Request request);
+    void sendQueued();
+    void assigned(Card& card, const Queued& q, helper::AssignmentAnswer answer);
     void decide(Card& card);
     void forgetIfUnanswered(const Mac& mac);
     void startProbe(Card& card);
@@ -105,6 +119,7 @@ private:
     helper::Link* m_link = nullptr;
     std::vector<LocalAddress> m_local;
     std::map<Mac, Card> m_cards;
+    std::vector<Queued> m_queued;
     std::vector<std::string> m_failures; ///< "MAC IP: reason", for the JSON summary
     std::vector<std::string> m_failedMacs;
     std::set<Mac> m_counted;    ///< cards of the roll-out given an address, in the record or now

@@ -13,6 +13,7 @@ volatile int g_stopSignal = 0;
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(200);
+constexpr std::size_t kRound = 64;
 
 } // namespace
 
@@ -114,8 +115,21 @@ int Runner::run()
         const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now);
         waitFor(*m_link, checks,
                 std::max(waitMs, std::chrono::milliseconds(0)) + std::chrono::milliseconds(1));
-        while (std::optional<helper::Request> request = m_link->readRequest()) {
-            m_cards.handle(std::move(*request));
+        // What arrived is handled in rounds, its replies sent together; a round is bounded,
+        // so that a flood of requests is not gathered in memory first.
+        for (;;) {
+            std::vector<helper::Request> round;
+            while (round.size() < kRound) {
+                std::optional<helper::Request> request = m_link->readRequest();
+                if (!request) {
+                    break;
+                }
+                round.push_back(std::move(*request));
+            }
+            if (round.empty()) {
+                break;
+            }
+            m_cards.handle(std::move(round));
         }
         if (m_link->died()) {
             m_helperDied = true;

@@ -3,6 +3,7 @@
 #include "BootMessage.h"
 #include "Filter.h"
 #include "PortKeeper.h"
+#include "Writer.h"
 
 #include <cerrno>
 #include <chrono>
@@ -45,7 +46,7 @@ public:
     int serve();
 
 private:
-    bool hostFacts(HostFacts& out) override { return m_route.hostFacts(out) == 0; }
+    bool hostFacts(HostFacts& out) override;
     double now() override
     {
         using namespace std::chrono;
@@ -61,13 +62,34 @@ private:
     void received(std::span<const std::uint8_t> packet, const sockaddr_ll& from, msghdr& msg);
     void reportCounters();
     Answer handle(const std::optional<ToHelper>& m);
+    bool answerCommands();
+    void writeEntries(std::span<Answer> answers, std::span<const std::size_t> commandOf);
 
     int m_udp;     // UDP port 67: held, and the replies leave from it
     int m_packets; // the card requests arrive here
     int m_writer;  // the link to the writer
     RouteLink& m_route;
     PortKeeper m_keeper{*this};
+    // This PC's addresses and routes, read once for the commands taken in one wake-up.
+    std::optional<HostFacts> m_facts;
+    // The checked entries of the commands being answered, for the writer in one exchange.
+    std::vector<EntryRecord> m_entries;
 };
+
+bool Listener::hostFacts(HostFacts& out)
+{
+    // Every command of the batch had arrived before the first check read them: each check
+    // sees the host as it was after its command came in, as when they were read per check.
+    if (!m_facts) {
+        HostFacts facts;
+        if (m_route.hostFacts(facts) != 0) {
+            return false; // not kept: the next check asks the kernel again
+        }
+        m_facts = std::move(facts);
+    }
+    out = *m_facts;
+    return true;
+}
 
 bool Listener::isLoopback(int ifindex)
 {
@@ -195,8 +217,10 @@ Answer Listener::send(std::span<const std::uint8_t> reply, int ifindex)
 
 Answer Listener::writeEntry(const EntryRecord& record)
 {
-    // The writer checks the entry again against the kernel and writes it.
-    return askWriter(record);
+    // The writer checks the entry again against the kernel and writes it, with the others of
+    // this batch of commands; answerCommands puts its answer in place of this one.
+    m_entries.push_back(record);
+    return {};
 }
 
 Answer Listener::addTemporary(const TemporaryRecord& record)
@@ -216,6 +240,30 @@ template <typename Record> Answer Listener::askWriter(const Record& record)
         return {0, result.refusal, {}};
     }
     return result.error == 0 ? Answer{} : failed(result.error);
+}
+
+void Listener::writeEntries(std::span<Answer> answers, std::span<const std::size_t> commandOf)
+{
+    if (m_entries.empty()) {
+        return;
+    }
+    EntryResult results[kEntriesPerExchange];
+    const std::size_t size = m_entries.size() * sizeof(EntryRecord);
+    const std::size_t expected = m_entries.size() * sizeof(EntryResult);
+    const bool exchanged =
+        ::send(m_writer, m_entries.data(), size, MSG_NOSIGNAL) == static_cast<ssize_t>(size) &&
+        ::recv(m_writer, results, sizeof results, 0) == static_cast<ssize_t>(expected);
+    for (std::size_t k = 0; k < m_entries.size(); ++k) {
+        Answer& answer = answers[commandOf[k]];
+        if (!exchanged) {
+            answer = failed(EPIPE);
+        } else if (results[k].refusal != Refusal::None) {
+            answer = {0, results[k].refusal, {}};
+        } else {
+            answer = results[k].error == 0 ? Answer{} : failed(results[k].error);
+        }
+    }
+    m_entries.clear();
 }
 
 Answer Listener::handle(const std::optional<ToHelper>& m)
@@ -250,6 +298,62 @@ Answer Listener::handle(const std::optional<ToHelper>& m)
     return m_keeper.neighbour(entry.id, entry.ip, entry.mac);
 }
 
+bool Listener::answerCommands()
+{
+    // Whatever the front-end queued is taken in one wake-up, in order, and answered in order.
+    // No more commands than entries the writer takes in one exchange.
+    constexpr std::size_t kBatch = kEntriesPerExchange;
+    static std::uint8_t buffers[kBatch][kMaxMessage + 1];
+    std::size_t sizes[kBatch];
+    std::size_t taken = 0;
+    bool open = true;
+    while (taken < kBatch) {
+        const ssize_t n =
+            ::recv(kLinkFd, buffers[taken], sizeof buffers[taken], taken == 0 ? 0 : MSG_DONTWAIT);
+        if (n < 0 && taken > 0) {
+            // Nothing more queued; an error shows again at the next wake-up.
+            break;
+        }
+        if (n <= 0) {
+            open = false;
+            break;
+        }
+        sizes[taken++] = static_cast<std::size_t>(n);
+    }
+    m_facts.reset();
+    Answer answers[kBatch];
+    std::size_t entryCommands[kBatch] = {};
+    std::size_t entries = 0;
+    for (std::size_t i = 0; i < taken; ++i) {
+        const std::span<const std::uint8_t> in(buffers[i], sizes[i]);
+        const std::optional<Command> command = decodeCommand(in);
+        if (command && std::holds_alternative<Temporary>(command->message)) {
+            // The writer takes its work in order: the entries before this address first.
+            writeEntries(answers, std::span(entryCommands, entries));
+            entries = 0;
+        }
+        const std::size_t before = m_entries.size();
+        answers[i] = handle(command ? std::optional(command->message) : std::nullopt);
+        if (m_entries.size() > before) {
+            entryCommands[entries++] = i;
+        }
+    }
+    // Every reply of the batch has gone out; the entries go to the writer together.
+    writeEntries(answers, std::span(entryCommands, entries));
+    for (std::size_t i = 0; i < taken; ++i) {
+        answers[i].serial = serialOf(std::span(buffers[i], sizes[i]));
+        // The front-end words the refusal from its number (AnswerTexts); this line only
+        // marks it in the log, without a second English text.
+        if (answers[i].refused()) {
+            std::fprintf(stderr, "torvane-helper: refused: %d\n",
+                         static_cast<int>(answers[i].refusal));
+        }
+        tell(answers[i]);
+    }
+    m_facts.reset();
+    return open;
+}
+
 int Listener::serve()
 {
     for (;;) {
@@ -260,24 +364,9 @@ int Listener::serve()
             }
             return 1;
         }
-        if (fds[0].revents != 0) {
-            std::uint8_t buffer[kMaxMessage + 1];
-            const ssize_t n = ::recv(kLinkFd, buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                reportCounters();
-                return 0; // the front-end closed the link: the search is over
-            }
-            const std::span<const std::uint8_t> in(buffer, static_cast<std::size_t>(n));
-            const std::optional<Command> command = decodeCommand(in);
-            Answer answer = handle(command ? std::optional(command->message) : std::nullopt);
-            answer.serial = serialOf(in);
-            // The front-end words the refusal from its number (AnswerTexts); this line only
-            // marks it in the log, without a second English text.
-            if (answer.refused()) {
-                std::fprintf(stderr, "torvane-helper: refused: %d\n",
-                             static_cast<int>(answer.refusal));
-            }
-            tell(answer);
+        if (fds[0].revents != 0 && !answerCommands()) {
+            reportCounters();
+            return 0; // the front-end closed the link: the search is over
         }
         if (fds[1].revents & POLLIN) {
             receiveDatagrams();

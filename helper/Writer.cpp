@@ -12,6 +12,7 @@
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -27,7 +28,20 @@ class KernelTable final : public HostSource, public EntryTable {
 public:
     explicit KernelTable(RouteLink& route) : m_route(route) {}
 
-    bool hostFacts(HostFacts& out) override { return m_route.hostFacts(out) == 0; }
+    bool hostFacts(HostFacts& out) override
+    {
+        // Read once per message, after all of its records arrived.
+        if (!m_facts) {
+            HostFacts facts;
+            if (m_route.hostFacts(facts) != 0) {
+                return false;
+            }
+            m_facts = std::move(facts);
+        }
+        out = *m_facts;
+        return true;
+    }
+    void nextMessage() { m_facts.reset(); }
 
     bool read(int ifindex, const Ipv4& ip, NeighbourEntry& out) override
     {
@@ -50,6 +64,7 @@ public:
 
 private:
     RouteLink& m_route;
+    std::optional<HostFacts> m_facts;
 };
 
 double seconds()
@@ -264,30 +279,45 @@ void serveWriter(int link, RouteLink& route, int probeFd)
         if (ready <= 0) {
             continue;
         }
-        // Large enough for either record; the size tells them apart.
-        alignas(TemporaryRecord) std::uint8_t buffer[sizeof(TemporaryRecord) + 1];
+        // Large enough for a batch of entries or a temporary address; the size tells them
+        // apart (a TemporaryRecord is no whole number of entries).
+        static_assert(sizeof(TemporaryRecord) % sizeof(EntryRecord) != 0);
+        constexpr std::size_t kLargest =
+            std::max(kEntriesPerExchange * sizeof(EntryRecord), sizeof(TemporaryRecord));
+        alignas(TemporaryRecord) alignas(EntryRecord) std::uint8_t buffer[kLargest + 1];
         const ssize_t n = ::recv(link, buffer, sizeof buffer, 0);
         if (n <= 0) {
             // The listener has gone: the search is over, and so is what it added.
             temporaries.removeAll();
             std::exit(0);
         }
-        EntryResult result{0, Refusal::Malformed};
-        if (n == sizeof(EntryRecord)) {
-            EntryRecord record;
-            std::memcpy(&record, buffer, sizeof record);
-            if (record.ifindex > 0 && record.zero == decltype(record.zero){}) {
-                result = writeChecked(table, table, record);
-            }
-        } else if (n == sizeof(TemporaryRecord)) {
+        const std::size_t size = static_cast<std::size_t>(n);
+        table.nextMessage();
+        EntryResult results[kEntriesPerExchange];
+        results[0] = {0, Refusal::Malformed};
+        std::size_t answered = 1;
+        if (size == sizeof(TemporaryRecord)) {
             TemporaryRecord record;
             std::memcpy(&record, buffer, sizeof record);
             if (record.kind == TemporaryRecord::kKind && record.lifetime >= kMinTemporaryLifetime &&
                 record.lifetime <= kTemporaryLifetime) {
-                result = temporaries.add(record, table);
+                results[0] = temporaries.add(record, table);
+            }
+        } else if (size % sizeof(EntryRecord) == 0 &&
+                   size <= kEntriesPerExchange * sizeof(EntryRecord)) {
+            // Whole entry records, each answered in turn; anything else is one Malformed.
+            answered = size / sizeof(EntryRecord);
+            for (std::size_t i = 0; i < answered; ++i) {
+                EntryRecord record;
+                std::memcpy(&record, buffer + i * sizeof record, sizeof record);
+                results[i] = {0, Refusal::Malformed};
+                if (record.ifindex > 0 && record.zero == decltype(record.zero){}) {
+                    results[i] = writeChecked(table, table, record);
+                }
             }
         }
-        if (::send(link, &result, sizeof result, MSG_NOSIGNAL) != sizeof result) {
+        const std::size_t bytes = answered * sizeof(EntryResult);
+        if (::send(link, results, bytes, MSG_NOSIGNAL) != static_cast<ssize_t>(bytes)) {
             temporaries.removeAll();
             std::exit(0);
         }

@@ -167,9 +167,7 @@ Answer HelperLink::post(const ToHelper& m, std::uint32_t& serial)
     if (m_fd < 0) {
         return {EPIPE, Refusal::None, "torvane-helper is not running"};
     }
-    // Never 0, which a malformed message's refusal may carry.
-    m_serial = m_serial == UINT32_MAX ? 1 : m_serial + 1;
-    serial = m_serial;
+    serial = nextSerial();
     const Bytes data = encode(Command{serial, m});
     if (::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(data.size())) {
         m_died = true;
@@ -178,28 +176,89 @@ Answer HelperLink::post(const ToHelper& m, std::uint32_t& serial)
     return {};
 }
 
+std::uint32_t HelperLink::nextSerial()
+{
+    // Never 0, which a malformed message's refusal may carry.
+    m_serial = m_serial == UINT32_MAX ? 1 : m_serial + 1;
+    return m_serial;
+}
+
+std::size_t HelperLink::postAll(std::span<const Bytes> messages)
+{
+    if (m_fd < 0) {
+        return 0;
+    }
+    std::vector<iovec> iov(messages.size());
+    std::vector<mmsghdr> msgs(messages.size());
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        iov[i] = {const_cast<std::uint8_t*>(messages[i].data()), messages[i].size()};
+        msgs[i].msg_hdr.msg_iov = &iov[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+    }
+    std::size_t sent = 0;
+    while (sent < messages.size()) {
+        const int n = ::sendmmsg(m_fd, msgs.data() + sent,
+                                 static_cast<unsigned>(messages.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            m_died = true;
+            break;
+        }
+        for (int i = 0; i < n; ++i) {
+            if (msgs[sent + i].msg_len != messages[sent + i].size()) {
+                m_died = true;
+                return sent + i;
+            }
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return sent;
+}
+
 Answer HelperLink::awaitAnswer(std::uint32_t serial)
 {
-    // One deadline for the answer, however many requests arrive meanwhile.
+    const std::uint32_t serials[] = {serial};
+    return std::move(*awaitAnswers(serials).front());
+}
+
+std::vector<std::optional<Answer>> HelperLink::awaitAnswers(std::span<const std::uint32_t> serials)
+{
+    std::vector<std::optional<Answer>> got(serials.size());
+    auto left = static_cast<std::size_t>(
+        std::count_if(serials.begin(), serials.end(), [](std::uint32_t s) { return s != 0; }));
+    const auto missing = [&](const Answer& why) {
+        for (std::size_t i = 0; i < serials.size(); ++i) {
+            if (serials[i] != 0 && !got[i]) {
+                got[i] = why;
+            }
+        }
+    };
+    // One deadline for all the answers, however many requests arrive meanwhile.
     const auto deadline = std::chrono::steady_clock::now() + m_answerTimeout;
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+    while (left > 0) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         std::optional<FromHelper> in =
-            left.count() > 0 ? receive(static_cast<int>(left.count())) : std::nullopt;
+            wait.count() > 0 ? receive(static_cast<int>(wait.count())) : std::nullopt;
         if (m_fd < 0) {
-            return {EPIPE, Refusal::None, "torvane-helper has ended"};
+            missing({EPIPE, Refusal::None, "torvane-helper has ended"});
+            break;
         }
         if (!in) {
             if (std::chrono::steady_clock::now() < deadline) {
                 continue; // a datagram that was not a message, or a signal: wait on
             }
-            return {ETIMEDOUT, Refusal::None, "torvane-helper did not answer"};
+            missing({ETIMEDOUT, Refusal::None, "torvane-helper did not answer"});
+            break;
         }
         if (auto* answer = std::get_if<Answer>(&*in)) {
             // The answer to an earlier command that gave up waiting belongs to none now.
-            if (answer->serial == serial) {
-                return std::move(*answer);
+            const auto it = std::find(serials.begin(), serials.end(), answer->serial);
+            if (answer->serial != 0 && it != serials.end() && !got[it - serials.begin()]) {
+                got[it - serials.begin()] = std::move(*answer);
+                --left;
             }
             continue;
         }
@@ -207,6 +266,7 @@ Answer HelperLink::awaitAnswer(std::uint32_t serial)
             m_pending.push_back(std::move(*request));
         }
     }
+    return got;
 }
 
 Answer HelperLink::command(const ToHelper& m)
@@ -261,22 +321,54 @@ std::pair<Answer, std::optional<Answer>> HelperLink::replyThenNeighbour(std::uin
                                                                         const Ipv4& ip,
                                                                         const Mac& mac)
 {
-    // The helper takes the entry only after the reply: one that did not go out leaves the
-    // entry refused (NotReplied), an answer that belongs to no one, which its serial skips.
-    std::uint32_t replySerial = 0;
-    std::uint32_t entrySerial = 0;
-    if (Answer a = post(Reply{id, datagram}, replySerial); !a.ok()) {
-        return {std::move(a), std::nullopt};
+    const Assignment one{id, datagram, ip, mac};
+    return std::move(replyThenNeighbourAll(std::span(&one, 1)).front());
+}
+
+std::vector<AssignmentAnswer> HelperLink::replyThenNeighbourAll(std::span<const Assignment> all)
+{
+    // In parts, so that what waits unread on the link stays well within its buffer while the
+    // helper's answers and requests come the other way.
+    constexpr std::size_t kPerPart = 32;
+    std::vector<AssignmentAnswer> answers;
+    answers.reserve(all.size());
+    for (std::size_t at = 0; at < all.size(); at += kPerPart) {
+        const auto part = all.subspan(at, std::min(kPerPart, all.size() - at));
+        // Reply and entry of card i have the serials 2i and 2i + 1, 0 where nothing went. All
+        // go in one system call, so that the helper finds them queued together.
+        std::vector<std::uint32_t> serials(2 * part.size(), 0);
+        std::vector<Bytes> messages;
+        messages.reserve(serials.size());
+        for (std::size_t i = 0; i < part.size(); ++i) {
+            const Assignment& a = part[i];
+            serials[2 * i] = nextSerial();
+            messages.push_back(encode(Command{serials[2 * i], Reply{a.id, a.datagram}}));
+            serials[2 * i + 1] = nextSerial();
+            messages.push_back(encode(Command{serials[2 * i + 1], Neighbour{a.id, a.ip, a.mac}}));
+        }
+        const std::size_t went = postAll(messages);
+        std::vector<Answer> posted(serials.size());
+        for (std::size_t j = went; j < serials.size(); ++j) {
+            serials[j] = 0;
+            posted[j] = {EPIPE, Refusal::None, "torvane-helper has ended"};
+        }
+        // The helper takes an entry only after its reply: one that did not go out leaves the
+        // entry refused (NotReplied), an answer that belongs to no one.
+        std::vector<std::optional<Answer>> got = awaitAnswers(serials);
+        for (std::size_t i = 0; i < part.size(); ++i) {
+            if (!posted[2 * i].ok()) {
+                answers.emplace_back(std::move(posted[2 * i]), std::nullopt);
+            } else if (!got[2 * i]->ok()) {
+                // The helper refused the entry too (NotReplied); that answer says nothing.
+                answers.emplace_back(std::move(*got[2 * i]), std::nullopt);
+            } else if (!posted[2 * i + 1].ok()) {
+                answers.emplace_back(std::move(*got[2 * i]), std::move(posted[2 * i + 1]));
+            } else {
+                answers.emplace_back(std::move(*got[2 * i]), std::move(got[2 * i + 1]));
+            }
+        }
     }
-    const Answer posted = post(Neighbour{id, ip, mac}, entrySerial);
-    Answer sent = awaitAnswer(replySerial);
-    if (!sent.ok()) {
-        return {std::move(sent), std::nullopt};
-    }
-    if (!posted.ok()) {
-        return {std::move(sent), posted};
-    }
-    return {std::move(sent), awaitAnswer(entrySerial)};
+    return answers;
 }
 
 Answer HelperLink::temporary(std::uint32_t id, const Ipv4& address, std::uint32_t lifetime)

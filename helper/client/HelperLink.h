@@ -67,6 +67,8 @@ public:
                                                                 const Bytes& datagram,
                                                                 const Ipv4& ip,
                                                                 const Mac& mac) override;
+    /// Every card's messages of a part at once, then their answers: one wait per part.
+    std::vector<AssignmentAnswer> replyThenNeighbourAll(std::span<const Assignment> all) override;
     Answer temporary(std::uint32_t id, const Ipv4& address, std::uint32_t lifetime) override;
     Answer finish(std::uint32_t id) override;
 
@@ -85,9 +87,16 @@ private:
     Answer command(const ToHelper& m);
     /// Hands a message over with a new serial: an ok answer, or why the link broke.
     Answer post(const ToHelper& m, std::uint32_t& serial);
+    /// Hands messages over in one system call where it can; how many went (the link broke
+    /// at the first that did not).
+    std::size_t postAll(std::span<const Bytes> messages);
+    std::uint32_t nextSerial();
     /// The answer that repeats serial, keeping requests that arrive meanwhile and skipping
     /// answers to earlier commands.
     Answer awaitAnswer(std::uint32_t serial);
+    /// The answers that repeat serials, in their order, under one deadline; a serial of 0
+    /// awaits nothing and stays empty.
+    std::vector<std::optional<Answer>> awaitAnswers(std::span<const std::uint32_t> serials);
     std::optional<FromHelper> receive(int timeoutMs);
 
     int m_fd = -1;

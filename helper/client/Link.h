@@ -8,10 +8,22 @@
 #include <optional>
 #include <span>
 #include <utility>
+#include <vector>
 
 // What a front-end asks of whoever holds the card port: torvane-helper on Linux, the program
 // itself on Windows. Both answer in the helper's terms and run the same checks.
 namespace helper {
+
+/// One card's reply and neighbour entry, as replyThenNeighbourAll takes them.
+struct Assignment {
+    std::uint32_t id = 0;
+    Bytes datagram;
+    Ipv4 ip{};
+    Mac mac{};
+};
+
+/// The reply's answer, and the entry's when the reply went out.
+using AssignmentAnswer = std::pair<Answer, std::optional<Answer>>;
 
 class Link {
 public:
@@ -37,6 +49,17 @@ public:
             return {std::move(sent), std::nullopt};
         }
         return {std::move(sent), neighbour(id, ip, mac)};
+    }
+    /// replyThenNeighbour() for each card in order, the answers in the same order. A link may
+    /// hand them all over at once, as the holder takes them in order.
+    virtual std::vector<AssignmentAnswer> replyThenNeighbourAll(std::span<const Assignment> all)
+    {
+        std::vector<AssignmentAnswer> answers;
+        answers.reserve(all.size());
+        for (const Assignment& a : all) {
+            answers.push_back(replyThenNeighbour(a.id, a.datagram, a.ip, a.mac));
+        }
+        return answers;
     }
 
     /// Gives the arrival interface the temporary address to reach the card of the reply just

@@ -1,12 +1,15 @@
 // The front-ends' end of the helper's link against a stand-in helper (LateHelper) that answers
-// its first command too late: the late answer is never taken for the next command's.
+// its first command too late: the late answer is never taken for the next command's, and the
+// answers to many cards' commands, sent at once and answered out of order, each find theirs.
 #include "HelperLink.h"
 #include "CardRequest.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <string>
 #include <thread>
+#include <vector>
 
 using namespace helper;
 
@@ -22,8 +25,40 @@ TEST(HelperLinkAnswers, ALateAnswerIsNeverTakenForTheNextCommands)
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     const Answer next = link.reply(1, testing_support::cardRequest());
     EXPECT_EQ(next.refusal, Refusal::AlreadyReplied) << next.reason;
-    EXPECT_EQ(next.reason, "on time");
+    EXPECT_EQ(next.reason, "reply 1");
     const Answer third = link.neighbour(1, {10, 77, 0, 20}, {2, 0, 0, 0, 0, 1});
-    EXPECT_EQ(third.reason, "on time");
+    EXPECT_EQ(third.reason, "entry 1");
+    EXPECT_FALSE(link.died());
+}
+
+TEST(HelperLinkAnswers, ManyCardsAnswersAreMatchedByTheirSerials)
+{
+    HelperLink link;
+    link.setAnswerTimeout(std::chrono::milliseconds(100));
+    ASSERT_EQ(link.start(TORVANE_LATE_HELPER).error, StartError::None);
+    EXPECT_EQ(link.listen().error, ETIMEDOUT); // its late answer comes amid the cards' answers
+    link.setAnswerTimeout(std::chrono::seconds(5));
+
+    // More cards than go over in one part; the stand-in answers each part's queue backwards.
+    std::vector<Assignment> all;
+    for (std::uint32_t id = 1; id <= 40; ++id) {
+        all.push_back({id, testing_support::cardRequest(), {10, 77, 0, 20}, {2, 0, 0, 0, 0, 1}});
+    }
+    const std::vector<AssignmentAnswer> answers = link.replyThenNeighbourAll(all);
+    ASSERT_EQ(answers.size(), all.size());
+    for (std::uint32_t id = 1; id <= 40; ++id) {
+        const auto& [sent, entry] = answers[id - 1];
+        EXPECT_EQ(sent.reason, "reply " + std::to_string(id));
+        if (id % 2 == 1) {
+            // A refused reply leaves no entry answer, though the helper answered that too.
+            EXPECT_EQ(sent.refusal, Refusal::AlreadyReplied);
+            EXPECT_FALSE(entry.has_value()) << id;
+        } else {
+            EXPECT_TRUE(sent.ok()) << id;
+            ASSERT_TRUE(entry.has_value()) << id;
+            EXPECT_EQ(entry->refusal, Refusal::OtherMac);
+            EXPECT_EQ(entry->reason, "entry " + std::to_string(id));
+        }
+    }
     EXPECT_FALSE(link.died());
 }
