@@ -64,6 +64,36 @@ CardMachine::CardMachine(const Options& options, Plan& plan, RecordWriter& recor
             }
         }
     }
+    std::set<Mac> listed;
+    for (const ListedCard& card : m_plan.listed()) {
+        if (listed.insert(card.mac).second && doneBefore(card.mac)) {
+            ++m_listedDoneBefore;
+        }
+    }
+    m_listedCount = static_cast<long>(listed.size());
+}
+
+CardMachine::Card& CardMachine::enter(const Mac& mac, bool& isNew)
+{
+    auto [it, inserted] = m_cards.try_emplace(mac);
+    isNew = inserted;
+    Card& card = it->second;
+    if (inserted) {
+        card.mac = mac;
+        card.listed = m_plan.isListed(mac);
+        card.doneBefore = doneBefore(mac);
+    }
+    return card;
+}
+
+const std::string& CardMachine::nameOf(unsigned index)
+{
+    // Asked of the kernel once per run: every assigned card's event names its interface.
+    auto [it, isNew] = m_names.try_emplace(index);
+    if (isNew) {
+        it->second = interfaceName(index);
+    }
+    return it->second;
 }
 
 void CardMachine::connect(helper::Link& link, std::vector<LocalAddress> local)
@@ -86,8 +116,8 @@ void CardMachine::takeOverRecord()
         if (e.confirmed != Confirmed::Pending || !m_options.confirm) {
             continue;
         }
-        Card& card = m_cards[e.mac];
-        card.mac = e.mac;
+        bool isNew = false;
+        Card& card = enter(e.mac, isNew);
         card.phase = Card::Phase::Checking;
         card.source = Plan::Source::Record;
         card.settings = {e.ip, e.mask, e.gateway};
@@ -118,10 +148,9 @@ void CardMachine::take(helper::Request request)
         return;
     }
     const Mac mac = bootp::requestMac(request.datagram);
-    auto [it, isNew] = m_cards.try_emplace(mac);
-    Card& card = it->second;
+    bool isNew = false;
+    Card& card = enter(mac, isNew);
     if (isNew) {
-        card.mac = mac;
         card.request = std::move(request);
         decide(card);
         forgetIfUnanswered(mac);
@@ -191,7 +220,7 @@ void CardMachine::decide(Card& card)
         m_unlisted.insert(card.mac);
         if (m_unlisted.size() <= kMaxUnlistedNamed) {
             // Asked of the kernel only for the cards that are named.
-            const std::string where = interfaceName(static_cast<unsigned>(card.request.ifindex));
+            const std::string where = nameOf(static_cast<unsigned>(card.request.ifindex));
             m_out.emit(cardEvent(listedNot ? "not_listed" : "pool_exhausted", card,
                                  listedNot ? text::format(text::Id::AssignNotListed,
                                                           {macText(card.mac), where})
@@ -232,8 +261,8 @@ void CardMachine::startProbe(Card& card)
             m_poolWarned = true;
             m_out.emit(
                 Event("warning", text::format(text::Id::AssignOffLink,
-                                              {ipText(card.settings.ip), interfaceName(index)}))
-                    .add("interface", interfaceName(index)));
+                                              {ipText(card.settings.ip), nameOf(index)}))
+                    .add("interface", nameOf(index)));
         }
     }
     if (!nudge(index, card.settings.ip)) {
@@ -270,11 +299,11 @@ void CardMachine::stepProbe(Card& card, Clock::time_point now)
     const bool taken = n && heldByOther(*n, card.mac);
     if (taken && (settled(*n) || now >= card.probeEnd)) {
         m_out.emit(Event("in_use", text::format(text::Id::AssignInUse,
-                                                {ipText(card.settings.ip), interfaceName(index),
+                                                {ipText(card.settings.ip), nameOf(index),
                                                  macText(*n->mac)}))
                        .add("ip", ipText(card.settings.ip))
                        .add("holder", macText(*n->mac))
-                       .add("interface", interfaceName(index)));
+                       .add("interface", nameOf(index)));
         const Plan::Decision d = m_plan.inUse(card.mac);
         card.settings = d.settings;
         if (d.kind == Plan::Decision::Kind::Probe) {
@@ -317,9 +346,9 @@ void CardMachine::reachOutside(const Card& card, unsigned index)
             m_out.emit(cardEvent("temporary", card,
                                  text::format(text::Id::AssignTemporary,
                                               {macText(card.mac), bootp::ipText(*candidate),
-                                               interfaceName(index)}))
+                                               nameOf(index)}))
                            .add("address", bootp::ipText(*candidate))
-                           .add("interface", interfaceName(index)));
+                           .add("interface", nameOf(index)));
             return;
         }
         why = answerWords(*m_link, a);
@@ -455,7 +484,7 @@ void CardMachine::assigned(Card& card, const Queued& q, helper::AssignmentAnswer
         (m_plan.hasPool() && m_plan.pool()->contains(s.ip))) {
         m_counted.insert(card.mac);
     }
-    const std::string where = interfaceName(index);
+    const std::string where = nameOf(index);
     const std::string source =
         std::string(sourceWord(card.source)) + (card.name.empty() ? "" : ", " + card.name);
     Event e = cardEvent(
@@ -574,18 +603,22 @@ void CardMachine::saveRecord()
 
 bool CardMachine::finished() const
 {
+    // One pass without lookups: the loop asks after every wake-up, and a rack is hundreds of
+    // cards. A listed card is through when its card is done or failed, or, never seen in this
+    // run, when the record holds it as done.
+    long through = 0;
+    long seenDoneBefore = 0;
     for (const auto& [mac, card] : m_cards) {
         if (card.phase == Card::Phase::Checking) {
             return false;
         }
-    }
-    for (const ListedCard& listed : m_plan.listed()) {
-        const auto it = m_cards.find(listed.mac);
-        if (it == m_cards.end() ? !doneBefore(listed.mac)
-                                : (it->second.phase != Card::Phase::Done &&
-                                   it->second.phase != Card::Phase::Failed)) {
-            return false;
+        if (card.listed) {
+            through += card.phase == Card::Phase::Done || card.phase == Card::Phase::Failed;
+            seenDoneBefore += card.doneBefore;
         }
+    }
+    if (through + m_listedDoneBefore - seenDoneBefore != m_listedCount) {
+        return false;
     }
     if (!m_plan.hasPool()) {
         return true;

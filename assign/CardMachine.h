@@ -84,6 +84,8 @@ private:
         std::string lastProblem;   ///< why the last reply could not go out (Waiting)
         bool keepSettings = false; ///< Waiting: answer the next request with the same settings
         bool queued = false;       ///< its reply is among m_queued
+        bool listed = false;       ///< its MAC is on the list
+        bool doneBefore = false;   ///< the record holds it as done
     };
 
     /// A reply built and its entry, until the round's replies go to the helper.
@@ -94,6 +96,10 @@ private:
         Ip server = 0;
     };
 
+    /// The card of mac, made if it is new.
+    Card& enter(const Mac& mac, bool& isNew);
+    /// The interface's name for the events, read once.
+    const std::string& nameOf(unsigned index);
     void take(helper::Request request);
     void sendQueued();
     void assigned(Card& card, const Queued& q, helper::AssignmentAnswer answer);
@@ -129,6 +135,9 @@ private:
     long m_assigned = 0;
     long m_answered = 0;
     bool m_poolWarned = false;
+    long m_listedCount = 0;      ///< distinct MACs on the list
+    long m_listedDoneBefore = 0; ///< of them, those the record holds as done
+    std::map<unsigned, std::string> m_names;
 };
 
 /// Whether a failed reply may succeed for the card's next request: a refusal the helper says
