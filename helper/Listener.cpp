@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -64,6 +65,18 @@ private:
     Answer handle(const std::optional<ToHelper>& m);
     bool answerCommands();
     void writeEntries(std::span<Answer> answers, std::span<const std::size_t> commandOf);
+    /// Hands the batch's entries to the writer without waiting for it: the next batch's
+    /// replies need not wait for this one's entries. Its answers go out once the writer's do.
+    void postEntries(std::vector<Answer> answers, std::vector<std::size_t> entryOf);
+    /// Takes the writer's results for the oldest batch posted and tells that batch's answers,
+    /// and those of the batches behind it that wait for nothing.
+    void completeOldest();
+    void completeAll();
+    void tellReady();
+    /// Queues a message for the front-end; flushTells sends what is queued in one call, so
+    /// that the front-end wakes once for a batch, not once per message.
+    void queueTell(const FromHelper& m) { m_told.push_back(encode(m)); }
+    void flushTells();
 
     int m_udp;     // UDP port 67: held, and the replies leave from it
     int m_packets; // the card requests arrive here
@@ -74,7 +87,39 @@ private:
     std::optional<HostFacts> m_facts;
     // The checked entries of the commands being answered, for the writer in one exchange.
     std::vector<EntryRecord> m_entries;
+    std::vector<Bytes> m_told;
+    /// Batches answered in order: those whose entries the writer still holds, and the ones
+    /// behind them.
+    struct Batch {
+        std::vector<Answer> answers;
+        std::vector<std::size_t> entryOf; ///< the answer of each entry posted, in order
+        bool posted = false;              ///< the writer's results are still to come
+    };
+    std::deque<Batch> m_batches;
+    static constexpr std::size_t kMaxPosted = 8;
 };
+
+void Listener::flushTells()
+{
+    constexpr std::size_t kPart = 64;
+    std::size_t sent = 0;
+    while (sent < m_told.size()) {
+        mmsghdr msgs[kPart] = {};
+        iovec iov[kPart];
+        const std::size_t n = std::min(kPart, m_told.size() - sent);
+        for (std::size_t i = 0; i < n; ++i) {
+            iov[i] = {m_told[sent + i].data(), m_told[sent + i].size()};
+            msgs[i].msg_hdr.msg_iov = &iov[i];
+            msgs[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int done = ::sendmmsg(kLinkFd, msgs, static_cast<unsigned>(n), MSG_NOSIGNAL);
+        if (done <= 0) {
+            std::exit(0); // the front-end has gone
+        }
+        sent += static_cast<std::size_t>(done);
+    }
+    m_told.clear();
+}
 
 bool Listener::hostFacts(HostFacts& out)
 {
@@ -131,6 +176,7 @@ void Listener::receiveDatagrams()
         }
         received(std::span(slot.packet, msgs[i].msg_len), slot.from, msgs[i].msg_hdr);
     }
+    flushTells();
 }
 
 void Listener::received(std::span<const std::uint8_t> packet, const sockaddr_ll& from, msghdr& msg)
@@ -166,7 +212,7 @@ void Listener::received(std::span<const std::uint8_t> packet, const sockaddr_ll&
     arrival.sourcePort = udp->sourcePort;
     arrival.loopback = isLoopback(arrival.ifindex);
     if (auto request = m_keeper.arrived(udp->payload, arrival)) {
-        tell(*request);
+        queueTell(*request);
     }
 }
 
@@ -266,6 +312,84 @@ void Listener::writeEntries(std::span<Answer> answers, std::span<const std::size
     m_entries.clear();
 }
 
+void Listener::postEntries(std::vector<Answer> answers, std::vector<std::size_t> entryOf)
+{
+    // Bounded, so that neither side of the writer's link ever fills.
+    std::size_t posted = 0;
+    for (const Batch& b : m_batches) {
+        posted += b.posted ? 1 : 0;
+    }
+    while (posted >= kMaxPosted) {
+        completeOldest();
+        --posted;
+    }
+    Batch batch{std::move(answers), std::move(entryOf), true};
+    const std::size_t size = m_entries.size() * sizeof(EntryRecord);
+    if (::send(m_writer, m_entries.data(), size, MSG_NOSIGNAL) != static_cast<ssize_t>(size)) {
+        for (const std::size_t k : batch.entryOf) {
+            const std::uint32_t serial = batch.answers[k].serial;
+            batch.answers[k] = failed(EPIPE);
+            batch.answers[k].serial = serial;
+        }
+        batch.posted = false;
+    }
+    m_entries.clear();
+    m_batches.push_back(std::move(batch));
+    tellReady();
+}
+
+void Listener::completeOldest()
+{
+    while (!m_batches.empty() && !m_batches.front().posted) {
+        tellReady();
+    }
+    if (m_batches.empty()) {
+        return;
+    }
+    Batch& batch = m_batches.front();
+    EntryResult results[kEntriesPerExchange];
+    const std::size_t expected = batch.entryOf.size() * sizeof(EntryResult);
+    const bool got = ::recv(m_writer, results, sizeof results, 0) == static_cast<ssize_t>(expected);
+    for (std::size_t k = 0; k < batch.entryOf.size(); ++k) {
+        Answer& answer = batch.answers[batch.entryOf[k]];
+        const std::uint32_t serial = answer.serial;
+        if (!got) {
+            answer = failed(EPIPE);
+        } else if (results[k].refusal != Refusal::None) {
+            answer = {0, results[k].refusal, {}};
+        } else {
+            answer = results[k].error == 0 ? Answer{} : failed(results[k].error);
+        }
+        answer.serial = serial;
+    }
+    batch.posted = false;
+    tellReady();
+}
+
+void Listener::completeAll()
+{
+    while (!m_batches.empty()) {
+        completeOldest();
+    }
+}
+
+void Listener::tellReady()
+{
+    while (!m_batches.empty() && !m_batches.front().posted) {
+        for (const Answer& answer : m_batches.front().answers) {
+            // The front-end words the refusal from its number (AnswerTexts); this line only
+            // marks it in the log, without a second English text.
+            if (answer.refused()) {
+                std::fprintf(stderr, "torvane-helper: refused: %d\n",
+                             static_cast<int>(answer.refusal));
+            }
+            queueTell(answer);
+        }
+        m_batches.pop_front();
+    }
+    flushTells();
+}
+
 Answer Listener::handle(const std::optional<ToHelper>& m)
 {
     if (!m) {
@@ -321,34 +445,43 @@ bool Listener::answerCommands()
         sizes[taken++] = static_cast<std::size_t>(n);
     }
     m_facts.reset();
-    Answer answers[kBatch];
-    std::size_t entryCommands[kBatch] = {};
-    std::size_t entries = 0;
+    std::vector<std::optional<Command>> commands(taken);
+    bool temporary = false;
     for (std::size_t i = 0; i < taken; ++i) {
-        const std::span<const std::uint8_t> in(buffers[i], sizes[i]);
-        const std::optional<Command> command = decodeCommand(in);
-        if (command && std::holds_alternative<Temporary>(command->message)) {
+        commands[i] = decodeCommand(std::span<const std::uint8_t>(buffers[i], sizes[i]));
+        temporary = temporary ||
+                    (commands[i] && std::holds_alternative<Temporary>(commands[i]->message));
+    }
+    if (temporary) {
+        // A temporary address is asked of the writer and awaited: what it holds comes first.
+        completeAll();
+    }
+    std::vector<Answer> answers(taken);
+    std::vector<std::size_t> entryCommands;
+    for (std::size_t i = 0; i < taken; ++i) {
+        if (commands[i] && std::holds_alternative<Temporary>(commands[i]->message)) {
             // The writer takes its work in order: the entries before this address first.
-            writeEntries(answers, std::span(entryCommands, entries));
-            entries = 0;
+            writeEntries(answers, entryCommands);
+            entryCommands.clear();
         }
         const std::size_t before = m_entries.size();
-        answers[i] = handle(command ? std::optional(command->message) : std::nullopt);
+        answers[i] = handle(commands[i] ? std::optional(commands[i]->message) : std::nullopt);
         if (m_entries.size() > before) {
-            entryCommands[entries++] = i;
+            entryCommands.push_back(i);
         }
     }
-    // Every reply of the batch has gone out; the entries go to the writer together.
-    writeEntries(answers, std::span(entryCommands, entries));
+    if (temporary) {
+        writeEntries(answers, entryCommands);
+    }
     for (std::size_t i = 0; i < taken; ++i) {
         answers[i].serial = serialOf(std::span(buffers[i], sizes[i]));
-        // The front-end words the refusal from its number (AnswerTexts); this line only
-        // marks it in the log, without a second English text.
-        if (answers[i].refused()) {
-            std::fprintf(stderr, "torvane-helper: refused: %d\n",
-                         static_cast<int>(answers[i].refusal));
-        }
-        tell(answers[i]);
+    }
+    // Every reply of the batch has gone out; the entries go to the writer together.
+    if (!m_entries.empty()) {
+        postEntries(std::move(answers), std::move(entryCommands));
+    } else {
+        m_batches.push_back({std::move(answers), {}, false});
+        tellReady();
     }
     m_facts.reset();
     return open;
@@ -357,12 +490,17 @@ bool Listener::answerCommands()
 int Listener::serve()
 {
     for (;;) {
-        pollfd fds[2] = {{kLinkFd, POLLIN, 0}, {m_packets, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        // The writer is waited on only while it holds a batch's entries.
+        const bool posted = !m_batches.empty();
+        pollfd fds[3] = {{kLinkFd, POLLIN, 0}, {m_packets, POLLIN, 0}, {m_writer, POLLIN, 0}};
+        if (::poll(fds, posted ? 3 : 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return 1;
+        }
+        if (posted && fds[2].revents != 0) {
+            completeOldest();
         }
         if (fds[0].revents != 0 && !answerCommands()) {
             reportCounters();

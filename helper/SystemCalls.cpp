@@ -1,5 +1,7 @@
 #include "SystemCalls.h"
 
+#include "Protocol.h"
+
 #include <cstddef>
 #include <linux/audit.h>
 #include <linux/seccomp.h>
@@ -76,6 +78,8 @@ std::vector<AllowedCall> listenerCalls(std::span<const int> senders, int replies
         calls.push_back({SYS_sendto, 0, static_cast<std::uint32_t>(fd)});
     }
     calls.push_back({SYS_sendmsg, 0, static_cast<std::uint32_t>(replies)});
+    // A batch of requests or answers to the front-end, in one call.
+    calls.push_back({SYS_sendmmsg, 0, static_cast<std::uint32_t>(kLinkFd)});
     return calls;
 }
 

@@ -577,6 +577,15 @@ TEST(HelperSystemCalls, TheListenerSendsOnlyWhereItMust)
         EXPECT_EQ(decide(listener, nr, kPackets), SECCOMP_RET_KILL_PROCESS) << "call " << nr;
     }
     EXPECT_EQ(decide(listener, SYS_sendmsg, kLink), SECCOMP_RET_KILL_PROCESS);
+    // A batch of messages goes to the front-end only.
+    EXPECT_EQ(decide(listener, SYS_sendmmsg, kLink), SECCOMP_RET_ALLOW);
+    for (int fd : {kWriterLink, kRoute, kUdp, kPackets}) {
+        EXPECT_EQ(decide(listener, SYS_sendmmsg, static_cast<std::uint32_t>(fd)),
+                  SECCOMP_RET_KILL_PROCESS)
+            << fd;
+    }
+    EXPECT_EQ(decide(systemCallFilter(writerCalls()), SYS_sendmmsg, kLink),
+              SECCOMP_RET_KILL_PROCESS);
     EXPECT_EQ(decide(listener, SYS_sendto, kUdp), SECCOMP_RET_KILL_PROCESS);
     EXPECT_EQ(decide(listener, SYS_write, kUdp), SECCOMP_RET_KILL_PROCESS);
     EXPECT_EQ(decide(listener, SYS_read, kPackets), SECCOMP_RET_ALLOW);
