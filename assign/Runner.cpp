@@ -13,7 +13,7 @@ volatile int g_stopSignal = 0;
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(200);
-constexpr std::size_t kRound = 64;
+constexpr std::size_t kRound = 256;
 
 } // namespace
 

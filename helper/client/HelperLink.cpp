@@ -1,6 +1,7 @@
 #include "HelperLink.h"
 
 #include <algorithm>
+#include <deque>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -235,6 +236,14 @@ std::vector<std::optional<Answer>> HelperLink::awaitAnswers(std::span<const std:
             }
         }
     };
+    // Answers that came while an earlier part's were awaited.
+    for (std::size_t i = 0; i < serials.size(); ++i) {
+        if (const auto early = m_early.find(serials[i]); serials[i] != 0 && early != m_early.end()) {
+            got[i] = std::move(early->second);
+            m_early.erase(early);
+            --left;
+        }
+    }
     // One deadline for all the answers, however many requests arrive meanwhile.
     const auto deadline = std::chrono::steady_clock::now() + m_answerTimeout;
     while (left > 0) {
@@ -259,12 +268,20 @@ std::vector<std::optional<Answer>> HelperLink::awaitAnswers(std::span<const std:
             if (answer->serial != 0 && it != serials.end() && !got[it - serials.begin()]) {
                 got[it - serials.begin()] = std::move(*answer);
                 --left;
+            } else if (m_posted.contains(answer->serial)) {
+                // A later part's, posted and not yet awaited: kept for its turn.
+                m_early[answer->serial] = std::move(*answer);
             }
             continue;
         }
         if (auto* request = std::get_if<Request>(&*in); request != nullptr && !m_paused) {
             m_pending.push_back(std::move(*request));
         }
+    }
+    // Awaited now, or given up: an answer that comes later belongs to none.
+    for (const std::uint32_t serial : serials) {
+        m_posted.erase(serial);
+        m_early.erase(serial);
     }
     return got;
 }
@@ -328,45 +345,72 @@ std::pair<Answer, std::optional<Answer>> HelperLink::replyThenNeighbour(std::uin
 std::vector<AssignmentAnswer> HelperLink::replyThenNeighbourAll(std::span<const Assignment> all)
 {
     // In parts, so that what waits unread on the link stays well within its buffer while the
-    // helper's answers and requests come the other way.
+    // helper's answers and requests come the other way. Later parts are posted before the
+    // answers of the first are awaited, so that the helper sends their replies while the
+    // writer still makes the first part's entries: three parts at most, about 150 KB as the
+    // kernel counts it, below the link's 208 KB send buffer, so that posting never blocks.
     constexpr std::size_t kPerPart = 32;
-    std::vector<AssignmentAnswer> answers;
-    answers.reserve(all.size());
-    for (std::size_t at = 0; at < all.size(); at += kPerPart) {
-        const auto part = all.subspan(at, std::min(kPerPart, all.size() - at));
+    constexpr std::size_t kPartsPosted = 3;
+    struct Part {
+        std::size_t at = 0;
+        std::size_t size = 0;
+        std::vector<std::uint32_t> serials;
+        std::vector<Answer> posted;
+    };
+    const auto post = [&](std::size_t at) {
+        Part p;
+        p.at = at;
+        p.size = std::min(kPerPart, all.size() - at);
         // Reply and entry of card i have the serials 2i and 2i + 1, 0 where nothing went. All
         // go in one system call, so that the helper finds them queued together.
-        std::vector<std::uint32_t> serials(2 * part.size(), 0);
+        p.serials.assign(2 * p.size, 0);
         std::vector<Bytes> messages;
-        messages.reserve(serials.size());
-        for (std::size_t i = 0; i < part.size(); ++i) {
-            const Assignment& a = part[i];
-            serials[2 * i] = nextSerial();
-            messages.push_back(encode(Command{serials[2 * i], Reply{a.id, a.datagram}}));
-            serials[2 * i + 1] = nextSerial();
-            messages.push_back(encode(Command{serials[2 * i + 1], Neighbour{a.id, a.ip, a.mac}}));
+        messages.reserve(p.serials.size());
+        for (std::size_t i = 0; i < p.size; ++i) {
+            const Assignment& a = all[at + i];
+            p.serials[2 * i] = nextSerial();
+            messages.push_back(encode(Command{p.serials[2 * i], Reply{a.id, a.datagram}}));
+            p.serials[2 * i + 1] = nextSerial();
+            messages.push_back(encode(Command{p.serials[2 * i + 1], Neighbour{a.id, a.ip, a.mac}}));
         }
         const std::size_t went = postAll(messages);
-        std::vector<Answer> posted(serials.size());
-        for (std::size_t j = went; j < serials.size(); ++j) {
-            serials[j] = 0;
-            posted[j] = {EPIPE, Refusal::None, "torvane-helper has ended"};
+        m_posted.insert(p.serials.begin(), p.serials.begin() + static_cast<std::ptrdiff_t>(went));
+        p.posted.resize(p.serials.size());
+        for (std::size_t j = went; j < p.serials.size(); ++j) {
+            p.serials[j] = 0;
+            p.posted[j] = {EPIPE, Refusal::None, "torvane-helper has ended"};
         }
-        // The helper takes an entry only after its reply: one that did not go out leaves the
-        // entry refused (NotReplied), an answer that belongs to no one.
-        std::vector<std::optional<Answer>> got = awaitAnswers(serials);
-        for (std::size_t i = 0; i < part.size(); ++i) {
-            if (!posted[2 * i].ok()) {
-                answers.emplace_back(std::move(posted[2 * i]), std::nullopt);
-            } else if (!got[2 * i]->ok()) {
-                // The helper refused the entry too (NotReplied); that answer says nothing.
-                answers.emplace_back(std::move(*got[2 * i]), std::nullopt);
-            } else if (!posted[2 * i + 1].ok()) {
-                answers.emplace_back(std::move(*got[2 * i]), std::move(posted[2 * i + 1]));
-            } else {
-                answers.emplace_back(std::move(*got[2 * i]), std::move(got[2 * i + 1]));
+        return p;
+    };
+    std::vector<AssignmentAnswer> answers;
+    answers.reserve(all.size());
+    std::deque<Part> parts;
+    std::size_t at = 0;
+    while (at < all.size() || !parts.empty()) {
+        while (at < all.size() && parts.size() < kPartsPosted) {
+            parts.push_back(post(at));
+            at += parts.back().size;
+        }
+        {
+            Part* waiting = &parts.front();
+            // The helper takes an entry only after its reply: one that did not go out leaves
+            // the entry refused (NotReplied), an answer that belongs to no one.
+            std::vector<std::optional<Answer>> got = awaitAnswers(waiting->serials);
+            std::vector<Answer>& posted = waiting->posted;
+            for (std::size_t i = 0; i < waiting->size; ++i) {
+                if (!posted[2 * i].ok()) {
+                    answers.emplace_back(std::move(posted[2 * i]), std::nullopt);
+                } else if (!got[2 * i]->ok()) {
+                    // The helper refused the entry too (NotReplied); that answer says nothing.
+                    answers.emplace_back(std::move(*got[2 * i]), std::nullopt);
+                } else if (!posted[2 * i + 1].ok()) {
+                    answers.emplace_back(std::move(*got[2 * i]), std::move(posted[2 * i + 1]));
+                } else {
+                    answers.emplace_back(std::move(*got[2 * i]), std::move(got[2 * i + 1]));
+                }
             }
         }
+        parts.pop_front();
     }
     return answers;
 }

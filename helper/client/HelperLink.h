@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <deque>
+#include <map>
+#include <set>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -104,6 +106,10 @@ private:
     bool m_died = false;
     bool m_paused = true;
     std::deque<Request> m_pending;
+    /// Serials of commands posted ahead of their turn, and the answers that came for them
+    /// while an earlier part's were awaited.
+    std::set<std::uint32_t> m_posted;
+    std::map<std::uint32_t, Answer> m_early;
     std::uint32_t m_serial = 0; // of the last command sent
     std::chrono::milliseconds m_answerTimeout{5000};
 };
