@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <linux/capability.h>
+#include <linux/netlink.h>
 #include <linux/if_addr.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
@@ -14,7 +15,82 @@
 
 namespace helper {
 
+RouteLink::Watch::~Watch()
+{
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+int RouteLink::watchHost()
+{
+    // Opened before the system-call filter, like the query socket. Only ever drained, never
+    // parsed: whatever arrives, from whoever, only means "read the kernel again".
+    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+    if (fd < 0) {
+        return errno;
+    }
+    sockaddr_nl local{};
+    local.nl_family = AF_NETLINK;
+    // Links too: a link that goes down takes its routes without the kernel announcing each.
+    local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV4_ROUTE;
+    const int nexthops = RTNLGRP_NEXTHOP;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::setsockopt(fd, SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &nexthops, sizeof nexthops) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return err;
+    }
+    m_watch.fd = fd;
+    m_facts.reset();
+    return 0;
+}
+
+bool RouteLink::hostUnchanged()
+{
+    bool unchanged = true;
+    for (;;) {
+        char buffer[8192];
+        const ssize_t n = ::recv(m_watch.fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC);
+        if (n >= 0 || errno == ENOBUFS) {
+            unchanged = false; // an announcement, or so many that some were lost
+            continue;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return unchanged;
+        }
+        // A watch that fails is given up: every call reads the kernel from now on.
+        ::close(m_watch.fd);
+        m_watch.fd = -1;
+        return false;
+    }
+}
+
 int RouteLink::hostFacts(HostFacts& facts)
+{
+    if (m_watch.fd < 0) {
+        return readHostFacts(facts);
+    }
+    // Announcements queued before the reading below are covered by it; one that comes during
+    // or after it makes the next call read again.
+    if (hostUnchanged() && m_facts) {
+        facts = *m_facts;
+        return 0;
+    }
+    m_facts.reset();
+    if (const int err = readHostFacts(facts); err != 0) {
+        return err;
+    }
+    if (m_watch.fd >= 0) {
+        m_facts = facts;
+    }
+    return 0;
+}
+
+int RouteLink::readHostFacts(HostFacts& facts)
 {
     facts = {};
     netlink::wire::Query addressDump(RTM_GETADDR, NLM_F_DUMP);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include <linux/filter.h>
@@ -33,6 +34,10 @@ public:
     /// This PC's IPv4 addresses (with their interfaces) and the gateways of its routes, all
     /// tables, nexthop objects resolved; 0 or an errno.
     int hostFacts(HostFacts& out);
+    /// From now on hostFacts answers as it last read the kernel while the kernel has announced
+    /// no change of a link, an address, a route or a nexthop since; 0 or an errno (then every
+    /// call reads the kernel, as before).
+    int watchHost();
 
     /// The neighbour entry for ip on ifindex: whether there is one with a MAC, its MAC and
     /// whether it is permanent; 0 or an errno (ENOENT is "no entry", not an error).
@@ -60,8 +65,20 @@ public:
 
 private:
     int acknowledged(netlink::wire::Query& request);
+    int readHostFacts(HostFacts& facts);
+    /// Empties the watch's queue; true when it held nothing.
+    bool hostUnchanged();
 
     std::unique_ptr<netlink::wire::Socket> m_socket;
+    /// Subscribed to the kernel's announcements of link, address, route and nexthop changes.
+    struct Watch {
+        int fd = -1;
+        Watch() = default;
+        Watch(const Watch&) = delete;
+        Watch& operator=(const Watch&) = delete;
+        ~Watch();
+    } m_watch;
+    std::optional<HostFacts> m_facts; ///< what hostFacts read last, while watched
 };
 
 /// Narrows the permitted and effective capability sets to these bit masks of CAP_* (what

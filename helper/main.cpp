@@ -62,6 +62,8 @@ bool linkIsSocketpair()
         errno = route.error();
         fail("rtnetlink (writer)");
     }
+    // Without the watch each entry's check reads the kernel's addresses and routes afresh.
+    route.watchHost();
     if (!installSystemCallFilter(systemCallFilter(writerCalls()))) {
         fail("seccomp (writer)");
     }
@@ -122,6 +124,7 @@ int main(int argc, char**)
     const int writer = startWriter();
     // Every socket the listener will use is opened now: after the filter below none can be.
     RouteLink route;
+    route.watchHost(); // without it every check reads the kernel's addresses and routes afresh
     const int udp = bindServerPort();
     const int packets = udp < 0 ? udp : openCardPacketSocket();
     Bound bound{udp < 0 ? -udp : packets < 0 ? -packets : route.error()};
