@@ -7,8 +7,11 @@
 //   links                "index name up|down" per interface
 //   owner PORT           "uid U user NAME pid P program C", or "free"
 //   hold PORT            binds UDP 127.0.0.1:PORT (nothing is sent), prints "ready", sleeps
+//   watch                the helper's host facts with its watch on: for each line read on
+//                        standard input, "ip/prefix ... | gateway ..." sorted, or "error: ..."
 // --nofile N first lowers RLIMIT_NOFILE to N before the query.
 // A failed query prints "error: ..." on stderr and exits 2.
+#include "Kernel.h"
 #include "Rtnetlink.h"
 #include "UdpOwner.h"
 
@@ -21,8 +24,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <iostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -181,7 +187,42 @@ int main(int argc, char** argv)
         ::pause();
         return 0;
     }
+    if (command == "watch" && argc == 2) {
+        helper::RouteLink link;
+        if (const int err = link.watchHost(); err != 0) {
+            return fail("watch", err);
+        }
+        for (std::string line; std::getline(std::cin, line);) {
+            helper::HostFacts facts;
+            if (const int err = link.hostFacts(facts); err != 0) {
+                std::printf("error: %s\n", std::strerror(err));
+            } else {
+                std::vector<std::string> addresses;
+                std::vector<std::string> gateways;
+                for (const auto& a : facts.addresses) {
+                    addresses.push_back(dotted(bootp::toValue(a.ip)) + "/" +
+                                        std::to_string(a.prefix));
+                }
+                for (const auto& g : facts.gateways) {
+                    gateways.push_back(dotted(bootp::toValue(g)));
+                }
+                std::sort(addresses.begin(), addresses.end());
+                std::sort(gateways.begin(), gateways.end());
+                std::string out;
+                for (const auto& a : addresses) {
+                    out += a + " ";
+                }
+                out += "|";
+                for (const auto& g : gateways) {
+                    out += " " + g;
+                }
+                std::printf("%s\n", out.c_str());
+            }
+            std::fflush(stdout);
+        }
+        return 0;
+    }
     std::fprintf(stderr, "usage: netlink_probe addresses|neighbours|neighbour|routes|links|"
-                         "owner|hold ...\n");
+                         "owner|hold|watch ...\n");
     return 64;
 }

@@ -90,6 +90,46 @@ for query in "addresses $index" "neighbours $index" "neighbour $index 10.77.9.3"
     fi
 done
 
+# The helper's host facts with its watch on follow every change of an address, a route or a
+# nexthop object, and are read again for nothing else.
+coproc WATCH { exec "$PROBE" watch; }
+facts() {
+    local line=""
+    echo >&"${WATCH[1]}"
+    read -r -t 5 line <&"${WATCH[0]}"
+    echo "$line"
+}
+first=$(facts)
+case $first in *"10.77.9.1/24"*"| "*10.77.9.254*) ok "watched facts: the first reading" ;;
+*) fail "watched facts: the first reading: [$first]" ;; esac
+expect "watched facts: unchanged" "$first" "$(facts)"
+ip addr add 10.77.9.8/32 dev tvnl0
+case $(facts) in *"10.77.9.8/32"*) ok "watched facts: an added address" ;;
+*) fail "watched facts: an added address missing" ;; esac
+ip addr del 10.77.9.8/32 dev tvnl0
+case $(facts) in *"10.77.9.8/32"*) fail "watched facts: a removed address kept" ;;
+*) ok "watched facts: a removed address" ;; esac
+ip route add 10.69.0.0/16 via 10.77.9.248 dev tvnl0 table 100
+case $(facts) in *" 10.77.9.248"*) ok "watched facts: another table's gateway" ;;
+*) fail "watched facts: another table's gateway missing" ;; esac
+ip nexthop add id 11 via 10.77.9.247 dev tvnl0
+sysctl -qw net.ipv4.nexthop_compat_mode=0
+ip route add 10.70.0.0/16 nhid 11
+case $(facts) in *" 10.77.9.247"*) ok "watched facts: a nexthop object's gateway" ;;
+*) fail "watched facts: a nexthop object's gateway missing" ;; esac
+ip nexthop replace id 11 via 10.77.9.246 dev tvnl0
+case $(facts) in *" 10.77.9.246"*) ok "watched facts: a nexthop object replaced" ;;
+*) fail "watched facts: a nexthop object replaced, still the old gateway" ;; esac
+sysctl -qw net.ipv4.nexthop_compat_mode=1
+ip neigh add 10.77.9.3 lladdr 02:00:00:00:09:03 dev tvnl0 nud permanent
+ip link set tvnl0 down
+case $(facts) in *" 10.77.9.254"*) fail "watched facts: routes of a link gone down kept" ;;
+*) ok "watched facts: a link gone down takes its routes" ;; esac
+ip link set tvnl0 up
+ip route add default via 10.77.9.254 dev tvnl0
+exec {WATCH[1]}>&-
+wait "$WATCH_PID" 2>/dev/null
+
 # The owner of a UDP port: named for root, uid only for a user who cannot see the process.
 expect "free port" "free" "$("$PROBE" owner 6767)"
 coproc HOLD { exec "$PROBE" hold 6767; }
