@@ -37,6 +37,21 @@ Answer failed(int error)
     return {error, Refusal::None, std::strerror(error)};
 }
 
+/// A command's answer from the writer's result for its entry, or EPIPE when none came; the
+/// command's serial is kept.
+void answerEntry(Answer& answer, const EntryResult* result)
+{
+    const std::uint32_t serial = answer.serial;
+    if (result == nullptr) {
+        answer = failed(EPIPE);
+    } else if (result->refusal != Refusal::None) {
+        answer = {0, result->refusal, {}};
+    } else {
+        answer = result->error == 0 ? Answer{} : failed(result->error);
+    }
+    answer.serial = serial;
+}
+
 class Listener final : public PortSeams {
 public:
     Listener(int udp, int packets, int writer, RouteLink& route)
@@ -300,14 +315,7 @@ void Listener::writeEntries(std::span<Answer> answers, std::span<const std::size
         ::send(m_writer, m_entries.data(), size, MSG_NOSIGNAL) == static_cast<ssize_t>(size) &&
         ::recv(m_writer, results, sizeof results, 0) == static_cast<ssize_t>(expected);
     for (std::size_t k = 0; k < m_entries.size(); ++k) {
-        Answer& answer = answers[commandOf[k]];
-        if (!exchanged) {
-            answer = failed(EPIPE);
-        } else if (results[k].refusal != Refusal::None) {
-            answer = {0, results[k].refusal, {}};
-        } else {
-            answer = results[k].error == 0 ? Answer{} : failed(results[k].error);
-        }
+        answerEntry(answers[commandOf[k]], exchanged ? &results[k] : nullptr);
     }
     m_entries.clear();
 }
@@ -327,9 +335,7 @@ void Listener::postEntries(std::vector<Answer> answers, std::vector<std::size_t>
     const std::size_t size = m_entries.size() * sizeof(EntryRecord);
     if (::send(m_writer, m_entries.data(), size, MSG_NOSIGNAL) != static_cast<ssize_t>(size)) {
         for (const std::size_t k : batch.entryOf) {
-            const std::uint32_t serial = batch.answers[k].serial;
-            batch.answers[k] = failed(EPIPE);
-            batch.answers[k].serial = serial;
+            answerEntry(batch.answers[k], nullptr);
         }
         batch.posted = false;
     }
@@ -351,16 +357,7 @@ void Listener::completeOldest()
     const std::size_t expected = batch.entryOf.size() * sizeof(EntryResult);
     const bool got = ::recv(m_writer, results, sizeof results, 0) == static_cast<ssize_t>(expected);
     for (std::size_t k = 0; k < batch.entryOf.size(); ++k) {
-        Answer& answer = batch.answers[batch.entryOf[k]];
-        const std::uint32_t serial = answer.serial;
-        if (!got) {
-            answer = failed(EPIPE);
-        } else if (results[k].refusal != Refusal::None) {
-            answer = {0, results[k].refusal, {}};
-        } else {
-            answer = results[k].error == 0 ? Answer{} : failed(results[k].error);
-        }
-        answer.serial = serial;
+        answerEntry(batch.answers[batch.entryOf[k]], got ? &results[k] : nullptr);
     }
     batch.posted = false;
     tellReady();
