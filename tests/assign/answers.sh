@@ -64,6 +64,26 @@ n=$(cat "$WORK/final.out" "$WORK/final.err" | grep -c "it is a gateway's address
 grep -q "02-00-00-00-00-01" "$WORK/final/record.csv" &&
     fail "a refused card is in the record: $(cat "$WORK/final/record.csv")"
 
+# A run resumed from its record ends once the listed cards the record does not hold as done
+# are done, whether or not the recorded ones ask again; one that asks again keeps its address.
+resumed() { # name script
+    mkdir -p "$WORK/$1"
+    printf 'mac,ip,mask,gateway,time,confirmed,name\n02-00-00-00-00-02,10.0.0.22,%s,10.0.0.1,2026-12-07T10:00:00Z,unchecked,\n' \
+        $M >"$WORK/$1/record.csv"
+    run "$1" "$2" --format json
+}
+resumed resume "request 1 02-00-00-00-00-01\nreply 1 0\n"
+[ "$RC" -eq 0 ] && grep -q '"event":"summary","assigned":1,' "$WORK/resume.out" &&
+    pass "resumed: ends when the card not yet done is done" ||
+    fail "resumed: exit $RC: $(cat "$WORK/resume.out" "$WORK/resume.err")"
+resumed resume-again "request 1 02-00-00-00-00-02\nreply 1 0\nrequest 2 02-00-00-00-00-01\nreply 2 0\n"
+if [ "$RC" -eq 0 ] && grep -q '^reply 1 10.0.0.22 0$' "$WORK/resume-again.log" &&
+    grep -q '"event":"summary","assigned":2,' "$WORK/resume-again.out"; then
+    pass "resumed: a recorded card that asks again gets its address, and the run ends"
+else
+    fail "resumed, asked again: exit $RC: $(cat "$WORK/resume-again.log" "$WORK/resume-again.out")"
+fi
+
 # The same refusal for a Japanese (or C) desktop: the sentences are Japanese, while the JSON
 # output stays the same whatever the language.
 ASSIGN_LANG=C run japanese "request 1 02-00-00-00-00-01\nreply 1 -15\n" --format text
