@@ -93,10 +93,12 @@ done
 # The helper's host facts with its watch on follow every change of an address, a route or a
 # nexthop object, and are read again for nothing else.
 coproc WATCH { exec "$PROBE" watch; }
+# Kept now: bash unsets the coprocess's variables once it has ended.
+watch_in=${WATCH[1]} watch_out=${WATCH[0]} watch_pid=$WATCH_PID
 facts() {
     local line=""
-    echo >&"${WATCH[1]}"
-    read -r -t 5 line <&"${WATCH[0]}"
+    echo >&"$watch_in"
+    read -r -t 5 line <&"$watch_out"
     echo "$line"
 }
 first=$(facts)
@@ -127,8 +129,8 @@ case $(facts) in *" 10.77.9.254"*) fail "watched facts: routes of a link gone do
 *) ok "watched facts: a link gone down takes its routes" ;; esac
 ip link set tvnl0 up
 ip route add default via 10.77.9.254 dev tvnl0
-exec {WATCH[1]}>&-
-wait "$WATCH_PID" 2>/dev/null
+exec {watch_in}>&-
+wait "$watch_pid" 2>/dev/null
 
 # The owner of a UDP port: named for root, uid only for a user who cannot see the process.
 expect "free port" "free" "$("$PROBE" owner 6767)"
