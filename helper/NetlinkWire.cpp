@@ -167,11 +167,8 @@ int readDatagram(std::span<const std::uint8_t> datagram, std::uint32_t seq, std:
                 return EBADMSG;
             }
             std::memcpy(&e, NLMSG_DATA(m), sizeof e);
-            if (e.error != 0) {
-                return errnoOf(e.error);
-            }
-            progress = Progress::Done; // the acknowledgement
-            return 0;
+            progress = Progress::Done; // the acknowledgement, or the error that ends the answer
+            return e.error != 0 ? errnoOf(e.error) : 0;
         }
         case NLMSG_DONE: {
             // A dump that fails part-way ends with NLMSG_DONE carrying the negative errno.
@@ -179,11 +176,8 @@ int readDatagram(std::span<const std::uint8_t> datagram, std::uint32_t seq, std:
             if (m->nlmsg_len >= NLMSG_LENGTH(sizeof status)) {
                 std::memcpy(&status, NLMSG_DATA(m), sizeof status);
             }
-            if (status < 0) {
-                return errnoOf(status);
-            }
             progress = Progress::Done;
-            return 0;
+            return status < 0 ? errnoOf(status) : 0;
         }
         case NLMSG_OVERRUN:
             return ENOBUFS;
@@ -482,19 +476,34 @@ int Socket::receive(std::span<std::uint8_t> buffer, bool wait, std::size_t& size
 
 int Socket::exchange(nlmsghdr& request, const MessageHandler& handler)
 {
+    return run(request, handler, false);
+}
+
+int Socket::get(nlmsghdr& request, const MessageHandler& handler)
+{
+    return run(request, handler, true);
+}
+
+int Socket::run(nlmsghdr& request, const MessageHandler& handler, bool single)
+{
     if (m_error != 0) {
         return m_error;
     }
     std::size_t size = 0;
     std::uint32_t sender = 0;
     // What is left of an answer given up earlier (refused, or late) is read off first, so that
-    // every datagram after the request belongs to its answer.
-    for (int e = 0; e == 0 || e == EMSGSIZE || e == ENOBUFS;) {
-        e = receive(m_buffer, false, size, sender);
+    // every datagram after the request belongs to its answer. After a whole answer nothing is.
+    if (m_unread) {
+        for (int e = 0; e == 0 || e == EMSGSIZE || e == ENOBUFS;) {
+            e = receive(m_buffer, false, size, sender);
+        }
     }
+    m_unread = true;
     request.nlmsg_seq = ++m_seq;
     request.nlmsg_pid = 0;
-    if ((request.nlmsg_flags & NLM_F_DUMP) != NLM_F_DUMP) {
+    if (single) {
+        request.nlmsg_flags &= ~NLM_F_ACK; // the entry alone, or the error
+    } else if ((request.nlmsg_flags & NLM_F_DUMP) != NLM_F_DUMP) {
         request.nlmsg_flags |= NLM_F_ACK; // the answer then ends with NLMSG_ERROR
     }
     if (const int error = send(request); error != 0) {
@@ -509,12 +518,17 @@ int Socket::exchange(nlmsghdr& request, const MessageHandler& handler)
             return EPROTO;
         }
         Progress progress;
-        if (const int error = readDatagram(std::span(m_buffer.data(), size), request.nlmsg_seq,
-                                           m_port, handler, progress);
-            error != 0) {
+        int messages = 0;
+        const int error = readDatagram(
+            std::span(m_buffer.data(), size), request.nlmsg_seq, m_port,
+            [&](const nlmsghdr* m) { return ++messages, handler(m); }, progress);
+        if (progress == Progress::Done || (single && error == 0 && messages > 0)) {
+            m_unread = false;
+        }
+        if (error != 0) {
             return error;
         }
-        if (progress == Progress::Done) {
+        if (!m_unread) {
             return 0;
         }
     }
@@ -592,7 +606,7 @@ int neighbour(Socket& socket, unsigned index, Ipv4 ip, std::optional<Neighbour>&
     nd.ndm_ifindex = static_cast<int>(index);
     const std::uint32_t wire = htonl(ip);
     q.put(NDA_DST, &wire, sizeof wire);
-    const int error = socket.exchange(q.message(), [&](const nlmsghdr* m) {
+    const int error = socket.get(q.message(), [&](const nlmsghdr* m) {
         Neighbour n;
         if (const int e = decode(m, n); e != 0) {
             return e;

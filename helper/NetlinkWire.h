@@ -86,11 +86,12 @@ inline constexpr int kDumpAttempts = 3;
 /// How long the kernel may take for each datagram of an answer.
 inline constexpr int kTimeoutSeconds = 2;
 
-/// Reads one datagram of the answer to request seq on port portid, setting progress. Fails
-/// with the kernel's errno (NLMSG_ERROR, or a negative NLMSG_DONE of a dump), EINTR when the
-/// dump was interrupted (NLM_F_DUMP_INTR: the table changed under it), EBADMSG for a truncated
-/// or malformed message, EPROTO for a message of another request or port, ENOBUFS for an
-/// overrun, or the handler's error. A datagram that is malformed as a whole reaches no handler.
+/// Reads one datagram of the answer to request seq on port portid, setting progress (Done also
+/// when the kernel's error ends the answer). Fails with the kernel's errno (NLMSG_ERROR, or a
+/// negative NLMSG_DONE of a dump), EINTR when the dump was interrupted (NLM_F_DUMP_INTR: the
+/// table changed under it), EBADMSG for a truncated or malformed message, EPROTO for a message
+/// of another request or port, ENOBUFS for an overrun, or the handler's error. A datagram that
+/// is malformed as a whole reaches no handler.
 int readDatagram(std::span<const std::uint8_t> datagram, std::uint32_t seq, std::uint32_t portid,
                  const MessageHandler& handler, Progress& progress);
 
@@ -138,6 +139,9 @@ public:
     /// quiet, EPROTO for a datagram that is not the kernel's answer to it, EMSGSIZE for one
     /// cut short). A request other than a dump is acknowledged (NLM_F_ACK is set).
     int exchange(nlmsghdr& request, const MessageHandler& handler);
+    /// The same for a request whose answer is one message (a get of one object): it is asked
+    /// without an acknowledgement, and the answer ends with that message or with the error.
+    int get(nlmsghdr& request, const MessageHandler& handler);
 
     /// Dumps one kind of object. A dump the kernel marks as interrupted is asked again, up to
     /// kDumpAttempts in all, and then fails with EINTR; a failed dump leaves out empty.
@@ -175,10 +179,13 @@ protected:
                         std::uint32_t& sender);
 
 private:
+    int run(nlmsghdr& request, const MessageHandler& handler, bool single);
+
     int m_fd = -1;
     int m_error = 0;
     std::uint32_t m_port = 0;
     std::uint32_t m_seq = 0;
+    bool m_unread = true; ///< an answer may have been left part-read: read it off first
     std::vector<std::uint8_t> m_buffer;
 };
 

@@ -178,7 +178,9 @@ TEST(HelperRouteLink, GatewaysOfNexthopObjectsOrNoFacts)
     EXPECT_EQ(link.hostFacts(facts), EPROTO);
     EXPECT_TRUE(facts.gateways.empty());
 
-    kernel.answer({addresses}).answer({routesThrough(7, 10)}).answer({Datagram().error(-EOPNOTSUPP)});
+    kernel.answer({addresses})
+        .answer({routesThrough(7, 10)})
+        .answer({Datagram().error(-EOPNOTSUPP)});
     EXPECT_EQ(link.hostFacts(facts), EOPNOTSUPP);
     EXPECT_TRUE(facts.gateways.empty());
 }
@@ -191,8 +193,9 @@ Datagram neighbourAnswer(const char* address, std::uint16_t state, const bootp::
     nd.ndm_state = state;
     Datagram d;
     d.message(RTM_NEWNEIGH, 0).body(nd).ipv4(NDA_DST, address);
+    // A get is answered with the entry alone: no acknowledgement follows it.
     d.attribute(NDA_LLADDR, mac.data(), mac.size()).end();
-    return d.error(0);
+    return d;
 }
 
 TEST(HelperRouteLink, NeighbourEntryAndWrite)
@@ -216,6 +219,18 @@ TEST(HelperRouteLink, NeighbourEntryAndWrite)
     // An answer about another address is no answer about this one.
     kernel.answer({neighbourAnswer("10.77.0.31", NUD_PERMANENT, card)});
     EXPECT_EQ(link.neighbour(3, ip("10.77.0.30"), entry), EPROTO);
+
+    // A datagram nobody asked for, queued after a whole answer, is refused as the next answer
+    // and not taken; the exchange after it is whole again.
+    kernel.answer({neighbourAnswer("10.77.0.30", NUD_PERMANENT, card),
+                   neighbourAnswer("10.77.0.30", NUD_PERMANENT, other)});
+    ASSERT_EQ(link.neighbour(3, ip("10.77.0.30"), entry), 0);
+    EXPECT_EQ(entry.mac, card);
+    kernel.answer({neighbourAnswer("10.77.0.30", NUD_PERMANENT, card)});
+    EXPECT_EQ(link.neighbour(3, ip("10.77.0.30"), entry), EPROTO);
+    kernel.answer({neighbourAnswer("10.77.0.30", NUD_STALE, card)});
+    ASSERT_EQ(link.neighbour(3, ip("10.77.0.30"), entry), 0);
+    EXPECT_FALSE(entry.permanent);
 
     // The write is acknowledged whatever the kernel did; the entry read back tells.
     kernel.answer({Datagram().error(0)})
