@@ -39,5 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (error != 0 && progress == netlink::wire::Progress::Done) {
         std::abort(); // a refused answer is never complete
     }
+    if (error == 0 && progress == netlink::wire::Progress::Ended) {
+        std::abort(); // an answer the kernel's error ended is a refusal
+    }
     return 0;
 }

@@ -167,8 +167,12 @@ int readDatagram(std::span<const std::uint8_t> datagram, std::uint32_t seq, std:
                 return EBADMSG;
             }
             std::memcpy(&e, NLMSG_DATA(m), sizeof e);
-            progress = Progress::Done; // the acknowledgement, or the error that ends the answer
-            return e.error != 0 ? errnoOf(e.error) : 0;
+            if (e.error != 0) {
+                progress = Progress::Ended;
+                return errnoOf(e.error);
+            }
+            progress = Progress::Done; // the acknowledgement
+            return 0;
         }
         case NLMSG_DONE: {
             // A dump that fails part-way ends with NLMSG_DONE carrying the negative errno.
@@ -176,8 +180,12 @@ int readDatagram(std::span<const std::uint8_t> datagram, std::uint32_t seq, std:
             if (m->nlmsg_len >= NLMSG_LENGTH(sizeof status)) {
                 std::memcpy(&status, NLMSG_DATA(m), sizeof status);
             }
+            if (status < 0) {
+                progress = Progress::Ended;
+                return errnoOf(status);
+            }
             progress = Progress::Done;
-            return status < 0 ? errnoOf(status) : 0;
+            return 0;
         }
         case NLMSG_OVERRUN:
             return ENOBUFS;
@@ -522,7 +530,7 @@ int Socket::run(nlmsghdr& request, const MessageHandler& handler, bool single)
         const int error = readDatagram(
             std::span(m_buffer.data(), size), request.nlmsg_seq, m_port,
             [&](const nlmsghdr* m) { return ++messages, handler(m); }, progress);
-        if (progress == Progress::Done || (single && error == 0 && messages > 0)) {
+        if (progress != Progress::More || (single && error == 0 && messages > 0)) {
             m_unread = false;
         }
         if (error != 0) {

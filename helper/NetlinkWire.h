@@ -73,8 +73,9 @@ struct Link {
 
 namespace wire {
 
-/// One datagram told: the answer goes on, or it is complete.
-enum class Progress { More, Done };
+/// One datagram told: the answer goes on, it is complete, or the kernel's error ended it
+/// (refused, and nothing of it is left to read).
+enum class Progress { More, Done, Ended };
 
 /// Handles one data message of the answer: 0, or an errno that ends the exchange.
 using MessageHandler = std::function<int(const nlmsghdr*)>;
@@ -86,12 +87,12 @@ inline constexpr int kDumpAttempts = 3;
 /// How long the kernel may take for each datagram of an answer.
 inline constexpr int kTimeoutSeconds = 2;
 
-/// Reads one datagram of the answer to request seq on port portid, setting progress (Done also
-/// when the kernel's error ends the answer). Fails with the kernel's errno (NLMSG_ERROR, or a
-/// negative NLMSG_DONE of a dump), EINTR when the dump was interrupted (NLM_F_DUMP_INTR: the
-/// table changed under it), EBADMSG for a truncated or malformed message, EPROTO for a message
-/// of another request or port, ENOBUFS for an overrun, or the handler's error. A datagram that
-/// is malformed as a whole reaches no handler.
+/// Reads one datagram of the answer to request seq on port portid, setting progress. Fails
+/// with the kernel's errno (NLMSG_ERROR, or a negative NLMSG_DONE of a dump; progress Ended),
+/// EINTR when the dump was interrupted (NLM_F_DUMP_INTR: the table changed under it), EBADMSG
+/// for a truncated or malformed message, EPROTO for a message of another request or port,
+/// ENOBUFS for an overrun, or the handler's error. A datagram that is malformed as a whole
+/// reaches no handler.
 int readDatagram(std::span<const std::uint8_t> datagram, std::uint32_t seq, std::uint32_t portid,
                  const MessageHandler& handler, Progress& progress);
 
