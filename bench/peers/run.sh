@@ -153,6 +153,24 @@ start_kea() {
     SERVER_PID=$!
 }
 
+# Every phase starts the server afresh on an empty lease database, as torvane-assign starts
+# each phase from no record: a server that still knows the cards of the phase before, in its
+# memory or its lease file, skips writing their leases (dnsmasq's fsync per card) and is
+# measured on re-confirmations, not on first addresses.
+start_peer() { # dnsmasq | kea; sets SERVER_PID
+    rm -f "$work"/dnsmasq.leases "$work"/kea-leases.csv*
+    case $1 in
+    dnsmasq) start_dnsmasq ;;
+    kea) start_kea ;;
+    esac
+}
+restart_peer() { # server: a new process on an empty lease database, listening; false if not
+    is_assign "$1" && return 0
+    kill -TERM "$SERVER_PID" 2>/dev/null
+    wait "$SERVER_PID" 2>/dev/null
+    start_peer "$1" && wait_port67
+}
+
 write_list() { # N: the list of the first N cards, as one run waits for them all
     local list=$work/cards-$1.csv
     {
@@ -260,6 +278,7 @@ flood_run() { # server kind prefix
     local s=$1 kind=$2 x=$3 out=$work/r$RUN.$1.$2 t0 t1 cpu0 cpu1 irq0 irq1 flood_pid summary floodline
     local extra=() drops0
     [ "$kind" = cards ] && extra=(--flood-cards)
+    restart_peer "$s" || NOTE[$s]="did not listen on port 67 again"
     t0=$(date +%s%N)
     is_assign "$s" && OUT=$out.server && CONFIRM=none start_assign "$cards" && wait_port67
     irq0=$(softirq)
@@ -308,13 +327,8 @@ measure() { # server
     local drops0
     netns_cleanup
     netns_setup "tvpb$$" || exit 1
-    # Every run starts from an empty lease database, as torvane-assign starts from no record:
-    # a server that finds its cards' leases from the run before skips writing them (dnsmasq's
-    # fsync per card) and is measured on re-confirmations, not on first addresses.
-    rm -f "$work"/dnsmasq.leases "$work"/kea-leases.csv*
     case $s in
-    dnsmasq) start_dnsmasq ;;
-    kea) start_kea ;;
+    dnsmasq | kea) start_peer "$s" ;;
     torvane-assign | baseline)
         write_list "$burst"
         write_list "$cards" && OUT=$quiet.server && CONFIRM=http start_assign "$cards"
@@ -388,6 +402,7 @@ measure() { # server
 
     if [ "$burst" -gt 0 ]; then
         log "run $RUN, $s: $burst cards at the same moment"
+        restart_peer "$s" || NOTE[$s]="did not listen on port 67 again"
         drops0=$(udp_drops)
         is_assign "$s" && OUT=$bursting.server && CONFIRM=none start_assign "$burst" &&
             wait_port67
