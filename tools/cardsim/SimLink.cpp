@@ -230,22 +230,39 @@ void removeAddress(int ifindex, const Octets& address, int prefix)
 
 int addMacvlan(const std::string& name, int parent, const Mac& mac)
 {
-    netlink::Request request(RTM_NEWLINK, NLM_F_CREATE | NLM_F_EXCL);
-    auto& ifi = request.header<ifinfomsg>();
-    ifi.ifi_family = AF_UNSPEC;
-    ifi.ifi_flags = IFF_UP;
-    ifi.ifi_change = IFF_UP;
-    request.putString(IFLA_IFNAME, name);
-    request.put(IFLA_LINK, static_cast<std::uint32_t>(parent));
-    request.put(IFLA_ADDRESS, mac.data(), mac.size());
-    nlattr* info = request.nest(IFLA_LINKINFO);
-    request.put(IFLA_INFO_KIND, "macvlan", 7);
-    nlattr* data = request.nest(IFLA_INFO_DATA);
-    // Private: the cards do not hear one another, only the network beyond IF.
-    request.put(IFLA_MACVLAN_MODE, static_cast<std::uint32_t>(MACVLAN_MODE_PRIVATE));
-    request.endNest(data);
-    request.endNest(info);
-    const int error = request.execute();
+    const auto create = [&](bool ipv6) {
+        netlink::Request request(RTM_NEWLINK, NLM_F_CREATE | NLM_F_EXCL);
+        auto& ifi = request.header<ifinfomsg>();
+        ifi.ifi_family = AF_UNSPEC;
+        ifi.ifi_flags = IFF_UP;
+        ifi.ifi_change = IFF_UP;
+        request.putString(IFLA_IFNAME, name);
+        request.put(IFLA_LINK, static_cast<std::uint32_t>(parent));
+        request.put(IFLA_ADDRESS, mac.data(), mac.size());
+        nlattr* info = request.nest(IFLA_LINKINFO);
+        request.put(IFLA_INFO_KIND, "macvlan", 7);
+        nlattr* data = request.nest(IFLA_INFO_DATA);
+        // Private: the cards do not hear one another, only the network beyond IF.
+        request.put(IFLA_MACVLAN_MODE, static_cast<std::uint32_t>(MACVLAN_MODE_PRIVATE));
+        request.endNest(data);
+        request.endNest(info);
+        if (ipv6) {
+            // No IPv6 address of its own: the kernel would otherwise run duplicate address
+            // detection and multicast joins for every card, in a worker that takes a core and
+            // the rtnl lock for milliseconds just when the cards first ask.
+            nlattr* spec = request.nest(IFLA_AF_SPEC);
+            nlattr* inet6 = request.nest(AF_INET6);
+            const std::uint8_t none = IN6_ADDR_GEN_MODE_NONE;
+            request.put(IFLA_INET6_ADDR_GEN_MODE, &none, sizeof none);
+            request.endNest(inet6);
+            request.endNest(spec);
+        }
+        return request.execute();
+    };
+    int error = create(true);
+    if (error == EAFNOSUPPORT) {
+        error = create(false); // a kernel without IPv6 has nothing to switch off
+    }
     if (error != 0) {
         throw SysError("create macvlan " + name + " with MAC " + formatMac(mac) + " on interface " +
                            std::to_string(parent),
