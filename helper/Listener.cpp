@@ -80,14 +80,15 @@ private:
     Answer handle(const std::optional<ToHelper>& m);
     bool answerCommands();
     void writeEntries(std::span<Answer> answers, std::span<const std::size_t> commandOf);
-    /// Hands the batch's entries to the writer without waiting for it: the next batch's
-    /// replies need not wait for this one's entries. Its answers go out once the writer's do.
+    /// Hands the batch's entries to the writer without waiting for it, and tells the batch's
+    /// other answers at once: neither the next batch's replies nor the front-end's next
+    /// commands wait for this batch's entries. Their answers go out once the writer's do.
     void postEntries(std::vector<Answer> answers, std::vector<std::size_t> entryOf);
-    /// Takes the writer's results for the oldest batch posted and tells that batch's answers,
-    /// and those of the batches behind it that wait for nothing.
+    /// Takes the writer's results for the oldest batch posted and tells its entries' answers.
     void completeOldest();
     void completeAll();
-    void tellReady();
+    /// Queues the answer, named in the log when it is a refusal.
+    void tellAnswer(const Answer& answer);
     /// Queues a message for the front-end; flushTells sends what is queued in one call, so
     /// that the front-end wakes once for a batch, not once per message.
     void queueTell(const FromHelper& m) { m_told.push_back(encode(m)); }
@@ -103,12 +104,10 @@ private:
     // The checked entries of the commands being answered, for the writer in one exchange.
     std::vector<EntryRecord> m_entries;
     std::vector<Bytes> m_told;
-    /// Batches answered in order: those whose entries the writer still holds, and the ones
-    /// behind them.
+    /// The batches whose entries the writer holds, oldest first, as its results come back.
     struct Batch {
         std::vector<Answer> answers;
         std::vector<std::size_t> entryOf; ///< the answer of each entry posted, in order
-        bool posted = false;              ///< the writer's results are still to come
     };
     std::deque<Batch> m_batches;
     static constexpr std::size_t kMaxPosted = 8;
@@ -323,32 +322,33 @@ void Listener::writeEntries(std::span<Answer> answers, std::span<const std::size
 void Listener::postEntries(std::vector<Answer> answers, std::vector<std::size_t> entryOf)
 {
     // Bounded, so that neither side of the writer's link ever fills.
-    std::size_t posted = 0;
-    for (const Batch& b : m_batches) {
-        posted += b.posted ? 1 : 0;
-    }
-    while (posted >= kMaxPosted) {
+    while (m_batches.size() >= kMaxPosted) {
         completeOldest();
-        --posted;
     }
-    Batch batch{std::move(answers), std::move(entryOf), true};
     const std::size_t size = m_entries.size() * sizeof(EntryRecord);
-    if (::send(m_writer, m_entries.data(), size, MSG_NOSIGNAL) != static_cast<ssize_t>(size)) {
-        for (const std::size_t k : batch.entryOf) {
-            answerEntry(batch.answers[k], nullptr);
-        }
-        batch.posted = false;
-    }
+    const bool posted =
+        ::send(m_writer, m_entries.data(), size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
     m_entries.clear();
-    m_batches.push_back(std::move(batch));
-    tellReady();
+    std::vector<bool> isEntry(answers.size());
+    for (const std::size_t k : entryOf) {
+        isEntry[k] = true;
+        if (!posted) {
+            answerEntry(answers[k], nullptr);
+        }
+    }
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        if (!posted || !isEntry[i]) {
+            tellAnswer(answers[i]);
+        }
+    }
+    if (posted) {
+        m_batches.push_back({std::move(answers), std::move(entryOf)});
+    }
+    flushTells();
 }
 
 void Listener::completeOldest()
 {
-    while (!m_batches.empty() && !m_batches.front().posted) {
-        tellReady();
-    }
     if (m_batches.empty()) {
         return;
     }
@@ -357,10 +357,12 @@ void Listener::completeOldest()
     const std::size_t expected = batch.entryOf.size() * sizeof(EntryResult);
     const bool got = ::recv(m_writer, results, sizeof results, 0) == static_cast<ssize_t>(expected);
     for (std::size_t k = 0; k < batch.entryOf.size(); ++k) {
-        answerEntry(batch.answers[batch.entryOf[k]], got ? &results[k] : nullptr);
+        Answer& answer = batch.answers[batch.entryOf[k]];
+        answerEntry(answer, got ? &results[k] : nullptr);
+        tellAnswer(answer);
     }
-    batch.posted = false;
-    tellReady();
+    m_batches.pop_front();
+    flushTells();
 }
 
 void Listener::completeAll()
@@ -370,21 +372,14 @@ void Listener::completeAll()
     }
 }
 
-void Listener::tellReady()
+void Listener::tellAnswer(const Answer& answer)
 {
-    while (!m_batches.empty() && !m_batches.front().posted) {
-        for (const Answer& answer : m_batches.front().answers) {
-            // The front-end words the refusal from its number (AnswerTexts); this line only
-            // marks it in the log, without a second English text.
-            if (answer.refused()) {
-                std::fprintf(stderr, "torvane-helper: refused: %d\n",
-                             static_cast<int>(answer.refusal));
-            }
-            queueTell(answer);
-        }
-        m_batches.pop_front();
+    // The front-end words the refusal from its number (AnswerTexts); this line only marks it
+    // in the log, without a second English text.
+    if (answer.refused()) {
+        std::fprintf(stderr, "torvane-helper: refused: %d\n", static_cast<int>(answer.refusal));
     }
-    flushTells();
+    queueTell(answer);
 }
 
 Answer Listener::handle(const std::optional<ToHelper>& m)
@@ -477,8 +472,10 @@ bool Listener::answerCommands()
     if (!m_entries.empty()) {
         postEntries(std::move(answers), std::move(entryCommands));
     } else {
-        m_batches.push_back({std::move(answers), {}, false});
-        tellReady();
+        for (const Answer& answer : answers) {
+            tellAnswer(answer);
+        }
+        flushTells();
     }
     m_facts.reset();
     return open;

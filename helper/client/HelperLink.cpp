@@ -345,17 +345,19 @@ std::pair<Answer, std::optional<Answer>> HelperLink::replyThenNeighbour(std::uin
 std::vector<AssignmentAnswer> HelperLink::replyThenNeighbourAll(std::span<const Assignment> all)
 {
     // In parts, so that what waits unread on the link stays well within its buffer while the
-    // helper's answers and requests come the other way. Later parts are posted before the
-    // answers of the first are awaited, so that the helper sends their replies while the
-    // writer still makes the first part's entries: three parts at most, about 150 KB as the
-    // kernel counts it, below the link's 208 KB send buffer, so that posting never blocks.
+    // helper's answers and requests come the other way: three parts at most, about 150 KB as
+    // the kernel counts it, below the link's 208 KB send buffer, so that posting never blocks.
+    // The helper answers a part's replies as soon as it has read the part and sent them, its
+    // entries once its writer has made them: the next part is posted on the replies' answers,
+    // so that no card's reply waits for another card's entry.
     constexpr std::size_t kPerPart = 32;
-    constexpr std::size_t kPartsPosted = 3;
+    constexpr std::size_t kPartsUnread = 3;
     struct Part {
         std::size_t at = 0;
         std::size_t size = 0;
         std::vector<std::uint32_t> serials;
         std::vector<Answer> posted;
+        std::vector<std::optional<Answer>> got;
     };
     const auto post = [&](std::size_t at) {
         Part p;
@@ -376,38 +378,61 @@ std::vector<AssignmentAnswer> HelperLink::replyThenNeighbourAll(std::span<const 
         const std::size_t went = postAll(messages);
         m_posted.insert(p.serials.begin(), p.serials.begin() + static_cast<std::ptrdiff_t>(went));
         p.posted.resize(p.serials.size());
+        p.got.resize(p.serials.size());
         for (std::size_t j = went; j < p.serials.size(); ++j) {
             p.serials[j] = 0;
             p.posted[j] = {EPIPE, Refusal::None, "torvane-helper has ended"};
         }
         return p;
     };
+    // Waits for the part's answers to the serials that pick takes and it does not have yet.
+    const auto await = [&](Part& p, auto pick) {
+        std::vector<std::uint32_t> serials(p.serials.size(), 0);
+        for (std::size_t j = 0; j < serials.size(); ++j) {
+            if (pick(j) && !p.got[j]) {
+                serials[j] = p.serials[j];
+            }
+        }
+        std::vector<std::optional<Answer>> got = awaitAnswers(serials);
+        for (std::size_t j = 0; j < serials.size(); ++j) {
+            if (serials[j] != 0) {
+                p.got[j] = std::move(got[j]);
+            }
+        }
+    };
     std::vector<AssignmentAnswer> answers;
     answers.reserve(all.size());
     std::deque<Part> parts;
+    std::size_t unread = 0; // the parts at the back whose replies are not all answered
     std::size_t at = 0;
     while (at < all.size() || !parts.empty()) {
-        while (at < all.size() && parts.size() < kPartsPosted) {
+        while (at < all.size() && unread < kPartsUnread) {
             parts.push_back(post(at));
             at += parts.back().size;
+            ++unread;
         }
-        {
-            Part* waiting = &parts.front();
-            // The helper takes an entry only after its reply: one that did not go out leaves
-            // the entry refused (NotReplied), an answer that belongs to no one.
-            std::vector<std::optional<Answer>> got = awaitAnswers(waiting->serials);
-            std::vector<Answer>& posted = waiting->posted;
-            for (std::size_t i = 0; i < waiting->size; ++i) {
-                if (!posted[2 * i].ok()) {
-                    answers.emplace_back(std::move(posted[2 * i]), std::nullopt);
-                } else if (!got[2 * i]->ok()) {
-                    // The helper refused the entry too (NotReplied); that answer says nothing.
-                    answers.emplace_back(std::move(*got[2 * i]), std::nullopt);
-                } else if (!posted[2 * i + 1].ok()) {
-                    answers.emplace_back(std::move(*got[2 * i]), std::move(posted[2 * i + 1]));
-                } else {
-                    answers.emplace_back(std::move(*got[2 * i]), std::move(got[2 * i + 1]));
-                }
+        if (at < all.size()) {
+            await(parts[parts.size() - unread], [](std::size_t j) { return j % 2 == 0; });
+            --unread;
+            continue;
+        }
+        Part& waiting = parts.front();
+        await(waiting, [](std::size_t) { return true; });
+        unread = std::min(unread, parts.size() - 1);
+        // The helper takes an entry only after its reply: one that did not go out leaves the
+        // entry refused (NotReplied), an answer that belongs to no one.
+        std::vector<Answer>& posted = waiting.posted;
+        std::vector<std::optional<Answer>>& got = waiting.got;
+        for (std::size_t i = 0; i < waiting.size; ++i) {
+            if (!posted[2 * i].ok()) {
+                answers.emplace_back(std::move(posted[2 * i]), std::nullopt);
+            } else if (!got[2 * i]->ok()) {
+                // The helper refused the entry too (NotReplied); that answer says nothing.
+                answers.emplace_back(std::move(*got[2 * i]), std::nullopt);
+            } else if (!posted[2 * i + 1].ok()) {
+                answers.emplace_back(std::move(*got[2 * i]), std::move(posted[2 * i + 1]));
+            } else {
+                answers.emplace_back(std::move(*got[2 * i]), std::move(got[2 * i + 1]));
             }
         }
         parts.pop_front();

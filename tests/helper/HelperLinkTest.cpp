@@ -1,6 +1,8 @@
-// The front-ends' end of the helper's link against a stand-in helper (LateHelper) that answers
+// The front-ends' end of the helper's link against stand-in helpers. One (LateHelper) answers
 // its first command too late: the late answer is never taken for the next command's, and the
 // answers to many cards' commands, sent at once and answered out of order, each find theirs.
+// The other (SlowWriterHelper) answers no entry before it has read 128 cards' replies: the
+// link posts the next cards on their replies' answers, not on the entries'.
 #include "HelperLink.h"
 #include "CardRequest.h"
 
@@ -59,6 +61,31 @@ TEST(HelperLinkAnswers, ManyCardsAnswersAreMatchedByTheirSerials)
             EXPECT_EQ(entry->refusal, Refusal::OtherMac);
             EXPECT_EQ(entry->reason, "entry " + std::to_string(id));
         }
+    }
+    EXPECT_FALSE(link.died());
+}
+
+TEST(HelperLinkAnswers, NoCardsReplyWaitsForAnotherCardsEntry)
+{
+    HelperLink link;
+    link.setAnswerTimeout(std::chrono::seconds(2));
+    ASSERT_EQ(link.start(TORVANE_SLOW_WRITER_HELPER).error, StartError::None);
+
+    // Five parts' worth: a link that waited for the first part's entries before posting the
+    // fourth part would never get them.
+    std::vector<Assignment> all;
+    for (std::uint32_t id = 1; id <= 160; ++id) {
+        all.push_back({id, testing_support::cardRequest(), {10, 77, 0, 20}, {2, 0, 0, 0, 0, 1}});
+    }
+    const std::vector<AssignmentAnswer> answers = link.replyThenNeighbourAll(all);
+    ASSERT_EQ(answers.size(), all.size());
+    for (std::uint32_t id = 1; id <= 160; ++id) {
+        const auto& [sent, entry] = answers[id - 1];
+        EXPECT_TRUE(sent.ok()) << id << ": " << sent.reason;
+        EXPECT_EQ(sent.reason, "reply " + std::to_string(id));
+        ASSERT_TRUE(entry.has_value()) << id;
+        EXPECT_TRUE(entry->ok()) << id << ": " << entry->reason;
+        EXPECT_EQ(entry->reason, "entry " + std::to_string(id));
     }
     EXPECT_FALSE(link.died());
 }
