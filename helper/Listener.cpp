@@ -80,11 +80,12 @@ private:
     Answer handle(const std::optional<ToHelper>& m);
     bool answerCommands();
     void writeEntries(std::span<Answer> answers, std::span<const std::size_t> commandOf);
-    /// Hands the batch's entries to the writer without waiting for it, and tells the batch's
-    /// other answers at once: neither the next batch's replies nor the front-end's next
-    /// commands wait for this batch's entries. Their answers go out once the writer's do.
+    /// Hands the batch's entries to the writer without waiting for it: the next batch's
+    /// replies need not wait for this one's entries. A batch's answers go out together once
+    /// the writer's results are in, unless the writer falls behind (see below).
     void postEntries(std::vector<Answer> answers, std::vector<std::size_t> entryOf);
-    /// Takes the writer's results for the oldest batch posted and tells its entries' answers.
+    /// Takes the writer's results for the oldest batch posted and tells what it still holds
+    /// of that batch's answers.
     void completeOldest();
     void completeAll();
     /// Queues the answer, named in the log when it is a refusal.
@@ -108,6 +109,7 @@ private:
     struct Batch {
         std::vector<Answer> answers;
         std::vector<std::size_t> entryOf; ///< the answer of each entry posted, in order
+        bool othersTold = false;          ///< the answers that are not entries' went out
     };
     std::deque<Batch> m_batches;
     static constexpr std::size_t kMaxPosted = 8;
@@ -329,22 +331,37 @@ void Listener::postEntries(std::vector<Answer> answers, std::vector<std::size_t>
     const bool posted =
         ::send(m_writer, m_entries.data(), size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
     m_entries.clear();
-    std::vector<bool> isEntry(answers.size());
-    for (const std::size_t k : entryOf) {
-        isEntry[k] = true;
-        if (!posted) {
+    if (!posted) {
+        for (const std::size_t k : entryOf) {
             answerEntry(answers[k], nullptr);
         }
-    }
-    for (std::size_t i = 0; i < answers.size(); ++i) {
-        if (!posted || !isEntry[i]) {
-            tellAnswer(answers[i]);
+        for (const Answer& answer : answers) {
+            tellAnswer(answer);
         }
+        flushTells();
+        return;
     }
-    if (posted) {
-        m_batches.push_back({std::move(answers), std::move(entryOf)});
+    m_batches.push_back({std::move(answers), std::move(entryOf)});
+    if (m_batches.size() > 1) {
+        // The writer has fallen behind: the replies' answers go out now, so that the
+        // front-end posts its next cards instead of waiting on entries. A card asking alone
+        // keeps its answers together, and the front-end wakes once for them.
+        for (Batch& batch : m_batches) {
+            if (!batch.othersTold) {
+                std::vector<bool> isEntry(batch.answers.size());
+                for (const std::size_t k : batch.entryOf) {
+                    isEntry[k] = true;
+                }
+                for (std::size_t i = 0; i < batch.answers.size(); ++i) {
+                    if (!isEntry[i]) {
+                        tellAnswer(batch.answers[i]);
+                    }
+                }
+                batch.othersTold = true;
+            }
+        }
+        flushTells();
     }
-    flushTells();
 }
 
 void Listener::completeOldest()
@@ -357,9 +374,16 @@ void Listener::completeOldest()
     const std::size_t expected = batch.entryOf.size() * sizeof(EntryResult);
     const bool got = ::recv(m_writer, results, sizeof results, 0) == static_cast<ssize_t>(expected);
     for (std::size_t k = 0; k < batch.entryOf.size(); ++k) {
-        Answer& answer = batch.answers[batch.entryOf[k]];
-        answerEntry(answer, got ? &results[k] : nullptr);
-        tellAnswer(answer);
+        answerEntry(batch.answers[batch.entryOf[k]], got ? &results[k] : nullptr);
+    }
+    if (batch.othersTold) {
+        for (const std::size_t k : batch.entryOf) {
+            tellAnswer(batch.answers[k]);
+        }
+    } else {
+        for (const Answer& answer : batch.answers) {
+            tellAnswer(answer);
+        }
     }
     m_batches.pop_front();
     flushTells();
