@@ -15,6 +15,20 @@
 
 using namespace helper;
 
+namespace {
+
+/// Cards 1 to n, each with the same request and entry.
+std::vector<Assignment> cards(std::uint32_t n)
+{
+    std::vector<Assignment> all;
+    for (std::uint32_t id = 1; id <= n; ++id) {
+        all.push_back({id, testing_support::cardRequest(), {10, 77, 0, 20}, {2, 0, 0, 0, 0, 1}});
+    }
+    return all;
+}
+
+} // namespace
+
 TEST(HelperLinkAnswers, ALateAnswerIsNeverTakenForTheNextCommands)
 {
     HelperLink link;
@@ -42,10 +56,7 @@ TEST(HelperLinkAnswers, ManyCardsAnswersAreMatchedByTheirSerials)
     link.setAnswerTimeout(std::chrono::seconds(5));
 
     // More cards than go over in one part; the stand-in answers each part's queue backwards.
-    std::vector<Assignment> all;
-    for (std::uint32_t id = 1; id <= 40; ++id) {
-        all.push_back({id, testing_support::cardRequest(), {10, 77, 0, 20}, {2, 0, 0, 0, 0, 1}});
-    }
+    const std::vector<Assignment> all = cards(40);
     const std::vector<AssignmentAnswer> answers = link.replyThenNeighbourAll(all);
     ASSERT_EQ(answers.size(), all.size());
     for (std::uint32_t id = 1; id <= 40; ++id) {
@@ -73,10 +84,7 @@ TEST(HelperLinkAnswers, NoCardsReplyWaitsForAnotherCardsEntry)
 
     // Five parts' worth: a link that waited for the first part's entries before posting the
     // fourth part would never get them.
-    std::vector<Assignment> all;
-    for (std::uint32_t id = 1; id <= 160; ++id) {
-        all.push_back({id, testing_support::cardRequest(), {10, 77, 0, 20}, {2, 0, 0, 0, 0, 1}});
-    }
+    const std::vector<Assignment> all = cards(160);
     const std::vector<AssignmentAnswer> answers = link.replyThenNeighbourAll(all);
     ASSERT_EQ(answers.size(), all.size());
     for (std::uint32_t id = 1; id <= 160; ++id) {
