@@ -250,12 +250,12 @@ int addMacvlan(const std::string& name, int parent, const Mac& mac)
             // No IPv6 address of its own: the kernel would otherwise run duplicate address
             // detection and multicast joins for every card, in a worker that takes a core and
             // the rtnl lock for milliseconds just when the cards first ask.
-            nlattr* spec = request.nest(IFLA_AF_SPEC);
+            nlattr* families = request.nest(IFLA_AF_SPEC);
             nlattr* inet6 = request.nest(AF_INET6);
             const std::uint8_t none = IN6_ADDR_GEN_MODE_NONE;
             request.put(IFLA_INET6_ADDR_GEN_MODE, &none, sizeof none);
             request.endNest(inet6);
-            request.endNest(spec);
+            request.endNest(families);
         }
         return request.execute();
     };
